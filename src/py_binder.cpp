@@ -1,0 +1,91 @@
+#include "py_binder.hpp"
+
+#include <string>
+#include <vector>
+
+#include "py_call_guard.hpp"
+
+namespace kelnor::py {
+namespace {
+
+[[noreturn]] void raise_too_many_positional(const MethodParameters& parameters, Py_ssize_t given) {
+    const char* verb = given == 1 ? "was" : "were";
+    if (parameters.required == parameters.names.size()) {
+        PyErr_Format(PyExc_TypeError, "%s takes %zu positional arguments but %zd %s given",
+                     parameters.display_name, parameters.names.size(), given, verb);
+    } else {
+        PyErr_Format(
+            PyExc_TypeError, "%s takes from %zu to %zu positional arguments but %zd %s given",
+            parameters.display_name, parameters.required, parameters.names.size(), given, verb);
+    }
+    throw_python_error();
+}
+
+// The slot of the parameter named `keyword`, or names.size() when none is.
+std::size_t find_parameter(const MethodParameters& parameters, PyObject* keyword) {
+    for (std::size_t i = 0; i < parameters.names.size(); ++i) {
+        if (PyUnicode_CompareWithASCIIString(keyword, parameters.names[i]) == 0) return i;
+    }
+    return parameters.names.size();
+}
+
+// "'a'", "'a' and 'b'", "'a', 'b', and 'c'".
+std::string join_quoted(const std::vector<const char*>& names) {
+    const std::size_t count = names.size();
+    std::string joined;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i > 0) joined += count == 2 ? " and " : (i + 1 == count ? ", and " : ", ");
+        joined.append("'").append(names[i]).append("'");
+    }
+    return joined;
+}
+
+[[noreturn]] void raise_missing(const MethodParameters& parameters, std::span<PyObject*> slots) {
+    std::vector<const char*> missing;
+    for (std::size_t i = 0; i < parameters.required; ++i) {
+        if (slots[i] == nullptr) missing.push_back(parameters.names[i]);
+    }
+    const std::size_t count = missing.size();
+    std::string list = join_quoted(missing);
+    PyErr_Format(PyExc_TypeError, "%s missing %zu required positional %s: %s",
+                 parameters.display_name, count, count == 1 ? "argument" : "arguments",
+                 list.c_str());
+    throw_python_error();
+}
+
+}  // namespace
+
+void bind_arguments(const MethodParameters& parameters, PyObject* const* args,
+                    Py_ssize_t positional_count, PyObject* keyword_names,
+                    std::span<PyObject*> slots) {
+    const std::size_t count = parameters.names.size();
+    if (static_cast<std::size_t>(positional_count) > count) {
+        raise_too_many_positional(parameters, positional_count);
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        slots[i] = i < static_cast<std::size_t>(positional_count) ? args[i] : nullptr;
+    }
+    if (keyword_names != nullptr) {
+        const Py_ssize_t keyword_count = PyTuple_GET_SIZE(keyword_names);
+        for (Py_ssize_t k = 0; k < keyword_count; ++k) {
+            PyObject* keyword = PyTuple_GET_ITEM(keyword_names, k);
+            const std::size_t slot = find_parameter(parameters, keyword);
+            if (slot == count) {
+                PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'",
+                             parameters.display_name, keyword);
+                throw_python_error();
+            }
+            if (slots[slot] != nullptr) {
+                PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%s'",
+                             parameters.display_name, parameters.names[slot]);
+                throw_python_error();
+            }
+            slots[slot] = args[positional_count + k];
+        }
+    }
+    if (static_cast<std::size_t>(positional_count) < parameters.required) {
+        raise_missing(parameters, slots);
+    }
+}
+
+}  // namespace kelnor::py

@@ -1,0 +1,59 @@
+// The module entry: single-phase init with a process-wide module cache, so a
+// second import after removal from sys.modules yields the same module.
+#include <Python.h>
+
+#include "py_call_guard.hpp"
+#include "py_prefix_search.hpp"
+
+namespace kelnor::py {
+namespace {
+
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT, "_kelnor", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr,
+};
+
+constexpr int kApiVersion = 1013;
+
+PyObject* cached_module = nullptr;
+
+// The module's __all__ list, created empty when the module has none.
+PyRef all_list(PyObject* module) {
+    PyRef all(PyObject_GetAttrString(module, "__all__"));
+    if (!all) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw_python_error();
+        PyErr_Clear();
+        all = check(PyList_New(0));
+        if (PyObject_SetAttrString(module, "__all__", all.get()) < 0) throw_python_error();
+    }
+    if (!PyList_Check(all.get())) {
+        PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to 'PyList'",
+                     Py_TYPE(all.get())->tp_name);
+        throw_python_error();
+    }
+    return all;
+}
+
+PyRef init_module() {
+    if (cached_module != nullptr) return PyRef::borrowed(cached_module);
+    PyRef module(PyModule_Create2(&module_definition, kApiVersion));
+    if (!module) {
+        if (!PyErr_Occurred()) {
+            PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
+        }
+        throw_python_error();
+    }
+    PyObject* type = reinterpret_cast<PyObject*>(prefix_search_type());
+    PyRef all = all_list(module.get());
+    PyRef name = check(PyUnicode_FromString("PrefixSearch"));
+    if (PyList_Append(all.get(), name.get()) < 0) throw_python_error();
+    if (PyObject_SetAttr(module.get(), name.get(), type) < 0) throw_python_error();
+    cached_module = PyRef::borrowed(module.get()).release();
+    return module;
+}
+
+}  // namespace
+}  // namespace kelnor::py
+
+PyMODINIT_FUNC PyInit__kelnor() {
+    return kelnor::py::call_guarded(kelnor::py::init_module);
+}

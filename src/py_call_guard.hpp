@@ -1,0 +1,71 @@
+// The one place where failures become Python exceptions.
+//
+// Every entry point of the module runs its body through call_guarded():
+//  - PythonErrorSet means "a Python exception is already pending": the body
+//    (or a helper) saw an interpreter call fail and threw this sentinel;
+//  - kelnor::InternalFailure (a violated invariant in the core) is written to
+//    standard error and raised as PanicException, which derives from
+//    BaseException so that `except Exception` does not swallow it;
+//  - std::bad_alloc becomes MemoryError.
+// Destructors run on the way out, so borrows and references taken by the body
+// are given back and the object stays usable.
+#pragma once
+
+#include <Python.h>
+
+#include <exception>
+#include <new>
+
+#include "internal_failure.hpp"
+#include "py_ref.hpp"
+
+namespace kelnor::py {
+
+// Sentinel: a Python exception is set and the call must return null.
+struct PythonErrorSet {};
+
+[[noreturn]] inline void throw_python_error() {
+    throw PythonErrorSet{};
+}
+
+// For interpreter calls whose failure is the caller's business (conversions):
+// a null result means a pending Python exception.
+inline PyRef check(PyObject* result) {
+    if (result == nullptr) throw_python_error();
+    return PyRef(result);
+}
+
+// For interpreter calls that build results and are not expected to fail: a
+// failure is printed and becomes an internal failure.
+PyRef expect(PyObject* result);
+
+// Sets PanicException(message) as the pending exception, after writing the
+// message to standard error.
+void raise_panic(const char* message) noexcept;
+
+// Ends the process: a failure escaped the guard itself.
+[[noreturn]] void abort_uncaught() noexcept;
+
+template <class Body>
+PyObject* call_guarded(Body&& body) noexcept {
+    try {
+        try {
+            return body().release();
+        } catch (const PythonErrorSet&) {
+            return nullptr;
+        } catch (const InternalFailure& failure) {
+            raise_panic(failure.what());
+            return nullptr;
+        } catch (const std::bad_alloc&) {
+            PyErr_NoMemory();
+            return nullptr;
+        } catch (const std::exception& failure) {
+            raise_panic(failure.what());
+            return nullptr;
+        }
+    } catch (...) {
+        abort_uncaught();
+    }
+}
+
+}  // namespace kelnor::py

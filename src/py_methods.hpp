@@ -1,0 +1,19 @@
+// Entry points of the PrefixSearch methods, one per row of the method table
+// (py_prefix_search.cpp). Each runs its body under call_guarded().
+#pragma once
+
+#include <Python.h>
+
+namespace kelnor::py {
+
+PyObject* from_internal_data_v2(PyObject* unused, PyObject* const* args, Py_ssize_t nargs,
+                                PyObject* keyword_names);
+PyObject* to_bytes(PyObject* self, PyObject* unused);
+PyObject* from_bytes(PyObject* unused, PyObject* const* args, Py_ssize_t nargs,
+                     PyObject* keyword_names);
+PyObject* fuzzy_match(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                      PyObject* keyword_names);
+PyObject* fuzzy_match_video(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* keyword_names);
+
+}  // namespace kelnor::py
