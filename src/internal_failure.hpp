@@ -15,11 +15,11 @@
 namespace kelnor {
 
 class InternalFailure : public std::exception {
-public:
+  public:
     explicit InternalFailure(std::string message) : message_(std::move(message)) {}
     const char* what() const noexcept override { return message_.c_str(); }
 
-private:
+  private:
     std::string message_;
 };
 

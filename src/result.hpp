@@ -8,7 +8,7 @@ namespace kelnor {
 
 template <class T, class E>
 class Result {
-public:
+  public:
     Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}
     Result(E error) : state_(std::in_place_index<1>, std::move(error)) {}
 
@@ -17,7 +17,7 @@ public:
     T&& value() && { return std::get<0>(std::move(state_)); }
     const E& error() const& { return std::get<1>(state_); }
 
-private:
+  private:
     std::variant<T, E> state_;
 };
 
