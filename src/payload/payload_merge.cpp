@@ -1,0 +1,60 @@
+#include "payload/payload_merge.hpp"
+
+#include <algorithm>
+#include <cstddef>
+#include <limits>
+
+#include "internal_failure.hpp"
+
+namespace kelnor {
+
+namespace {
+
+constexpr std::uint32_t count_max = std::numeric_limits<std::uint32_t>::max();
+
+std::uint32_t saturate(std::uint64_t value) {
+    return value > count_max ? count_max : static_cast<std::uint32_t>(value);
+}
+
+}  // namespace
+
+void PayloadMerge::start(PayloadView own) {
+    total_count_ = 0;
+    entries_.clear();
+    merge_from(own);
+}
+
+void PayloadMerge::merge_from(PayloadView other) {
+    total_count_ = saturate(std::uint64_t{total_count_} + other.total_count);
+    for (std::size_t j = 0; j < other.video_ids.size(); ++j) {
+        entries_.push_back({other.video_ids[j], checked_at(other.video_counts, j)});
+    }
+}
+
+PayloadView PayloadMerge::finish(std::uint32_t top_n) {
+    std::sort(entries_.begin(), entries_.end(),
+              [](const Entry& a, const Entry& b) { return a.id < b.id; });
+    std::size_t distinct = 0;
+    for (const Entry& entry : entries_) {
+        if (distinct > 0 && entries_[distinct - 1].id == entry.id) {
+            entries_[distinct - 1].count += entry.count;
+        } else {
+            entries_[distinct++] = entry;
+        }
+    }
+    const std::size_t kept = std::min<std::size_t>(distinct, top_n);
+    const auto end = entries_.begin() + static_cast<std::ptrdiff_t>(distinct);
+    std::partial_sort(entries_.begin(), entries_.begin() + static_cast<std::ptrdiff_t>(kept), end,
+                      [](const Entry& a, const Entry& b) {
+                          return a.count != b.count ? a.count > b.count : a.id < b.id;
+                      });
+    ids_.clear();
+    counts_.clear();
+    for (std::size_t j = 0; j < kept; ++j) {
+        ids_.push_back(entries_[j].id);
+        counts_.push_back(saturate(entries_[j].count));
+    }
+    return {total_count_, ids_, counts_};
+}
+
+}  // namespace kelnor
