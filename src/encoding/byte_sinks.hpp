@@ -1,0 +1,81 @@
+// The two destinations of an encoding pass.
+//
+// Every encoder is a template over its sink and is run twice: once into a
+// ByteCounter, which only measures, and once into a VecWriter sized from that
+// measure. Since both passes run the same code, the measure is exact and the
+// output buffer is allocated once.
+//
+// A sink offers put_byte(b) and put(std::array<std::uint8_t, N>); the fixed
+// size lets each write compile to a single store.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "internal_failure.hpp"
+
+namespace kelnor {
+
+class ByteCounter {
+  public:
+    void put_byte(std::uint8_t) noexcept { ++size_; }
+
+    template <std::size_t N>
+    void put(const std::array<std::uint8_t, N>&) noexcept {
+        size_ += N;
+    }
+
+    std::size_t size() const noexcept { return size_; }
+
+  private:
+    std::size_t size_ = 0;
+};
+
+class VecWriter {
+  public:
+    explicit VecWriter(std::size_t capacity) : buffer_(capacity), cursor_(buffer_.data()) {}
+
+    void put_byte(std::uint8_t byte) {
+        ensure_room(1);
+        *cursor_++ = byte;
+    }
+
+    template <std::size_t N>
+    void put(const std::array<std::uint8_t, N>& bytes) {
+        ensure_room(N);
+        std::memcpy(cursor_, bytes.data(), N);
+        cursor_ += N;
+    }
+
+    // The buffer, which must have been filled exactly.
+    std::vector<std::uint8_t> finish() && {
+        if (written() != buffer_.size()) fail_length_mismatch();
+        return std::move(buffer_);
+    }
+
+  private:
+    std::size_t written() const noexcept {
+        return static_cast<std::size_t>(cursor_ - buffer_.data());
+    }
+
+    // The measuring pass sized the buffer; running past it means the two
+    // passes disagree, which must not turn into a write outside the buffer.
+    void ensure_room(std::size_t count) {
+        if (buffer_.size() - written() < count) fail_length_mismatch();
+    }
+
+    [[noreturn]] void fail_length_mismatch() const {
+        throw InternalFailure("encoding wrote " + std::to_string(written()) +
+                              " bytes into a buffer measured at " + std::to_string(buffer_.size()));
+    }
+
+    std::vector<std::uint8_t> buffer_;
+    std::uint8_t* cursor_;
+};
+
+}  // namespace kelnor

@@ -1,0 +1,25 @@
+// The index image: a Trie saved as bytes and restored from them.
+//
+// The image is the Trie's eight fields in declaration order, each in the
+// compact encoding (src/encoding), with no header, length or checksum.
+// Decoding restores the arrays exactly as they were stored and checks none of
+// the relations between them.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "encoding/decode_error.hpp"
+#include "prefix/trie/trie.hpp"
+#include "result.hpp"
+
+namespace kelnor {
+
+// The image of `trie`: its eight fields in order, shortest integer forms.
+std::vector<std::uint8_t> encode_trie(const Trie& trie);
+
+// Decodes one Trie from the start of `bytes`; trailing bytes are ignored.
+Result<Trie, DecodeError> decode_trie(std::span<const std::uint8_t> bytes);
+
+}  // namespace kelnor
