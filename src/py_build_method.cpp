@@ -1,6 +1,17 @@
+// PrefixSearch.from_internal_data_v2: the host's flat arrays to a live index.
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "internal_data.hpp"
 #include "py_binder.hpp"
 #include "py_call_guard.hpp"
+#include "py_convert.hpp"
 #include "py_methods.hpp"
+#include "py_prefix_search.hpp"
+#include "py_sequence.hpp"
+#include "video_index.hpp"
 
 namespace kelnor::py {
 namespace {
@@ -9,6 +20,89 @@ constexpr const char* kNames[] = {"node_shifts",       "child_labels", "payloads
                                   "child_transitions", "video_index",  "video_top_n"};
 constexpr MethodParameters kParameters{"PrefixSearch.from_internal_data_v2()", kNames, 6};
 
+[[noreturn]] void raise_value_error(const std::string& message) {
+    PyErr_SetString(PyExc_ValueError, message.c_str());
+    throw_python_error();
+}
+
+// Fills `values` (cleared first, so that one vector serves many lists).
+void read_u32_sequence(PyObject* sequence, std::vector<std::uint32_t>& values) {
+    values.clear();
+    values.reserve(size_hint(sequence));
+    for_each_item(sequence, [&](PyObject* item) { values.push_back(to_u32(item)); });
+}
+
+std::vector<std::uint32_t> to_u32_vector(PyObject* sequence) {
+    std::vector<std::uint32_t> values;
+    read_u32_sequence(sequence, values);
+    return values;
+}
+
+std::vector<char32_t> to_labels(PyObject* sequence) {
+    std::vector<char32_t> labels;
+    labels.reserve(size_hint(sequence));
+    for_each_item(sequence,
+                  [&](PyObject* item) { labels.push_back(label_code_point(to_utf8(item))); });
+    return labels;
+}
+
+// The payload entries stay Python objects until the shape has been checked.
+std::vector<PyRef> to_object_vector(PyObject* sequence) {
+    std::vector<PyRef> objects;
+    objects.reserve(size_hint(sequence));
+    for_each_item(sequence, [&](PyObject* item) { objects.push_back(PyRef::borrowed(item)); });
+    return objects;
+}
+
+std::uint8_t to_byte(PyObject* value) {
+    const std::uint32_t wide = to_u32(value);
+    if (wide > 0xFF) {
+        PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
+        throw_python_error();
+    }
+    return static_cast<std::uint8_t>(wide);
+}
+
+VideoIndexBytes to_video_index(PyObject* sequence) {
+    VideoIndexBytes index;
+    for_each_item(sequence, [&](PyObject* entry) {
+        if (PyBytes_CheckExact(entry)) {
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(entry));
+            for (Py_ssize_t k = 0; k < PyBytes_GET_SIZE(entry); ++k) index.push_byte(bytes[k]);
+        } else {
+            for_each_item(entry, [&](PyObject* byte) { index.push_byte(to_byte(byte)); });
+        }
+        index.end_entry();
+    });
+    return index;
+}
+
+// Converts and checks the payload entries node by node; the first failing
+// node ends the build with its error, unprefixed (these are not arguments).
+PayloadTable to_payloads(const std::vector<PyRef>& entries) {
+    PayloadTable table;
+    table.reserve(entries.size(), 0);
+    std::vector<std::uint32_t> video_ids;
+    std::vector<std::uint32_t> video_counts;
+    for (const PyRef& entry : entries) {
+        PyObject* payload = entry.get();
+        if (payload == Py_None) {
+            table.push_absent();
+            continue;
+        }
+        if (!PyTuple_Check(payload)) raise_cannot_convert(payload, "PyTuple");
+        if (PyTuple_GET_SIZE(payload) != 3) raise_value_error("Payload tuple must have 3 elements");
+        const std::uint32_t total_count = to_u32(PyTuple_GET_ITEM(payload, 0));
+        read_u32_sequence(PyTuple_GET_ITEM(payload, 1), video_ids);
+        read_u32_sequence(PyTuple_GET_ITEM(payload, 2), video_counts);
+        if (video_ids.size() != video_counts.size()) {
+            raise_value_error("video_ids and video_counts length mismatch");
+        }
+        table.push(total_count, video_ids, video_counts);
+    }
+    return table;
+}
+
 }  // namespace
 
 PyObject* from_internal_data_v2(PyObject*, PyObject* const* args, Py_ssize_t nargs,
@@ -16,8 +110,27 @@ PyObject* from_internal_data_v2(PyObject*, PyObject* const* args, Py_ssize_t nar
     return call_guarded([&]() -> PyRef {
         PyObject* slots[6];
         bind_arguments(kParameters, args, nargs, keyword_names, slots);
-        PyErr_SetString(PyExc_NotImplementedError, "from_internal_data_v2 is not built yet");
-        throw_python_error();
+
+        InternalData data;
+        data.node_shifts = convert_argument(kNames[0], [&] { return to_u32_vector(slots[0]); });
+        data.child_labels = convert_argument(kNames[1], [&] { return to_labels(slots[1]); });
+        const std::vector<PyRef> payloads =
+            convert_argument(kNames[2], [&] { return to_object_vector(slots[2]); });
+        data.child_transitions =
+            convert_argument(kNames[3], [&] { return to_u32_vector(slots[3]); });
+        const VideoIndexBytes video_index =
+            convert_argument(kNames[4], [&] { return to_video_index(slots[4]); });
+        const std::uint32_t top_n = convert_argument(kNames[5], [&] { return to_u32(slots[5]); });
+
+        if (auto error = check_shape(data.node_shifts.size(), data.child_labels.size(),
+                                     payloads.size(), data.child_transitions)) {
+            raise_value_error(*error);
+        }
+        data.payloads = to_payloads(payloads);
+        auto videos = choose_video_ids(video_index);
+        if (!videos.ok()) raise_value_error(videos.error());
+        return make_instance(
+            PrefixSearch{assemble(std::move(data), std::move(videos).value(), top_n)});
     });
 }
 

@@ -1,0 +1,45 @@
+// Reading a Python sequence argument element by element.
+//
+// A sequence is read by iterating over it, never by indexing up to the length
+// it reports: a host object whose __len__ disagrees with its iteration still
+// gives exactly the items it yields.
+#pragma once
+
+#include <Python.h>
+
+#include <cstddef>
+
+#include "py_call_guard.hpp"
+#include "py_ref.hpp"
+
+namespace kelnor::py {
+
+// Refuses a str (which is a sequence, but never of the wanted items) with
+// TypeError "Can't extract `str` to `Vec`" and any non-sequence with
+// "'{type}' object cannot be converted to 'Sequence'".
+void require_sequence(PyObject* value);
+
+// How many items to reserve room for: the size of an exact list or tuple,
+// whose storage proves it; 0 for anything else, whose __len__ may lie.
+std::size_t size_hint(PyObject* sequence) noexcept;
+
+// Calls visit(item) for every item of the sequence `value`, in order, each
+// item held by a strong reference while it is visited (visiting may run host
+// code that changes a list). Exceptions of the host's iteration propagate.
+template <class Visit>
+void for_each_item(PyObject* value, Visit&& visit) {
+    require_sequence(value);
+    if (PyList_CheckExact(value) || PyTuple_CheckExact(value)) {
+        // The size is read again at every step: a list may shrink meanwhile.
+        for (Py_ssize_t index = 0; index < PySequence_Fast_GET_SIZE(value); ++index) {
+            const PyRef item = PyRef::borrowed(PySequence_Fast_GET_ITEM(value, index));
+            visit(item.get());
+        }
+        return;
+    }
+    const PyRef iterator = check(PyObject_GetIter(value));
+    while (const PyRef item = PyRef(PyIter_Next(iterator.get()))) visit(item.get());
+    if (PyErr_Occurred()) throw_python_error();
+}
+
+}  // namespace kelnor::py
