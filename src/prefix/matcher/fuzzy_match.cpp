@@ -1,0 +1,26 @@
+#include "prefix/matcher/fuzzy_match.hpp"
+
+#include "internal_failure.hpp"
+#include "prefix/matcher/trie_walk.hpp"
+#include "prefix/matcher/utf8.hpp"
+
+namespace kelnor {
+
+std::vector<MatchResult> fuzzy_match(const Trie& trie, std::string_view term_utf8,
+                                     std::uint32_t max_dist, std::optional<std::uint32_t> limit) {
+    const std::vector<char32_t> query = decode_utf8(term_utf8);
+    std::vector<MatchResult> results;
+    walk_within_distance(trie, query, max_dist, limit,
+                         [&](std::uint32_t node, std::uint32_t distance,
+                             std::span<const char32_t> path, char32_t label) {
+                             if (!checked_at(trie.is_terminal, node)) return false;
+                             std::string text;
+                             for (const char32_t character : path) append_utf8(text, character);
+                             append_utf8(text, label);
+                             results.push_back({std::move(text), node, distance});
+                             return true;
+                         });
+    return results;
+}
+
+}  // namespace kelnor

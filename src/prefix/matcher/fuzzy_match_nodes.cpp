@@ -1,0 +1,22 @@
+#include "prefix/matcher/fuzzy_match_nodes.hpp"
+
+#include "internal_failure.hpp"
+#include "prefix/matcher/trie_walk.hpp"
+
+namespace kelnor {
+
+std::vector<NodeHit> fuzzy_match_nodes(const Trie& trie, std::span<const char32_t> query,
+                                       std::uint32_t max_dist, bool terminal_only,
+                                       std::optional<std::uint32_t> limit) {
+    std::vector<NodeHit> hits;
+    walk_within_distance(
+        trie, query, max_dist, limit,
+        [&](std::uint32_t node, std::uint32_t distance, std::span<const char32_t>, char32_t) {
+            if (terminal_only && !checked_at(trie.is_terminal, node)) return false;
+            hits.push_back({node, distance});
+            return true;
+        });
+    return hits;
+}
+
+}  // namespace kelnor

@@ -1,0 +1,28 @@
+// The node matcher: trie nodes whose path text is within a few edits of a
+// query, for the video ranking.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "prefix/trie/trie.hpp"
+
+namespace kelnor {
+
+struct NodeHit {
+    std::uint32_t node;
+    std::uint32_t distance;  // Levenshtein distance to the query, within the bound
+};
+
+// The nodes whose path text lies within min(max_dist, 65535) edits of
+// `query`, in depth-first pre-order (see trie_walk.hpp): all labelled nodes,
+// or only terminal ones when `terminal_only`, at most `limit` of them (the
+// first ones in that order). Raises InternalFailure on an index whose arrays
+// do not hold the positions it refers to.
+std::vector<NodeHit> fuzzy_match_nodes(const Trie& trie, std::span<const char32_t> query,
+                                       std::uint32_t max_dist, bool terminal_only,
+                                       std::optional<std::uint32_t> limit);
+
+}  // namespace kelnor

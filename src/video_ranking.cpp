@@ -1,0 +1,124 @@
+#include "video_ranking.hpp"
+
+#include <algorithm>
+#include <compare>
+#include <cstddef>
+#include <span>
+#include <unordered_map>
+#include <utility>
+
+#include "internal_failure.hpp"
+#include "prefix/matcher/fuzzy_match_nodes.hpp"
+#include "prefix/matcher/utf8.hpp"
+#include "video_id_text.hpp"
+
+namespace kelnor {
+
+namespace {
+
+std::vector<NodeHit> matched_nodes(const Trie& trie, std::span<const char32_t> query,
+                                   std::uint32_t max_dist,
+                                   std::optional<bool> include_prefix_nodes) {
+    if (include_prefix_nodes) {
+        return fuzzy_match_nodes(trie, query, max_dist, !*include_prefix_nodes, std::nullopt);
+    }
+    std::vector<NodeHit> terminal = fuzzy_match_nodes(trie, query, max_dist, true, std::nullopt);
+    if (!terminal.empty()) return terminal;
+    return fuzzy_match_nodes(trie, query, max_dist, false, std::nullopt);
+}
+
+// How much a node matched at `distance` counts, before the prefix node factor.
+// The operations run in this order so that scores are reproducible to the bit.
+double closeness_weight(std::uint32_t distance, std::size_t query_length) {
+    if (distance == 0) return 1.0;
+    if (query_length == 0) return 0.0;
+    return (1.0 - static_cast<double>(distance) / static_cast<double>(query_length)) * FUZZY_WEIGHT;
+}
+
+struct Tally {
+    std::unordered_map<std::uint32_t, double> sums;  // by video position
+    double weight_total = 0.0;
+};
+
+Tally tally_payloads(const Trie& trie, std::span<const NodeHit> hits, std::size_t query_length) {
+    Tally tally;
+    // Never more room than the index's payloads could fill.
+    tally.sums.reserve(std::min(hits.size() * 16, trie.payloads.entry_capacity()));
+    for (const NodeHit& hit : hits) {
+        double weight = closeness_weight(hit.distance, query_length);
+        if (hit.distance != 0 && !(weight > 0.0)) continue;
+        if (!checked_at(trie.is_terminal, hit.node)) weight *= PREFIX_NODE_FACTOR;
+        if (hit.node >= trie.payloads.size()) {
+            fail_index_out_of_bounds(trie.payloads.size(), hit.node);
+        }
+        if (!trie.payloads.present(hit.node)) continue;
+        const PayloadView payload = trie.payloads.view(hit.node);
+        tally.weight_total += weight * payload.total_count;
+        for (std::size_t i = 0; i < payload.video_ids.size(); ++i) {
+            const std::uint32_t count = checked_at(payload.video_counts, i);
+            tally.sums[payload.video_ids[i]] += weight * count;
+        }
+    }
+    return tally;
+}
+
+struct Candidate {
+    std::uint32_t video;
+    double score;
+};
+
+std::vector<Candidate> candidates_at_least(const Tally& tally, double min_score) {
+    std::vector<Candidate> candidates;
+    for (const auto& [video, sum] : tally.sums) {
+        const double score = sum / tally.weight_total;
+        if (score >= min_score) candidates.push_back({video, score});
+    }
+    return candidates;
+}
+
+// Higher scores first, equal scores by ascending video position: a strict
+// total order, so the ranking does not depend on the score table's layout.
+bool ranks_before(const Candidate& a, const Candidate& b) {
+    const std::strong_ordering order = std::strong_order(a.score, b.score);
+    if (order != 0) return order > 0;
+    return a.video < b.video;
+}
+
+void keep_best(std::vector<Candidate>& candidates, std::optional<std::uint32_t> limit) {
+    if (limit && candidates.size() > *limit) {
+        const auto cut = candidates.begin() + *limit;
+        std::nth_element(candidates.begin(), cut, candidates.end(), ranks_before);
+        candidates.erase(cut, candidates.end());
+    }
+    std::sort(candidates.begin(), candidates.end(), ranks_before);
+}
+
+std::vector<VideoScore> spelled(const Trie& trie, std::span<const Candidate> candidates) {
+    std::vector<VideoScore> results;
+    results.reserve(candidates.size());
+    for (const Candidate& candidate : candidates) {
+        if (std::optional<std::string> text = video_id_text(trie, candidate.video)) {
+            results.push_back({std::move(*text), candidate.score});
+        }
+    }
+    return results;
+}
+
+}  // namespace
+
+std::vector<VideoScore> fuzzy_match_video(const Trie& trie, std::string_view term_utf8,
+                                          std::uint32_t max_dist,
+                                          std::optional<std::uint32_t> limit,
+                                          std::optional<bool> include_prefix_nodes,
+                                          std::optional<double> min_score) {
+    const std::vector<char32_t> query = decode_utf8(term_utf8);
+    const std::vector<NodeHit> hits = matched_nodes(trie, query, max_dist, include_prefix_nodes);
+    const Tally tally = tally_payloads(trie, hits, query.size());
+    if (!(tally.weight_total > 0.0)) return {};
+    std::vector<Candidate> candidates =
+        candidates_at_least(tally, min_score.value_or(DEFAULT_MIN_SCORE));
+    keep_best(candidates, limit);
+    return spelled(trie, candidates);
+}
+
+}  // namespace kelnor
