@@ -13,11 +13,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <string>
 #include <utility>
 #include <vector>
-
-#include "internal_failure.hpp"
 
 namespace kelnor {
 
@@ -66,13 +63,11 @@ class VecWriter {
     // The measuring pass sized the buffer; running past it means the two
     // passes disagree, which must not turn into a write outside the buffer.
     void ensure_room(std::size_t count) {
-        if (buffer_.size() - written() < count) fail_length_mismatch();
+        if (buffer_.size() - written() < count) [[unlikely]]
+            fail_length_mismatch();
     }
 
-    [[noreturn]] void fail_length_mismatch() const {
-        throw InternalFailure("encoding wrote " + std::to_string(written()) +
-                              " bytes into a buffer measured at " + std::to_string(buffer_.size()));
-    }
+    [[noreturn]] void fail_length_mismatch() const;
 
     std::vector<std::uint8_t> buffer_;
     std::uint8_t* cursor_;

@@ -17,7 +17,7 @@ inline constexpr std::uint8_t kVarintMarkerU32 = 252;
 inline constexpr std::uint8_t kVarintMarkerU64 = 253;
 
 template <class Sink>
-void varint_encode_u32(Sink& sink, std::uint32_t value) {
+inline void varint_encode_u32(Sink& sink, std::uint32_t value) {
     if (value <= kVarintSingleByteMax) {
         sink.put_byte(static_cast<std::uint8_t>(value));
     } else if (value <= 0xFFFF) {
@@ -32,7 +32,7 @@ void varint_encode_u32(Sink& sink, std::uint32_t value) {
 }
 
 template <class Sink>
-void varint_encode_u64(Sink& sink, std::uint64_t value) {
+inline void varint_encode_u64(Sink& sink, std::uint64_t value) {
     if (value <= 0xFFFFFFFF) {
         varint_encode_u32(sink, static_cast<std::uint32_t>(value));
         return;
@@ -44,18 +44,18 @@ void varint_encode_u64(Sink& sink, std::uint64_t value) {
 
 // A sequence's element count; the elements follow by their own rule.
 template <class Sink>
-void write_count(Sink& sink, std::size_t count) {
+inline void write_count(Sink& sink, std::size_t count) {
     varint_encode_u64(sink, count);
 }
 
 template <class Sink>
-void write_bool(Sink& sink, bool value) {
+inline void write_bool(Sink& sink, bool value) {
     sink.put_byte(value ? 1 : 0);
 }
 
 // A Unicode scalar value as its UTF-8 bytes.
 template <class Sink>
-void write_char(Sink& sink, char32_t c) {
+inline void write_char(Sink& sink, char32_t c) {
     const auto byte = [](char32_t bits) { return static_cast<std::uint8_t>(bits); };
     if (c < 0x80) {
         sink.put_byte(byte(c));
