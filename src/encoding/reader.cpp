@@ -1,5 +1,6 @@
 #include "encoding/reader.hpp"
 
+#include <array>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -8,9 +9,6 @@ namespace kelnor {
 namespace {
 
 constexpr AllowedEnumVariants kBinaryVariants{0, 1};
-
-// Announces a 128-bit value, which no read of the encoding accepts.
-constexpr std::uint8_t kVarintMarkerU128 = 254;
 
 // Bytes in the UTF-8 sequence that `lead` (0x80 or above) starts; 0 for a
 // byte that cannot start one.

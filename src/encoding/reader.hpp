@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "encoding/decode_error.hpp"
-#include "encoding/value_writers.hpp"
+#include "encoding/varint_format.hpp"
 
 namespace kelnor {
 

@@ -7,14 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace kelnor {
+#include "encoding/varint_format.hpp"
 
-// Values up to this one are written as themselves in one byte; the bytes
-// above it are markers announcing a wider value.
-inline constexpr std::uint8_t kVarintSingleByteMax = 250;
-inline constexpr std::uint8_t kVarintMarkerU16 = 251;
-inline constexpr std::uint8_t kVarintMarkerU32 = 252;
-inline constexpr std::uint8_t kVarintMarkerU64 = 253;
+namespace kelnor {
 
 template <class Sink>
 inline void varint_encode_u32(Sink& sink, std::uint32_t value) {

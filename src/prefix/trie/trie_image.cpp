@@ -1,7 +1,7 @@
 #include "prefix/trie/trie_image.hpp"
 
+#include <array>
 #include <string_view>
-#include <utility>
 
 #include "encoding/encode_to_vec.hpp"
 #include "encoding/reader.hpp"
