@@ -8,6 +8,7 @@ index. Usage: python3 bench/build_bench.py [NODES] [VIDEO_TOP_N]
 
 from __future__ import annotations
 
+import ctypes
 import gc
 import os
 import random
@@ -26,6 +27,27 @@ VIDEO_COUNT = 100_000
 def resident_bytes() -> int:
     with open("/proc/self/statm") as statm:
         return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+class _MallInfo2(ctypes.Structure):
+    _fields_ = [
+        (name, ctypes.c_size_t)
+        for name in "arena ordblks smblks hblks hblkhd usmblks fsmblks uordblks fordblks keepcost".split()
+    ]
+
+
+def allocated_bytes() -> int | None:
+    """Bytes that the C allocator has handed out and not taken back (glibc only).
+
+    Unlike the resident size, this does not count memory that the build freed
+    but the allocator kept."""
+    try:
+        mallinfo2 = ctypes.CDLL(None).mallinfo2
+    except AttributeError:
+        return None
+    mallinfo2.restype = _MallInfo2
+    info = mallinfo2()
+    return info.uordblks + info.hblkhd
 
 
 def random_entries(node_goal: int, rng: random.Random) -> list:
@@ -51,17 +73,22 @@ def main() -> None:
 
     gc.collect()
     before = resident_bytes()
+    allocated_before = allocated_bytes()
     start = time.perf_counter()
     index = PrefixSearch.from_internal_data_v2(*args)
     seconds = time.perf_counter() - start
     gc.collect()
     grown = resident_bytes() - before
+    allocated_after = allocated_bytes()
 
     print(f"nodes:            {nodes}")
     print(f"video_top_n:      {top_n}")
     print(f"build time:       {seconds:.3f} s")
     print(f"nodes per second: {nodes / seconds:,.0f}")
     print(f"index memory:     {grown / nodes:.1f} bytes per node (resident growth)")
+    if allocated_before is not None and allocated_after is not None:
+        allocated = (allocated_after - allocated_before) / nodes
+        print(f"index memory:     {allocated:.1f} bytes per node (allocated)")
     del index
 
 
