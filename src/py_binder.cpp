@@ -40,12 +40,15 @@ std::string join_quoted(const std::vector<const char*>& names) {
     return joined;
 }
 
-[[noreturn]] void raise_missing(const MethodParameters& parameters, std::span<PyObject*> slots) {
+// Raises TypeError naming every required parameter whose slot is still empty,
+// if there is one.
+void check_required(const MethodParameters& parameters, std::span<PyObject*> slots) {
     std::vector<const char*> missing;
     for (std::size_t i = 0; i < parameters.required; ++i) {
         if (slots[i] == nullptr) missing.push_back(parameters.names[i]);
     }
     const std::size_t count = missing.size();
+    if (count == 0) return;
     std::string list = join_quoted(missing);
     PyErr_Format(PyExc_TypeError, "%s missing %zu required positional %s: %s",
                  parameters.display_name, count, count == 1 ? "argument" : "arguments",
@@ -84,7 +87,7 @@ void bind_arguments(const MethodParameters& parameters, PyObject* const* args,
         }
     }
     if (static_cast<std::size_t>(positional_count) < parameters.required) {
-        raise_missing(parameters, slots);
+        check_required(parameters, slots);
     }
 }
 

@@ -4,8 +4,6 @@ import pytest
 
 ON_PYPY = platform.python_implementation() == "PyPy"
 
-skip_on_pypy = pytest.mark.skipif
-
 
 def pypy_differs(reason: str):
     """Skip a check of behaviour that the interpreter itself provides and that PyPy does differently."""
