@@ -180,3 +180,49 @@ def test_object_usable_after_errors(index):
         with pytest.raises(TypeError):
             index.fuzzy_match()
         assert index.to_bytes() == EMPTY_IMAGE
+
+
+# One node whose only child, 5, lies outside every per-node array.
+DAMAGED_IMAGE = bytes([1, 0, 1, 0, 1, 5, 1, 0, 0, 0, 0, 1, 0])
+DAMAGED_MESSAGE = "index out of bounds: the len is 1 but the index is 5"
+
+
+def raise_panic(index):
+    try:
+        index.fuzzy_match("a")
+    except BaseException as caught:  # noqa: B036 - the point is what it derives from
+        return caught
+    raise AssertionError("no exception")
+
+
+def test_internal_failure_raises_panic_exception(capfd):
+    index = PrefixSearch.from_bytes(DAMAGED_IMAGE)
+    panic = raise_panic(index)
+    panic_type = type(panic)
+    assert panic_type.__name__ == "PanicException"
+    assert panic_type.__module__ == "pyo3_runtime"
+    assert panic_type.__bases__ == (BaseException,)
+    assert not isinstance(panic, Exception)
+    assert panic.args == (DAMAGED_MESSAGE,)
+    assert panic_type.__doc__
+    assert DAMAGED_MESSAGE in capfd.readouterr().err
+    # Created once: a second failure raises the same class.
+    assert type(raise_panic(index)) is panic_type
+
+
+def test_panic_is_not_caught_by_except_exception():
+    index = PrefixSearch.from_bytes(DAMAGED_IMAGE)
+    with pytest.raises(BaseException) as excinfo:
+        try:
+            index.fuzzy_match("a")
+        except Exception:  # noqa: BLE001
+            pytest.fail("PanicException was caught as an Exception")
+    assert str(excinfo.value) == DAMAGED_MESSAGE
+
+
+def test_object_usable_after_panic():
+    index = PrefixSearch.from_bytes(DAMAGED_IMAGE)
+    for _ in range(3):
+        raise_panic(index)
+        assert index.to_bytes() == DAMAGED_IMAGE
+        assert str(raise_panic(index)) == DAMAGED_MESSAGE
