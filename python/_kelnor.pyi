@@ -1,0 +1,32 @@
+from collections.abc import Sequence
+from typing import SupportsIndex, final
+
+__all__ = ["PrefixSearch"]
+
+_Payload = tuple[SupportsIndex, Sequence[SupportsIndex], Sequence[SupportsIndex]]
+
+@final
+class PrefixSearch:
+    @staticmethod
+    def from_internal_data_v2(
+        node_shifts: Sequence[SupportsIndex],
+        child_labels: Sequence[str],
+        payloads: Sequence[_Payload | None],
+        child_transitions: Sequence[SupportsIndex],
+        video_index: Sequence[Sequence[SupportsIndex]],
+        video_top_n: SupportsIndex,
+    ) -> PrefixSearch: ...
+    def to_bytes(self) -> bytes: ...
+    @staticmethod
+    def from_bytes(b: bytes) -> PrefixSearch: ...
+    def fuzzy_match(
+        self, term: str, max_dist: SupportsIndex = 1, limit: SupportsIndex | None = None
+    ) -> list[tuple[str, int, int]]: ...
+    def fuzzy_match_video(
+        self,
+        term: str,
+        max_dist: SupportsIndex = 1,
+        limit: SupportsIndex | None = None,
+        include_prefix_nodes: bool | None = None,
+        min_score: float | None = None,
+    ) -> list[tuple[str, float]]: ...

@@ -1,0 +1,39 @@
+"""A typo-tolerant prefix search index for video search.
+
+    import kelnor
+    index = kelnor.build([("harry", 7, 3), ("harold", 9, 1)])
+    index.fuzzy_match("harr")        # [('harry', 1, 1)]
+    index.fuzzy_match_video("harr")  # [('7', 1.0)]
+
+`build` makes an index from (term, video id, count) records; `PrefixSearch`
+is the index type of the extension module `_kelnor`. Importing this package
+makes indexes picklable.
+"""
+
+from _kelnor import PrefixSearch
+
+from kelnor import pickling
+from kelnor.builder import (
+    DEFAULT_VIDEO_TOP_N,
+    IndexBuilder,
+    InternalDataV2,
+    Payload,
+    Record,
+    build,
+    internal_data_v2,
+)
+from kelnor.video_table import VideoId
+
+__all__ = [
+    "DEFAULT_VIDEO_TOP_N",
+    "IndexBuilder",
+    "InternalDataV2",
+    "Payload",
+    "PrefixSearch",
+    "Record",
+    "VideoId",
+    "build",
+    "internal_data_v2",
+]
+
+pickling.register()

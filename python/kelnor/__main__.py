@@ -1,0 +1,5 @@
+import sys
+
+from kelnor.cli import main
+
+sys.exit(main())

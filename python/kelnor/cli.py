@@ -1,0 +1,191 @@
+"""The `kelnor` command: build an index from a records file, query it, or try a demo.
+
+Exit status: 0 on success, 1 when a command fails (its reason on standard
+error, after "kelnor: "), 2 for a malformed command line.
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import sys
+from collections.abc import Sequence
+from typing import Callable, TypeVar
+
+from _kelnor import PrefixSearch
+
+from kelnor.builder import DEFAULT_VIDEO_TOP_N, IndexBuilder
+from kelnor.command_error import CommandError
+from kelnor.demo import run_demo
+from kelnor.progress import Progress
+from kelnor.records_file import add_records
+from kelnor.results_view import terms_view, videos_view
+from kelnor.video_table import U32_MAX
+
+# Inputs at least this large get a progress bar when standard error is a terminal.
+LARGE_INPUT_BYTES = 4 * 2**20
+
+T = TypeVar("T")
+
+
+def _u32(text: str) -> int:
+    if not (text.isascii() and text.isdigit()) or int(text) > U32_MAX:
+        raise argparse.ArgumentTypeError(
+            f"expected a whole number from 0 to {U32_MAX}, got {text!r}"
+        )
+    return int(text)
+
+
+def _progress_for(path: str, wanted: bool | None) -> Progress | None:
+    try:
+        size = os.stat(path).st_size
+    except OSError as error:
+        raise CommandError(f"cannot read {path}: {error.strerror}") from None
+    if wanted is None:
+        wanted = sys.stderr.isatty() and size >= LARGE_INPUT_BYTES
+    return Progress(f"reading {path}", size, sys.stderr) if wanted else None
+
+
+def _build(args: argparse.Namespace) -> None:
+    progress = _progress_for(args.records, args.progress)
+    builder = IndexBuilder()
+    add_records(builder, args.records, progress)
+    if progress:
+        progress.finish()
+    data = builder.internal_data_v2(args.video_top_n)
+    image = PrefixSearch.from_internal_data_v2(*data).to_bytes()
+    try:
+        with open(args.output, "wb") as output:
+            output.write(image)
+    except OSError as error:
+        raise CommandError(f"cannot write {args.output}: {error.strerror}") from None
+    terms = sum(payload is not None for payload in data.payloads)
+    print(
+        f"{args.output}: {terms:,} terms, {len(data.video_index):,} videos, "
+        f"{len(data.child_labels):,} nodes, {len(image):,} bytes"
+    )
+
+
+def _load(path: str) -> PrefixSearch:
+    try:
+        with open(path, "rb") as file:
+            image = file.read()
+    except OSError as error:
+        raise CommandError(f"cannot read {path}: {error.strerror}") from None
+    try:
+        return PrefixSearch.from_bytes(image)
+    except ValueError as error:
+        raise CommandError(f"{path} is not an index image ({error})") from None
+
+
+def _answer(path: str, query: Callable[[], T]) -> T:
+    """The result of `query`, or a CommandError if the index turns out damaged.
+
+    An index can decode and still break the index's invariants; a query on it
+    then fails with the extension's internal failure, which derives from
+    BaseException rather than Exception.
+    """
+    try:
+        return query()
+    except (Exception, KeyboardInterrupt, SystemExit, GeneratorExit):
+        raise
+    except BaseException as failure:
+        raise CommandError(f"{path} is a damaged index ({failure})") from None
+
+
+def _query(args: argparse.Namespace) -> None:
+    index = _load(args.index)
+    if args.videos:
+        videos = _answer(
+            args.index, lambda: index.fuzzy_match_video(args.term, args.max_dist, args.limit)
+        )
+        print(videos_view(videos, args.json))
+    else:
+        matches = _answer(
+            args.index, lambda: index.fuzzy_match(args.term, args.max_dist, args.limit)
+        )
+        print(terms_view(matches, args.json))
+
+
+def _demo(args: argparse.Namespace) -> None:
+    run_demo(args.words, args.seed, sys.stdout)
+
+
+def _parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(
+        prog="kelnor", description="Typo-tolerant prefix search over terms and their videos."
+    )
+    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+
+    build = commands.add_parser(
+        "build",
+        help="build an index from a records file",
+        description="Build an index from RECORDS, a UTF-8 file of tab-separated lines: "
+        "term, video id (a UUID or a whole number), count.",
+    )
+    build.add_argument("records", metavar="RECORDS.tsv")
+    build.add_argument(
+        "-o", "--output", required=True, metavar="INDEX.bin", help="where to write the index image"
+    )
+    build.add_argument(
+        "--video-top-n",
+        type=_u32,
+        default=DEFAULT_VIDEO_TOP_N,
+        metavar="N",
+        help=f"videos kept per trie node (default {DEFAULT_VIDEO_TOP_N})",
+    )
+    build.add_argument(
+        "--progress",
+        action=argparse.BooleanOptionalAction,
+        help="show a progress bar (default: for large inputs on a terminal)",
+    )
+    build.set_defaults(run=_build)
+
+    query = commands.add_parser(
+        "query",
+        help="query an index",
+        description="Print the indexed terms within --max-dist edits of TERM, "
+        "or with --videos the best videos for it.",
+    )
+    query.add_argument("index", metavar="INDEX.bin")
+    query.add_argument("term", metavar="TERM")
+    query.add_argument(
+        "--max-dist", type=_u32, default=1, metavar="N", help="edits allowed (default 1)"
+    )
+    query.add_argument("--limit", type=_u32, metavar="N", help="at most N results")
+    query.add_argument("--videos", action="store_true", help="rank videos instead of listing terms")
+    query.add_argument("--json", action="store_true", help="print JSON instead of a table")
+    query.set_defaults(run=_query)
+
+    demo = commands.add_parser(
+        "demo",
+        help="build an index of real words with made-up videos and query it",
+        description="Index a word list, each word linked to a few made-up videos, "
+        "and run a few queries with typos.",
+    )
+    demo.add_argument(
+        "--words",
+        metavar="FILE",
+        help="a UTF-8 word list, one word a line (default: the shipped sample)",
+    )
+    demo.add_argument(
+        "--seed", type=int, default=0, help="seed of the made-up videos and typos (default 0)"
+    )
+    demo.set_defaults(run=_demo)
+    return parser
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    args = _parser().parse_args(argv)
+    run: Callable[[argparse.Namespace], None] = args.run
+    try:
+        run(args)
+    except CommandError as error:
+        print(f"kelnor: {error}", file=sys.stderr)
+        return 1
+    except BrokenPipeError:
+        # The reader left early (kelnor demo | head): stop quietly, and keep the
+        # interpreter's final flush of stdout from failing again.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 1
+    return 0

@@ -1,0 +1,70 @@
+"""Static typing: the stubs of _kelnor match the module, and kelnor passes mypy --strict."""
+
+from __future__ import annotations
+
+import importlib.util
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+from conftest import ON_PYPY
+
+ROOT = Path(__file__).resolve().parent.parent
+STUBS = ROOT / "python"
+
+pytestmark = [
+    pytest.mark.skipif(ON_PYPY, reason="PyPy: mypy is installed for CPython only"),
+    pytest.mark.skipif(importlib.util.find_spec("mypy") is None, reason="mypy is not installed"),
+]
+
+
+def mypy(*args: str, cwd: Path = ROOT) -> subprocess.CompletedProcess:
+    return subprocess.run(
+        [sys.executable, "-m", *args],
+        cwd=cwd,
+        env={**os.environ, "MYPYPATH": str(STUBS), "PYTHONPATH": os.pathsep.join(sys.path)},
+        capture_output=True,
+        text=True,
+    )
+
+
+def test_stubs_match_the_module():
+    allowlist = ROOT / "tests" / "stubtest_allowlist.txt"
+    completed = mypy("mypy.stubtest", "_kelnor", "--allowlist", str(allowlist))
+    assert completed.returncode == 0, completed.stdout + completed.stderr
+
+
+def test_package_passes_strict_mypy():
+    completed = mypy("mypy", "--strict", "-p", "kelnor")
+    assert completed.returncode == 0, completed.stdout + completed.stderr
+
+
+# Lines marked "error" must be the only ones mypy refuses: if the types were
+# lost (Any), the wrong annotations would pass unnoticed.
+USER_CODE = """
+import uuid
+import kelnor
+from _kelnor import PrefixSearch
+
+index: PrefixSearch = kelnor.build([("cat", uuid.uuid4(), 3), ("car", 7, 1)])
+terms: list[tuple[str, int, int]] = index.fuzzy_match("cat", max_dist=2, limit=None)
+videos: list[tuple[str, float]] = index.fuzzy_match_video("cat", min_score=0.5)
+data: kelnor.InternalDataV2 = kelnor.internal_data_v2([], video_top_n=3)
+again: PrefixSearch = PrefixSearch.from_internal_data_v2(*data)
+wrong_videos: list[tuple[str, str]] = index.fuzzy_match_video("cat")  # error
+index.fuzzy_match(b"cat")  # error
+kelnor.build([("cat", 1.5, 3)])  # error
+"""
+
+
+def test_user_code_sees_the_types(tmp_path):
+    (tmp_path / "user.py").write_text(USER_CODE)
+    completed = mypy("mypy", "--strict", "user.py", cwd=tmp_path)
+    expected = {n for n, line in enumerate(USER_CODE.splitlines(), 1) if line.endswith("# error")}
+    refused = {
+        int(line.split(":")[1]) for line in completed.stdout.splitlines() if ": error:" in line
+    }
+    assert refused == expected, completed.stdout
