@@ -1,4 +1,4 @@
-"""A TypeError from converting an argument is re-raised with the argument's name and keeps its cause."""
+"""A TypeError from converting an argument gets the argument's name and keeps its cause."""
 
 from __future__ import annotations
 

@@ -74,8 +74,14 @@ def test_build_reads_uuids_blank_lines_and_crlf(capsys, tmp_path):
 @pytest.mark.parametrize(
     "content, message",
     [
-        (b"cat\t7\t1\ndog\t7\n", "{path}:2: expected 3 tab-separated fields (term, video id, count), found 2"),
-        (b"a\tb\tc\td\n", "{path}:1: expected 3 tab-separated fields (term, video id, count), found 4"),
+        (
+            b"cat\t7\t1\ndog\t7\n",
+            "{path}:2: expected 3 tab-separated fields (term, video id, count), found 2",
+        ),
+        (
+            b"a\tb\tc\td\n",
+            "{path}:1: expected 3 tab-separated fields (term, video id, count), found 4",
+        ),
         (b"cat\t7\tmany\n", "{path}:1: count 'many' is not a whole number"),
         (b"cat\t7\t-1\n", "{path}:1: count '-1' is not a whole number"),
         (b"cat\t7\t4294967296\n", "{path}:1: count 4294967296 is outside 0..4294967295"),
@@ -111,7 +117,9 @@ def test_build_reports_an_unwritable_output(capsys, tmp_path, records_file):
     assert (status, err) == (1, f"kelnor: cannot write {output}: No such file or directory\n")
 
 
-@pytest.mark.parametrize("flag, shown", [("--progress", True), ("--no-progress", False), (None, False)])
+@pytest.mark.parametrize(
+    "flag, shown", [("--progress", True), ("--no-progress", False), (None, False)]
+)
 def test_progress_bar(capsys, tmp_path, records_file, flag, shown):
     argv = ["build", records_file, "-o", tmp_path / "index.bin"] + ([flag] if flag else [])
     status, _, err = run(capsys, *argv)
@@ -147,14 +155,10 @@ def test_query_json_gives_the_method_answers(capsys, index_file, options, method
 
 def test_query_tables(capsys, index_file):
     assert run(capsys, "query", index_file, "har", "--max-dist", "2")[1] == (
-        "term   distance\n"
-        "hare          1\n"
-        "harry         2\n"
+        "term   distance\nhare          1\nharry         2\n"
     )
     assert run(capsys, "query", index_file, "hare", "--videos", "--max-dist", "0")[1] == (
-        "video   score\n"
-        "8      0.7500\n"
-        "7      0.2500\n"
+        "video   score\n8      0.7500\n7      0.2500\n"
     )
     assert run(capsys, "query", index_file, "zzz")[1] == "no matches\n"
     assert run(capsys, "query", index_file, "zzz", "--json")[1] == "[]\n"
@@ -213,7 +217,9 @@ def test_malformed_command_lines_exit_2(capsys, argv):
 def test_demo_on_the_shipped_sample(capsys):
     status, out, err = run(capsys, "demo")
     assert (status, err) == (0, "")
-    assert out.startswith("Indexed 37,372 words from the sample of English words shipped with kelnor")
+    assert out.startswith(
+        "Indexed 37,372 words from the sample of English words shipped with kelnor"
+    )
     assert out.count("fuzzy_match(") == 4
     assert out.count("fuzzy_match_video(") == 4
     assert out.rstrip().endswith("and restored it: the same answers.")
@@ -239,7 +245,10 @@ def test_demo_with_a_word_list_is_repeatable(capsys, tmp_path):
     "content, message",
     [
         (b"\n \n", "{path} holds no words"),
-        (b"fine\nbad\x00word\n", "{path}:2: term 'bad\\x00word' holds '\\x00', which an index cannot hold"),
+        (
+            b"fine\nbad\x00word\n",
+            "{path}:2: term 'bad\\x00word' holds '\\x00', which an index cannot hold",
+        ),
         (b"fine\n\xc3(\n", "{path}:2: not UTF-8 text (invalid continuation byte)"),
     ],
 )

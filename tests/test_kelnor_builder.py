@@ -268,7 +268,11 @@ def test_video_id_types(video_id, name):
     [
         (("", 1, 1), ValueError, "a term must not be empty"),
         (("a\x00b", 1, 1), ValueError, "term 'a\\x00b' holds '\\x00', which an index cannot hold"),
-        (("a\ud800", 1, 1), ValueError, "term 'a\\ud800' holds '\\ud800', which an index cannot hold"),
+        (
+            ("a\ud800", 1, 1),
+            ValueError,
+            "term 'a\\ud800' holds '\\ud800', which an index cannot hold",
+        ),
         ((b"a", 1, 1), TypeError, "a term must be a str, not 'bytes'"),
         (("a", 1, -1), ValueError, "count -1 is outside 0..4294967295"),
         (("a", 1, 2**32), ValueError, "count 4294967296 is outside 0..4294967295"),

@@ -11,6 +11,7 @@ from concurrent.futures import ProcessPoolExecutor
 import pytest
 
 import kelnor
+from conftest import pypy_differs
 
 RECORDS = [("harry", 7, 3), ("harold", 9, 1), ("hare", 7, 2), ("été", 4, 5)]
 QUERIES = ["harr", "hare", "ete", "h"]
@@ -43,15 +44,24 @@ def test_pickle_names_the_restoring_function(index):
     assert b"kelnor.pickling" in pickle.dumps(index)
 
 
-def test_process_pool_queries_an_index_sent_to_it(index):
-    # "spawn" starts fresh interpreters: unpickling there has to import kelnor
-    # to register the reducer and restore the index.
-    context = multiprocessing.get_context("spawn")
-    with ProcessPoolExecutor(max_workers=2, mp_context=context) as pool:
-        remote = list(pool.map(answers_of, [index] * 3))
-        echoed = pool.submit(operator.methodcaller("to_bytes"), index).result()
+# "spawn" starts fresh interpreters: unpickling there has to import kelnor to
+# register the reducer and restore the index.
+SPAWN = multiprocessing.get_context("spawn")
+
+
+def test_multiprocessing_pool_queries_an_index_sent_to_it(index):
+    with SPAWN.Pool(2) as pool:
+        remote = pool.map(answers_of, [index] * 3)
+        echoed = pool.apply(operator.methodcaller("to_bytes"), (index,))
     assert remote == [answers(index)] * 3
     assert echoed == index.to_bytes()
+
+
+@pypy_differs("ProcessPoolExecutor cannot start spawned workers (no _adjust_process_count)")
+def test_process_pool_executor_queries_an_index_sent_to_it(index):
+    with ProcessPoolExecutor(max_workers=2, mp_context=SPAWN) as pool:
+        remote = list(pool.map(answers_of, [index] * 3))
+    assert remote == [answers(index)] * 3
 
 
 def answers_of(index) -> list:

@@ -1,0 +1,38 @@
+"""The README: its set-up commands come first, CI runs its test command, and its examples run."""
+
+from __future__ import annotations
+
+import re
+from pathlib import Path
+
+import pytest
+
+ROOT = Path(__file__).resolve().parent.parent
+README = (ROOT / "README.md").read_text(encoding="utf-8")
+BLOCKS = re.findall(r"^```(\w*)\n(.*?)^```$", README, flags=re.MULTILINE | re.DOTALL)
+
+INSTALL_AND_DEMO = "python3 -m pip install . && kelnor demo"
+TEST_COMMAND = "python3 -m pip install '.[test]' && python3 -m pytest"
+
+
+def test_starts_with_the_two_set_up_commands():
+    assert README.startswith(
+        f"# kelnor\n\n```sh\n{INSTALL_AND_DEMO}\n```\n\n```sh\n{TEST_COMMAND}\n```\n"
+    )
+
+
+def test_ci_runs_the_readme_test_command():
+    ci = (ROOT / ".ci" / "run").read_text(encoding="utf-8").replace(" --quiet", "")
+    assert ci.count(TEST_COMMAND) == 2  # on CPython and on PyPy
+
+
+def test_python_examples_run(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    namespace: dict = {"__name__": "readme"}
+    examples = [code for language, code in BLOCKS if language == "python"]
+    assert len(examples) >= 5
+    for number, code in enumerate(examples, 1):
+        try:
+            exec(compile(code, f"README.md python block {number}", "exec"), namespace)
+        except Exception:
+            pytest.fail(f"README python block {number} failed:\n{code}")
