@@ -10,7 +10,7 @@ import pytest
 import _kelnor
 
 
-def tested_distribution():
+def distribution_under_test():
     """The installed kelnor distribution, if the _kelnor under test is the one it installed."""
     try:
         distribution = importlib.metadata.distribution("kelnor")
@@ -23,7 +23,7 @@ def tested_distribution():
     return None
 
 
-DISTRIBUTION = tested_distribution()
+DISTRIBUTION = distribution_under_test()
 
 pytestmark = pytest.mark.skipif(
     DISTRIBUTION is None, reason="the _kelnor under test was not installed by pip"
