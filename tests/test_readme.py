@@ -1,8 +1,12 @@
-"""The README: its set-up commands come first, CI runs its test command, and its examples run."""
+"""The documentation: the README's set-up commands come first, CI runs its test
+command, and its code examples and the scripts in examples/ run."""
 
 from __future__ import annotations
 
+import os
 import re
+import subprocess
+import sys
 from pathlib import Path
 
 import pytest
@@ -36,3 +40,15 @@ def test_python_examples_run(tmp_path, monkeypatch):
             exec(compile(code, f"README.md python block {number}", "exec"), namespace)
         except Exception:
             pytest.fail(f"README python block {number} failed:\n{code}")
+
+
+@pytest.mark.parametrize("script", sorted((ROOT / "examples").glob("*.py")), ids=lambda p: p.name)
+def test_example_scripts_run(script):
+    completed = subprocess.run(
+        [sys.executable, str(script)],
+        capture_output=True,
+        text=True,
+        env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)},
+    )
+    assert completed.returncode == 0, completed.stderr
+    assert completed.stdout
