@@ -1,0 +1,184 @@
+#include "every_query.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "internal_failure.hpp"
+#include "prefix/matcher/fuzzy_match.hpp"
+#include "prefix/matcher/fuzzy_match_nodes.hpp"
+#include "prefix/matcher/utf8.hpp"
+#include "video_ranking.hpp"
+#include "walk_budget.hpp"
+
+namespace kelnor::fuzz {
+namespace {
+
+constexpr std::uint32_t kU32Max = std::numeric_limits<std::uint32_t>::max();
+constexpr std::uint32_t kWidestBound = 65535;
+constexpr std::size_t kLongestTerm = 16;
+constexpr std::uint64_t kWalkBudget = std::uint64_t{1} << 22;
+
+using NodeDistances = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+
+// The answer of a query, or nothing when it raised InternalFailure on an
+// index that may be damaged.
+template <class Query>
+auto attempt(Damage damage, Query&& query) -> std::optional<decltype(query())> {
+    try {
+        return query();
+    } catch (const InternalFailure& failure) {
+        if (damage == Damage::Impossible) {
+            std::fprintf(stderr, "internal failure: %s\n", failure.what());
+            finding("a query failed on an index that the build accepted");
+        }
+        return std::nullopt;
+    }
+}
+
+struct Utf8Shape {
+    std::size_t length;  // 0: the byte cannot start a sequence
+    char32_t lead_bits;
+    char32_t smallest;  // below this the sequence would be overlong
+};
+
+Utf8Shape utf8_shape(unsigned char lead) {
+    if (lead < 0x80) return {1, lead, 0};
+    if (lead < 0xC0 || lead > 0xF4) return {0, 0, 0};
+    if (lead < 0xE0) return {2, lead & 0x1Fu, 0x80};
+    if (lead < 0xF0) return {3, lead & 0x0Fu, 0x800};
+    return {4, lead & 0x07u, 0x10000};
+}
+
+bool is_valid_utf8(std::string_view text) {
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const Utf8Shape shape = utf8_shape(static_cast<unsigned char>(text[at]));
+        if (shape.length == 0 || text.size() - at < shape.length) return false;
+        char32_t value = shape.lead_bits;
+        for (std::size_t k = 1; k < shape.length; ++k) {
+            const auto byte = static_cast<unsigned char>(text[at + k]);
+            if ((byte & 0xC0) != 0x80) return false;
+            value = value << 6 | (byte & 0x3Fu);
+        }
+        if (value < shape.smallest || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+            return false;
+        }
+        at += shape.length;
+    }
+    return true;
+}
+
+void check_count(std::size_t count, std::optional<std::uint32_t> limit) {
+    if (limit && count > *limit) finding("more hits than the limit");
+}
+
+void check_distance(std::uint32_t distance, std::uint32_t max_dist) {
+    if (distance > std::min(max_dist, kWidestBound)) finding("a hit beyond the bound");
+}
+
+// Whether `part` appears in `whole` in the same order.
+bool is_subsequence(const NodeDistances& part, const NodeDistances& whole) {
+    std::size_t next = 0;
+    for (const auto& hit : whole) {
+        if (next < part.size() && part[next] == hit) ++next;
+    }
+    return next == part.size();
+}
+
+std::optional<NodeDistances> matched_terms(const Trie& trie, const QueryParameters& query,
+                                           Damage damage) {
+    return attempt(damage, [&] {
+        NodeDistances hits;
+        for (const MatchResult& result :
+             fuzzy_match(trie, query.term, query.max_dist, query.limit)) {
+            check_distance(result.distance, query.max_dist);
+            if (!is_valid_utf8(result.term)) finding("a matched term that is not valid UTF-8");
+            hits.emplace_back(result.node, result.distance);
+        }
+        check_count(hits.size(), query.limit);
+        return hits;
+    });
+}
+
+std::optional<NodeDistances> matched_nodes(const Trie& trie, std::span<const char32_t> characters,
+                                           const QueryParameters& query, bool terminal_only,
+                                           Damage damage) {
+    return attempt(damage, [&] {
+        NodeDistances hits;
+        for (const NodeHit& hit :
+             fuzzy_match_nodes(trie, characters, query.max_dist, terminal_only, query.limit)) {
+            check_distance(hit.distance, query.max_dist);
+            hits.emplace_back(hit.node, hit.distance);
+        }
+        check_count(hits.size(), query.limit);
+        return hits;
+    });
+}
+
+void check_video_ranking(const Trie& trie, const QueryParameters& query,
+                         std::optional<bool> include_prefix_nodes, Damage damage) {
+    attempt(damage, [&] {
+        const std::vector<VideoScore> scores = fuzzy_match_video(
+            trie, query.term, query.max_dist, query.limit, include_prefix_nodes, query.min_score);
+        check_count(scores.size(), query.limit);
+        const double least = query.min_score.value_or(DEFAULT_MIN_SCORE);
+        for (std::size_t k = 0; k < scores.size(); ++k) {
+            if (!(scores[k].score >= least)) finding("a score below min_score");
+            if (k > 0 && scores[k - 1].score < scores[k].score) finding("scores out of order");
+            if (scores[k].video_id.empty()) finding("an empty video id");
+        }
+        return scores.size();
+    });
+}
+
+}  // namespace
+
+QueryParameters take_query_parameters(FuzzInput& input) {
+    constexpr std::uint32_t distances[] = {0, 1, 2, 3, 4, 250, 65535, 65536, kU32Max};
+    const double infinity = std::numeric_limits<double>::infinity();
+    const std::optional<double> min_scores[] = {
+        std::nullopt, 0.0,     0.01, 0.5, 1.0, std::numeric_limits<double>::quiet_NaN(),
+        -infinity,    infinity};
+
+    QueryParameters query;
+    query.max_dist = distances[input.take_byte() % std::size(distances)];
+    const std::uint8_t limit = input.take_byte();
+    if (limit % 4 != 0) query.limit = limit / 4 == 63 ? kU32Max : limit / 4;
+    query.min_score = min_scores[input.take_byte() % std::size(min_scores)];
+    const std::span<const std::uint8_t> term =
+        input.take_bytes(input.take_byte() % (kLongestTerm + 1));
+    query.term.assign(term.begin(), term.end());
+    return query;
+}
+
+void run_every_query(const Trie& trie, const QueryParameters& query, Damage damage) {
+    const std::vector<char32_t> characters = decode_utf8(query.term);
+    if (!walk_fits_budget(trie, characters.size(), query.max_dist, kWalkBudget)) return;
+
+    const std::optional<NodeDistances> terms = matched_terms(trie, query, damage);
+    const std::optional<NodeDistances> terminal =
+        matched_nodes(trie, characters, query, true, damage);
+    if (terms != terminal) finding("fuzzy_match and fuzzy_match_nodes disagree");
+    const std::optional<NodeDistances> all = matched_nodes(trie, characters, query, false, damage);
+    if (!query.limit && terminal && all && !is_subsequence(*terminal, *all)) {
+        finding("a terminal hit missing among all hits");
+    }
+    for (const std::optional<bool> include :
+         {std::optional<bool>(), std::optional<bool>(true), std::optional<bool>(false)}) {
+        check_video_ranking(trie, query, include, damage);
+    }
+}
+
+void finding(const char* what) {
+    std::fprintf(stderr, "finding: %s\n", what);
+    std::fflush(stderr);
+    std::abort();
+}
+
+}  // namespace kelnor::fuzz
