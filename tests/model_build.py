@@ -118,7 +118,8 @@ def build(
 ) -> ModelTrie:
     shifts = argument("node_shifts", lambda: [u32(item) for item in items(node_shifts)])
     labels = argument("child_labels", lambda: [label(item) for item in items(child_labels)])
-    entries = argument("payloads", lambda: list(items(payloads)))
+    # Not list(): it sizes the list from __len__, which a host sequence may fake.
+    entries = argument("payloads", lambda: [entry for entry in items(payloads)])
     transitions = argument(
         "child_transitions", lambda: [u32(item) for item in items(child_transitions)]
     )
