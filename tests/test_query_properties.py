@@ -1,0 +1,233 @@
+"""Queries against the Python models on indexes from every route.
+
+An index built from generated arrays (any numbering, shared children, cycles)
+must answer both queries as the model of the build followed by the model of
+the queries does. An image of a valid index with a few random byte edits must
+either fail to decode exactly as the model of the image does, or restore an
+index that re-encodes as the model says and answers every query as the query
+model does on the decoded trie: the same results, or the same PanicException
+naming the same failed read.
+"""
+
+from __future__ import annotations
+
+import math
+from typing import Callable, Iterator
+
+from hypothesis import HealthCheck, assume, given, settings
+from hypothesis import strategies as st
+
+import model_build
+import model_image
+import model_match
+from _kelnor import PrefixSearch
+from host_data import internal_data
+from model_image import ModelDecodeError
+from model_trie import ModelTrie
+
+U32_MAX = 2**32 - 1
+ALPHABET = "abé中"
+# Queries whose walks could visit more paths than this are not drawn: a cycle
+# that can be gone round in several ways makes walks exponentially long.
+WALK_BUDGET = 5000
+
+
+def outcome(call: Callable) -> tuple:
+    try:
+        return ("ok", call())
+    except (KeyboardInterrupt, SystemExit):
+        raise
+    except BaseException as error:  # PanicException derives from BaseException
+        if type(error).__name__ != "PanicException":
+            raise
+        return ("panic", str(error))
+
+
+def model_outcome(call: Callable) -> tuple:
+    try:
+        return ("ok", call())
+    except (model_match.ModelPanic, model_build.ModelPanic) as error:
+        return ("panic", str(error))
+
+
+def child_positions(trie: ModelTrie, node: int) -> Iterator[int]:
+    """The positions of `node`'s children that a walk can read without failing."""
+    if node >= len(trie.node_shifts):
+        return iter(())
+    begin = trie.node_shifts[node]
+    end = (
+        trie.node_shifts[node + 1]
+        if node + 1 < len(trie.node_shifts)
+        else len(trie.child_transitions)
+    )
+    return iter(range(begin, min(end, len(trie.child_transitions))))
+
+
+def walk_is_small(trie: ModelTrie, depth_limit: int) -> bool:
+    """Whether every path of up to `depth_limit` labelled edges from the root
+    (an upper bound of what a walk visits) fits in the budget."""
+    visited = 0
+    stack = [(0, 0)]
+    while stack:
+        node, depth = stack.pop()
+        if depth == depth_limit:
+            continue
+        for position in child_positions(trie, node):
+            child = trie.child_transitions[position]
+            if child < len(trie.child_labels) and trie.child_labels[child] == 0:
+                continue
+            visited += 1
+            if visited > WALK_BUDGET:
+                return False
+            stack.append((child, depth + 1))
+    return True
+
+
+queries = st.tuples(
+    st.text(alphabet=ALPHABET + "x", max_size=4),
+    st.integers(0, 2),
+    st.sampled_from([None, 0, 1, 3]),
+    st.sampled_from([None, True, False]),
+    st.sampled_from([None, 0.0, 0.2, -math.inf, math.nan]),
+)
+
+
+# Reaches every node of a small index (its terms have at most five characters).
+SWEEP = ("", 5, None, True, 0.0)
+
+
+def assert_queries_match(index: PrefixSearch, trie: ModelTrie, query: tuple) -> None:
+    term, max_dist, limit, include, min_score = query
+    assume(walk_is_small(trie, len(term) + max_dist + 1))
+    pairs = [
+        (
+            lambda: index.fuzzy_match(term, max_dist, limit),
+            lambda: model_match.fuzzy_match(trie, term, max_dist, limit),
+        ),
+        (
+            lambda: index.fuzzy_match_video(term, max_dist, limit, include, min_score),
+            lambda: model_match.fuzzy_match_video(trie, term, max_dist, limit, include, min_score),
+        ),
+    ]
+    for actual, expected in pairs:
+        assert outcome(actual) == model_outcome(expected)
+
+
+# ------------------------------------------------------------ built indexes
+
+counts = st.one_of(st.integers(0, 9), st.just(U32_MAX))
+
+
+@st.composite
+def payloads(draw, video_count: int):
+    ids = draw(st.lists(st.integers(0, video_count + 1), max_size=4))
+    return (draw(counts), ids, draw(st.lists(counts, min_size=len(ids), max_size=len(ids))))
+
+
+video_tables = st.one_of(
+    st.lists(st.binary(min_size=4, max_size=4), max_size=4),
+    st.lists(st.binary(min_size=16, max_size=16), max_size=3),
+)
+
+
+@st.composite
+def tries_of_terms(draw) -> tuple:
+    video_index = draw(video_tables)
+    entries = draw(
+        st.lists(
+            st.tuples(st.text(alphabet=ALPHABET, max_size=5), payloads(len(video_index))),
+            max_size=10,
+        )
+    )
+    return internal_data(entries, video_index, draw(st.integers(0, 4))).args()
+
+
+@st.composite
+def tries_of_any_shape(draw) -> tuple:
+    """Arrays of any numbering: children below their parents, shared, repeated,
+    a node its own child, cycles, now and then a child range past the end."""
+    nodes = draw(st.integers(1, 7))
+    transitions = draw(st.lists(st.integers(0, nodes - 1), max_size=2 * nodes))
+    overrun = 1 if draw(st.integers(0, 7)) == 0 else 0
+    shifts = draw(
+        st.lists(st.integers(0, len(transitions) + overrun), min_size=nodes, max_size=nodes)
+    )
+    if draw(st.booleans()):
+        shifts.sort()
+    video_index = draw(video_tables)
+    return (
+        shifts,
+        draw(st.lists(st.sampled_from(["", *ALPHABET]), min_size=nodes, max_size=nodes)),
+        draw(st.lists(st.none() | payloads(len(video_index)), min_size=nodes, max_size=nodes)),
+        transitions,
+        video_index,
+        draw(st.integers(0, 4)),
+    )
+
+
+properties = settings(max_examples=200, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+
+
+@properties
+@given(tries_of_terms() | tries_of_any_shape(), st.lists(queries, min_size=1, max_size=4))
+def test_built_indexes_answer_as_the_models(args, query_list):
+    built = model_outcome(lambda: model_build.build(*args))
+    index = outcome(lambda: PrefixSearch.from_internal_data_v2(*args))
+    assert index[0] == built[0]
+    if built[0] != "ok":
+        assert index == built  # propagation read past the transitions
+        return
+    for query in query_list:
+        assert_queries_match(index[1], built[1], query)
+
+
+# ------------------------------------------------------------ damaged images
+
+# Bytes that matter to the decoder: node numbers and counts of a small index
+# (which keep the image decodable but may point anywhere), markers, UTF-8
+# leads and tags.
+interesting_bytes = st.one_of(
+    st.integers(0, 12),
+    st.sampled_from([0x61, 0x7F, 0x80, 0xC3, 0xE4, 0xFA, 0xFB, 0xFC, 0xFD, 0xFF]),
+    st.integers(0, 255),
+)
+
+
+@st.composite
+def damaged_images(draw) -> bytes:
+    args = draw(tries_of_terms())
+    image = bytearray(PrefixSearch.from_internal_data_v2(*args).to_bytes())
+    for _ in range(draw(st.integers(1, 3))):
+        kind = draw(st.sampled_from(["set"] * 6 + ["insert", "delete", "truncate"]))
+        position = draw(st.integers(0, len(image)))
+        if kind == "set" and position < len(image):
+            image[position] = draw(interesting_bytes)
+        elif kind == "insert":
+            image.insert(position, draw(interesting_bytes))
+        elif kind == "delete" and position < len(image):
+            del image[position]
+        elif kind == "truncate":
+            del image[position:]
+    return bytes(image)
+
+
+@properties
+@given(damaged_images(), st.lists(queries, min_size=1, max_size=4))
+def test_damaged_images_fail_or_answer_as_the_models(image, query_list):
+    try:
+        trie = model_image.decode(image)
+    except ModelDecodeError as error:
+        try:
+            PrefixSearch.from_bytes(image)
+        except ValueError as raised:
+            assert raised.args == (f"decode error: {error.text}",)
+        else:
+            raise AssertionError(f"decoded, but the model fails with {error.text}")
+        return
+    index = PrefixSearch.from_bytes(image)
+    restored = index.to_bytes()
+    assert restored == model_image.encode(trie)
+    for query in [SWEEP, *query_list]:
+        assert_queries_match(index, trie, query)
+    # Failed queries leave the index as it was.
+    assert index.to_bytes() == restored
