@@ -15,6 +15,7 @@ flags) are not repeated here.
 from __future__ import annotations
 
 import array
+import copy
 import gc
 import math
 import operator
@@ -289,11 +290,12 @@ VALID = {
 
 
 def build_args(**changes) -> tuple:
-    return tuple({**VALID, **changes}.values())
+    """The six arguments, fresh copies of VALID's but for `changes`."""
+    return tuple({**copy.deepcopy(VALID), **changes}.values())
 
 
-def payload(total=1, ids=(0,), counts=(1,)):
-    return (total, list(ids) if isinstance(ids, tuple) else ids, counts)
+def payload(total: object = 1, ids: object = None, counts: object = None) -> tuple:
+    return (total, [0] if ids is None else ids, [1] if counts is None else counts)
 
 
 def build_outcomes(make_args: Callable[[], tuple]) -> tuple:
@@ -346,46 +348,48 @@ ITERATION_ERRORS = {
     "TypeError that cannot be printed": TypeError(Unprintable()),
 }
 
-SEQUENCE_FIELDS = ["node_shifts", "child_labels", "payloads", "child_transitions", "video_index"]
-SEQUENCE_ITEMS = {field: VALID[field] for field in SEQUENCE_FIELDS}
+LYING_LENGTHS = {"negative": -1, "huge": 2**70, "not an int": "2", "raising": HostError("length")}
 
-# Factories of the six arguments with one sequence made hostile.
-SEQUENCE_CASES = {}
-for _field, _items in SEQUENCE_ITEMS.items():
-    for _name, _length in {
-        "negative": -1,
-        "huge": 2**70,
-        "not an int": "2",
-        "raising": HostError("length"),
-    }.items():
-        SEQUENCE_CASES[f"{_field}: __len__ {_name}"] = (
-            lambda f=_field, i=_items, n=_length: build_args(**{f: LyingLength(i, n)})
-        )
-    for _name, _error in ITERATION_ERRORS.items():
-        for _where, _count in {"at the start": 0, "in the middle": 1}.items():
-            SEQUENCE_CASES[f"{_field}: iteration raising {_name} {_where}"] = (
-                lambda f=_field, i=_items, c=_count, e=_error: build_args(**{f: FailingAt(i, c, e)})
+
+def sequence_cases(field: str) -> dict:
+    """Factories of the six arguments with the sequence `field` made hostile."""
+    items = VALID[field]
+
+    def with_value(make_value: Callable[[], object]) -> Callable[[], tuple]:
+        return lambda: build_args(**{field: make_value()})
+
+    cases = {
+        f"__len__ {name}": with_value(lambda n=length: LyingLength(items, n))
+        for name, length in LYING_LENGTHS.items()
+    }
+    for name, error in ITERATION_ERRORS.items():
+        for where, count in {"at the start": 0, "in the middle": 1}.items():
+            cases[f"iteration raising {name} {where}"] = with_value(
+                lambda c=count, e=error: FailingAt(items, c, e)
             )
-    SEQUENCE_CASES[f"{_field}: __iter__ giving a non-iterator"] = lambda f=_field, i=_items: (
-        build_args(**{f: NonIterator(i)})
+    cases.update(
+        {
+            "__iter__ giving a non-iterator": with_value(lambda: NonIterator(items)),
+            "not iterable": with_value(NotIterable),
+            "by __getitem__, empty": with_value(lambda: ByIndex([])),
+            "by __getitem__, raising at the start": with_value(
+                lambda: ByIndex([], 0, HostError("host"))
+            ),
+            "by __getitem__, raising in the middle": with_value(
+                lambda: ByIndex(items, 1, HostError("host"))
+            ),
+            "generator": with_value(lambda: generator(items)),
+            "iterator": with_value(lambda: iter(items)),
+            "dict": with_value(lambda: dict(enumerate(items))),
+        }
     )
-    SEQUENCE_CASES[f"{_field}: not iterable"] = lambda f=_field: build_args(**{f: NotIterable()})
-    SEQUENCE_CASES[f"{_field}: by __getitem__, raising at the start"] = lambda f=_field: (
-        build_args(**{f: ByIndex([], 0, HostError("host"))})
-    )
-    SEQUENCE_CASES[f"{_field}: by __getitem__, empty"] = lambda f=_field: (
-        build_args(**{f: ByIndex([])})
-    )
-    SEQUENCE_CASES[f"{_field}: by __getitem__, raising in the middle"] = (
-        lambda f=_field, i=_items: (build_args(**{f: ByIndex(i, 1, HostError("host"))}))
-    )
-    SEQUENCE_CASES[f"{_field}: generator"] = lambda f=_field, i=_items: (
-        build_args(**{f: generator(i)})
-    )
-    SEQUENCE_CASES[f"{_field}: iterator"] = lambda f=_field, i=_items: build_args(**{f: iter(i)})
-    SEQUENCE_CASES[f"{_field}: dict"] = lambda f=_field, i=_items: (
-        build_args(**{f: dict(enumerate(i))})
-    )
+    return {f"{field}: {name}": make for name, make in cases.items()}
+
+
+SEQUENCE_FIELDS = ["node_shifts", "child_labels", "payloads", "child_transitions", "video_index"]
+SEQUENCE_CASES = {
+    name: make for field in SEQUENCE_FIELDS for name, make in sequence_cases(field).items()
+}
 
 INNER_CASES = {
     "payload ids: __len__ raising": lambda: build_args(
