@@ -7,9 +7,9 @@ the very list being read or call back into the index: every call ends in the
 exception that the conversion rules name, with its message, or in the result
 that the Python models give; never in a crash and never in SystemError.
 
-Cases already covered by test_build.py and test_match.py (a few lying lengths,
+Cases that test_build.py and test_match.py cover (a few lying lengths,
 iteration failing after the last item, NaN and infinite min_score, numpy-like
-flags) are not repeated here.
+flags) come back here only as cells of the tables of every argument position.
 """
 
 from __future__ import annotations
