@@ -12,6 +12,8 @@ The seeds are made with the Python models in tests/, so no build is needed:
 
 The output is deterministic; rerun after changing an input layout:
     python3 fuzz/make_corpus.py
+The inputs of past findings live apart, in fuzz/regressions/<target>/, which
+this script leaves alone.
 """
 
 from __future__ import annotations
