@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "prefix/trie/propagate.hpp"
+#include "prefix/trie/walk_index.hpp"
 
 namespace kelnor {
 
@@ -53,6 +54,7 @@ Trie assemble(InternalData data, VideoTable videos, std::uint32_t top_n) {
     trie.video_int_ids = std::move(videos.video_int_ids);
     trie.id_mode = videos.id_mode;
     propagate(trie, top_n);
+    trie.walk_index = walk_index_of(trie);
     return trie;
 }
 

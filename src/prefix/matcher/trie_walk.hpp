@@ -1,34 +1,54 @@
 // The bounded edit-distance walk shared by the matchers.
 //
 // The walk visits the trie depth first from the root, children in the order
-// of child_transitions, and keeps one row of a DistanceTable per depth of the
-// current path. A child labelled 0 is passed over with its whole subtree; a
-// child whose row has no cell within the bound is pruned with its subtree.
-// Every other child whose path text is within the bound of the whole query is
-// offered to the caller's reporter (a node's own offer comes before anything
-// below it), and the walk then descends into it whether or not the reporter
-// recorded it.
+// of child_transitions, and keeps one row of the edit-distance table per depth
+// of the current path. A child labelled 0 is passed over with its whole
+// subtree; a child whose row has no cell within the bound is pruned with its
+// subtree. Every other child whose path text is within the bound of the whole
+// query is offered to the caller's reporter (a node's own offer comes before
+// anything below it), and the walk then descends into it whether or not the
+// reporter recorded it.
 //
-// The path is kept on an explicit stack, so a deep trie, or a cycle in a
-// damaged one, cannot exhaust the native stack; the table's rows bound the
-// depth (see distance_table.hpp). Every read of a trie array is bounds-checked
-// and raises InternalFailure on a damaged index.
+// Two walks visit the same nodes in the same order:
+// - on a sound index (one whose arrays hold every position they refer to:
+//   WalkIndex::sound), for queries of up to 62 characters and bounds of up to
+//   8, the bit-parallel walk (bit_parallel_walk.hpp);
+// - otherwise the checked walk (checked_walk.hpp), which reads the trie's
+//   arrays with bounds checks in walk order, so that a damaged index fails
+//   with InternalFailure on the first read it cannot make.
+// Both keep the path on an explicit stack, so a deep trie, or a cycle in a
+// damaged one, cannot exhaust the native stack; the rows bound the depth (see
+// distance_table.hpp).
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <vector>
 
-#include "internal_failure.hpp"
-#include "prefix/matcher/distance_table.hpp"
+#include "prefix/matcher/bit_parallel_walk.hpp"
+#include "prefix/matcher/checked_walk.hpp"
+#include "prefix/matcher/query_masks.hpp"
 #include "prefix/trie/trie.hpp"
 
 namespace kelnor {
 
 // Distances are at most this large; a greater max_dist means this one.
 inline constexpr std::uint32_t MAX_DISTANCE_BOUND = 65535;
+
+// Runs the bit-parallel walk with its bound fixed at compile time, trying
+// Bound, Bound + 1, ... up to kMaxBitParallelBound.
+template <std::uint32_t Bound = 0, class Reporter>
+void walk_with_static_bound(const Trie& trie, const QueryMasks& query, std::uint32_t bound,
+                            std::optional<std::uint32_t> limit, Reporter& report) {
+    if constexpr (Bound < kMaxBitParallelBound) {
+        if (bound != Bound) {
+            walk_with_static_bound<Bound + 1>(trie, query, bound, limit, report);
+            return;
+        }
+    }
+    walk_bit_parallel<Bound>(trie, query, limit, report);
+}
 
 // `report(node, distance, path, label)` is called for each node within the
 // bound: `path` holds the labels from depth 1 down to the node's parent and
@@ -40,30 +60,13 @@ void walk_within_distance(const Trie& trie, std::span<const char32_t> query, std
                           std::optional<std::uint32_t> limit, Reporter&& report) {
     if (limit == 0u || trie.node_shifts.empty()) return;
     const std::uint32_t bound = std::min(max_dist, MAX_DISTANCE_BOUND);
-    DistanceTable table(query, bound);
-    std::vector<char32_t> path;
-    std::vector<ChildRange> unvisited{child_range(trie, 0)};
-    std::uint32_t recorded = 0;
-    while (!unvisited.empty()) {
-        ChildRange& siblings = unvisited.back();
-        if (siblings.empty()) {
-            unvisited.pop_back();
-            if (!unvisited.empty()) path.pop_back();
-            continue;
-        }
-        const std::size_t depth = unvisited.size() - 1;
-        const std::uint32_t child = checked_at(trie.child_transitions, siblings.begin++);
-        const char32_t label = checked_at(trie.child_labels, child);
-        if (label == 0) continue;
-        if (table.extend(depth, label) > bound) continue;
-        const std::uint32_t distance = table.query_distance(depth + 1);
-        if (distance <= bound && report(child, distance, std::span<const char32_t>(path), label) &&
-            limit && ++recorded >= *limit) {
-            return;
-        }
-        path.push_back(label);
-        unvisited.push_back(child_range(trie, child));
+    if (trie.walk_index.sound && query.size() <= QueryMasks::kMaxLength &&
+        bound <= kMaxBitParallelBound) {
+        const QueryMasks masks(query);
+        walk_with_static_bound(trie, masks, bound, limit, report);
+        return;
     }
+    walk_checked(trie, query, bound, limit, report);
 }
 
 }  // namespace kelnor

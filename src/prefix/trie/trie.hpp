@@ -15,6 +15,7 @@
 
 #include "internal_failure.hpp"
 #include "payload/payload.hpp"
+#include "prefix/trie/walk_index.hpp"
 
 namespace kelnor {
 
@@ -36,6 +37,12 @@ struct Trie {
     std::vector<std::uint32_t> video_int_ids;      // video table in Int32 mode
     IdMode id_mode = IdMode::Uuid;
     std::vector<std::uint8_t> is_terminal;  // 1 where an indexed term ends, else 0
+
+    // Not part of the image: derived from the fields above by walk_index_of()
+    // once a Trie is built or decoded, for the matchers (walk_index.hpp). A
+    // Trie whose arrays change afterwards must derive it again; left empty,
+    // the matchers read the fields above instead.
+    WalkIndex walk_index;
 };
 
 // Positions [begin, end) of a node's children in child_transitions. A range

@@ -7,6 +7,7 @@
 #include "encoding/reader.hpp"
 #include "encoding/value_writers.hpp"
 #include "payload/payload_image.hpp"
+#include "prefix/trie/walk_index.hpp"
 
 namespace kelnor {
 namespace {
@@ -97,6 +98,7 @@ Result<Trie, DecodeError> decode_trie(std::span<const std::uint8_t> bytes) {
     Reader reader(bytes);
     Trie trie;
     if (!read_trie(reader, trie)) return reader.error();
+    trie.walk_index = walk_index_of(trie);
     return trie;
 }
 

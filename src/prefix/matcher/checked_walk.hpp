@@ -1,0 +1,48 @@
+// The walk for any index: rows of a DistanceTable, every read of a trie array
+// bounds-checked in the order of the depth-first walk, so that a damaged
+// index fails on the first read it cannot make (see trie_walk.hpp).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "internal_failure.hpp"
+#include "prefix/matcher/distance_table.hpp"
+#include "prefix/trie/trie.hpp"
+
+namespace kelnor {
+
+// The walk of walk_within_distance() for `bound` (at most 65535).
+template <class Reporter>
+void walk_checked(const Trie& trie, std::span<const char32_t> query, std::uint32_t bound,
+                  std::optional<std::uint32_t> limit, Reporter& report) {
+    DistanceTable table(query, bound);
+    std::vector<char32_t> path;
+    std::vector<ChildRange> unvisited{child_range(trie, 0)};
+    std::uint32_t recorded = 0;
+    while (!unvisited.empty()) {
+        ChildRange& siblings = unvisited.back();
+        if (siblings.empty()) {
+            unvisited.pop_back();
+            if (!unvisited.empty()) path.pop_back();
+            continue;
+        }
+        const std::size_t depth = unvisited.size() - 1;
+        const std::uint32_t child = checked_at(trie.child_transitions, siblings.begin++);
+        const char32_t label = checked_at(trie.child_labels, child);
+        if (label == 0) continue;
+        if (table.extend(depth, label) > bound) continue;
+        const std::uint32_t distance = table.query_distance(depth + 1);
+        if (distance <= bound && report(child, distance, std::span<const char32_t>(path), label) &&
+            limit && ++recorded >= *limit) {
+            return;
+        }
+        path.push_back(label);
+        unvisited.push_back(child_range(trie, child));
+    }
+}
+
+}  // namespace kelnor

@@ -1,0 +1,82 @@
+#include "prefix/trie/walk_index.hpp"
+
+#include <algorithm>
+
+#include "prefix/trie/trie.hpp"
+
+namespace kelnor {
+namespace {
+
+std::uint8_t label_byte(char32_t label) {
+    return label < kLabelElsewhere ? static_cast<std::uint8_t>(label) : kLabelElsewhere;
+}
+
+bool is_sound(const Trie& trie) {
+    const std::size_t node_count = trie.node_shifts.size();
+    const std::vector<std::uint32_t>& transitions = trie.child_transitions;
+    if (node_count == 0 || trie.child_labels.size() != node_count) return false;
+    for (std::size_t node = 0; node < node_count; ++node) {
+        const ChildRange children = child_range(trie, node);
+        if (!children.empty() && children.end > transitions.size()) return false;
+    }
+    return std::all_of(transitions.begin(), transitions.end(),
+                       [node_count](std::uint32_t child) { return child < node_count; });
+}
+
+std::vector<std::uint8_t> edge_labels_of(const Trie& trie) {
+    std::vector<std::uint8_t> bytes(trie.child_transitions.size());
+    for (std::size_t position = 0; position < bytes.size(); ++position) {
+        bytes[position] = label_byte(trie.child_labels[trie.child_transitions[position]]);
+    }
+    return bytes;
+}
+
+std::size_t child_count(const Trie& trie, std::uint32_t node) {
+    const ChildRange children = child_range(trie, node);
+    return children.empty() ? 0 : children.end - children.begin;
+}
+
+// Adds the children of the top nodes [level_begin, level_end) as the next level.
+void add_level(const Trie& trie, std::size_t level_begin, std::size_t level_end, WalkIndex& index) {
+    for (std::size_t k = level_begin; k < level_end; ++k) {
+        index.top_first.push_back(static_cast<std::uint32_t>(index.top_nodes.size()));
+        const ChildRange children = child_range(trie, index.top_nodes[k]);
+        for (std::size_t position = children.begin; position < children.end; ++position) {
+            const std::uint32_t child = trie.child_transitions[position];
+            const char32_t label = trie.child_labels[child];
+            if (label == 0) continue;
+            index.top_nodes.push_back(child);
+            index.top_labels.push_back(label_byte(label));
+        }
+    }
+}
+
+}  // namespace
+
+WalkIndex walk_index_of(const Trie& trie) {
+    WalkIndex index;
+    if (!is_sound(trie)) return index;
+    index.sound = true;
+    index.edge_labels = edge_labels_of(trie);
+    index.top_nodes.push_back(0);
+    index.top_labels.push_back(0);
+    std::size_t level_begin = 0;
+    std::size_t level_end = 1;
+    // Levels are added whole while they fit; the nodes of the last one find
+    // their children in the Trie.
+    while (level_begin < level_end) {
+        std::size_t next_level = 0;
+        for (std::size_t k = level_begin; k < level_end; ++k) {
+            next_level += child_count(trie, index.top_nodes[k]);
+        }
+        if (level_end + next_level > kMaxTopNodes) break;
+        add_level(trie, level_begin, level_end, index);
+        level_begin = level_end;
+        level_end = index.top_nodes.size();
+    }
+    index.inner_top = level_begin;
+    index.top_first.push_back(static_cast<std::uint32_t>(level_end));
+    return index;
+}
+
+}  // namespace kelnor
