@@ -54,9 +54,15 @@ Tally tally_payloads(const Trie& trie, std::span<const NodeHit> hits, std::size_
         if (!trie.payloads.present(hit.node)) continue;
         const PayloadView payload = trie.payloads.view(hit.node);
         tally.weight_total += weight * payload.total_count;
-        for (std::size_t i = 0; i < payload.video_ids.size(); ++i) {
-            const std::uint32_t count = checked_at(payload.video_counts, i);
-            tally.sums[payload.video_ids[i]] += weight * count;
+        PackedList::iterator count = payload.video_counts.begin();
+        std::size_t i = 0;
+        for (const std::uint32_t video : payload.video_ids) {
+            if (i >= payload.video_counts.size()) {
+                fail_index_out_of_bounds(payload.video_counts.size(), i);
+            }
+            tally.sums[video] += weight * *count;
+            ++count;
+            ++i;
         }
     }
     return tally;

@@ -6,13 +6,15 @@
 // output buffer is allocated once.
 //
 // A sink offers put_byte(b) and put(std::array<std::uint8_t, N>); the fixed
-// size lets each write compile to a single store.
+// size lets each write compile to a single store. put_bytes(span) copies a run
+// of bytes that is already in its encoded form.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -26,6 +28,8 @@ class ByteCounter {
     void put(const std::array<std::uint8_t, N>&) noexcept {
         size_ += N;
     }
+
+    void put_bytes(std::span<const std::uint8_t> bytes) noexcept { size_ += bytes.size(); }
 
     std::size_t size() const noexcept { return size_; }
 
@@ -47,6 +51,12 @@ class VecWriter {
         ensure_room(N);
         std::memcpy(cursor_, bytes.data(), N);
         cursor_ += N;
+    }
+
+    void put_bytes(std::span<const std::uint8_t> bytes) {
+        ensure_room(bytes.size());
+        if (!bytes.empty()) std::memcpy(cursor_, bytes.data(), bytes.size());
+        cursor_ += bytes.size();
     }
 
     // The buffer, which must have been filled exactly.

@@ -23,6 +23,10 @@ class Reader {
 
     std::size_t remaining() const noexcept { return static_cast<std::size_t>(end_ - cursor_); }
 
+    // The next byte to read; the bytes between two such positions are those
+    // that the reads in between consumed.
+    const std::uint8_t* position() const noexcept { return cursor_; }
+
     // The reason of the last failed read.
     const DecodeError& error() const noexcept { return error_; }
 

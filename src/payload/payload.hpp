@@ -1,17 +1,21 @@
-// A node's payload and the flat table that holds the payloads of all nodes.
+// A node's payload and the table that holds the payloads of all nodes.
 //
 // A payload is a total count and two parallel lists: video numbers (positions
-// in the index's video id table) and their counts. Keeping every node's lists
-// in two shared arrays instead of one heap block per node keeps the index
-// compact and lets propagation and decoding fill it without per-node
-// allocations.
+// in the index's video id table) and their counts. The table keeps every
+// slot in the form the index image gives it (payload_image.hpp): a tag byte
+// (0 absent, 1 present), then the total count, the video numbers and the
+// counts as counted lists of variable-length integers in their shortest
+// form. That is about half the room of 32-bit arrays for real payloads, lets
+// the image be written by copying and restored by checking, and reads in
+// order at the speed the ranking and the merge need.
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
+
+#include "payload/packed_list.hpp"
 
 namespace kelnor {
 
@@ -20,82 +24,65 @@ namespace kelnor {
 // lengths, which the table keeps as they are so that they re-encode unchanged.
 struct PayloadView {
     std::uint32_t total_count = 0;
-    std::span<const std::uint32_t> video_ids;
-    std::span<const std::uint32_t> video_counts;
+    PackedList video_ids;
+    PackedList video_counts;
 };
 
 class PayloadTable {
-public:
+  public:
     // Number of slots (one per node in a well-formed index).
-    std::size_t size() const noexcept { return slots_.size(); }
+    std::size_t size() const noexcept { return slot_count_; }
 
     // Whether slot `index` holds a payload; precondition: index < size().
-    bool present(std::size_t index) const noexcept { return slots_[index].present; }
+    bool present(std::size_t index) const noexcept { return bytes_[offset(index)] == 1; }
 
     // The payload of slot `index` (empty lists and total 0 for an absent one);
     // precondition: index < size().
-    PayloadView view(std::size_t index) const noexcept {
-        const Slot& slot = slots_[index];
-        return {slot.total_count, {ids_.data() + slot.start, slot.id_count},
-                {counts_.data() + slot.start, slot.count_count}};
-    }
+    PayloadView view(std::size_t index) const noexcept;
 
-    // Number of list entries stored over all slots (for sizing and memory figures).
-    std::size_t entry_capacity() const noexcept { return ids_.size(); }
+    // Number of video numbers stored over all slots (for sizing).
+    std::size_t entry_capacity() const noexcept { return entries_; }
 
-    void reserve(std::size_t slots, std::size_t entries) {
-        slots_.reserve(slots);
-        ids_.reserve(entries);
-        counts_.reserve(entries);
-    }
+    void reserve(std::size_t slots, std::size_t entries);
 
-    void push_absent() { slots_.push_back(Slot{}); }
+    // Room for exactly the slots of `other`.
+    void reserve_like(const PayloadTable& other);
+
+    void push_absent();
 
     void push(std::uint32_t total_count, std::span<const std::uint32_t> video_ids,
-              std::span<const std::uint32_t> video_counts) {
-        slots_.push_back(Slot{});
-        assign(slots_.size() - 1, total_count, video_ids, video_counts);
-    }
+              std::span<const std::uint32_t> video_counts);
 
-    // Appends `count` absent slots, to be filled later with assign() in any order.
-    void resize(std::size_t count) { slots_.resize(count); }
+    // Appends a copy of slot `index` of `other`.
+    void push_slot_of(const PayloadTable& other, std::size_t index);
 
-    // Makes slot `index` a present payload holding copies of the given lists;
-    // precondition: index < size(). The lists are appended to the shared
-    // arrays, so assign each slot once.
-    void assign(std::size_t index, std::uint32_t total_count,
-                std::span<const std::uint32_t> video_ids,
-                std::span<const std::uint32_t> video_counts) {
-        Slot& slot = slots_[index];
-        slot.start = ids_.size();
-        slot.total_count = total_count;
-        slot.id_count = static_cast<std::uint32_t>(video_ids.size());
-        slot.count_count = static_cast<std::uint32_t>(video_counts.size());
-        slot.present = true;
-        ids_.insert(ids_.end(), video_ids.begin(), video_ids.end());
-        counts_.insert(counts_.end(), video_counts.begin(), video_counts.end());
-        // Both arrays advance by the longer list so that one start serves both.
-        ids_.resize(slot.start + std::max(video_ids.size(), video_counts.size()));
-        counts_.resize(ids_.size());
-    }
+    // The slots one after another, as the image holds them.
+    std::span<const std::uint8_t> encoded() const noexcept { return bytes_; }
+
+    // The table of slots given in their image form: `bytes` holds them one
+    // after another, all well-formed and in shortest form, slot k ending at
+    // `slot_ends`[k], with `entries` video numbers in all.
+    static PayloadTable from_encoded(std::vector<std::uint8_t> bytes,
+                                     std::span<const std::uint64_t> slot_ends, std::size_t entries);
 
     std::size_t memory_bytes() const noexcept {
-        return slots_.capacity() * sizeof(Slot) +
-               (ids_.capacity() + counts_.capacity()) * sizeof(std::uint32_t);
+        return bytes_.capacity() + starts_.capacity() * sizeof(std::uint32_t) +
+               wide_starts_.capacity() * sizeof(std::uint64_t);
     }
 
-private:
-    struct Slot {
-        std::size_t start = 0;
-        std::uint32_t total_count = 0;
-        std::uint32_t id_count = 0;
-        std::uint32_t count_count = 0;
-        bool present = false;
-    };
+  private:
+    std::size_t offset(std::size_t index) const noexcept {
+        return wide_starts_.empty() ? starts_[index] : wide_starts_[index];
+    }
+    void end_slot(std::size_t entries);
 
-    std::vector<Slot> slots_;
-    std::vector<std::uint32_t> ids_;
-    std::vector<std::uint32_t> counts_;
+    std::vector<std::uint8_t> bytes_;
+    // Where each slot starts, and where the last one ends (size() + 1
+    // entries); 32-bit while the slots fit in 4 GiB, else 64-bit.
+    std::vector<std::uint32_t> starts_{0};
+    std::vector<std::uint64_t> wide_starts_;
+    std::size_t slot_count_ = 0;
+    std::size_t entries_ = 0;
 };
 
 }  // namespace kelnor

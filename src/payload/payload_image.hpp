@@ -16,24 +16,11 @@ namespace kelnor {
 inline constexpr std::string_view kOptionalPayloadTypeName =
     "core::option::Option<kelnor::payload::Payload>";
 
+// The table's slots are kept in their image form, so they are copied as they are.
 template <class Sink>
 void encode_payload_table(Sink& sink, const PayloadTable& table) {
-    const auto write_list = [&sink](std::span<const std::uint32_t> values) {
-        write_count(sink, values.size());
-        for (std::uint32_t value : values) varint_encode_u32(sink, value);
-    };
     write_count(sink, table.size());
-    for (std::size_t slot = 0; slot < table.size(); ++slot) {
-        if (!table.present(slot)) {
-            sink.put_byte(0);
-            continue;
-        }
-        const PayloadView payload = table.view(slot);
-        sink.put_byte(1);
-        varint_encode_u32(sink, payload.total_count);
-        write_list(payload.video_ids);
-        write_list(payload.video_counts);
-    }
+    sink.put_bytes(table.encoded());
 }
 
 // Reads the payloads field into the empty `table`, keeping each slot as it is

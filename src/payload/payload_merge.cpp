@@ -26,12 +26,17 @@ void PayloadMerge::start(PayloadView own) {
 
 void PayloadMerge::merge_from(PayloadView other) {
     total_count_ = saturate(std::uint64_t{total_count_} + other.total_count);
-    for (std::size_t j = 0; j < other.video_ids.size(); ++j) {
-        entries_.push_back({other.video_ids[j], checked_at(other.video_counts, j)});
+    PackedList::iterator count = other.video_counts.begin();
+    std::size_t j = 0;
+    for (const std::uint32_t id : other.video_ids) {
+        if (j >= other.video_counts.size()) fail_index_out_of_bounds(other.video_counts.size(), j);
+        entries_.push_back({id, *count});
+        ++count;
+        ++j;
     }
 }
 
-PayloadView PayloadMerge::finish(std::uint32_t top_n) {
+PayloadMerge::Merged PayloadMerge::finish(std::uint32_t top_n) {
     std::sort(entries_.begin(), entries_.end(),
               [](const Entry& a, const Entry& b) { return a.id < b.id; });
     std::size_t distinct = 0;

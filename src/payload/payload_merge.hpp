@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "payload/payload.hpp"
@@ -26,8 +27,13 @@ class PayloadMerge {
     void merge_from(PayloadView other);
 
     // The merged payload cut to its first `top_n` videos (the total count is
-    // never cut). The view lives in the scratch: valid until the next start().
-    PayloadView finish(std::uint32_t top_n);
+    // never cut). The lists live in the scratch: valid until the next start().
+    struct Merged {
+        std::uint32_t total_count;
+        std::span<const std::uint32_t> video_ids;
+        std::span<const std::uint32_t> video_counts;
+    };
+    Merged finish(std::uint32_t top_n);
 
   private:
     struct Entry {

@@ -12,10 +12,24 @@ namespace kelnor {
 
 namespace {
 
-PayloadView cut(PayloadView payload, std::uint32_t top_n) {
-    return {payload.total_count,
-            payload.video_ids.first(std::min<std::size_t>(payload.video_ids.size(), top_n)),
-            payload.video_counts.first(std::min<std::size_t>(payload.video_counts.size(), top_n))};
+// Appends `payload` cut to its first `top_n` videos (an absent one becomes
+// empty), copying the slot of `table` as it is when nothing is to be cut.
+void push_cut(PayloadTable& out, const PayloadTable& table, std::size_t slot, std::uint32_t top_n,
+              std::vector<std::uint32_t>& ids, std::vector<std::uint32_t>& counts) {
+    if (!table.present(slot)) {
+        out.push(0, {}, {});
+        return;
+    }
+    const PayloadView payload = table.view(slot);
+    if (payload.video_ids.size() <= top_n && payload.video_counts.size() <= top_n) {
+        out.push_slot_of(table, slot);
+        return;
+    }
+    const PackedList kept_ids = payload.video_ids.first(top_n);
+    const PackedList kept_counts = payload.video_counts.first(top_n);
+    ids.assign(kept_ids.begin(), kept_ids.end());
+    counts.assign(kept_counts.begin(), kept_counts.end());
+    out.push(payload.total_count, ids, counts);
 }
 
 }  // namespace
@@ -25,12 +39,14 @@ void propagate(Trie& trie, std::uint32_t top_n) {
     const std::vector<std::uint32_t>& transitions = trie.child_transitions;
     const std::size_t node_count = given.size();
 
-    // Filled from the highest slot down while `given` is still read: a child
-    // numbered below its parent must be seen as given, not as merged.
-    PayloadTable merged;
-    merged.reserve(node_count, given.entry_capacity());
-    merged.resize(node_count);
+    // Made from the highest node down while `given` is still read: a child
+    // numbered below its parent must be seen as given, not as merged. Node n
+    // is slot node_count - 1 - n of `backwards`.
+    PayloadTable backwards;
+    backwards.reserve(node_count, given.entry_capacity());
     PayloadMerge merge;
+    std::vector<std::uint32_t> ids;
+    std::vector<std::uint32_t> counts;
 
     for (std::size_t node = node_count; node-- > 0;) {
         const ChildRange children = child_range(trie, node);
@@ -47,10 +63,21 @@ void propagate(Trie& trie, std::uint32_t top_n) {
                 merge.start(given.view(node));
                 merging = true;
             }
-            merge.merge_from(child > node ? merged.view(child) : given.view(child));
+            merge.merge_from(child > node ? backwards.view(node_count - 1 - child)
+                                          : given.view(child));
         }
-        const PayloadView result = merging ? merge.finish(top_n) : cut(given.view(node), top_n);
-        merged.assign(node, result.total_count, result.video_ids, result.video_counts);
+        if (merging) {
+            const PayloadMerge::Merged merged = merge.finish(top_n);
+            backwards.push(merged.total_count, merged.video_ids, merged.video_counts);
+        } else {
+            push_cut(backwards, given, node, top_n, ids, counts);
+        }
+    }
+
+    PayloadTable merged;
+    merged.reserve_like(backwards);
+    for (std::size_t node = 0; node < node_count; ++node) {
+        merged.push_slot_of(backwards, node_count - 1 - node);
     }
     trie.payloads = std::move(merged);
 }
