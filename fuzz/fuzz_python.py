@@ -31,7 +31,7 @@ from __future__ import annotations
 import math
 import sys
 from pathlib import Path
-from typing import Callable, List, Optional
+from typing import Callable, List
 
 import atheris
 
@@ -47,8 +47,23 @@ with atheris.instrument_imports():
 from _kelnor import PrefixSearch
 
 MAX_DEPTH = 3
-EDGE_INTS = [-1, 0, 1, 250, 251, 65535, 65536, 2**31, 2**32 - 1, 2**32, 2**63, 2**64 - 1,
-             2**64, -(2**64), 2**100]
+EDGE_INTS = [
+    -1,
+    0,
+    1,
+    250,
+    251,
+    65535,
+    65536,
+    2**31,
+    2**32 - 1,
+    2**32,
+    2**63,
+    2**64 - 1,
+    2**64,
+    -(2**64),
+    2**100,
+]
 FLOATS = [math.nan, math.inf, -math.inf, -0.0, 0.5, 1e-300, 1e300, 2.0**64]
 WORDS = ["car", "cart", "cat", "harry", "harold", "naïve", "é", "€uro", "😀", "ab", "a", ""]
 ACCEPTED = (TypeError, ValueError, OverflowError)

@@ -22,7 +22,7 @@ import hashlib
 import random
 import sys
 from pathlib import Path
-from typing import Iterable, List, Optional, Tuple
+from typing import Iterable, List, Optional
 
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests"))
@@ -69,8 +69,10 @@ def word_trie(words: Iterable[str], rng: random.Random, uuids: bool = False) -> 
         videos = rng.sample(range(6), rng.randint(0, 3))
         counts = [rng.randint(1, 300) for _ in videos]
         entries.append((word, (sum(counts) + rng.randint(0, 5), videos, counts)))
-    table = uuid_video_index(bytes([k]) * 16 for k in range(5)) if uuids else (
-        int_video_index([7, 2**32 - 1, 70000, 0, 250])
+    table = (
+        uuid_video_index(bytes([k]) * 16 for k in range(5))
+        if uuids
+        else (int_video_index([7, 2**32 - 1, 70000, 0, 250]))
     )
     return model_build.build(*internal_data(entries, table, video_top_n=4).args())
 
@@ -104,8 +106,12 @@ def cyclic() -> ModelTrie:
 def damaged(trie: ModelTrie, rng: random.Random) -> List[ModelTrie]:
     variants = []
     for breakage in range(5):
-        copy = ModelTrie(**{name: list(value) if isinstance(value, list) else value
-                            for name, value in vars(trie).items()})
+        copy = ModelTrie(
+            **{
+                name: list(value) if isinstance(value, list) else value
+                for name, value in vars(trie).items()
+            }
+        )
         if breakage == 0 and copy.child_transitions:
             copy.child_transitions[rng.randrange(len(copy.child_transitions))] = 10**6
         elif breakage == 1 and copy.node_shifts:
@@ -192,36 +198,56 @@ def build_seeds() -> List[bytes]:
     alphabet = "abc" * 3 + "é€😀\U0010ffff"
     seeds = []
     for k in range(16):
-        words = {"".join(rng.choice(alphabet) for _ in range(rng.randint(0, 4)))
-                 for _ in range(rng.randint(1, 8))}
+        words = {
+            "".join(rng.choice(alphabet) for _ in range(rng.randint(0, 4)))
+            for _ in range(rng.randint(1, 8))
+        }
         entries = []
         for word in sorted(words):
             videos = rng.sample(range(10), rng.randint(0, 3))
             counts = [rng.choice([1, 5, 250, 65535, 2**32 - 1]) for _ in videos]
             entries.append((word, (rng.choice([0, 3, 2**32 - 1]), videos, counts)))
         uuids = k % 4 == 3
-        table = uuid_video_index(bytes([v]) * 16 for v in range(6)) if uuids else (
-            int_video_index(range(6 + k % 3))
+        table = (
+            uuid_video_index(bytes([v]) * 16 for v in range(6))
+            if uuids
+            else (int_video_index(range(6 + k % 3)))
         )
         data = internal_data(entries, table, video_top_n=rng.choice([0, 1, 2, 10, 2**32 - 1]))
         if len(data.child_labels) >= 48 or len(data.child_transitions) >= 64:
             continue
-        header = query(rng.choice(sorted(words)), rng.choice([0, 1, 2, 4294967295]),
-                       rng.choice([None, 0, 2]), rng.randrange(8))
+        header = query(
+            rng.choice(sorted(words)),
+            rng.choice([0, 1, 2, 4294967295]),
+            rng.choice([None, 0, 2]),
+            rng.randrange(8),
+        )
         seeds.append(build_input(data, header, 0 if uuids else 1))
     cycle = InternalData(
-        node_shifts=[0, 1], child_labels=["", "a"], payloads=[None, (1, [0], [1])],
-        child_transitions=[1, 1], video_index=int_video_index([3]), video_top_n=2,
+        node_shifts=[0, 1],
+        child_labels=["", "a"],
+        payloads=[None, (1, [0], [1])],
+        child_transitions=[1, 1],
+        video_index=int_video_index([3]),
+        video_top_n=2,
     )
     seeds.append(build_input(cycle, query("aaa", 2)))
     past_the_end = InternalData(
-        node_shifts=[0, 2], child_labels=["", "b"], payloads=[None, None],
-        child_transitions=[1], video_index=[], video_top_n=1,
+        node_shifts=[0, 2],
+        child_labels=["", "b"],
+        payloads=[None, None],
+        child_transitions=[1],
+        video_index=[],
+        video_top_n=1,
     )
     seeds.append(build_input(past_the_end, query("b")))
     mixed = InternalData(
-        node_shifts=[0], child_labels=[""], payloads=[None], child_transitions=[],
-        video_index=[bytes(4), bytes(16), bytes(3)], video_top_n=1,
+        node_shifts=[0],
+        child_labels=[""],
+        payloads=[None],
+        child_transitions=[],
+        video_index=[bytes(4), bytes(16), bytes(3)],
+        video_top_n=1,
     )
     seeds.append(build_input(mixed, query(""), 2))
     return seeds
