@@ -9,8 +9,9 @@ use into build/bench-baseline), `pip install rapidfuzz symspellpy matplotlib`,
 
 Usage: python3 bench/speed_bench.py [--queries N] [--rounds R] [--plot PATH] [--no-plot]
 
-Times are medians over rounds (the machine may be shared); each ratio is the
-other's time per query divided by _kelnor's.
+Times are processor time (this process's CPU time, so that other programs on a
+shared machine count less), medians over rounds in which the contenders take
+turns; each ratio is the other's time per query divided by _kelnor's.
 """
 
 from __future__ import annotations
@@ -106,15 +107,22 @@ class Contenders:
         return lambda term: self.symspell.lookup(term, self.verbosity.ALL, max_edit_distance=k)
 
 
-def per_query(call: Callable[[str], object], queries: Sequence[str], rounds: int) -> float:
-    """Median over rounds of the mean seconds per query."""
-    samples = []
+def seconds_per_query(call: Callable[[str], object], queries: Sequence[str]) -> float:
+    start = time.process_time()
+    for term in queries:
+        call(term)
+    return (time.process_time() - start) / len(queries)
+
+
+def per_query(calls: Dict[str, Callable[[str], object]], queries: Sequence[str],
+              rounds: int) -> Dict[str, float]:
+    """Median seconds per query of each call; in each round every call runs
+    over all the queries, one after the other."""
+    samples: Dict[str, List[float]] = {name: [] for name in calls}
     for _ in range(rounds):
-        start = time.perf_counter()
-        for term in queries:
-            call(term)
-        samples.append((time.perf_counter() - start) / len(queries))
-    return statistics.median(samples)
+        for name, call in calls.items():
+            samples[name].append(seconds_per_query(call, queries))
+    return {name: statistics.median(times) for name, times in samples.items()}
 
 
 def check_same_answers(contenders: Contenders, queries: Sequence[str]) -> None:
@@ -148,9 +156,9 @@ def median_seconds(action: Callable[[], object], rounds: int) -> float:
     samples = []
     for _ in range(rounds):
         gc.collect()
-        start = time.perf_counter()
+        start = time.process_time()
         action()
-        samples.append(time.perf_counter() - start)
+        samples.append(time.process_time() - start)
     return statistics.median(samples)
 
 
@@ -182,16 +190,23 @@ def query_table(contenders: Contenders, queries: Sequence[str], rounds: int,
                 rapidfuzz_queries: int) -> List[dict]:
     rows = []
     for k in (1, 2):
+        calls = {
+            "kelnor_match": contenders.kelnor_match(k),
+            "baseline_match": contenders.baseline_match(k),
+            "kelnor_video": contenders.kelnor_video(k),
+            "baseline_video": contenders.baseline_video(k),
+        }
         peers = {}
         if contenders.peers:
-            peers = {
-                "rapidfuzz": per_query(contenders.rapidfuzz(k), queries[:rapidfuzz_queries], 1),
-                "symspellpy": per_query(contenders.symspellpy(k), queries, rounds),
-            }
+            calls["symspellpy"] = contenders.symspellpy(k)
+            peers = per_query({"rapidfuzz": contenders.rapidfuzz(k)},
+                              queries[:rapidfuzz_queries], 1)
+        times = per_query(calls, queries, rounds)
+        if "symspellpy" in times:
+            peers["symspellpy"] = times["symspellpy"]
         for method in ("match", "video"):
-            ours = per_query(getattr(contenders, f"kelnor_{method}")(k), queries, rounds)
-            baseline = per_query(getattr(contenders, f"baseline_{method}")(k), queries, rounds)
-            rows.append(dict(method=method, k=k, kelnor=ours, baseline=baseline, **peers))
+            rows.append(dict(method=method, k=k, kelnor=times[f"kelnor_{method}"],
+                             baseline=times[f"baseline_{method}"], **peers))
     return rows
 
 
@@ -258,21 +273,20 @@ def plot(path: str, words: Sequence[str], baseline, queries_per_size: int, round
         contenders = Contenders(sample, baseline)
         queries = word_data.queries(sample, queries_per_size, seed=size)
         for k in (1, 2):
-            for name, call, count in [
-                ("_kelnor", contenders.kelnor_match(k), queries_per_size),
-                ("baseline", contenders.baseline_match(k), queries_per_size),
-                ("symspellpy", contenders.symspellpy(k), queries_per_size),
-                ("rapidfuzz", contenders.rapidfuzz(k), 10),
-            ]:
-                timing = per_query(call, queries[:count], rounds if count > 10 else 1)
-                series.setdefault((name, k), []).append(timing * 1e6)
+            times = per_query({"kelnor": contenders.kelnor_match(k),
+                               "baseline": contenders.baseline_match(k),
+                               "symspellpy": contenders.symspellpy(k)}, queries, rounds)
+            times.update(per_query({"rapidfuzz": contenders.rapidfuzz(k)}, queries[:10], 1))
+            for name, seconds in times.items():
+                series.setdefault((name, k), []).append(seconds * 1e6)
         print(f"plot: {size:,} terms measured", file=sys.stderr)
         del contenders
         gc.collect()
 
     figure, axes = plt.subplots(1, 2, figsize=(11, 4.5), sharey=True)
     for axis, k in zip(axes, (1, 2)):
-        for name in ("_kelnor", "baseline", "symspellpy", "rapidfuzz"):
+        # (matplotlib leaves labels that start with "_" out of the legend)
+        for name in ("kelnor", "baseline", "symspellpy", "rapidfuzz"):
             axis.plot(sizes, series[(name, k)], marker="o", label=name)
         axis.set_xscale("log")
         axis.set_yscale("log")
