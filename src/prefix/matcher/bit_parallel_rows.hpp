@@ -80,6 +80,20 @@ class BitParallelRows {
         return current != 0;
     }
 
+    // Whether some path that adds at most `height` labels to the row's path
+    // can be within the bound: a cell j at e edits needs at least
+    // n - j - height more edits to reach the end of the query.
+    bool may_end_within(const Row& row, std::size_t height) const noexcept {
+        const std::size_t n = query_.length();
+        if (height >= n) return row[Bound] != 0;
+        for (std::uint32_t e = 0; e <= Bound; ++e) {
+            const std::size_t slack = Bound - e;
+            const std::size_t from = n - height > slack ? n - height - slack : 0;
+            if ((row[e] >> from) != 0) return true;
+        }
+        return false;
+    }
+
     // The distance between the whole query and the row's path, or Bound + 1
     // when it exceeds the bound.
     std::uint32_t distance(const Row& row) const noexcept {

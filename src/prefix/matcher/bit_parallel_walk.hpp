@@ -8,6 +8,10 @@
 // byte is tested against the characters that would (one table lookup, see
 // label_filter.hpp) and a row is computed only for the children that pass.
 //
+// Fewer visits: a child whose subtree holds no path long enough to come
+// within the bound of the query (walk_index.hpp keeps each child's height)
+// is left out, for nothing below it could be offered to the reporter.
+//
 // Cache: labels are read from the bytes beside the edges, so passing over a
 // child touches no memory of the child; the top levels, which every query
 // walks, come from the breadth-first top.
@@ -58,6 +62,8 @@ void walk_bit_parallel(const Trie& trie, const QueryMasks& query,
     const std::uint32_t* top_nodes = index.top_nodes.data();
     const std::uint8_t* top_labels = index.top_labels.data();
     const std::uint8_t* edge_labels = index.edge_labels.data();
+    const std::uint8_t* top_heights = index.top_heights.data();
+    const std::uint8_t* edge_heights = index.edge_heights.data();
     const std::uint32_t* transitions = trie.child_transitions.data();
     const std::size_t transition_count = trie.child_transitions.size();
     const std::vector<std::uint32_t>& shifts = trie.node_shifts;
@@ -84,6 +90,7 @@ void walk_bit_parallel(const Trie& trie, const QueryMasks& query,
         // The children: top nodes, or positions of child_transitions.
         const bool in_top = visit.top < index.inner_top;
         const std::uint8_t* labels = in_top ? top_labels : edge_labels;
+        const std::uint8_t* heights = in_top ? top_heights : edge_heights;
         const std::uint32_t* nodes = in_top ? top_nodes : transitions;
         std::size_t begin;
         std::size_t end;
@@ -101,7 +108,8 @@ void walk_bit_parallel(const Trie& trie, const QueryMasks& query,
             const std::uint32_t child = nodes[k];
             const char32_t label = byte != kLabelElsewhere ? byte : trie.child_labels[child];
             typename Rows::Row row;
-            if (label == 0 || !rows.extend(visit.row, visit.depth, label, continuation, row)) {
+            if (label == 0 || !rows.extend(visit.row, visit.depth, label, continuation, row) ||
+                !rows.may_end_within(row, heights[k])) {
                 continue;
             }
             const std::uint32_t child_top = in_top ? static_cast<std::uint32_t>(k) : kNotInTop;

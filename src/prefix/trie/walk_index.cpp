@@ -31,13 +31,33 @@ std::vector<std::uint8_t> edge_labels_of(const Trie& trie) {
     return bytes;
 }
 
+// Every node's height: one pass from the last node up when every labelled
+// child is numbered above its parent, as in a trie laid out depth first.
+std::vector<std::uint8_t> heights_of(const Trie& trie) {
+    const std::size_t node_count = trie.node_shifts.size();
+    std::vector<std::uint8_t> heights(node_count, 0);
+    for (std::size_t node = node_count; node-- > 0;) {
+        const ChildRange children = child_range(trie, node);
+        unsigned height = 0;
+        for (std::size_t position = children.begin; position < children.end; ++position) {
+            const std::uint32_t child = trie.child_transitions[position];
+            if (trie.child_labels[child] == 0) continue;
+            if (child <= node) return std::vector<std::uint8_t>(node_count, kUnknownHeight);
+            height = std::max<unsigned>(height, heights[child] + 1u);
+        }
+        heights[node] = static_cast<std::uint8_t>(std::min<unsigned>(height, kUnknownHeight));
+    }
+    return heights;
+}
+
 std::size_t child_count(const Trie& trie, std::uint32_t node) {
     const ChildRange children = child_range(trie, node);
     return children.empty() ? 0 : children.end - children.begin;
 }
 
 // Adds the children of the top nodes [level_begin, level_end) as the next level.
-void add_level(const Trie& trie, std::size_t level_begin, std::size_t level_end, WalkIndex& index) {
+void add_level(const Trie& trie, const std::vector<std::uint8_t>& heights, std::size_t level_begin,
+               std::size_t level_end, WalkIndex& index) {
     for (std::size_t k = level_begin; k < level_end; ++k) {
         index.top_first.push_back(static_cast<std::uint32_t>(index.top_nodes.size()));
         const ChildRange children = child_range(trie, index.top_nodes[k]);
@@ -47,6 +67,7 @@ void add_level(const Trie& trie, std::size_t level_begin, std::size_t level_end,
             if (label == 0) continue;
             index.top_nodes.push_back(child);
             index.top_labels.push_back(label_byte(label));
+            index.top_heights.push_back(heights[child]);
         }
     }
 }
@@ -58,8 +79,14 @@ WalkIndex walk_index_of(const Trie& trie) {
     if (!is_sound(trie)) return index;
     index.sound = true;
     index.edge_labels = edge_labels_of(trie);
+    const std::vector<std::uint8_t> heights = heights_of(trie);
+    index.edge_heights.reserve(trie.child_transitions.size());
+    for (const std::uint32_t child : trie.child_transitions) {
+        index.edge_heights.push_back(heights[child]);
+    }
     index.top_nodes.push_back(0);
     index.top_labels.push_back(0);
+    index.top_heights.push_back(heights[0]);
     std::size_t level_begin = 0;
     std::size_t level_end = 1;
     // Levels are added whole while they fit; the nodes of the last one find
@@ -70,7 +97,7 @@ WalkIndex walk_index_of(const Trie& trie) {
             next_level += child_count(trie, index.top_nodes[k]);
         }
         if (level_end + next_level > kMaxTopNodes) break;
-        add_level(trie, level_begin, level_end, index);
+        add_level(trie, heights, level_begin, level_end, index);
         level_begin = level_end;
         level_end = index.top_nodes.size();
     }

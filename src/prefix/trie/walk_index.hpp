@@ -12,6 +12,10 @@
 // so that scanning a node's children reads one byte per child in order
 // instead of looking up every child's label wherever the child lies.
 //
+// Heights: how many labels a path can still add below each child, beside
+// the edge (and beside each top node), so that the walk leaves a subtree out
+// when no path in it is long enough to come within the bound of the query.
+//
 // The top: the first levels of the trie below the root, breadth first, each
 // node's children next to each other. Every query walks through the top
 // levels, and in the Trie's own numbering their nodes lie scattered over the
@@ -33,6 +37,12 @@ struct Trie;
 // The edge label byte of a label of 255 or more (the walk then reads child_labels).
 inline constexpr std::uint8_t kLabelElsewhere = 255;
 
+// The height of a node: the most labels that a path can add below it (0 for
+// a node without labelled children), or kUnknownHeight when that is this
+// many or more, or when the trie is not numbered parent before child (a node
+// may then be its own descendant).
+inline constexpr std::uint8_t kUnknownHeight = 255;
+
 // The top holds no more nodes than this (about two megabytes).
 inline constexpr std::size_t kMaxTopNodes = 1 << 18;
 
@@ -42,6 +52,8 @@ struct WalkIndex {
 
     // Per position of child_transitions: the label byte of the child there.
     std::vector<std::uint8_t> edge_labels;
+    // Per position of child_transitions: the height of the child there.
+    std::vector<std::uint8_t> edge_heights;
 
     // The top nodes in breadth-first order from the root (top node 0): their
     // node numbers and label bytes. The children of top node k are top nodes
@@ -49,11 +61,13 @@ struct WalkIndex {
     // others find their children in the Trie.
     std::vector<std::uint32_t> top_nodes;
     std::vector<std::uint8_t> top_labels;
+    std::vector<std::uint8_t> top_heights;
     std::vector<std::uint32_t> top_first;  // inner_top + 1 entries
     std::size_t inner_top = 0;
 
     std::size_t memory_bytes() const noexcept {
-        return edge_labels.capacity() + top_labels.capacity() +
+        return edge_labels.capacity() + edge_heights.capacity() + top_labels.capacity() +
+               top_heights.capacity() +
                (top_nodes.capacity() + top_first.capacity()) * sizeof(std::uint32_t);
     }
 };
