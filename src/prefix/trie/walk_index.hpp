@@ -43,7 +43,7 @@ inline constexpr std::uint8_t kLabelElsewhere = 255;
 // may then be its own descendant).
 inline constexpr std::uint8_t kUnknownHeight = 255;
 
-// The top holds no more nodes than this (about two megabytes).
+// The top holds no more nodes than this (10 bytes each).
 inline constexpr std::size_t kMaxTopNodes = 1 << 18;
 
 struct WalkIndex {
@@ -56,7 +56,7 @@ struct WalkIndex {
     std::vector<std::uint8_t> edge_heights;
 
     // The top nodes in breadth-first order from the root (top node 0): their
-    // node numbers and label bytes. The children of top node k are top nodes
+    // node numbers, label bytes and heights. The children of top node k are top nodes
     // top_first[k] to top_first[k + 1] - 1 when k is below inner_top; the
     // others find their children in the Trie.
     std::vector<std::uint32_t> top_nodes;
@@ -64,12 +64,6 @@ struct WalkIndex {
     std::vector<std::uint8_t> top_heights;
     std::vector<std::uint32_t> top_first;  // inner_top + 1 entries
     std::size_t inner_top = 0;
-
-    std::size_t memory_bytes() const noexcept {
-        return edge_labels.capacity() + edge_heights.capacity() + top_labels.capacity() +
-               top_heights.capacity() +
-               (top_nodes.capacity() + top_first.capacity()) * sizeof(std::uint32_t);
-    }
 };
 
 // The walk index of `trie`'s current arrays.
