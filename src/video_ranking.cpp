@@ -22,9 +22,7 @@ std::vector<NodeHit> matched_nodes(const Trie& trie, std::span<const char32_t> q
     if (include_prefix_nodes) {
         return fuzzy_match_nodes(trie, query, max_dist, !*include_prefix_nodes, std::nullopt);
     }
-    std::vector<NodeHit> terminal = fuzzy_match_nodes(trie, query, max_dist, true, std::nullopt);
-    if (!terminal.empty()) return terminal;
-    return fuzzy_match_nodes(trie, query, max_dist, false, std::nullopt);
+    return fuzzy_match_nodes_terminal_first(trie, query, max_dist);
 }
 
 // How much a node matched at `distance` counts, before the prefix node factor.

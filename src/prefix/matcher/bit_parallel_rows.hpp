@@ -17,25 +17,42 @@
 // the same as the full table's row minimum and last cell.
 //
 // Bit 0 stands for the empty query prefix, so queries of up to 62 characters
-// fit a word with bit 63 to spare (see label_filter.hpp). The bound is a
-// template argument so that a row is a handful of unrolled instructions.
+// fit a word with bit 63 to spare. The bound is a template argument so that a
+// row is a handful of unrolled instructions.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
-#include "prefix/matcher/label_filter.hpp"
 #include "prefix/matcher/query_masks.hpp"
 
 namespace kelnor {
 
 inline constexpr std::uint32_t kMaxBitParallelBound = 8;
 
+// What a child needs for the walk to enter it (BitParallelRows::prospect):
+// a height of at least `least_height`, and a label signature among
+// `child_signatures` for one of its own children (walk_index.hpp: every
+// node's child signatures hold kAnyLabel).
+struct Prospect {
+    std::uint32_t least_height;
+    std::uint32_t child_signatures;
+
+    bool met_by(std::uint32_t height, std::uint32_t signatures) const noexcept {
+        return height >= least_height && (signatures & child_signatures) != 0;
+    }
+};
+
 template <std::uint32_t Bound>
 class BitParallelRows {
   public:
     using Row = std::array<std::uint64_t, Bound + 1>;
+
+    // More than any height.
+    static constexpr std::uint32_t kHopeless = 256;
 
     // The deepest row of a walk: every cell of a deeper one exceeds the bound.
     static constexpr std::size_t kMaxDepth = QueryMasks::kMaxLength + Bound + 1;
@@ -54,20 +71,10 @@ class BitParallelRows {
         return row;
     }
 
-    // Sets `row` to the row of the path of `parent` (at `depth`) extended by
-    // `label`, and returns whether any of its cells is within the bound.
-    // `continuation` is continuation(parent): when it narrows the labels, the
-    // row is the matches alone, and a label that does not continue the path
-    // is refused with one mask test.
-    bool extend(const Row& parent, std::size_t depth, char32_t label, std::uint64_t continuation,
-                Row& row) const noexcept {
-        const std::uint64_t match = query_.of(label);
-        if (continuation != kAnyContinuation) {
-            const std::uint64_t kept = match & continuation;
-            for (std::uint32_t e = 0; e < Bound; ++e) row[e] = 0;
-            row[Bound] = kept;
-            return kept != 0;
-        }
+    // The row of the path of `parent` (at `depth`) extended by a label whose
+    // query mask is `match`.
+    Row extend(const Row& parent, std::size_t depth, std::uint64_t match) const noexcept {
+        Row row;
         std::uint64_t current = (parent[0] << 1) & match;
         row[0] = current;
         for (std::uint32_t e = 1; e <= Bound; ++e) {
@@ -77,21 +84,59 @@ class BitParallelRows {
                       cells_;
             row[e] = current;
         }
-        return current != 0;
+        return row;
     }
 
-    // Whether some path that adds at most `height` labels to the row's path
-    // can be within the bound: a cell j at e edits needs at least
-    // n - j - height more edits to reach the end of the query.
-    bool may_end_within(const Row& row, std::size_t height) const noexcept {
-        const std::size_t n = query_.length();
-        if (height >= n) return row[Bound] != 0;
+    // Whether no cell of the row is below the bound. Such a row's cells can
+    // stay within the bound only through matches: a child's row is then the
+    // cells after those at the bound whose next query character is its label,
+    // narrow_row(query mask of the label & continuation(row)), and a narrow
+    // row is the last word alone.
+    static bool narrow(const Row& row) noexcept {
+        if constexpr (Bound > 0) return row[Bound - 1] == 0;
+        return true;
+    }
+
+    static Row narrow_row(std::uint64_t cells) noexcept {
+        Row row{};
+        row[Bound] = cells;
+        return row;
+    }
+
+    // For a narrow row: bit j + 1 for each cell j at the bound short of the
+    // end of the query, the query positions that a label can continue.
+    std::uint64_t continuation(const Row& row) const noexcept { return (row[Bound] & ~last_) << 1; }
+
+    // Whether a node with the row (`cells` for a narrow row) can lead to
+    // anything within the bound: whether its subtree holds a path long
+    // enough, and, for a narrow row whose own path is not within the bound,
+    // whether one of its children can carry a query character that follows
+    // one of its cells.
+    Prospect prospect(const Row& row) const noexcept {
+        if (narrow(row)) return narrow_prospect(row[Bound]);
+        // A cell j at e edits needs at least n - j - (Bound - e) more labels.
+        long least = kHopeless;
         for (std::uint32_t e = 0; e <= Bound; ++e) {
-            const std::size_t slack = Bound - e;
-            const std::size_t from = n - height > slack ? n - height - slack : 0;
-            if ((row[e] >> from) != 0) return true;
+            if (row[e] == 0) continue;
+            const long deepest = 63 - std::countl_zero(row[e]);
+            least = std::min(
+                least, static_cast<long>(query_.length()) - deepest - static_cast<long>(Bound - e));
         }
-        return false;
+        return {static_cast<std::uint32_t>(std::max(least, 0L)), kAnyLabel};
+    }
+
+    Prospect narrow_prospect(std::uint64_t cells) const noexcept {
+        const std::uint32_t least = least_height(cells);
+        if ((cells & last_) != 0 || cells == 0) return {least, kAnyLabel};
+        return {least, query_.signatures_after(cells)};
+    }
+
+    // The least height of a node whose narrow row has these cells (or of
+    // any node whose cells are among them).
+    std::uint32_t least_height(std::uint64_t cells) const noexcept {
+        if (cells == 0) return kHopeless;
+        const auto deepest = static_cast<std::uint32_t>(63 - std::countl_zero(cells));
+        return static_cast<std::uint32_t>(query_.length()) - deepest;
     }
 
     // The distance between the whole query and the row's path, or Bound + 1
@@ -102,23 +147,6 @@ class BitParallelRows {
         while ((row[e] & last_) == 0) ++e;
         return e;
     }
-
-    // Which labels can continue the row's path, for extend() and the label
-    // filter. When no cell of the row is below the bound, a cell can stay
-    // within it only through a match, so a child is within the bound only if
-    // its label is the query character after some cell at the bound: the
-    // result has bit j + 1 for each such cell j. Otherwise kAnyContinuation
-    // (and then every child is within the bound, since a cell below it stays
-    // within it through a deletion).
-    std::uint64_t continuation(const Row& row) const noexcept {
-        if constexpr (Bound > 0) {
-            if (row[Bound - 1] != 0) return kAnyContinuation;
-        }
-        // The last cell continues nowhere.
-        return (row[Bound] & ~last_) << 1;
-    }
-
-    const LabelByteTable& label_bytes() const noexcept { return query_.label_bytes(); }
 
   private:
     const QueryMasks& query_;

@@ -1,38 +1,46 @@
 // The walk for a sound index (WalkIndex::sound), short queries and small
 // bounds: bit-parallel rows (bit_parallel_rows.hpp) over the walk index
-// (walk_index.hpp), visiting the same nodes in the same order as the checked
+// (walk_index.hpp), offering the same nodes in the same order as the checked
 // walk (see trie_walk.hpp).
 //
-// Fewer rows: once a row has no cell below the bound, only a child whose
-// label continues the query exactly can stay within it; each child's label
-// byte is tested against the characters that would (one table lookup, see
-// label_filter.hpp) and a row is computed only for the children that pass.
+// Order: one frame per depth of the current path holds the node's row and
+// which of its children are left, first to last; the walk takes the next
+// child worth entering, offers it to the reporter and enters it, and returns
+// to the parent once no child is left: depth-first pre-order. Frames live in
+// a fixed array, since no row deeper than Rows::kMaxDepth has a cell within
+// the bound.
 //
-// Fewer visits: a child whose subtree holds no path long enough to come
-// within the bound of the query (walk_index.hpp keeps each child's height)
-// is left out, for nothing below it could be offered to the reporter.
+// Fewer candidates: the children of a node are first sieved by their label
+// bytes and heights, sixteen at a time (child_sieve.hpp). Once a row has no
+// cell below the bound only an exact continuation of the query can stay
+// within it, so only the children labelled with the characters that continue
+// it pass; and a child whose subtree holds no path long enough to come
+// within the bound is left out.
 //
-// Cache: labels are read from the bytes beside the edges, so passing over a
-// child touches no memory of the child; the top levels, which every query
-// walks, come from the breadth-first top.
+// Fewer visits: a child is entered only when it is worth it
+// (BitParallelRows::prospect): it is within the bound, or some path below it
+// can be; for a child whose row has no cell below the bound that means one
+// of its own children carries a character that continues the query, which
+// the child signatures of the top tell without visiting the child.
 //
-// Order: a node's children are all examined when the node is visited, last
-// to first, and those within the bound are stacked, so that the first is
-// visited next; a node is offered to the reporter when it is visited, which
-// keeps depth-first pre-order. Examining siblings ahead of time reads nothing that
-// could fail, since every read of a sound index succeeds.
+// Fewer rows: children whose label is no query character all share one row,
+// computed once per node.
+//
+// Examining a child ahead of its visit reads nothing that could fail, since
+// every read of a sound index succeeds.
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "prefix/matcher/bit_parallel_rows.hpp"
-#include "prefix/matcher/growing_stack.hpp"
-#include "prefix/matcher/label_filter.hpp"
+#include "prefix/matcher/child_sieve.hpp"
 #include "prefix/matcher/query_masks.hpp"
 #include "prefix/trie/trie.hpp"
 #include "prefix/trie/walk_index.hpp"
@@ -41,81 +49,219 @@ namespace kelnor {
 
 // The walk of walk_within_distance() for a sound trie and bound `Bound`.
 template <std::uint32_t Bound, class Reporter>
-void walk_bit_parallel(const Trie& trie, const QueryMasks& query,
-                       std::optional<std::uint32_t> limit, Reporter& report) {
+class BitParallelWalk {
     using Rows = BitParallelRows<Bound>;
-    constexpr std::uint32_t kNotInTop = ~std::uint32_t{0};
-    // Room for the waiting nodes of most walks.
-    constexpr std::size_t kPendingRoom = 256;
-    // A node within the bound, waiting for its visit.
-    struct Pending {
-        typename Rows::Row row;
-        std::uint32_t node;
-        std::uint32_t top;  // its top node, or kNotInTop
-        std::uint32_t depth;
-        char32_t label;
+    using Row = typename Rows::Row;
+    // Children are examined in blocks of this many.
+    static constexpr std::size_t kBlock = 64;
+
+    // A node on the current path and which of its children are left: the
+    // candidates (those that the sieve passed) of the block of children at
+    // positions [block, block + 64), of the top or of child_transitions.
+    struct Frame {
+        Row row;
+        // Narrow rows: continuation(row); otherwise the row and prospect of
+        // the children whose label is no query character.
+        std::uint64_t continuation;
+        Row unmatched;
+        Prospect unmatched_prospect;
+        std::uint64_t candidates;
+        // No child lower than this can be within the bound.
+        std::uint8_t least_height;
+        std::size_t block;
+        std::size_t end;
+        bool narrow;
+        bool in_top;
     };
 
-    const Rows rows(query);
-    const WalkIndex& index = trie.walk_index;
-    const std::uint32_t* top_first = index.top_first.data();
-    const std::uint32_t* top_nodes = index.top_nodes.data();
-    const std::uint8_t* top_labels = index.top_labels.data();
-    const std::uint8_t* edge_labels = index.edge_labels.data();
-    const std::uint8_t* top_heights = index.top_heights.data();
-    const std::uint8_t* edge_heights = index.edge_heights.data();
-    const std::uint32_t* transitions = trie.child_transitions.data();
-    const std::size_t transition_count = trie.child_transitions.size();
-    const std::vector<std::uint32_t>& shifts = trie.node_shifts;
-    const LabelByteTable& label_bytes = rows.label_bytes();
+  public:
+    BitParallelWalk(const Trie& trie, const QueryMasks& query, std::optional<std::uint32_t> limit,
+                    Reporter& report)
+        : trie_(trie),
+          query_(query),
+          rows_(query),
+          sieve_(query),
+          index_(trie.walk_index),
+          limit_(limit),
+          report_(report) {}
 
-    std::array<char32_t, Rows::kMaxDepth + 1> path;
-    GrowingStack<Pending> pending(kPendingRoom);
-    pending.push({rows.first_row(), 0, index.inner_top > 0 ? 0 : kNotInTop, 0, 0});
-    std::uint32_t recorded = 0;
-    while (!pending.empty()) {
-        const Pending visit = pending.pop();
-        if (visit.depth > 0) {
-            const std::uint32_t distance = rows.distance(visit.row);
-            path[visit.depth] = visit.label;
-            if (distance <= Bound &&
-                report(visit.node, distance,
-                       std::span<const char32_t>(path.data() + 1, visit.depth - 1), visit.label) &&
-                limit && ++recorded >= *limit) {
-                return;
-            }
-        }
-        const std::uint64_t continuation = rows.continuation(visit.row);
-        const std::uint64_t filter = label_filter(continuation);
-        // The children: top nodes, or positions of child_transitions.
-        const bool in_top = visit.top < index.inner_top;
-        const std::uint8_t* labels = in_top ? top_labels : edge_labels;
-        const std::uint8_t* heights = in_top ? top_heights : edge_heights;
-        const std::uint32_t* nodes = in_top ? top_nodes : transitions;
-        std::size_t begin;
-        std::size_t end;
-        if (in_top) {
-            begin = top_first[visit.top];
-            end = top_first[visit.top + 1];
-        } else {
-            begin = shifts[visit.node];
-            end = visit.node + 1 < shifts.size() ? shifts[visit.node + 1] : transition_count;
-        }
-        // Last to first, so that the first child within the bound is visited next.
-        for (std::size_t k = end; k-- > begin;) {
-            const std::uint8_t byte = labels[k];
-            if ((label_bytes[byte] & filter) == 0) continue;
-            const std::uint32_t child = nodes[k];
-            const char32_t label = byte != kLabelElsewhere ? byte : trie.child_labels[child];
-            typename Rows::Row row;
-            if (label == 0 || !rows.extend(visit.row, visit.depth, label, continuation, row) ||
-                !rows.may_end_within(row, heights[k])) {
+    void run() {
+        const bool root_in_top = index_.inner_top > 0;
+        const std::size_t first = root_in_top ? index_.top[0].first_child() : trie_.node_shifts[0];
+        const std::size_t end = root_in_top ? index_.top[1].first_child() : end_in_trie(0);
+        if (!enter(0, rows_.first_row(), first, end, root_in_top)) return;
+        std::size_t depth = 0;
+        std::uint32_t recorded = 0;
+        Child child;
+        while (true) {
+            if (!next_child(frames_[depth], depth, child)) {
+                if (depth == 0) return;
+                --depth;
                 continue;
             }
-            const std::uint32_t child_top = in_top ? static_cast<std::uint32_t>(k) : kNotInTop;
-            pending.push({row, child, child_top, visit.depth + 1, label});
+            path_[depth + 1] = child.label;
+            const std::uint32_t distance = rows_.distance(child.row);
+            if (distance <= Bound &&
+                report_(child.node, distance, std::span<const char32_t>(path_.data() + 1, depth),
+                        child.label) &&
+                limit_ && ++recorded >= *limit_) {
+                return;
+            }
+            if (enter(depth + 1, child.row, child.first, child.end, child.in_top)) ++depth;
         }
     }
+
+  private:
+    // A child worth entering: it may be within the bound, or lead to a node
+    // that is.
+    struct Child {
+        Row row;
+        std::uint32_t node;
+        char32_t label;
+        std::size_t first;  // its children: positions [first, end)
+        std::size_t end;
+        bool in_top;
+    };
+
+    // Sets up the frame at `depth` for a node with `row` whose children are
+    // at positions [first, end); returns whether any of them can be worth
+    // entering.
+    bool enter(std::size_t depth, const Row& row, std::size_t first, std::size_t end, bool in_top) {
+        if (first >= end) return false;
+        Frame& frame = frames_[depth];
+        frame.row = row;
+        frame.narrow = Rows::narrow(row);
+        if (frame.narrow) {
+            frame.continuation = rows_.continuation(row);
+            if (frame.continuation == 0) return false;
+            // A child's cells are among the continuation's positions.
+            frame.least_height = static_cast<std::uint8_t>(rows_.least_height(frame.continuation));
+        } else {
+            frame.unmatched = rows_.extend(row, depth, 0);
+            frame.unmatched_prospect = rows_.prospect(frame.unmatched);
+            // A label takes a cell at most one character further.
+            const std::uint32_t least = rows_.prospect(row).least_height;
+            frame.least_height = static_cast<std::uint8_t>(least > 0 ? least - 1 : 0);
+        }
+        frame.block = first;
+        frame.end = end;
+        frame.in_top = in_top;
+        frame.candidates = candidates(frame, first);
+        return true;
+    }
+
+    std::uint64_t candidates(const Frame& frame, std::size_t block) const noexcept {
+        const std::uint8_t* labels =
+            (frame.in_top ? index_.top_labels.data() : index_.edge_labels.data()) + block;
+        const std::uint8_t* heights =
+            (frame.in_top ? index_.top_heights.data() : index_.edge_heights.data()) + block;
+        const std::size_t count = std::min(frame.end - block, kBlock);
+        return frame.narrow
+                   ? sieve_.narrow(frame.continuation, labels, heights, frame.least_height, count)
+                   : ChildSieve::labelled(labels, heights, frame.least_height, count);
+    }
+
+    std::size_t end_in_trie(std::uint32_t node) const noexcept {
+        return node + 1 < trie_.node_shifts.size() ? trie_.node_shifts[node + 1]
+                                                   : trie_.child_transitions.size();
+    }
+
+    // Moves `frame` (at `depth`) on to its next child worth entering, sets
+    // `child` to it and returns true; false once no child is left.
+    bool next_child(Frame& frame, std::size_t depth, Child& child) {
+        if (frame.narrow) {
+            return frame.in_top ? next_child<true, true>(frame, depth, child)
+                                : next_child<true, false>(frame, depth, child);
+        }
+        return frame.in_top ? next_child<false, true>(frame, depth, child)
+                            : next_child<false, false>(frame, depth, child);
+    }
+
+    template <bool Narrow, bool InTop>
+    bool next_child(Frame& frame, std::size_t depth, Child& child) {
+        std::uint64_t candidates = frame.candidates;
+        std::size_t block = frame.block;
+        while (true) {
+            while (candidates == 0) {
+                if (frame.end - block <= kBlock) return false;
+                block += kBlock;
+                candidates = this->candidates(frame, block);
+            }
+            const std::size_t k = block + static_cast<std::size_t>(std::countr_zero(candidates));
+            candidates &= candidates - 1;
+            if (worth_entering<Narrow, InTop>(frame, depth, k, child)) {
+                frame.candidates = candidates;
+                frame.block = block;
+                return true;
+            }
+        }
+    }
+
+    // Whether the candidate at position k of `frame` (at `depth`) is worth
+    // entering; if so sets `child` to it.
+    template <bool Narrow, bool InTop>
+    bool worth_entering(const Frame& frame, std::size_t depth, std::size_t k, Child& child) const {
+        std::uint32_t node;
+        std::uint8_t byte;
+        std::uint8_t height;
+        std::uint32_t child_signatures;
+        if constexpr (InTop) {
+            const TopNode& record = index_.top[k];
+            node = record.node;
+            byte = index_.top_labels[k];
+            height = record.height();
+            child_signatures = record.child_signatures;
+        } else {
+            node = trie_.child_transitions[k];
+            byte = index_.edge_labels[k];
+            height = index_.edge_heights[k];
+            child_signatures = ~std::uint32_t{0};
+        }
+        char32_t label = byte;
+        std::uint64_t match = query_.label_bytes()[byte];
+        if (byte == kLabelElsewhere) {
+            label = trie_.child_labels[node];
+            match = query_.of(label);
+        }
+        if constexpr (Narrow) {
+            const std::uint64_t cells = match & frame.continuation;
+            if (!rows_.narrow_prospect(cells).met_by(height, child_signatures)) return false;
+            child.row = Rows::narrow_row(cells);
+        } else if (match == 0) {
+            if (!frame.unmatched_prospect.met_by(height, child_signatures)) return false;
+            child.row = frame.unmatched;
+        } else {
+            child.row = rows_.extend(frame.row, depth, match);
+            if (!rows_.prospect(child.row).met_by(height, child_signatures)) return false;
+        }
+        child.node = node;
+        child.label = label;
+        child.in_top = InTop && k < index_.inner_top;
+        if (child.in_top) {
+            child.first = index_.top[k].first_child();
+            child.end = index_.top[k + 1].first_child();
+        } else {
+            child.first = trie_.node_shifts[node];
+            child.end = end_in_trie(node);
+        }
+        return true;
+    }
+
+    const Trie& trie_;
+    const QueryMasks& query_;
+    const Rows rows_;
+    const ChildSieve sieve_;
+    const WalkIndex& index_;
+    std::optional<std::uint32_t> limit_;
+    Reporter& report_;
+    std::array<Frame, Rows::kMaxDepth + 1> frames_;
+    std::array<char32_t, Rows::kMaxDepth + 1> path_;
+};
+
+template <std::uint32_t Bound, class Reporter>
+void walk_bit_parallel(const Trie& trie, const QueryMasks& query,
+                       std::optional<std::uint32_t> limit, Reporter& report) {
+    BitParallelWalk<Bound, Reporter>(trie, query, limit, report).run();
 }
 
 }  // namespace kelnor

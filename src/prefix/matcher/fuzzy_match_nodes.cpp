@@ -19,4 +19,20 @@ std::vector<NodeHit> fuzzy_match_nodes(const Trie& trie, std::span<const char32_
     return hits;
 }
 
+std::vector<NodeHit> fuzzy_match_nodes_terminal_first(const Trie& trie,
+                                                      std::span<const char32_t> query,
+                                                      std::uint32_t max_dist) {
+    std::vector<NodeHit> hits;
+    std::vector<NodeHit> terminal;
+    walk_within_distance(
+        trie, query, max_dist, std::nullopt,
+        [&](std::uint32_t node, std::uint32_t distance, std::span<const char32_t>, char32_t) {
+            // Checked for every node in walk order, as the terminal_only walk does.
+            if (checked_at(trie.is_terminal, node)) terminal.push_back({node, distance});
+            if (terminal.empty()) hits.push_back({node, distance});
+            return true;
+        });
+    return terminal.empty() ? hits : terminal;
+}
+
 }  // namespace kelnor

@@ -25,4 +25,10 @@ std::vector<NodeHit> fuzzy_match_nodes(const Trie& trie, std::span<const char32_
                                        std::uint32_t max_dist, bool terminal_only,
                                        std::optional<std::uint32_t> limit);
 
+// fuzzy_match_nodes() with terminal_only and no limit when that finds any
+// node, and otherwise without terminal_only, from one walk.
+std::vector<NodeHit> fuzzy_match_nodes_terminal_first(const Trie& trie,
+                                                      std::span<const char32_t> query,
+                                                      std::uint32_t max_dist);
+
 }  // namespace kelnor

@@ -3,16 +3,18 @@
 namespace kelnor {
 
 QueryMasks::QueryMasks(std::span<const char32_t> query) : length_(query.size()) {
-    label_bytes_.fill(kLabelledBit);
-    label_bytes_[0] = 0;
+    label_bytes_.fill(0);
     label_bytes_[kLabelElsewhere] = ~std::uint64_t{0};
     for (std::size_t j = 0; j < query.size(); ++j) {
         const char32_t character = query[j];
         const std::uint64_t bit = std::uint64_t{1} << (j + 1);
+        signatures_[j] = label_signature(character);
         if (character - 1 < kLabelElsewhere - 1) {
             label_bytes_[character] |= bit;
+            position_bytes_[j + 1] = static_cast<std::uint8_t>(character);
             continue;
         }
+        position_bytes_[j + 1] = kLabelElsewhere;
         std::size_t k = 0;
         while (k < other_count_ && other_characters_[k] != character) ++k;
         if (k == other_count_) {

@@ -1,21 +1,27 @@
-// A short query's characters as bit masks, for the bit-parallel rows, and the
-// label byte table of its walk (label_filter.hpp).
+// A short query's characters as bit masks, for the bit-parallel rows, and
+// the same masks by label byte (walk_index.hpp), for passing over children by
+// their label bytes alone.
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
-#include "prefix/matcher/label_filter.hpp"
 #include "prefix/trie/walk_index.hpp"
 
 namespace kelnor {
 
+// By label byte: the query mask of the character that the byte spells; for
+// byte 0 (no label) no bit, and for kLabelElsewhere every bit (the label must
+// be read in full).
+using LabelByteTable = std::array<std::uint64_t, 256>;
+
 class QueryMasks {
   public:
-    // Bits 1 to 62 of a mask stand for the query's characters: bit 0 and bit
-    // 63 are the label filter's.
+    // Bits 1 to 62 of a mask stand for the query's characters: bit 0 is the
+    // empty query prefix of the bit-parallel rows.
     static constexpr std::size_t kMaxLength = 62;
 
     // Precondition: query.size() <= kMaxLength.
@@ -26,7 +32,7 @@ class QueryMasks {
     // Bit j + 1 set for every position j of the query holding `character`
     // (label bytes 1 to 254 are the characters U+0001 to U+00FE).
     std::uint64_t of(char32_t character) const noexcept {
-        if (character - 1 < kLabelElsewhere - 1) return label_bytes_[character] & ~kLabelledBit;
+        if (character - 1 < kLabelElsewhere - 1) return label_bytes_[character];
         for (std::size_t k = 0; k < other_count_; ++k) {
             if (other_characters_[k] == character) return other_masks_[k];
         }
@@ -35,6 +41,22 @@ class QueryMasks {
 
     const LabelByteTable& label_bytes() const noexcept { return label_bytes_; }
 
+    // The label byte that spells the query character of mask bit `bit`
+    // (1 to length()): kLabelElsewhere for a character that no byte spells.
+    std::uint8_t position_byte(int bit) const noexcept { return position_bytes_[bit]; }
+
+    // The label signatures (walk_index.hpp) of the query characters after
+    // the cells of a bit-parallel row word (bit j: the first j characters),
+    // those that can follow a path whose cells are all at the bound.
+    std::uint32_t signatures_after(std::uint64_t cells) const noexcept {
+        cells &= (std::uint64_t{1} << length_) - 1;
+        std::uint32_t signatures = signatures_[std::countr_zero(cells | kNoCell)];
+        for (cells &= cells - 1; cells != 0; cells &= cells - 1) {
+            signatures |= signatures_[std::countr_zero(cells)];
+        }
+        return signatures;
+    }
+
   private:
     std::size_t length_;
     LabelByteTable label_bytes_;
@@ -42,6 +64,10 @@ class QueryMasks {
     std::array<char32_t, kMaxLength> other_characters_;
     std::array<std::uint64_t, kMaxLength> other_masks_;
     std::size_t other_count_ = 0;
+    // By query position, and 0 at kNoCell's.
+    static constexpr std::uint64_t kNoCell = std::uint64_t{1} << 63;
+    std::array<std::uint32_t, 64> signatures_{};
+    std::array<std::uint8_t, kMaxLength + 1> position_bytes_{};  // by mask bit
 };
 
 }  // namespace kelnor

@@ -1,6 +1,7 @@
 #include "prefix/trie/walk_index.hpp"
 
 #include <algorithm>
+#include <limits>
 
 #include "prefix/trie/trie.hpp"
 
@@ -15,6 +16,8 @@ bool is_sound(const Trie& trie) {
     const std::size_t node_count = trie.node_shifts.size();
     const std::vector<std::uint32_t>& transitions = trie.child_transitions;
     if (node_count == 0 || trie.child_labels.size() != node_count) return false;
+    // Positions of child_transitions fit 32 bits.
+    if (transitions.size() > std::numeric_limits<std::uint32_t>::max()) return false;
     for (std::size_t node = 0; node < node_count; ++node) {
         const ChildRange children = child_range(trie, node);
         if (!children.empty() && children.end > transitions.size()) return false;
@@ -24,8 +27,8 @@ bool is_sound(const Trie& trie) {
 }
 
 std::vector<std::uint8_t> edge_labels_of(const Trie& trie) {
-    std::vector<std::uint8_t> bytes(trie.child_transitions.size());
-    for (std::size_t position = 0; position < bytes.size(); ++position) {
+    std::vector<std::uint8_t> bytes(trie.child_transitions.size() + kLabelPadding);
+    for (std::size_t position = 0; position < trie.child_transitions.size(); ++position) {
         bytes[position] = label_byte(trie.child_labels[trie.child_transitions[position]]);
     }
     return bytes;
@@ -50,6 +53,15 @@ std::vector<std::uint8_t> heights_of(const Trie& trie) {
     return heights;
 }
 
+std::uint32_t child_signatures(const Trie& trie, std::uint32_t node) {
+    const ChildRange children = child_range(trie, node);
+    std::uint32_t signatures = kAnyLabel;
+    for (std::size_t position = children.begin; position < children.end; ++position) {
+        signatures |= label_signature(trie.child_labels[trie.child_transitions[position]]);
+    }
+    return signatures;
+}
+
 std::size_t child_count(const Trie& trie, std::uint32_t node) {
     const ChildRange children = child_range(trie, node);
     return children.empty() ? 0 : children.end - children.begin;
@@ -59,13 +71,13 @@ std::size_t child_count(const Trie& trie, std::uint32_t node) {
 void add_level(const Trie& trie, const std::vector<std::uint8_t>& heights, std::size_t level_begin,
                std::size_t level_end, WalkIndex& index) {
     for (std::size_t k = level_begin; k < level_end; ++k) {
-        index.top_first.push_back(static_cast<std::uint32_t>(index.top_nodes.size()));
-        const ChildRange children = child_range(trie, index.top_nodes[k]);
+        index.top[k].set_first_child(static_cast<std::uint32_t>(index.top.size()));
+        const ChildRange children = child_range(trie, index.top[k].node);
         for (std::size_t position = children.begin; position < children.end; ++position) {
             const std::uint32_t child = trie.child_transitions[position];
             const char32_t label = trie.child_labels[child];
             if (label == 0) continue;
-            index.top_nodes.push_back(child);
+            index.top.emplace_back(child, heights[child], child_signatures(trie, child));
             index.top_labels.push_back(label_byte(label));
             index.top_heights.push_back(heights[child]);
         }
@@ -80,11 +92,12 @@ WalkIndex walk_index_of(const Trie& trie) {
     index.sound = true;
     index.edge_labels = edge_labels_of(trie);
     const std::vector<std::uint8_t> heights = heights_of(trie);
-    index.edge_heights.reserve(trie.child_transitions.size());
+    index.edge_heights.reserve(trie.child_transitions.size() + kLabelPadding);
     for (const std::uint32_t child : trie.child_transitions) {
         index.edge_heights.push_back(heights[child]);
     }
-    index.top_nodes.push_back(0);
+    index.edge_heights.resize(index.edge_heights.size() + kLabelPadding);
+    index.top.emplace_back(0, heights[0], child_signatures(trie, 0));
     index.top_labels.push_back(0);
     index.top_heights.push_back(heights[0]);
     std::size_t level_begin = 0;
@@ -94,15 +107,20 @@ WalkIndex walk_index_of(const Trie& trie) {
     while (level_begin < level_end) {
         std::size_t next_level = 0;
         for (std::size_t k = level_begin; k < level_end; ++k) {
-            next_level += child_count(trie, index.top_nodes[k]);
+            next_level += child_count(trie, index.top[k].node);
         }
-        if (level_end + next_level > kMaxTopNodes) break;
+        if (level_end + next_level >= TopNode::kMaxCount) break;
         add_level(trie, heights, level_begin, level_end, index);
         level_begin = level_end;
-        level_end = index.top_nodes.size();
+        level_end = index.top.size();
     }
     index.inner_top = level_begin;
-    index.top_first.push_back(static_cast<std::uint32_t>(level_end));
+    const auto top_end = static_cast<std::uint32_t>(level_end);
+    for (std::size_t k = level_begin; k < level_end; ++k) index.top[k].set_first_child(top_end);
+    index.top.emplace_back(0, 0, 0);
+    index.top_labels.resize(index.top_labels.size() + kLabelPadding);
+    index.top_heights.resize(index.top_heights.size() + kLabelPadding);
+    index.top.back().set_first_child(top_end);
     return index;
 }
 

@@ -43,26 +43,74 @@ inline constexpr std::uint8_t kLabelElsewhere = 255;
 // may then be its own descendant).
 inline constexpr std::uint8_t kUnknownHeight = 255;
 
-// The top holds no more nodes than this (10 bytes each).
-inline constexpr std::size_t kMaxTopNodes = 1 << 18;
+// The label byte arrays end with this many 0 bytes past their last entry, so
+// that the walk may read a node's label bytes 16 at a time.
+inline constexpr std::size_t kLabelPadding = 16;
+
+// A label as one of 31 bits, for the sets of labels that a node's children
+// carry (different labels may share a bit, so such a set tells which labels
+// are surely missing, not which are there). Label 0 is no label.
+inline std::uint32_t label_signature(char32_t label) noexcept {
+    return label == 0 ? 0 : std::uint32_t{1} << (label % 31);
+}
+
+// The bit that every set of child signatures holds, so that a set that
+// requires it is met by every node.
+inline constexpr std::uint32_t kAnyLabel = std::uint32_t{1} << 31;
+
+// A node of the top: its node number and height, where its children start
+// among the top nodes (they end where the next top node's start), and the
+// labels of its children (in the Trie) as label signatures, with kAnyLabel.
+class TopNode {
+  public:
+    TopNode(std::uint32_t node, std::uint8_t height, std::uint32_t child_signatures)
+        : node(node),
+          child_signatures(child_signatures),
+          first_and_height_(std::uint32_t{height} << kFirstChildBits) {}
+
+    std::uint32_t first_child() const noexcept { return first_and_height_ & kFirstChildMask; }
+    std::uint8_t height() const noexcept {
+        return static_cast<std::uint8_t>(first_and_height_ >> kFirstChildBits);
+    }
+    void set_first_child(std::uint32_t first_child) noexcept {
+        first_and_height_ = (first_and_height_ & ~kFirstChildMask) | first_child;
+    }
+
+    std::uint32_t node;
+    std::uint32_t child_signatures;
+
+  private:
+    static constexpr unsigned kFirstChildBits = 24;
+    static constexpr std::uint32_t kFirstChildMask = (std::uint32_t{1} << kFirstChildBits) - 1;
+    std::uint32_t first_and_height_;
+
+  public:
+    // The top holds fewer nodes than first_child() can count.
+    static constexpr std::size_t kMaxCount = std::size_t{1} << 18;
+    static_assert(kMaxCount <= kFirstChildMask);
+};
 
 struct WalkIndex {
     // Whether the Trie was sound; everything else is empty when not.
     bool sound = false;
 
-    // Per position of child_transitions: the label byte of the child there.
+    // Per position of child_transitions: the label byte of the child there
+    // (and kLabelPadding more).
     std::vector<std::uint8_t> edge_labels;
-    // Per position of child_transitions: the height of the child there.
+    // Per position of child_transitions: the height of the child there (and
+    // kLabelPadding more).
     std::vector<std::uint8_t> edge_heights;
 
-    // The top nodes in breadth-first order from the root (top node 0): their
-    // node numbers, label bytes and heights. The children of top node k are top nodes
-    // top_first[k] to top_first[k + 1] - 1 when k is below inner_top; the
-    // others find their children in the Trie.
-    std::vector<std::uint32_t> top_nodes;
+    // The top nodes in breadth-first order from the root (top node 0), and
+    // one more whose first_child() ends the children of the last inner node;
+    // their label bytes and heights apart (each with kLabelPadding more),
+    // for passing over a node's children sixteen at a time.
+    // The children of top node k are top nodes top[k].first_child() to
+    // top[k + 1].first_child() - 1 when k is below inner_top; the others
+    // find their children in the Trie.
+    std::vector<TopNode> top;
     std::vector<std::uint8_t> top_labels;
     std::vector<std::uint8_t> top_heights;
-    std::vector<std::uint32_t> top_first;  // inner_top + 1 entries
     std::size_t inner_top = 0;
 };
 

@@ -1,0 +1,133 @@
+// Passing over a node's children by their label bytes and heights
+// (walk_index.hpp), up to 64 at a time, before any row is computed. Only
+// children high enough pass (see BitParallelRows::prospect), and of those:
+// - labelled(): every child but those labelled 0, which the walk never enters;
+// - narrow(): when the node's row is narrow (bit_parallel_rows.hpp), only a
+//   child whose label is the query character at one of the continuation's
+//   positions can stay within the bound; with a child whose label byte is
+//   kLabelElsewhere the full label decides, so it passes too.
+//
+// With SSE2 the sieve compares 16 label bytes at a time; for narrow() with
+// the characters at up to kComparedPositions positions. A continuation with
+// more positions, or a machine without SSE2, looks each byte up in the
+// query's LabelByteTable instead. Either way a child passes narrow() exactly
+// when its byte's table entry meets the continuation.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "prefix/matcher/query_masks.hpp"
+#include "prefix/trie/walk_index.hpp"
+
+namespace kelnor {
+
+class ChildSieve {
+  public:
+    static constexpr int kComparedPositions = 3;
+
+    explicit ChildSieve(const QueryMasks& query) noexcept : table_(query.label_bytes()) {
+#if defined(__SSE2__)
+        for (int bit = 0; bit < 64; ++bit) {
+            const bool position = bit >= 1 && static_cast<std::size_t>(bit) <= query.length();
+            const std::uint8_t byte = position ? query.position_byte(bit) : kLabelElsewhere;
+            by_bit_[bit] = _mm_set1_epi8(static_cast<char>(byte));
+        }
+#endif
+    }
+
+    // Bit i set for each of the `count` (1 to 64) children whose label bytes
+    // start at `labels` and heights at `heights` that is labelled and at
+    // least `least_height` high. Reads up to kLabelPadding bytes past the
+    // last child's of both.
+    static std::uint64_t labelled(const std::uint8_t* labels, const std::uint8_t* heights,
+                                  std::uint8_t least_height, std::size_t count) noexcept {
+        std::uint64_t bits = 0;
+#if defined(__SSE2__)
+        const __m128i least = _mm_set1_epi8(static_cast<char>(least_height));
+        for (std::size_t offset = 0; offset < count; offset += 16) {
+            const __m128i unlabelled = _mm_cmpeq_epi8(load(labels + offset), _mm_setzero_si128());
+            const __m128i high = high_enough(load(heights + offset), least);
+            bits |= mask_of(_mm_andnot_si128(unlabelled, high)) << offset;
+        }
+#else
+        for (std::size_t k = 0; k < count; ++k) {
+            bits |= static_cast<std::uint64_t>(labels[k] != 0 && heights[k] >= least_height) << k;
+        }
+#endif
+        return bits & in_range(count);
+    }
+
+    // The same for the children that pass for `continuation` (positions 1
+    // to 62) of a narrow row.
+    std::uint64_t narrow(std::uint64_t continuation, const std::uint8_t* labels,
+                         const std::uint8_t* heights, std::uint8_t least_height,
+                         std::size_t count) const noexcept {
+        std::uint64_t bits = 0;
+#if defined(__SSE2__)
+        const __m128i least = _mm_set1_epi8(static_cast<char>(least_height));
+        // Bit 63 stands for kLabelElsewhere, which is always compared: once
+        // the positions run out, their places compare it again.
+        constexpr std::uint64_t kElsewhere = std::uint64_t{1} << 63;
+        static_assert(kComparedPositions == 3);
+        const std::uint64_t after_first = continuation & (continuation - 1);
+        const std::uint64_t after_second = after_first & (after_first - 1);
+        const std::uint64_t after_third = after_second & (after_second - 1);
+        if (after_third == 0) {
+            const __m128i first = by_bit_[std::countr_zero(continuation | kElsewhere)];
+            const __m128i second = by_bit_[std::countr_zero(after_first | kElsewhere)];
+            const __m128i third = by_bit_[std::countr_zero(after_second | kElsewhere)];
+            const __m128i elsewhere = by_bit_[63];
+            for (std::size_t offset = 0; offset < count; offset += 16) {
+                const __m128i block = load(labels + offset);
+                const __m128i hit = _mm_or_si128(
+                    _mm_or_si128(_mm_cmpeq_epi8(block, first), _mm_cmpeq_epi8(block, second)),
+                    _mm_or_si128(_mm_cmpeq_epi8(block, third), _mm_cmpeq_epi8(block, elsewhere)));
+                const __m128i high = high_enough(load(heights + offset), least);
+                bits |= mask_of(_mm_and_si128(hit, high)) << offset;
+            }
+            return bits & in_range(count);
+        }
+#endif
+        for (std::size_t k = 0; k < count; ++k) {
+            const bool passes =
+                (table_[labels[k]] & continuation) != 0 && heights[k] >= least_height;
+            bits |= static_cast<std::uint64_t>(passes) << k;
+        }
+        return bits & in_range(count);
+    }
+
+  private:
+#if defined(__SSE2__)
+    static __m128i load(const std::uint8_t* bytes) noexcept {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+    }
+
+    // Lanes of `heights` at least those of `least`, as unsigned bytes.
+    static __m128i high_enough(__m128i heights, __m128i least) noexcept {
+        return _mm_cmpeq_epi8(_mm_max_epu8(heights, least), heights);
+    }
+
+    static std::uint64_t mask_of(__m128i lanes) noexcept {
+        return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(lanes)));
+    }
+#endif
+
+    static std::uint64_t in_range(std::size_t count) noexcept {
+        return count == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
+    }
+
+    const LabelByteTable& table_;
+#if defined(__SSE2__)
+    // By bit of a continuation: the label byte of the query character there,
+    // in all 16 lanes (kLabelElsewhere for the bits that stand for none).
+    __m128i by_bit_[64];
+#endif
+};
+
+}  // namespace kelnor
