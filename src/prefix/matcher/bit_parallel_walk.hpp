@@ -70,6 +70,9 @@ class BitParallelWalk {
         std::uint8_t least_height;
         std::size_t block;
         std::size_t end;
+        // The label bytes and heights of the children's positions.
+        const std::uint8_t* labels;
+        const std::uint8_t* heights;
         bool narrow;
         bool in_top;
     };
@@ -129,7 +132,6 @@ class BitParallelWalk {
     bool enter(std::size_t depth, const Row& row, std::size_t first, std::size_t end, bool in_top) {
         if (first >= end) return false;
         Frame& frame = frames_[depth];
-        frame.row = row;
         frame.narrow = Rows::narrow(row);
         if (frame.narrow) {
             frame.continuation = rows_.continuation(row);
@@ -137,6 +139,7 @@ class BitParallelWalk {
             // A child's cells are among the continuation's positions.
             frame.least_height = static_cast<std::uint8_t>(rows_.least_height(frame.continuation));
         } else {
+            frame.row = row;
             frame.unmatched = rows_.extend(row, depth, 0);
             frame.unmatched_prospect = rows_.prospect(frame.unmatched);
             // A label takes a cell at most one character further.
@@ -146,19 +149,18 @@ class BitParallelWalk {
         frame.block = first;
         frame.end = end;
         frame.in_top = in_top;
+        frame.labels = in_top ? index_.top_labels.data() : index_.edge_labels.data();
+        frame.heights = in_top ? index_.top_heights.data() : index_.edge_heights.data();
         frame.candidates = candidates(frame, first);
         return true;
     }
 
     std::uint64_t candidates(const Frame& frame, std::size_t block) const noexcept {
-        const std::uint8_t* labels =
-            (frame.in_top ? index_.top_labels.data() : index_.edge_labels.data()) + block;
-        const std::uint8_t* heights =
-            (frame.in_top ? index_.top_heights.data() : index_.edge_heights.data()) + block;
         const std::size_t count = std::min(frame.end - block, kBlock);
-        return frame.narrow
-                   ? sieve_.narrow(frame.continuation, labels, heights, frame.least_height, count)
-                   : ChildSieve::labelled(labels, heights, frame.least_height, count);
+        return frame.narrow ? sieve_.narrow(frame.continuation, frame.labels + block,
+                                            frame.heights + block, frame.least_height, count)
+                            : ChildSieve::labelled(frame.labels + block, frame.heights + block,
+                                                   frame.least_height, count);
     }
 
     std::size_t end_in_trie(std::uint32_t node) const noexcept {

@@ -33,11 +33,12 @@ class ChildSieve {
 
     explicit ChildSieve(const QueryMasks& query) noexcept : table_(query.label_bytes()) {
 #if defined(__SSE2__)
-        for (int bit = 0; bit < 64; ++bit) {
-            const bool position = bit >= 1 && static_cast<std::size_t>(bit) <= query.length();
-            const std::uint8_t byte = position ? query.position_byte(bit) : kLabelElsewhere;
-            by_bit_[bit] = _mm_set1_epi8(static_cast<char>(byte));
+        // A continuation holds positions 1 to length() only.
+        for (std::size_t bit = 1; bit <= query.length(); ++bit) {
+            by_bit_[bit] =
+                _mm_set1_epi8(static_cast<char>(query.position_byte(static_cast<int>(bit))));
         }
+        by_bit_[63] = _mm_set1_epi8(static_cast<char>(kLabelElsewhere));
 #endif
     }
 
@@ -125,7 +126,7 @@ class ChildSieve {
     const LabelByteTable& table_;
 #if defined(__SSE2__)
     // By bit of a continuation: the label byte of the query character there,
-    // in all 16 lanes (kLabelElsewhere for the bits that stand for none).
+    // in all 16 lanes; bit 63 holds kLabelElsewhere.
     __m128i by_bit_[64];
 #endif
 };
