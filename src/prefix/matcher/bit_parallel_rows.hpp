@@ -34,15 +34,14 @@ namespace kelnor {
 inline constexpr std::uint32_t kMaxBitParallelBound = 8;
 
 // What a child needs for the walk to enter it (BitParallelRows::prospect):
-// a height of at least `least_height`, and a label signature among
-// `child_signatures` for one of its own children (walk_index.hpp: every
-// node's child signatures hold kAnyLabel).
+// a height of at least `least_height`, and a lookahead that meets
+// `lookahead` (walk_index.hpp: every node's lookahead holds kAnyLookahead).
 struct Prospect {
     std::uint32_t least_height;
-    std::uint32_t child_signatures;
+    std::uint64_t lookahead;
 
-    bool met_by(std::uint32_t height, std::uint32_t signatures) const noexcept {
-        return height >= least_height && (signatures & child_signatures) != 0;
+    bool met_by(std::uint32_t height, std::uint64_t node_lookahead) const noexcept {
+        return height >= least_height && (node_lookahead & lookahead) != 0;
     }
 };
 
@@ -110,8 +109,8 @@ class BitParallelRows {
     // Whether a node with the row (`cells` for a narrow row) can lead to
     // anything within the bound: whether its subtree holds a path long
     // enough, and, for a narrow row whose own path is not within the bound,
-    // whether one of its children can carry a query character that follows
-    // one of its cells.
+    // whether its children and grandchildren can continue the query
+    // (QueryMasks::lookahead_after).
     Prospect prospect(const Row& row) const noexcept {
         if (narrow(row)) return narrow_prospect(row[Bound]);
         // A cell j at e edits needs at least n - j - (Bound - e) more labels.
@@ -122,13 +121,13 @@ class BitParallelRows {
             least = std::min(
                 least, static_cast<long>(query_.length()) - deepest - static_cast<long>(Bound - e));
         }
-        return {static_cast<std::uint32_t>(std::max(least, 0L)), kAnyLabel};
+        return {static_cast<std::uint32_t>(std::max(least, 0L)), kAnyLookahead};
     }
 
     Prospect narrow_prospect(std::uint64_t cells) const noexcept {
         const std::uint32_t least = least_height(cells);
-        if ((cells & last_) != 0 || cells == 0) return {least, kAnyLabel};
-        return {least, query_.signatures_after(cells)};
+        if ((cells & last_) != 0 || cells == 0) return {least, kAnyLookahead};
+        return {least, query_.lookahead_after(cells)};
     }
 
     // The least height of a node whose narrow row has these cells (or of

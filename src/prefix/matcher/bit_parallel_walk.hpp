@@ -19,9 +19,9 @@
 //
 // Fewer visits: a child is entered only when it is worth it
 // (BitParallelRows::prospect): it is within the bound, or some path below it
-// can be; for a child whose row has no cell below the bound that means one
-// of its own children carries a character that continues the query, which
-// the child signatures of the top tell without visiting the child.
+// can be; for a child whose row has no cell below the bound that means its
+// children and grandchildren continue the query, which the lookahead of the
+// top tells without visiting the child.
 //
 // Fewer rows: children whose label is no query character all share one row,
 // computed once per node.
@@ -206,18 +206,18 @@ class BitParallelWalk {
         std::uint32_t node;
         std::uint8_t byte;
         std::uint8_t height;
-        std::uint32_t child_signatures;
+        std::uint64_t lookahead;
         if constexpr (InTop) {
             const TopNode& record = index_.top[k];
             node = record.node;
             byte = index_.top_labels[k];
             height = record.height();
-            child_signatures = record.child_signatures;
+            lookahead = record.lookahead;
         } else {
             node = trie_.child_transitions[k];
             byte = index_.edge_labels[k];
             height = index_.edge_heights[k];
-            child_signatures = ~std::uint32_t{0};
+            lookahead = ~std::uint64_t{0};  // not known: anything may follow
         }
         char32_t label = byte;
         std::uint64_t match = query_.label_bytes()[byte];
@@ -227,14 +227,14 @@ class BitParallelWalk {
         }
         if constexpr (Narrow) {
             const std::uint64_t cells = match & frame.continuation;
-            if (!rows_.narrow_prospect(cells).met_by(height, child_signatures)) return false;
+            if (!rows_.narrow_prospect(cells).met_by(height, lookahead)) return false;
             child.row = Rows::narrow_row(cells);
         } else if (match == 0) {
-            if (!frame.unmatched_prospect.met_by(height, child_signatures)) return false;
+            if (!frame.unmatched_prospect.met_by(height, lookahead)) return false;
             child.row = frame.unmatched;
         } else {
             child.row = rows_.extend(frame.row, depth, match);
-            if (!rows_.prospect(child.row).met_by(height, child_signatures)) return false;
+            if (!rows_.prospect(child.row).met_by(height, lookahead)) return false;
         }
         child.node = node;
         child.label = label;

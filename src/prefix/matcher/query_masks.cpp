@@ -8,7 +8,8 @@ QueryMasks::QueryMasks(std::span<const char32_t> query) : length_(query.size()) 
     for (std::size_t j = 0; j < query.size(); ++j) {
         const char32_t character = query[j];
         const std::uint64_t bit = std::uint64_t{1} << (j + 1);
-        signatures_[j] = label_signature(character);
+        lookahead_after_[j] = j + 1 == query.size() ? child_lookahead(character)
+                                                    : grandchild_lookahead(character, query[j + 1]);
         if (character - 1 < kLabelElsewhere - 1) {
             label_bytes_[character] |= bit;
             position_bytes_[j + 1] = static_cast<std::uint8_t>(character);

@@ -45,16 +45,19 @@ class QueryMasks {
     // (1 to length()): kLabelElsewhere for a character that no byte spells.
     std::uint8_t position_byte(int bit) const noexcept { return position_bytes_[bit]; }
 
-    // The label signatures (walk_index.hpp) of the query characters after
-    // the cells of a bit-parallel row word (bit j: the first j characters),
-    // those that can follow a path whose cells are all at the bound.
-    std::uint32_t signatures_after(std::uint64_t cells) const noexcept {
+    // What a node whose path's cells are all at the bound, these cells of a
+    // bit-parallel row word (bit j: the first j characters, j below
+    // length()), needs in its lookahead (walk_index.hpp) for a node below it
+    // to come within the bound: for some cell j, a child labelled with the
+    // query character j and, unless that ends the query, a grandchild with
+    // the next one.
+    std::uint64_t lookahead_after(std::uint64_t cells) const noexcept {
         cells &= (std::uint64_t{1} << length_) - 1;
-        std::uint32_t signatures = signatures_[std::countr_zero(cells | kNoCell)];
+        std::uint64_t lookahead = lookahead_after_[std::countr_zero(cells | kNoCell)];
         for (cells &= cells - 1; cells != 0; cells &= cells - 1) {
-            signatures |= signatures_[std::countr_zero(cells)];
+            lookahead |= lookahead_after_[std::countr_zero(cells)];
         }
-        return signatures;
+        return lookahead;
     }
 
   private:
@@ -64,9 +67,9 @@ class QueryMasks {
     std::array<char32_t, kMaxLength> other_characters_;
     std::array<std::uint64_t, kMaxLength> other_masks_;
     std::size_t other_count_ = 0;
-    // By query position, and 0 at kNoCell's.
+    // By cell, and 0 at kNoCell's.
     static constexpr std::uint64_t kNoCell = std::uint64_t{1} << 63;
-    std::array<std::uint32_t, 64> signatures_{};
+    std::array<std::uint64_t, 64> lookahead_after_{};
     std::array<std::uint8_t, kMaxLength + 1> position_bytes_{};  // by mask bit
 };
 

@@ -53,13 +53,21 @@ std::vector<std::uint8_t> heights_of(const Trie& trie) {
     return heights;
 }
 
-std::uint32_t child_signatures(const Trie& trie, std::uint32_t node) {
+std::uint64_t lookahead_of(const Trie& trie, std::uint32_t node) {
+    std::uint64_t lookahead = kAnyLookahead;
     const ChildRange children = child_range(trie, node);
-    std::uint32_t signatures = kAnyLabel;
     for (std::size_t position = children.begin; position < children.end; ++position) {
-        signatures |= label_signature(trie.child_labels[trie.child_transitions[position]]);
+        const std::uint32_t child = trie.child_transitions[position];
+        const char32_t label = trie.child_labels[child];
+        if (label == 0) continue;
+        lookahead |= child_lookahead(label);
+        const ChildRange grandchildren = child_range(trie, child);
+        for (std::size_t below = grandchildren.begin; below < grandchildren.end; ++below) {
+            const char32_t grandchild = trie.child_labels[trie.child_transitions[below]];
+            if (grandchild != 0) lookahead |= grandchild_lookahead(label, grandchild);
+        }
     }
-    return signatures;
+    return lookahead;
 }
 
 std::size_t child_count(const Trie& trie, std::uint32_t node) {
@@ -77,7 +85,7 @@ void add_level(const Trie& trie, const std::vector<std::uint8_t>& heights, std::
             const std::uint32_t child = trie.child_transitions[position];
             const char32_t label = trie.child_labels[child];
             if (label == 0) continue;
-            index.top.emplace_back(child, heights[child], child_signatures(trie, child));
+            index.top.emplace_back(child, heights[child], lookahead_of(trie, child));
             index.top_labels.push_back(label_byte(label));
             index.top_heights.push_back(heights[child]);
         }
@@ -97,7 +105,7 @@ WalkIndex walk_index_of(const Trie& trie) {
         index.edge_heights.push_back(heights[child]);
     }
     index.edge_heights.resize(index.edge_heights.size() + kLabelPadding);
-    index.top.emplace_back(0, heights[0], child_signatures(trie, 0));
+    index.top.emplace_back(0, heights[0], lookahead_of(trie, 0));
     index.top_labels.push_back(0);
     index.top_heights.push_back(heights[0]);
     std::size_t level_begin = 0;

@@ -47,25 +47,28 @@ inline constexpr std::uint8_t kUnknownHeight = 255;
 // that the walk may read a node's label bytes 16 at a time.
 inline constexpr std::size_t kLabelPadding = 16;
 
-// A label as one of 31 bits, for the sets of labels that a node's children
-// carry (different labels may share a bit, so such a set tells which labels
-// are surely missing, not which are there). Label 0 is no label.
-inline std::uint32_t label_signature(char32_t label) noexcept {
-    return label == 0 ? 0 : std::uint32_t{1} << (label % 31);
+// What a node's children and grandchildren are labelled, as a lookahead of
+// 64 bits: bit label % 31 for each child's label, and bit 32 + a hash of the
+// two labels for each grandchild. Different labels may share a bit, so a
+// lookahead tells which labels are surely missing, not which are there.
+// Labels 0 (no label) count for nothing; bits 31 and 63 are set in every
+// node's lookahead (kAnyLookahead).
+inline std::uint64_t child_lookahead(char32_t child) noexcept {
+    return std::uint64_t{1} << (child % 31);
 }
-
-// The bit that every set of child signatures holds, so that a set that
-// requires it is met by every node.
-inline constexpr std::uint32_t kAnyLabel = std::uint32_t{1} << 31;
+inline std::uint64_t grandchild_lookahead(char32_t child, char32_t grandchild) noexcept {
+    return std::uint64_t{1} << (32 + (11 * (child % 31) + grandchild % 31) % 31);
+}
+inline constexpr std::uint64_t kAnyLookahead = (std::uint64_t{1} << 31) | (std::uint64_t{1} << 63);
 
 // A node of the top: its node number and height, where its children start
-// among the top nodes (they end where the next top node's start), and the
-// labels of its children (in the Trie) as label signatures, with kAnyLabel.
+// among the top nodes (they end where the next top node's start), and its
+// lookahead (of its children and grandchildren in the Trie).
 class TopNode {
   public:
-    TopNode(std::uint32_t node, std::uint8_t height, std::uint32_t child_signatures)
-        : node(node),
-          child_signatures(child_signatures),
+    TopNode(std::uint32_t node, std::uint8_t height, std::uint64_t lookahead)
+        : lookahead(lookahead),
+          node(node),
           first_and_height_(std::uint32_t{height} << kFirstChildBits) {}
 
     std::uint32_t first_child() const noexcept { return first_and_height_ & kFirstChildMask; }
@@ -76,8 +79,8 @@ class TopNode {
         first_and_height_ = (first_and_height_ & ~kFirstChildMask) | first_child;
     }
 
+    std::uint64_t lookahead;
     std::uint32_t node;
-    std::uint32_t child_signatures;
 
   private:
     static constexpr unsigned kFirstChildBits = 24;
@@ -86,7 +89,7 @@ class TopNode {
 
   public:
     // The top holds fewer nodes than first_child() can count.
-    static constexpr std::size_t kMaxCount = std::size_t{1} << 18;
+    static constexpr std::size_t kMaxCount = std::size_t{1} << 17;
     static_assert(kMaxCount <= kFirstChildMask);
 };
 
