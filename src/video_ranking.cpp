@@ -4,12 +4,12 @@
 #include <compare>
 #include <cstddef>
 #include <span>
-#include <unordered_map>
 #include <utility>
 
 #include "internal_failure.hpp"
 #include "prefix/matcher/fuzzy_match_nodes.hpp"
 #include "prefix/matcher/utf8.hpp"
+#include "score_table.hpp"
 #include "video_id_text.hpp"
 
 namespace kelnor {
@@ -34,14 +34,17 @@ double closeness_weight(std::uint32_t distance, std::size_t query_length) {
 }
 
 struct Tally {
-    std::unordered_map<std::uint32_t, double> sums;  // by video position
+    explicit Tally(std::size_t expected) : sums(expected) {}
+    ScoreTable sums;  // by video position
     double weight_total = 0.0;
 };
 
+// Room at first for this many videos at most; the table grows past it.
+constexpr std::size_t kFirstRoom = 1024;
+
 Tally tally_payloads(const Trie& trie, std::span<const NodeHit> hits, std::size_t query_length) {
-    Tally tally;
     // Never more room than the index's payloads could fill.
-    tally.sums.reserve(std::min(hits.size() * 16, trie.payloads.entry_capacity()));
+    Tally tally(std::min({hits.size() * 16, trie.payloads.entry_capacity(), kFirstRoom}));
     for (const NodeHit& hit : hits) {
         double weight = closeness_weight(hit.distance, query_length);
         if (hit.distance != 0 && !(weight > 0.0)) continue;
@@ -58,7 +61,7 @@ Tally tally_payloads(const Trie& trie, std::span<const NodeHit> hits, std::size_
             if (i >= payload.video_counts.size()) {
                 fail_index_out_of_bounds(payload.video_counts.size(), i);
             }
-            tally.sums[video] += weight * *count;
+            tally.sums.add(video, weight * *count);
             ++count;
             ++i;
         }
@@ -73,10 +76,10 @@ struct Candidate {
 
 std::vector<Candidate> candidates_at_least(const Tally& tally, double min_score) {
     std::vector<Candidate> candidates;
-    for (const auto& [video, sum] : tally.sums) {
+    tally.sums.for_each([&](std::uint32_t video, double sum) {
         const double score = sum / tally.weight_total;
         if (score >= min_score) candidates.push_back({video, score});
-    }
+    });
     return candidates;
 }
 

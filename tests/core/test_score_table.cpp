@@ -1,0 +1,44 @@
+// The score table against a plain map: sums in the order added, every video
+// once, through growth and colliding positions.
+#include <cstdint>
+#include <map>
+#include <random>
+
+#include "check.hpp"
+#include "score_table.hpp"
+
+namespace kelnor::core_test {
+namespace {
+
+std::map<std::uint32_t, double> contents(const ScoreTable& table) {
+    std::map<std::uint32_t, double> sums;
+    table.for_each(
+        [&](std::uint32_t video, double sum) { CHECK(sums.emplace(video, sum).second); });
+    return sums;
+}
+
+KELNOR_TEST(score_table_sums_like_a_map_through_growth) {
+    for (const std::uint32_t spread : {3u, 5000u, 4294967295u}) {
+        std::mt19937 random(spread);
+        ScoreTable table(1);
+        std::map<std::uint32_t, double> expected;
+        for (int added = 0; added < 20000; ++added) {
+            const std::uint32_t video = random() % spread;
+            const double amount = static_cast<double>(random() % 1000) / 7.0;
+            table.add(video, amount);
+            expected[video] += amount;
+        }
+        CHECK_EQ(contents(table), expected);
+    }
+}
+
+KELNOR_TEST(score_table_starts_empty_and_keeps_zero_sums) {
+    ScoreTable table(0);
+    CHECK(contents(table).empty());
+    table.add(0, 0.0);
+    table.add(4294967295u, 1.5);
+    CHECK_EQ(contents(table), (std::map<std::uint32_t, double>{{0, 0.0}, {4294967295u, 1.5}}));
+}
+
+}  // namespace
+}  // namespace kelnor::core_test
