@@ -16,6 +16,8 @@ from __future__ import annotations
 from dataclasses import dataclass, field
 from typing import Dict, Iterable, List, Optional, Sequence, Tuple
 
+from model_trie import UUID, ModelTrie
+
 Payload = Tuple[int, List[int], List[int]]  # (total_count, video_ids, video_counts)
 
 
@@ -90,3 +92,20 @@ def uuid_video_index(ids: Iterable[bytes]) -> List[bytes]:
     table = [bytes(video_id) for video_id in ids]
     assert all(len(video_id) == 16 for video_id in table)
     return table
+
+
+def word_trie(entries, id_mode=UUID, video_uuids=(), video_int_ids=()) -> ModelTrie:
+    """The ModelTrie of (term, payload) pairs laid out as the host does, without
+    propagation: nodes where no term ends have no payload."""
+    data = internal_data(entries)
+    return ModelTrie(
+        node_shifts=data.node_shifts,
+        child_labels=[ord(label) if label else 0 for label in data.child_labels],
+        child_transitions=data.child_transitions,
+        payloads=data.payloads,
+        video_uuids=list(video_uuids),
+        video_int_ids=list(video_int_ids),
+        id_mode=id_mode,
+        is_terminal=[payload is not None for payload in data.payloads],
+    )
+

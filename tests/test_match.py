@@ -21,9 +21,10 @@ import model_build
 import model_image
 import model_match
 from _kelnor import PrefixSearch
-from host_data import int_video_index, internal_data, uuid_video_index
+from host_data import int_video_index, internal_data, uuid_video_index, word_trie
 from model_match import ModelPanic
 from model_trie import INT32, UUID, ModelTrie
+from outcomes import outcome
 
 U32_MAX = 2**32 - 1
 UUID_0_TO_15 = bytes(range(16))
@@ -48,22 +49,6 @@ def restored(trie: ModelTrie) -> PrefixSearch:
     return PrefixSearch.from_bytes(model_image.encode(trie))
 
 
-def word_trie(entries, id_mode=UUID, video_uuids=(), video_int_ids=()) -> ModelTrie:
-    """The ModelTrie of (term, payload) pairs laid out as the host does, without
-    propagation: nodes where no term ends have no payload."""
-    data = internal_data(entries)
-    return ModelTrie(
-        node_shifts=data.node_shifts,
-        child_labels=[ord(label) if label else 0 for label in data.child_labels],
-        child_transitions=data.child_transitions,
-        payloads=data.payloads,
-        video_uuids=list(video_uuids),
-        video_int_ids=list(video_int_ids),
-        id_mode=id_mode,
-        is_terminal=[payload is not None for payload in data.payloads],
-    )
-
-
 def chain(length: int, label: str = "a") -> ModelTrie:
     """Root, then `length` nodes in a line, all labelled `label` and terminal."""
     count = length + 1
@@ -76,15 +61,6 @@ def chain(length: int, label: str = "a") -> ModelTrie:
     )
 
 
-def outcome(call) -> tuple:
-    try:
-        return ("ok", call())
-    except (KeyboardInterrupt, SystemExit):
-        raise
-    except BaseException as error:  # PanicException derives from BaseException
-        if type(error).__name__ != "PanicException":
-            raise
-        return ("panic", str(error))
 
 
 def model_outcome(call) -> tuple:

@@ -22,7 +22,7 @@ from hypothesis import strategies as st
 import model_image
 import model_match
 from _kelnor import PrefixSearch
-from host_data import internal_data
+from host_data import word_trie
 from model_trie import INT32, ModelTrie
 
 VIDEO_IDS = list(range(9000, 9012))
@@ -38,16 +38,7 @@ def trie_of_words(words: Sequence[str], rng: random.Random) -> ModelTrie:
     for word in words:
         videos = rng.sample(range(len(VIDEO_IDS)), rng.randint(1, 3))
         entries.append((word, (rng.randint(1, 40), videos, [rng.randint(1, 9) for _ in videos])))
-    data = internal_data(entries)
-    return ModelTrie(
-        node_shifts=data.node_shifts,
-        child_labels=[ord(label) if label else 0 for label in data.child_labels],
-        child_transitions=data.child_transitions,
-        payloads=data.payloads,
-        video_int_ids=VIDEO_IDS,
-        id_mode=INT32,
-        is_terminal=[payload is not None for payload in data.payloads],
-    )
+    return word_trie(entries, id_mode=INT32, video_int_ids=VIDEO_IDS)
 
 
 def assert_queries_match(trie: ModelTrie, index: PrefixSearch, terms: Sequence[str],

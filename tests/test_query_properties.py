@@ -24,6 +24,7 @@ from _kelnor import PrefixSearch
 from host_data import internal_data
 from model_image import ModelDecodeError
 from model_trie import ModelTrie
+from outcomes import outcome
 
 U32_MAX = 2**32 - 1
 ALPHABET = "abé中"
@@ -32,15 +33,6 @@ ALPHABET = "abé中"
 WALK_BUDGET = 5000
 
 
-def outcome(call: Callable) -> tuple:
-    try:
-        return ("ok", call())
-    except (KeyboardInterrupt, SystemExit):
-        raise
-    except BaseException as error:  # PanicException derives from BaseException
-        if type(error).__name__ != "PanicException":
-            raise
-        return ("panic", str(error))
 
 
 def model_outcome(call: Callable) -> tuple:
