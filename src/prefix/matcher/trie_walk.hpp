@@ -16,9 +16,10 @@
 // - otherwise the checked walk (checked_walk.hpp), which reads the trie's
 //   arrays with bounds checks in walk order, so that a damaged index fails
 //   with InternalFailure on the first read it cannot make.
-// Both keep the path on an explicit stack, so a deep trie, or a cycle in a
-// damaged one, cannot exhaust the native stack; the rows bound the depth (see
-// distance_table.hpp).
+// Neither recurses: the bit-parallel walk keeps its path in a fixed array of
+// frames and the checked walk on an explicit stack, so a deep trie, or a
+// cycle in a damaged one, cannot exhaust the native stack; the rows bound the
+// depth (see distance_table.hpp).
 #pragma once
 
 #include <algorithm>
