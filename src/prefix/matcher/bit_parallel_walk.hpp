@@ -30,14 +30,13 @@
 // every read of a sound index succeeds.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <utility>
-#include <vector>
 
 #include "prefix/matcher/bit_parallel_rows.hpp"
 #include "prefix/matcher/child_sieve.hpp"
@@ -59,10 +58,10 @@ class BitParallelWalk {
     // candidates (those that the sieve passed) of the block of children at
     // positions [block, block + 64), of the top or of child_transitions.
     struct Frame {
-        Row row;
-        // Narrow rows: continuation(row); otherwise the row and prospect of
-        // the children whose label is no query character.
+        // Narrow rows: continuation(row); other rows: the row, and the row
+        // and prospect of the children whose label is no query character.
         std::uint64_t continuation;
+        Row row;
         Row unmatched;
         Prospect unmatched_prospect;
         std::uint64_t candidates;
