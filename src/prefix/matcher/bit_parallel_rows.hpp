@@ -34,15 +34,12 @@ namespace kelnor {
 inline constexpr std::uint32_t kMaxBitParallelBound = 8;
 
 // What a child needs for the walk to enter it (BitParallelRows::prospect):
-// a height of at least `least_height`, and a lookahead that meets
-// `lookahead` (walk_index.hpp: every node's lookahead holds kAnyLookahead).
+// a height of at least `least_height`, and, unless `cells` is 0, a lookahead
+// (walk_index.hpp) that holds QueryMasks::lookahead_after(j) for one of the
+// cells j.
 struct Prospect {
     std::uint32_t least_height;
-    std::uint64_t lookahead;
-
-    bool met_by(std::uint32_t height, std::uint64_t node_lookahead) const noexcept {
-        return height >= least_height && (node_lookahead & lookahead) != 0;
-    }
+    std::uint64_t cells;
 };
 
 template <std::uint32_t Bound>
@@ -121,13 +118,26 @@ class BitParallelRows {
             least = std::min(
                 least, static_cast<long>(query_.length()) - deepest - static_cast<long>(Bound - e));
         }
-        return {static_cast<std::uint32_t>(std::max(least, 0L)), kAnyLookahead};
+        return {static_cast<std::uint32_t>(std::max(least, 0L)), 0};
     }
 
     Prospect narrow_prospect(std::uint64_t cells) const noexcept {
         const std::uint32_t least = least_height(cells);
-        if ((cells & last_) != 0 || cells == 0) return {least, kAnyLookahead};
-        return {least, query_.lookahead_after(cells)};
+        if ((cells & last_) != 0) return {least, 0};
+        return {least, cells};
+    }
+
+    // Whether a child with this height and lookahead meets the prospect.
+    bool met(const Prospect& prospect, std::uint32_t height,
+             std::uint64_t lookahead) const noexcept {
+        if (height < prospect.least_height) return false;
+        if (prospect.cells == 0) return true;
+        for (std::uint64_t cells = prospect.cells; cells != 0; cells &= cells - 1) {
+            const std::uint64_t needed =
+                query_.lookahead_after(static_cast<std::size_t>(std::countr_zero(cells)));
+            if ((lookahead & needed) == needed) return true;
+        }
+        return false;
     }
 
     // The least height of a node whose narrow row has these cells (or of

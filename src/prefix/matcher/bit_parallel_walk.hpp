@@ -226,14 +226,14 @@ class BitParallelWalk {
         }
         if constexpr (Narrow) {
             const std::uint64_t cells = match & frame.continuation;
-            if (!rows_.narrow_prospect(cells).met_by(height, lookahead)) return false;
+            if (!rows_.met(rows_.narrow_prospect(cells), height, lookahead)) return false;
             child.row = Rows::narrow_row(cells);
         } else if (match == 0) {
-            if (!frame.unmatched_prospect.met_by(height, lookahead)) return false;
+            if (!rows_.met(frame.unmatched_prospect, height, lookahead)) return false;
             child.row = frame.unmatched;
         } else {
             child.row = rows_.extend(frame.row, depth, match);
-            if (!rows_.prospect(child.row).met_by(height, lookahead)) return false;
+            if (!rows_.met(rows_.prospect(child.row), height, lookahead)) return false;
         }
         child.node = node;
         child.label = label;

@@ -45,19 +45,12 @@ class QueryMasks {
     // (1 to length()): kLabelElsewhere for a character that no byte spells.
     std::uint8_t position_byte(int bit) const noexcept { return position_bytes_[bit]; }
 
-    // What a node whose path's cells are all at the bound, these cells of a
-    // bit-parallel row word (bit j: the first j characters, j below
-    // length()), needs in its lookahead (walk_index.hpp) for a node below it
-    // to come within the bound: for some cell j, a child labelled with the
-    // query character j and, unless that ends the query, a grandchild with
-    // the next one.
-    std::uint64_t lookahead_after(std::uint64_t cells) const noexcept {
-        cells &= (std::uint64_t{1} << length_) - 1;
-        std::uint64_t lookahead = lookahead_after_[std::countr_zero(cells | kNoCell)];
-        for (cells &= cells - 1; cells != 0; cells &= cells - 1) {
-            lookahead |= lookahead_after_[std::countr_zero(cells)];
-        }
-        return lookahead;
+    // What the lookahead (walk_index.hpp) of a node whose path's cells are
+    // all at the bound must hold for cell j (below length()) to lead within
+    // the bound: the next query character as a child and, as far as the query
+    // goes, the two after it as grandchild and great-grandchild.
+    std::uint64_t lookahead_after(std::size_t cell) const noexcept {
+        return lookahead_after_[cell];
     }
 
   private:
@@ -67,9 +60,7 @@ class QueryMasks {
     std::array<char32_t, kMaxLength> other_characters_;
     std::array<std::uint64_t, kMaxLength> other_masks_;
     std::size_t other_count_ = 0;
-    // By cell, and 0 at kNoCell's.
-    static constexpr std::uint64_t kNoCell = std::uint64_t{1} << 63;
-    std::array<std::uint64_t, 64> lookahead_after_{};
+    std::array<std::uint64_t, kMaxLength> lookahead_after_{};    // by cell
     std::array<std::uint8_t, kMaxLength + 1> position_bytes_{};  // by mask bit
 };
 

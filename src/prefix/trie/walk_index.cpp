@@ -53,21 +53,32 @@ std::vector<std::uint8_t> heights_of(const Trie& trie) {
     return heights;
 }
 
+// The lookahead of `node`. A trie whose nodes share children could make the
+// three levels below a node very many; past kLookaheadWork labels the
+// lookahead gives up and says that anything may follow.
+constexpr std::size_t kLookaheadWork = 1 << 14;
+
 std::uint64_t lookahead_of(const Trie& trie, std::uint32_t node) {
-    std::uint64_t lookahead = kAnyLookahead;
-    const ChildRange children = child_range(trie, node);
-    for (std::size_t position = children.begin; position < children.end; ++position) {
-        const std::uint32_t child = trie.child_transitions[position];
-        const char32_t label = trie.child_labels[child];
-        if (label == 0) continue;
-        lookahead |= child_lookahead(label);
-        const ChildRange grandchildren = child_range(trie, child);
-        for (std::size_t below = grandchildren.begin; below < grandchildren.end; ++below) {
-            const char32_t grandchild = trie.child_labels[trie.child_transitions[below]];
-            if (grandchild != 0) lookahead |= grandchild_lookahead(label, grandchild);
+    std::uint64_t lookahead = 0;
+    std::size_t work = 0;
+    const auto labelled_children = [&](std::uint32_t parent, auto&& visit) {
+        const ChildRange children = child_range(trie, parent);
+        for (std::size_t position = children.begin; position < children.end; ++position) {
+            const std::uint32_t child = trie.child_transitions[position];
+            const char32_t label = trie.child_labels[child];
+            if (label != 0 && ++work <= kLookaheadWork) visit(child, label);
         }
-    }
-    return lookahead;
+    };
+    labelled_children(node, [&](std::uint32_t child, char32_t first) {
+        lookahead |= child_lookahead(first);
+        labelled_children(child, [&](std::uint32_t grandchild, char32_t second) {
+            lookahead |= grandchild_lookahead(first, second);
+            labelled_children(grandchild, [&](std::uint32_t, char32_t third) {
+                lookahead |= great_grandchild_lookahead(first, second, third);
+            });
+        });
+    });
+    return work <= kLookaheadWork ? lookahead : ~std::uint64_t{0};
 }
 
 std::size_t child_count(const Trie& trie, std::uint32_t node) {

@@ -47,23 +47,28 @@ inline constexpr std::uint8_t kUnknownHeight = 255;
 // that the walk may read a node's label bytes 16 at a time.
 inline constexpr std::size_t kLabelPadding = 16;
 
-// What a node's children and grandchildren are labelled, as a lookahead of
-// 64 bits: bit label % 31 for each child's label, and bit 32 + a hash of the
-// two labels for each grandchild. Different labels may share a bit, so a
-// lookahead tells which labels are surely missing, not which are there.
-// Labels 0 (no label) count for nothing; bits 31 and 63 are set in every
-// node's lookahead (kAnyLookahead).
+// What the three levels below a node are labelled, as a lookahead of 64
+// bits: for each child, bit label % 21; for each grandchild, one of 21 bits
+// by the two labels on the way; for each great-grandchild, one of 22 bits by
+// the three labels. Different labels may share a bit, so a lookahead tells
+// which labels are surely missing, not which are there. Labels 0 (no label)
+// count for nothing.
 inline std::uint64_t child_lookahead(char32_t child) noexcept {
-    return std::uint64_t{1} << (child % 31);
+    return std::uint64_t{1} << (child % 21);
 }
 inline std::uint64_t grandchild_lookahead(char32_t child, char32_t grandchild) noexcept {
-    return std::uint64_t{1} << (32 + (11 * (child % 31) + grandchild % 31) % 31);
+    return std::uint64_t{1} << (21 + (7 * (child % 21) + grandchild % 21) % 21);
 }
-inline constexpr std::uint64_t kAnyLookahead = (std::uint64_t{1} << 31) | (std::uint64_t{1} << 63);
+inline std::uint64_t great_grandchild_lookahead(char32_t child, char32_t grandchild,
+                                                char32_t great_grandchild) noexcept {
+    return std::uint64_t{1} << (42 + (11 * (child % 22) + 5 * (grandchild % 22) +
+                                      great_grandchild % 22) %
+                                         22);
+}
 
 // A node of the top: its node number and height, where its children start
 // among the top nodes (they end where the next top node's start), and its
-// lookahead (of its children and grandchildren in the Trie).
+// lookahead (of the three levels below it in the Trie).
 class TopNode {
   public:
     TopNode(std::uint32_t node, std::uint8_t height, std::uint64_t lookahead)
