@@ -25,9 +25,11 @@ from typing import List
 import pytest
 
 import model_build
+import model_image
 import model_match
 from host_data import InternalData, int_video_index, internal_data
 from memory_figures import RESIDENT_SIZE_IS_MEANINGFUL
+from model_trie import ModelTrie
 
 pytestmark = pytest.mark.skipif(
     not sys.platform.startswith("linux"), reason="needs /proc and an address-space limit"
@@ -217,3 +219,49 @@ def test_tries_with_cycles_answer_small_bounds_quickly():
     trie = model_build.build(*data.args())
     for (method, term, max_dist), (result, _growth) in zip(calls, results):
         assert result == getattr(model_match, method)(trie, term, max_dist), (method, term)
+
+
+# Run in the child: decodes the image given, with the processor time left to
+# it capped at the seconds given.
+DECODE_CHILD = textwrap.dedent("""
+    import ast, resource, sys
+    from _kelnor import PrefixSearch
+
+    image, seconds = ast.literal_eval(sys.stdin.read())
+    usage = resource.getrusage(resource.RUSAGE_SELF)
+    limit = int(usage.ru_utime + usage.ru_stime) + 1 + seconds
+    resource.setrlimit(resource.RLIMIT_CPU, (limit, limit))
+    index = PrefixSearch.from_bytes(image)
+    print(repr(index.fuzzy_match("ab", 0)))
+    """)
+
+
+def shared_children_image(fanout: int) -> bytes:
+    """An image of a few kilobytes in which every even node has the same
+    `fanout` children, all even nodes: the levels below a node multiply
+    (fanout, fanout^2, ...) while the arrays stay small."""
+    node_count = 2 * fanout + 2
+    return model_image.encode(ModelTrie(
+        node_shifts=[0 if node % 2 == 0 else fanout for node in range(node_count)],
+        child_labels=[0] + [97 + node % 26 for node in range(1, node_count)],
+        child_transitions=[2 * (k % (node_count // 2)) for k in range(fanout)],
+        payloads=[None] * node_count,
+        is_terminal=[False] * node_count,
+    ))
+
+
+def test_an_image_whose_nodes_share_their_children_decodes_quickly():
+    # What decoding derives for the queries must cost a small multiple of
+    # the image, not of the levels below its nodes: milliseconds here, where
+    # following three levels below each of the first 130,000 or so nodes
+    # takes seconds.
+    completed = subprocess.run(
+        [sys.executable, "-c", DECODE_CHILD],
+        input=repr((shared_children_image(361), 3)),
+        capture_output=True,
+        text=True,
+        timeout=300,
+        env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)},
+    )
+    assert completed.returncode == 0, completed.stderr
+    assert ast.literal_eval(completed.stdout) == []

@@ -53,20 +53,24 @@ std::vector<std::uint8_t> heights_of(const Trie& trie) {
     return heights;
 }
 
-// The lookahead of `node`. A trie whose nodes share children could make the
-// three levels below a node very many; past kLookaheadWork labels the
-// lookahead gives up and says that anything may follow.
-constexpr std::size_t kLookaheadWork = 1 << 14;
-
-std::uint64_t lookahead_of(const Trie& trie, std::uint32_t node) {
+// The lookahead of `node`, paid for from `budget`, one unit per child looked
+// at: a trie whose nodes share children could make the three levels below
+// its nodes very many, so once the budget is spent a lookahead holds every
+// bit (anything may follow). A tree spends at most three units per edge.
+std::uint64_t lookahead_of(const Trie& trie, std::uint32_t node, std::size_t& budget) {
     std::uint64_t lookahead = 0;
-    std::size_t work = 0;
+    bool complete = true;
     const auto labelled_children = [&](std::uint32_t parent, auto&& visit) {
         const ChildRange children = child_range(trie, parent);
         for (std::size_t position = children.begin; position < children.end; ++position) {
+            if (budget == 0) {
+                complete = false;
+                return;
+            }
+            --budget;
             const std::uint32_t child = trie.child_transitions[position];
             const char32_t label = trie.child_labels[child];
-            if (label != 0 && ++work <= kLookaheadWork) visit(child, label);
+            if (label != 0) visit(child, label);
         }
     };
     labelled_children(node, [&](std::uint32_t child, char32_t first) {
@@ -78,7 +82,7 @@ std::uint64_t lookahead_of(const Trie& trie, std::uint32_t node) {
             });
         });
     });
-    return work <= kLookaheadWork ? lookahead : ~std::uint64_t{0};
+    return complete ? lookahead : ~std::uint64_t{0};
 }
 
 std::size_t child_count(const Trie& trie, std::uint32_t node) {
@@ -86,9 +90,10 @@ std::size_t child_count(const Trie& trie, std::uint32_t node) {
     return children.empty() ? 0 : children.end - children.begin;
 }
 
-// Adds the children of the top nodes [level_begin, level_end) as the next level.
+// Adds the children of the top nodes [level_begin, level_end) as the next
+// level, their lookaheads paid for from `budget`.
 void add_level(const Trie& trie, const std::vector<std::uint8_t>& heights, std::size_t level_begin,
-               std::size_t level_end, WalkIndex& index) {
+               std::size_t level_end, std::size_t& budget, WalkIndex& index) {
     for (std::size_t k = level_begin; k < level_end; ++k) {
         index.top[k].set_first_child(static_cast<std::uint32_t>(index.top.size()));
         const ChildRange children = child_range(trie, index.top[k].node);
@@ -96,7 +101,7 @@ void add_level(const Trie& trie, const std::vector<std::uint8_t>& heights, std::
             const std::uint32_t child = trie.child_transitions[position];
             const char32_t label = trie.child_labels[child];
             if (label == 0) continue;
-            index.top.emplace_back(child, heights[child], lookahead_of(trie, child));
+            index.top.emplace_back(child, heights[child], lookahead_of(trie, child, budget));
             index.top_labels.push_back(label_byte(label));
             index.top_heights.push_back(heights[child]);
         }
@@ -116,7 +121,13 @@ WalkIndex walk_index_of(const Trie& trie) {
         index.edge_heights.push_back(heights[child]);
     }
     index.edge_heights.resize(index.edge_heights.size() + kLabelPadding);
-    index.top.emplace_back(0, heights[0], lookahead_of(trie, 0));
+    // Decoding costs a small multiple of the image: the top never holds more
+    // nodes than the trie (a node whose parents share it could appear many
+    // times), and the lookaheads cost at most four units per node and edge.
+    const std::size_t node_count = trie.node_shifts.size();
+    const std::size_t top_room = std::min(TopNode::kMaxCount, node_count + 1);
+    std::size_t budget = 4 * (node_count + trie.child_transitions.size());
+    index.top.emplace_back(0, heights[0], lookahead_of(trie, 0, budget));
     index.top_labels.push_back(0);
     index.top_heights.push_back(heights[0]);
     std::size_t level_begin = 0;
@@ -128,8 +139,8 @@ WalkIndex walk_index_of(const Trie& trie) {
         for (std::size_t k = level_begin; k < level_end; ++k) {
             next_level += child_count(trie, index.top[k].node);
         }
-        if (level_end + next_level >= TopNode::kMaxCount) break;
-        add_level(trie, heights, level_begin, level_end, index);
+        if (level_end + next_level >= top_room) break;
+        add_level(trie, heights, level_begin, level_end, budget, index);
         level_begin = level_end;
         level_end = index.top.size();
     }
