@@ -89,9 +89,10 @@ class BitParallelWalk {
 
     void run() {
         const bool root_in_top = index_.inner_top > 0;
-        const std::size_t first = root_in_top ? index_.top[0].first_child() : trie_.node_shifts[0];
-        const std::size_t end = root_in_top ? index_.top[1].first_child() : end_in_trie(0);
-        if (!enter(0, rows_.first_row(), first, end, root_in_top)) return;
+        const ChildRange children =
+            root_in_top ? ChildRange{index_.top[0].first_child, index_.top[1].first_child}
+                        : child_range(trie_, 0);
+        if (!enter(0, rows_.first_row(), children.begin, children.end, root_in_top)) return;
         std::size_t depth = 0;
         std::uint32_t recorded = 0;
         Child child;
@@ -162,11 +163,6 @@ class BitParallelWalk {
                                                    frame.least_height, count);
     }
 
-    std::size_t end_in_trie(std::uint32_t node) const noexcept {
-        return node + 1 < trie_.node_shifts.size() ? trie_.node_shifts[node + 1]
-                                                   : trie_.child_transitions.size();
-    }
-
     // Moves `frame` (at `depth`) on to its next child worth entering, sets
     // `child` to it and returns true; false once no child is left.
     bool next_child(Frame& frame, std::size_t depth, Child& child) {
@@ -210,7 +206,7 @@ class BitParallelWalk {
             const TopNode& record = index_.top[k];
             node = record.node;
             byte = index_.top_labels[k];
-            height = record.height();
+            height = index_.top_heights[k];
             lookahead = record.lookahead;
         } else {
             node = trie_.child_transitions[k];
@@ -238,13 +234,11 @@ class BitParallelWalk {
         child.node = node;
         child.label = label;
         child.in_top = InTop && k < index_.inner_top;
-        if (child.in_top) {
-            child.first = index_.top[k].first_child();
-            child.end = index_.top[k + 1].first_child();
-        } else {
-            child.first = trie_.node_shifts[node];
-            child.end = end_in_trie(node);
-        }
+        const ChildRange children =
+            child.in_top ? ChildRange{index_.top[k].first_child, index_.top[k + 1].first_child}
+                         : child_range(trie_, node);
+        child.first = children.begin;
+        child.end = children.end;
         return true;
     }
 

@@ -95,13 +95,13 @@ std::size_t child_count(const Trie& trie, std::uint32_t node) {
 void add_level(const Trie& trie, const std::vector<std::uint8_t>& heights, std::size_t level_begin,
                std::size_t level_end, std::size_t& budget, WalkIndex& index) {
     for (std::size_t k = level_begin; k < level_end; ++k) {
-        index.top[k].set_first_child(static_cast<std::uint32_t>(index.top.size()));
+        index.top[k].first_child = static_cast<std::uint32_t>(index.top.size());
         const ChildRange children = child_range(trie, index.top[k].node);
         for (std::size_t position = children.begin; position < children.end; ++position) {
             const std::uint32_t child = trie.child_transitions[position];
             const char32_t label = trie.child_labels[child];
             if (label == 0) continue;
-            index.top.emplace_back(child, heights[child], lookahead_of(trie, child, budget));
+            index.top.push_back({lookahead_of(trie, child, budget), child, 0});
             index.top_labels.push_back(label_byte(label));
             index.top_heights.push_back(heights[child]);
         }
@@ -125,9 +125,9 @@ WalkIndex walk_index_of(const Trie& trie) {
     // nodes than the trie (a node whose parents share it could appear many
     // times), and the lookaheads cost at most four units per node and edge.
     const std::size_t node_count = trie.node_shifts.size();
-    const std::size_t top_room = std::min(TopNode::kMaxCount, node_count + 1);
+    const std::size_t top_room = std::min(kMaxTopNodes, node_count + 1);
     std::size_t budget = 4 * (node_count + trie.child_transitions.size());
-    index.top.emplace_back(0, heights[0], lookahead_of(trie, 0, budget));
+    index.top.push_back({lookahead_of(trie, 0, budget), 0, 0});
     index.top_labels.push_back(0);
     index.top_heights.push_back(heights[0]);
     std::size_t level_begin = 0;
@@ -146,11 +146,10 @@ WalkIndex walk_index_of(const Trie& trie) {
     }
     index.inner_top = level_begin;
     const auto top_end = static_cast<std::uint32_t>(level_end);
-    for (std::size_t k = level_begin; k < level_end; ++k) index.top[k].set_first_child(top_end);
-    index.top.emplace_back(0, 0, 0);
+    for (std::size_t k = level_begin; k < level_end; ++k) index.top[k].first_child = top_end;
+    index.top.push_back({0, 0, top_end});
     index.top_labels.resize(index.top_labels.size() + kLabelPadding);
     index.top_heights.resize(index.top_heights.size() + kLabelPadding);
-    index.top.back().set_first_child(top_end);
     return index;
 }
 

@@ -13,7 +13,7 @@
 // instead of looking up every child's label wherever the child lies.
 //
 // Heights: how many labels a path can still add below each child, beside
-// the edge (and beside each top node), so that the walk leaves a subtree out
+// the edge (and beside each top node's label byte), so that the walk leaves a subtree out
 // when no path in it is long enough to come within the bound of the query.
 //
 // The top: the first levels of the trie below the root, breadth first, each
@@ -66,37 +66,17 @@ inline std::uint64_t great_grandchild_lookahead(char32_t child, char32_t grandch
                                          22);
 }
 
-// A node of the top: its node number and height, where its children start
-// among the top nodes (they end where the next top node's start), and its
-// lookahead (of the three levels below it in the Trie).
-class TopNode {
-  public:
-    TopNode(std::uint32_t node, std::uint8_t height, std::uint64_t lookahead)
-        : lookahead(lookahead),
-          node(node),
-          first_and_height_(std::uint32_t{height} << kFirstChildBits) {}
-
-    std::uint32_t first_child() const noexcept { return first_and_height_ & kFirstChildMask; }
-    std::uint8_t height() const noexcept {
-        return static_cast<std::uint8_t>(first_and_height_ >> kFirstChildBits);
-    }
-    void set_first_child(std::uint32_t first_child) noexcept {
-        first_and_height_ = (first_and_height_ & ~kFirstChildMask) | first_child;
-    }
-
+// A node of the top: its node number, where its children start among the
+// top nodes (they end where the next top node's start), and its lookahead
+// (of the three levels below it in the Trie).
+struct TopNode {
     std::uint64_t lookahead;
     std::uint32_t node;
-
-  private:
-    static constexpr unsigned kFirstChildBits = 24;
-    static constexpr std::uint32_t kFirstChildMask = (std::uint32_t{1} << kFirstChildBits) - 1;
-    std::uint32_t first_and_height_;
-
-  public:
-    // The top holds fewer nodes than first_child() can count.
-    static constexpr std::size_t kMaxCount = std::size_t{1} << 17;
-    static_assert(kMaxCount <= kFirstChildMask);
+    std::uint32_t first_child;
 };
+
+// The top holds fewer nodes than this.
+inline constexpr std::size_t kMaxTopNodes = std::size_t{1} << 17;
 
 struct WalkIndex {
     // Whether the Trie was sound; everything else is empty when not.
@@ -110,12 +90,12 @@ struct WalkIndex {
     std::vector<std::uint8_t> edge_heights;
 
     // The top nodes in breadth-first order from the root (top node 0), and
-    // one more whose first_child() ends the children of the last inner node;
+    // one more whose first_child ends the children of the last inner node;
     // their label bytes and heights apart (each with kLabelPadding more),
     // for passing over a node's children sixteen at a time.
-    // The children of top node k are top nodes top[k].first_child() to
-    // top[k + 1].first_child() - 1 when k is below inner_top; the others
-    // find their children in the Trie.
+    // The children of top node k are top nodes top[k].first_child to
+    // top[k + 1].first_child - 1 when k is below inner_top; the others find
+    // their children in the Trie.
     std::vector<TopNode> top;
     std::vector<std::uint8_t> top_labels;
     std::vector<std::uint8_t> top_heights;
