@@ -1,0 +1,287 @@
+// The walk index: every fact it derives checked against the Trie's own
+// arrays on random tries, and the fast walk that reads it checked against the
+// checked walk (which reads the arrays alone) on the same queries.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "check.hpp"
+#include "prefix/matcher/fuzzy_match_nodes.hpp"
+#include "prefix/trie/trie.hpp"
+#include "prefix/trie/walk_index.hpp"
+#include "trie_builder.hpp"
+
+namespace kelnor::core_test {
+namespace {
+
+using Hits = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+
+// Labels 1 to 254 fit a label byte; the others are read from child_labels.
+const std::u32string kAlphabet = U"abcdeé\u4e2d\u00ff\u0100";
+
+std::u32string random_word(std::mt19937& random, std::size_t alphabet, std::size_t longest) {
+    std::u32string word(std::uniform_int_distribution<std::size_t>(0, longest)(random), U'a');
+    for (char32_t& character : word) {
+        character = kAlphabet[std::uniform_int_distribution<std::size_t>(0, alphabet - 1)(random)];
+    }
+    return word;
+}
+
+Trie random_trie(std::uint32_t seed, std::size_t words, std::size_t alphabet, std::size_t longest) {
+    std::mt19937 random(seed);
+    std::vector<TermEntry> entries;
+    for (std::size_t k = 0; k < words; ++k) {
+        entries.push_back({random_word(random, alphabet, longest), PayloadLists{}});
+    }
+    return built_trie(entries);
+}
+
+std::vector<std::uint32_t> children(const Trie& trie, std::uint32_t node) {
+    const ChildRange range = child_range(trie, node);
+    return {trie.child_transitions.begin() + static_cast<std::ptrdiff_t>(range.begin),
+            trie.child_transitions.begin() + static_cast<std::ptrdiff_t>(range.end)};
+}
+
+std::vector<std::uint32_t> labelled_children(const Trie& trie, std::uint32_t node) {
+    std::vector<std::uint32_t> labelled;
+    for (const std::uint32_t child : children(trie, node)) {
+        if (trie.child_labels[child] != 0) labelled.push_back(child);
+    }
+    return labelled;
+}
+
+std::uint8_t expected_label_byte(char32_t label) {
+    return label < kLabelElsewhere ? static_cast<std::uint8_t>(label) : kLabelElsewhere;
+}
+
+// The most labels a path adds below `node`, in a tree.
+unsigned expected_height(const Trie& trie, std::uint32_t node) {
+    unsigned height = 0;
+    for (const std::uint32_t child : labelled_children(trie, node)) {
+        height = std::max(height, expected_height(trie, child) + 1);
+    }
+    return height;
+}
+
+// Every bit that the paths of one to three labels below `node` call for.
+std::uint64_t expected_lookahead(const Trie& trie, std::uint32_t node) {
+    std::uint64_t bits = 0;
+    for (const std::uint32_t child : labelled_children(trie, node)) {
+        const char32_t first = trie.child_labels[child];
+        bits |= child_lookahead(first);
+        for (const std::uint32_t grandchild : labelled_children(trie, child)) {
+            const char32_t second = trie.child_labels[grandchild];
+            bits |= grandchild_lookahead(first, second);
+            for (const std::uint32_t below : labelled_children(trie, grandchild)) {
+                bits |= great_grandchild_lookahead(first, second, trie.child_labels[below]);
+            }
+        }
+    }
+    return bits;
+}
+
+void check_edges(const Trie& trie) {
+    const WalkIndex& index = trie.walk_index;
+    const std::size_t edges = trie.child_transitions.size();
+    CHECK_EQ(index.edge_labels.size(), edges + kLabelPadding);
+    CHECK_EQ(index.edge_heights.size(), edges + kLabelPadding);
+    for (std::size_t position = 0; position < edges; ++position) {
+        const std::uint32_t child = trie.child_transitions[position];
+        CHECK_EQ(index.edge_labels[position], expected_label_byte(trie.child_labels[child]));
+        const unsigned height = std::min(expected_height(trie, child), unsigned{kUnknownHeight});
+        CHECK_EQ(unsigned{index.edge_heights[position]}, height);
+    }
+    for (std::size_t position = edges; position < edges + kLabelPadding; ++position) {
+        CHECK_EQ(index.edge_labels[position], std::uint8_t{0});
+    }
+}
+
+// The top: the root, then level after level of labelled children in
+// child_transitions order, whole levels only, and each node's facts.
+void check_top(const Trie& trie) {
+    const WalkIndex& index = trie.walk_index;
+    CHECK(index.top.size() >= 2);
+    const std::size_t top_nodes = index.top.size() - 1;
+    CHECK(top_nodes < kMaxTopNodes);
+    CHECK(top_nodes <= trie.node_shifts.size());
+    CHECK_EQ(index.top_labels.size(), top_nodes + kLabelPadding);
+    CHECK_EQ(index.top_heights.size(), top_nodes + kLabelPadding);
+    CHECK_EQ(index.top[0].node, std::uint32_t{0});
+    std::vector<std::uint32_t> expected_order{0};
+    for (std::size_t k = 0; k < index.inner_top; ++k) {
+        const std::vector<std::uint32_t> below = labelled_children(trie, expected_order[k]);
+        CHECK_EQ(index.top[k].first_child, static_cast<std::uint32_t>(expected_order.size()));
+        expected_order.insert(expected_order.end(), below.begin(), below.end());
+    }
+    CHECK_EQ(expected_order.size(), top_nodes);
+    std::size_t next_level = 0;
+    for (std::size_t k = index.inner_top; k < top_nodes; ++k) {
+        CHECK_EQ(index.top[k].first_child, static_cast<std::uint32_t>(top_nodes));
+        next_level += labelled_children(trie, expected_order[k]).size();
+    }
+    // The level below was left out because it would not fit.
+    if (next_level > 0) {
+        CHECK(top_nodes + next_level >= std::min(kMaxTopNodes, trie.node_shifts.size() + 1));
+    }
+    CHECK_EQ(index.top.back().first_child, static_cast<std::uint32_t>(top_nodes));
+    for (std::size_t k = 0; k < top_nodes; ++k) {
+        const std::uint32_t node = expected_order[k];
+        CHECK_EQ(index.top[k].node, node);
+        if (k > 0) CHECK_EQ(index.top_labels[k], expected_label_byte(trie.child_labels[node]));
+        CHECK_EQ(unsigned{index.top_heights[k]}, expected_height(trie, node));
+        CHECK_EQ(index.top[k].lookahead, expected_lookahead(trie, node));
+    }
+}
+
+Hits node_hits(const Trie& trie, std::u32string_view query, std::uint32_t bound, bool terminal_only,
+               std::optional<std::uint32_t> limit) {
+    Hits hits;
+    for (const NodeHit& hit : fuzzy_match_nodes(trie, query, bound, terminal_only, limit)) {
+        hits.emplace_back(hit.node, hit.distance);
+    }
+    return hits;
+}
+
+// The same trie without its walk index: the matchers read its arrays alone.
+Trie without_walk_index(const Trie& trie) {
+    Trie plain = trie;
+    plain.walk_index = WalkIndex{};
+    return plain;
+}
+
+// Both walks give the same nodes in the same order for words of the trie's
+// alphabet, and for those words with random edits.
+void check_walks_agree(const Trie& trie, std::uint32_t seed, std::size_t alphabet,
+                       std::size_t queries) {
+    CHECK(trie.walk_index.sound);
+    const Trie plain = without_walk_index(trie);
+    std::mt19937 random(seed);
+    for (std::size_t k = 0; k < queries; ++k) {
+        const std::u32string query = random_word(random, alphabet, 9);
+        for (std::uint32_t bound = 0; bound <= 3; ++bound) {
+            for (const bool terminal_only : {false, true}) {
+                CHECK_EQ(node_hits(trie, query, bound, terminal_only, std::nullopt),
+                         node_hits(plain, query, bound, terminal_only, std::nullopt));
+            }
+            CHECK_EQ(node_hits(trie, query, bound, false, 3u),
+                     node_hits(plain, query, bound, false, 3u));
+        }
+    }
+}
+
+KELNOR_TEST(random_tries_index_their_labels_heights_and_top) {
+    for (std::uint32_t seed = 1; seed <= 12; ++seed) {
+        const std::size_t alphabet = 2 + seed % (kAlphabet.size() - 1);
+        const Trie trie = random_trie(seed, 20 + 15 * seed, alphabet, 3 + seed % 8);
+        CHECK(trie.walk_index.sound);
+        check_edges(trie);
+        check_top(trie);
+        check_walks_agree(trie, seed + 100, alphabet, 40);
+    }
+}
+
+// 400 first labels, each followed by the same 400 second labels: the second
+// level alone holds more than the top can, so the top is the root and the
+// first level, and the walk reads the Trie below it.
+KELNOR_TEST(the_top_ends_before_a_level_it_cannot_hold) {
+    std::vector<TermEntry> entries;
+    for (char32_t first = 1; first <= 400; ++first) {
+        for (char32_t second = 1; second <= 400; ++second) {
+            entries.push_back({std::u32string{first, second}, PayloadLists{}});
+        }
+    }
+    const Trie trie = built_trie(entries);
+    CHECK_EQ(trie.walk_index.inner_top, std::size_t{1});
+    CHECK_EQ(trie.walk_index.top.size(), std::size_t{402});
+    check_top(trie);
+    const Trie plain = without_walk_index(trie);
+    for (const std::u32string query :
+         {U"ab", U"\u00fe\u00ff", U"\u0100\u0101", U"a", U"\u018f\u0190x", U""}) {
+        for (std::uint32_t bound = 0; bound <= 2; ++bound) {
+            CHECK_EQ(node_hits(trie, query, bound, true, std::nullopt),
+                     node_hits(plain, query, bound, true, std::nullopt));
+        }
+    }
+}
+
+// Children numbered below their parent: heights are unknown, which never
+// leaves a subtree out, and the walks still agree.
+KELNOR_TEST(a_child_numbered_below_its_parent_makes_every_height_unknown) {
+    Trie trie = random_trie(7, 60, 4, 6);
+    const auto node_count = static_cast<std::uint32_t>(trie.node_shifts.size());
+    // Reverse the numbering: node n becomes node_count - 1 - n, the root stays 0
+    // by swapping it with the new number of the old root.
+    std::vector<std::uint32_t> renumber(node_count);
+    for (std::uint32_t node = 0; node < node_count; ++node) renumber[node] = node_count - 1 - node;
+    std::swap(renumber[0], renumber[node_count - 1]);
+    Trie reversed;
+    reversed.is_terminal.assign(node_count, 0);
+    reversed.child_labels.assign(node_count, 0);
+    reversed.payloads = payload_table(std::vector<std::optional<PayloadLists>>(node_count));
+    std::vector<std::vector<std::uint32_t>> child_lists(node_count);
+    for (std::uint32_t node = 0; node < node_count; ++node) {
+        reversed.child_labels[renumber[node]] = trie.child_labels[node];
+        reversed.is_terminal[renumber[node]] = trie.is_terminal[node];
+        for (const std::uint32_t child : children(trie, node)) {
+            child_lists[renumber[node]].push_back(renumber[child]);
+        }
+    }
+    for (const std::vector<std::uint32_t>& list : child_lists) {
+        reversed.node_shifts.push_back(
+            static_cast<std::uint32_t>(reversed.child_transitions.size()));
+        reversed.child_transitions.insert(reversed.child_transitions.end(), list.begin(),
+                                          list.end());
+    }
+    reversed.walk_index = walk_index_of(reversed);
+    CHECK(reversed.walk_index.sound);
+    CHECK(std::all_of(reversed.walk_index.top_heights.begin(),
+                      reversed.walk_index.top_heights.end() - kLabelPadding,
+                      [](std::uint8_t height) { return height == kUnknownHeight; }));
+    check_walks_agree(reversed, 8, 4, 60);
+}
+
+// Nodes that share their children make the paths below them many: once the
+// lookaheads' budget is spent they hold every bit, and the walks agree.
+KELNOR_TEST(shared_children_spend_the_lookahead_budget_safely) {
+    // 40 levels of 4 nodes labelled a to d, each node listing all 4 nodes of
+    // the next level as its children: 4^40 paths.
+    constexpr std::uint32_t kLevels = 40;
+    constexpr std::uint32_t kWidth = 4;
+    constexpr std::uint32_t kNodes = 1 + kWidth * kLevels;
+    Trie trie;
+    trie.is_terminal.assign(kNodes, 1);
+    trie.payloads = payload_table(std::vector<std::optional<PayloadLists>>(kNodes));
+    trie.child_labels.assign(kNodes, 0);
+    for (std::uint32_t node = 1; node < kNodes; ++node) {
+        trie.child_labels[node] = U'a' + (node - 1) % kWidth;
+    }
+    for (std::uint32_t node = 0; node < kNodes; ++node) {
+        trie.node_shifts.push_back(static_cast<std::uint32_t>(trie.child_transitions.size()));
+        const std::uint32_t level = node == 0 ? 0 : (node - 1) / kWidth + 1;
+        for (std::uint32_t k = 0; level < kLevels && k < kWidth; ++k) {
+            trie.child_transitions.push_back(1 + level * kWidth + k);
+        }
+    }
+    trie.walk_index = walk_index_of(trie);
+    const WalkIndex& index = trie.walk_index;
+    CHECK(index.sound);
+    CHECK(index.top.size() <= kNodes + 2);
+    CHECK_EQ(index.top[index.top.size() - 2].lookahead, ~std::uint64_t{0});
+    const Trie plain = without_walk_index(trie);
+    for (const std::u32string query :
+         {U"ab", U"abba", U"dddddddddddddddddddddddddddddddddddddddddd",
+          U"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaae"}) {
+        for (std::uint32_t bound = 0; bound <= 1; ++bound) {
+            CHECK_EQ(node_hits(trie, query, bound, false, 50u),
+                     node_hits(plain, query, bound, false, 50u));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kelnor::core_test
