@@ -42,9 +42,18 @@ struct Tally {
 // Room at first for this many videos at most; the table grows past it.
 constexpr std::size_t kFirstRoom = 1024;
 
+// Room for as many videos as the hits' payloads list, up to kFirstRoom.
+std::size_t expected_videos(const Trie& trie, std::span<const NodeHit> hits) {
+    std::size_t listed = 0;
+    for (const NodeHit& hit : hits) {
+        if (hit.node < trie.payloads.size()) listed += trie.payloads.video_count(hit.node);
+        if (listed >= kFirstRoom) return kFirstRoom;
+    }
+    return listed;
+}
+
 Tally tally_payloads(const Trie& trie, std::span<const NodeHit> hits, std::size_t query_length) {
-    // Never more room than the index's payloads could fill.
-    Tally tally(std::min({hits.size() * 16, trie.payloads.entry_capacity(), kFirstRoom}));
+    Tally tally(expected_videos(trie, hits));
     for (const NodeHit& hit : hits) {
         double weight = closeness_weight(hit.distance, query_length);
         if (hit.distance != 0 && !(weight > 0.0)) continue;

@@ -27,6 +27,13 @@ PayloadView PayloadTable::view(std::size_t index) const noexcept {
     return view;
 }
 
+std::size_t PayloadTable::video_count(std::size_t index) const noexcept {
+    const std::uint8_t* at = bytes_.data() + offset(index);
+    if (*at++ == 0) return 0;
+    read_packed_u32(at);  // the total count
+    return read_packed_u32(at);
+}
+
 void PayloadTable::reserve(std::size_t slots, std::size_t entries) {
     starts_.reserve(slots + 1);
     // Two bytes a slot and three an entry cover the usual payloads.

@@ -40,6 +40,10 @@ class PayloadTable {
     // precondition: index < size().
     PayloadView view(std::size_t index) const noexcept;
 
+    // How many videos the payload of slot `index` lists (0 for an absent
+    // one), without reading the lists; precondition: index < size().
+    std::size_t video_count(std::size_t index) const noexcept;
+
     // Number of video numbers stored over all slots (for sizing).
     std::size_t entry_capacity() const noexcept { return entries_; }
 

@@ -1,11 +1,13 @@
 // The score table against a plain map: sums in the order added, every video
-// once, through growth and colliding positions.
+// once, through growth and colliding positions; and the payload table's
+// video counts that size it.
 #include <cstdint>
 #include <map>
 #include <random>
 
 #include "check.hpp"
 #include "score_table.hpp"
+#include "trie_builder.hpp"
 
 namespace kelnor::core_test {
 namespace {
@@ -38,6 +40,19 @@ KELNOR_TEST(score_table_starts_empty_and_keeps_zero_sums) {
     table.add(0, 0.0);
     table.add(4294967295u, 1.5);
     CHECK_EQ(contents(table), (std::map<std::uint32_t, double>{{0, 0.0}, {4294967295u, 1.5}}));
+}
+
+KELNOR_TEST(payload_video_counts_agree_with_the_lists) {
+    const PayloadTable table = payload_table({
+        std::nullopt,
+        PayloadLists{},
+        PayloadLists{4294967295u, {0, 127, 128, 16383, 16384, 4294967295u}, {1, 2}},
+        PayloadLists{3, {7}, {3, 9, 9}},
+    });
+    for (std::size_t slot = 0; slot < table.size(); ++slot) {
+        CHECK_EQ(table.video_count(slot), table.view(slot).video_ids.size());
+    }
+    CHECK_EQ(table.video_count(2), std::size_t{6});
 }
 
 }  // namespace
