@@ -28,6 +28,7 @@
 #include <cstdint>
 
 #include "prefix/matcher/query_masks.hpp"
+#include "prefix/matcher/walk_codegen.hpp"
 
 namespace kelnor {
 
@@ -59,7 +60,7 @@ class BitParallelRows {
           last_(std::uint64_t{1} << query.length()) {}
 
     // Row 0: the query's first j characters are j edits from the empty path.
-    Row first_row() const noexcept {
+    KELNOR_WALK_INLINE Row first_row() const noexcept {
         Row row;
         for (std::uint32_t e = 0; e <= Bound; ++e) {
             row[e] = e >= query_.length() ? cells_ : (std::uint64_t{1} << (e + 1)) - 1;
@@ -69,7 +70,8 @@ class BitParallelRows {
 
     // The row of the path of `parent` (at `depth`) extended by a label whose
     // query mask is `match`.
-    Row extend(const Row& parent, std::size_t depth, std::uint64_t match) const noexcept {
+    KELNOR_WALK_INLINE Row extend(const Row& parent, std::size_t depth,
+                                  std::uint64_t match) const noexcept {
         Row row;
         std::uint64_t current = (parent[0] << 1) & match;
         row[0] = current;
@@ -88,12 +90,12 @@ class BitParallelRows {
     // cells after those at the bound whose next query character is its label,
     // narrow_row(query mask of the label & continuation(row)), and a narrow
     // row is the last word alone.
-    static bool narrow(const Row& row) noexcept {
+    KELNOR_WALK_INLINE static bool narrow(const Row& row) noexcept {
         if constexpr (Bound > 0) return row[Bound - 1] == 0;
         return true;
     }
 
-    static Row narrow_row(std::uint64_t cells) noexcept {
+    KELNOR_WALK_INLINE static Row narrow_row(std::uint64_t cells) noexcept {
         Row row{};
         row[Bound] = cells;
         return row;
@@ -101,14 +103,16 @@ class BitParallelRows {
 
     // For a narrow row: bit j + 1 for each cell j at the bound short of the
     // end of the query, the query positions that a label can continue.
-    std::uint64_t continuation(const Row& row) const noexcept { return (row[Bound] & ~last_) << 1; }
+    KELNOR_WALK_INLINE std::uint64_t continuation(const Row& row) const noexcept {
+        return (row[Bound] & ~last_) << 1;
+    }
 
     // Whether a node with the row (`cells` for a narrow row) can lead to
     // anything within the bound: whether its subtree holds a path long
     // enough, and, for a narrow row whose own path is not within the bound,
     // whether its children and grandchildren can continue the query
     // (QueryMasks::lookahead_after).
-    Prospect prospect(const Row& row) const noexcept {
+    KELNOR_WALK_INLINE Prospect prospect(const Row& row) const noexcept {
         if (narrow(row)) return narrow_prospect(row[Bound]);
         // A cell j at e edits needs at least n - j - (Bound - e) more labels.
         long least = kHopeless;
@@ -121,15 +125,15 @@ class BitParallelRows {
         return {static_cast<std::uint32_t>(std::max(least, 0L)), 0};
     }
 
-    Prospect narrow_prospect(std::uint64_t cells) const noexcept {
+    KELNOR_WALK_INLINE Prospect narrow_prospect(std::uint64_t cells) const noexcept {
         const std::uint32_t least = least_height(cells);
         if ((cells & last_) != 0) return {least, 0};
         return {least, cells};
     }
 
     // Whether a child with this height and lookahead meets the prospect.
-    bool met(const Prospect& prospect, std::uint32_t height,
-             std::uint64_t lookahead) const noexcept {
+    KELNOR_WALK_INLINE bool met(const Prospect& prospect, std::uint32_t height,
+                                std::uint64_t lookahead) const noexcept {
         if (height < prospect.least_height) return false;
         if (prospect.cells == 0) return true;
         for (std::uint64_t cells = prospect.cells; cells != 0; cells &= cells - 1) {
@@ -142,7 +146,7 @@ class BitParallelRows {
 
     // The least height of a node whose narrow row has these cells (or of
     // any node whose cells are among them).
-    std::uint32_t least_height(std::uint64_t cells) const noexcept {
+    KELNOR_WALK_INLINE std::uint32_t least_height(std::uint64_t cells) const noexcept {
         if (cells == 0) return kHopeless;
         const auto deepest = static_cast<std::uint32_t>(63 - std::countl_zero(cells));
         return static_cast<std::uint32_t>(query_.length()) - deepest;
@@ -150,7 +154,7 @@ class BitParallelRows {
 
     // The distance between the whole query and the row's path, or Bound + 1
     // when it exceeds the bound.
-    std::uint32_t distance(const Row& row) const noexcept {
+    KELNOR_WALK_INLINE std::uint32_t distance(const Row& row) const noexcept {
         if ((row[Bound] & last_) == 0) return Bound + 1;
         std::uint32_t e = 0;
         while ((row[e] & last_) == 0) ++e;

@@ -35,12 +35,14 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <span>
 
 #include "prefix/matcher/bit_parallel_rows.hpp"
 #include "prefix/matcher/child_sieve.hpp"
 #include "prefix/matcher/query_masks.hpp"
+#include "prefix/matcher/walk_codegen.hpp"
 #include "prefix/trie/trie.hpp"
 #include "prefix/trie/walk_index.hpp"
 
@@ -87,7 +89,7 @@ class BitParallelWalk {
           limit_(limit),
           report_(report) {}
 
-    void run() {
+    KELNOR_WALK_INLINE void run() {
         const bool root_in_top = index_.inner_top > 0;
         const ChildRange children =
             root_in_top ? ChildRange{index_.top[0].first_child, index_.top[1].first_child}
@@ -129,7 +131,8 @@ class BitParallelWalk {
     // Sets up the frame at `depth` for a node with `row` whose children are
     // at positions [first, end); returns whether any of them can be worth
     // entering.
-    bool enter(std::size_t depth, const Row& row, std::size_t first, std::size_t end, bool in_top) {
+    KELNOR_WALK_INLINE bool enter(std::size_t depth, const Row& row, std::size_t first,
+                                  std::size_t end, bool in_top) {
         if (first >= end) return false;
         Frame& frame = frames_[depth];
         frame.narrow = Rows::narrow(row);
@@ -155,7 +158,8 @@ class BitParallelWalk {
         return true;
     }
 
-    std::uint64_t candidates(const Frame& frame, std::size_t block) const noexcept {
+    KELNOR_WALK_INLINE std::uint64_t candidates(const Frame& frame,
+                                                std::size_t block) const noexcept {
         const std::size_t count = std::min(frame.end - block, kBlock);
         return frame.narrow ? sieve_.narrow(frame.continuation, frame.labels + block,
                                             frame.heights + block, frame.least_height, count)
@@ -165,7 +169,7 @@ class BitParallelWalk {
 
     // Moves `frame` (at `depth`) on to its next child worth entering, sets
     // `child` to it and returns true; false once no child is left.
-    bool next_child(Frame& frame, std::size_t depth, Child& child) {
+    KELNOR_WALK_INLINE bool next_child(Frame& frame, std::size_t depth, Child& child) {
         if (frame.narrow) {
             return frame.in_top ? next_child<true, true>(frame, depth, child)
                                 : next_child<true, false>(frame, depth, child);
@@ -175,7 +179,7 @@ class BitParallelWalk {
     }
 
     template <bool Narrow, bool InTop>
-    bool next_child(Frame& frame, std::size_t depth, Child& child) {
+    KELNOR_WALK_INLINE bool next_child(Frame& frame, std::size_t depth, Child& child) {
         std::uint64_t candidates = frame.candidates;
         std::size_t block = frame.block;
         while (true) {
@@ -197,7 +201,8 @@ class BitParallelWalk {
     // Whether the candidate at position k of `frame` (at `depth`) is worth
     // entering; if so sets `child` to it.
     template <bool Narrow, bool InTop>
-    bool worth_entering(const Frame& frame, std::size_t depth, std::size_t k, Child& child) const {
+    KELNOR_WALK_INLINE bool worth_entering(const Frame& frame, std::size_t depth, std::size_t k,
+                                           Child& child) const {
         std::uint32_t node;
         std::uint8_t byte;
         std::uint8_t height;
@@ -253,10 +258,28 @@ class BitParallelWalk {
     std::array<char32_t, Rows::kMaxDepth + 1> path_;
 };
 
+// The walk, compiled for each instruction set that walk_codegen.hpp names.
+// GCC takes a call through the dispatcher of such a function not to throw,
+// so an exception must not leave it: whatever the reporter throws comes back
+// as a value, for walk_bit_parallel() to throw on.
+template <std::uint32_t Bound, class Reporter>
+KELNOR_CLONED_FOR_X86_64_V3 std::exception_ptr walk_bit_parallel_caught(
+    const Trie& trie, const QueryMasks& query, std::optional<std::uint32_t> limit,
+    Reporter& report) noexcept {
+    try {
+        BitParallelWalk<Bound, Reporter>(trie, query, limit, report).run();
+    } catch (...) {
+        return std::current_exception();
+    }
+    return nullptr;
+}
+
 template <std::uint32_t Bound, class Reporter>
 void walk_bit_parallel(const Trie& trie, const QueryMasks& query,
                        std::optional<std::uint32_t> limit, Reporter& report) {
-    BitParallelWalk<Bound, Reporter>(trie, query, limit, report).run();
+    if (std::exception_ptr failure = walk_bit_parallel_caught<Bound>(trie, query, limit, report)) {
+        std::rethrow_exception(failure);
+    }
 }
 
 }  // namespace kelnor

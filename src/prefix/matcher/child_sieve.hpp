@@ -23,6 +23,7 @@
 #endif
 
 #include "prefix/matcher/query_masks.hpp"
+#include "prefix/matcher/walk_codegen.hpp"
 #include "prefix/trie/walk_index.hpp"
 
 namespace kelnor {
@@ -46,8 +47,10 @@ class ChildSieve {
     // start at `labels` and heights at `heights` that is labelled and at
     // least `least_height` high. Reads up to kLabelPadding bytes past the
     // last child's of both.
-    static std::uint64_t labelled(const std::uint8_t* labels, const std::uint8_t* heights,
-                                  std::uint8_t least_height, std::size_t count) noexcept {
+    KELNOR_WALK_INLINE static std::uint64_t labelled(const std::uint8_t* labels,
+                                                     const std::uint8_t* heights,
+                                                     std::uint8_t least_height,
+                                                     std::size_t count) noexcept {
         std::uint64_t bits = 0;
 #if defined(__SSE2__)
         const __m128i least = _mm_set1_epi8(static_cast<char>(least_height));
@@ -66,9 +69,9 @@ class ChildSieve {
 
     // The same for the children that pass for `continuation` (positions 1
     // to 62) of a narrow row.
-    std::uint64_t narrow(std::uint64_t continuation, const std::uint8_t* labels,
-                         const std::uint8_t* heights, std::uint8_t least_height,
-                         std::size_t count) const noexcept {
+    KELNOR_WALK_INLINE std::uint64_t narrow(std::uint64_t continuation, const std::uint8_t* labels,
+                                            const std::uint8_t* heights, std::uint8_t least_height,
+                                            std::size_t count) const noexcept {
         std::uint64_t bits = 0;
 #if defined(__SSE2__)
         const __m128i least = _mm_set1_epi8(static_cast<char>(least_height));
