@@ -13,8 +13,9 @@
 // instead of looking up every child's label wherever the child lies.
 //
 // Heights: how many labels a path can still add below each child, beside
-// the edge (and beside each top node's label byte), so that the walk leaves a subtree out
-// when no path in it is long enough to come within the bound of the query.
+// the edge (and beside each top node's label byte), so that the walk leaves
+// a subtree out when no path in it is long enough to come within the bound
+// of the query.
 //
 // The top: the first levels of the trie below the root, breadth first, each
 // node's children next to each other. Every query walks through the top
