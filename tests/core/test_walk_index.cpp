@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -174,6 +175,48 @@ void check_walks_agree(const Trie& trie, std::uint32_t seed, std::size_t alphabe
     }
 }
 
+// Labelled nodes at depths 1 to `depth` below `node`, in a tree.
+std::size_t nodes_down_to(const Trie& trie, std::uint32_t node, std::size_t depth) {
+    std::size_t count = 0;
+    for (const std::uint32_t child : labelled_children(trie, node)) {
+        if (depth > 0) count += 1 + nodes_down_to(trie, child, depth - 1);
+    }
+    return count;
+}
+
+// The gram filter covers the top nodes of the first levels (of a tree, whose
+// budget never runs out) and lets through every three labels that follow
+// one of them, while ruling out most of the others.
+void check_grams(const Trie& trie, std::mt19937& random) {
+    const WalkIndex& index = trie.walk_index;
+    const std::size_t top_nodes = index.top.size() - 1;
+    const std::size_t filtered = 1 + nodes_down_to(trie, 0, kFilteredLevels);
+    CHECK_EQ(index.grams.end(), std::min(filtered, top_nodes));
+    std::size_t absent = 0;
+    std::size_t let_through = 0;
+    for (std::size_t k = 1; k < index.grams.end(); ++k) {
+        std::set<std::u32string> below;
+        for (const std::uint32_t child : labelled_children(trie, index.top[k].node)) {
+            for (const std::uint32_t grandchild : labelled_children(trie, child)) {
+                for (const std::uint32_t third : labelled_children(trie, grandchild)) {
+                    below.insert({trie.child_labels[child], trie.child_labels[grandchild],
+                                  trie.child_labels[third]});
+                }
+            }
+        }
+        for (const std::u32string& gram : below) {
+            CHECK(index.grams.may_follow(k, gram[0], gram_of(gram[0], gram[1], gram[2])));
+        }
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            const std::u32string gram = random_word(random, kAlphabet.size(), 3);
+            if (gram.size() < 3 || below.count(gram) > 0) continue;
+            ++absent;
+            let_through += index.grams.may_follow(k, gram[0], gram_of(gram[0], gram[1], gram[2]));
+        }
+    }
+    CHECK(let_through * 10 <= absent);
+}
+
 KELNOR_TEST(random_tries_index_their_labels_heights_and_top) {
     for (std::uint32_t seed = 1; seed <= 12; ++seed) {
         const std::size_t alphabet = 2 + seed % (kAlphabet.size() - 1);
@@ -181,6 +224,8 @@ KELNOR_TEST(random_tries_index_their_labels_heights_and_top) {
         CHECK(trie.walk_index.sound);
         check_edges(trie);
         check_top(trie);
+        std::mt19937 random(seed);
+        check_grams(trie, random);
         check_walks_agree(trie, seed + 100, alphabet, 40);
     }
 }
@@ -198,6 +243,7 @@ KELNOR_TEST(the_top_ends_before_a_level_it_cannot_hold) {
     const Trie trie = built_trie(entries);
     CHECK_EQ(trie.walk_index.inner_top, std::size_t{1});
     CHECK_EQ(trie.walk_index.top.size(), std::size_t{402});
+    CHECK_EQ(trie.walk_index.grams.end(), std::size_t{401});
     check_top(trie);
     const Trie plain = without_walk_index(trie);
     for (const std::u32string query :
@@ -272,6 +318,9 @@ KELNOR_TEST(shared_children_spend_the_lookahead_budget_safely) {
     CHECK(index.sound);
     CHECK(index.top.size() <= kNodes + 2);
     CHECK_EQ(index.top[index.top.size() - 2].lookahead, ~std::uint64_t{0});
+    // The first level alone has more paths of three below it than the trie
+    // has nodes: no node is filtered.
+    CHECK_EQ(index.grams.end(), std::size_t{1});
     const Trie plain = without_walk_index(trie);
     for (const std::u32string query :
          {U"ab", U"abba", U"dddddddddddddddddddddddddddddddddddddddddd",

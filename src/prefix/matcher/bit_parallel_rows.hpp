@@ -131,15 +131,18 @@ class BitParallelRows {
         return {least, cells};
     }
 
-    // Whether a child with this height and lookahead meets the prospect.
+    // Whether a child with this height and lookahead meets the prospect;
+    // `may_follow(cell)` tells whether the child may be followed by the
+    // query's characters from cell on, where the lookahead says it may.
+    template <class MayFollow>
     KELNOR_WALK_INLINE bool met(const Prospect& prospect, std::uint32_t height,
-                                std::uint64_t lookahead) const noexcept {
+                                std::uint64_t lookahead, MayFollow&& may_follow) const noexcept {
         if (height < prospect.least_height) return false;
         if (prospect.cells == 0) return true;
         for (std::uint64_t cells = prospect.cells; cells != 0; cells &= cells - 1) {
-            const std::uint64_t needed =
-                query_.lookahead_after(static_cast<std::size_t>(std::countr_zero(cells)));
-            if ((lookahead & needed) == needed) return true;
+            const auto cell = static_cast<std::size_t>(std::countr_zero(cells));
+            const std::uint64_t needed = query_.lookahead_after(cell);
+            if ((lookahead & needed) == needed && may_follow(cell)) return true;
         }
         return false;
     }

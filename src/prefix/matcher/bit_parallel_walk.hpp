@@ -225,16 +225,24 @@ class BitParallelWalk {
             label = trie_.child_labels[node];
             match = query_.of(label);
         }
+        const auto may_follow = [&](std::size_t cell) {
+            if constexpr (InTop) {
+                return k >= index_.grams.end() || query_.may_follow(index_.grams, k, cell);
+            }
+            return true;
+        };
         if constexpr (Narrow) {
             const std::uint64_t cells = match & frame.continuation;
-            if (!rows_.met(rows_.narrow_prospect(cells), height, lookahead)) return false;
+            if (!rows_.met(rows_.narrow_prospect(cells), height, lookahead, may_follow)) {
+                return false;
+            }
             child.row = Rows::narrow_row(cells);
         } else if (match == 0) {
-            if (!rows_.met(frame.unmatched_prospect, height, lookahead)) return false;
+            if (!rows_.met(frame.unmatched_prospect, height, lookahead, may_follow)) return false;
             child.row = frame.unmatched;
         } else {
             child.row = rows_.extend(frame.row, depth, match);
-            if (!rows_.met(rows_.prospect(child.row), height, lookahead)) return false;
+            if (!rows_.met(rows_.prospect(child.row), height, lookahead, may_follow)) return false;
         }
         child.node = node;
         child.label = label;

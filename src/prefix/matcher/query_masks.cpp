@@ -8,6 +8,7 @@ QueryMasks::QueryMasks(std::span<const char32_t> query) : length_(query.size()) 
     for (std::size_t j = 0; j < query.size(); ++j) {
         const char32_t character = query[j];
         const std::uint64_t bit = std::uint64_t{1} << (j + 1);
+        characters_[j] = character;
         lookahead_after_[j] = child_lookahead(character);
         if (j + 1 < query.size()) {
             lookahead_after_[j] |= grandchild_lookahead(character, query[j + 1]);
@@ -15,6 +16,7 @@ QueryMasks::QueryMasks(std::span<const char32_t> query) : length_(query.size()) 
         if (j + 2 < query.size()) {
             lookahead_after_[j] |=
                 great_grandchild_lookahead(character, query[j + 1], query[j + 2]);
+            grams_[j] = gram_of(character, query[j + 1], query[j + 2]);
         }
         if (character - 1 < kLabelElsewhere - 1) {
             label_bytes_[character] |= bit;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <span>
 
+#include "prefix/trie/gram_filter.hpp"
 #include "prefix/trie/walk_index.hpp"
 
 namespace kelnor {
@@ -53,6 +54,14 @@ class QueryMasks {
         return lookahead_after_[cell];
     }
 
+    // Whether the three query characters from cell on (cell below length())
+    // may follow top node `top_node` by `filter`; true too when fewer than
+    // three are left.
+    bool may_follow(const GramFilter& filter, std::size_t top_node,
+                    std::size_t cell) const noexcept {
+        return cell + 3 > length_ || filter.may_follow(top_node, characters_[cell], grams_[cell]);
+    }
+
   private:
     std::size_t length_;
     LabelByteTable label_bytes_;
@@ -60,7 +69,9 @@ class QueryMasks {
     std::array<char32_t, kMaxLength> other_characters_;
     std::array<std::uint64_t, kMaxLength> other_masks_;
     std::size_t other_count_ = 0;
-    std::array<std::uint64_t, kMaxLength> lookahead_after_{};    // by cell
+    std::array<std::uint64_t, kMaxLength> lookahead_after_{};  // by cell
+    std::array<char32_t, kMaxLength> characters_{};
+    std::array<std::uint64_t, kMaxLength> grams_{};              // by cell, of three characters
     std::array<std::uint8_t, kMaxLength + 1> position_bytes_{};  // by mask bit
 };
 

@@ -53,11 +53,54 @@ std::vector<std::uint8_t> heights_of(const Trie& trie) {
     return heights;
 }
 
+// The grams for the filter, one per path of three labels below a filtered
+// top node, in top node order. A trie whose nodes share children could have
+// many more such paths than nodes: the filter then covers fewer levels.
+class FollowingGrams {
+  public:
+    explicit FollowingGrams(std::size_t room) : room_(room) {}
+
+    void add(std::uint32_t top_node, char32_t first, char32_t second, char32_t third) {
+        if (grams_.size() == room_) {
+            full_ = true;
+            return;
+        }
+        grams_.push_back({top_node, first, gram_of(first, second, third)});
+    }
+
+    bool full() const noexcept { return full_; }
+
+    // The filter of the grams that follow top nodes below `end`.
+    GramFilter filter(std::size_t end) const {
+        const auto kept = std::partition_point(
+            grams_.begin(), grams_.end(), [end](const Gram& gram) { return gram.top_node < end; });
+        GramFilter filter(static_cast<std::size_t>(kept - grams_.begin()));
+        for (auto gram = grams_.begin(); gram != kept; ++gram) {
+            filter.add(gram->top_node, gram->first, gram->gram);
+        }
+        filter.set_end(end);
+        return filter;
+    }
+
+  private:
+    struct Gram {
+        std::uint32_t top_node;
+        char32_t first;
+        std::uint64_t gram;
+    };
+    std::vector<Gram> grams_;
+    std::size_t room_;
+    bool full_ = false;
+};
+
 // The lookahead of `node`, paid for from `budget`, one unit per child looked
 // at: a trie whose nodes share children could make the three levels below
 // its nodes very many, so once the budget is spent a lookahead holds every
 // bit (anything may follow). A tree spends at most three units per edge.
-std::uint64_t lookahead_of(const Trie& trie, std::uint32_t node, std::size_t& budget) {
+// With `grams`, also adds there the three labels of every path of three
+// below the node, as following top node `top_node`.
+std::uint64_t lookahead_of(const Trie& trie, std::uint32_t node, std::size_t& budget,
+                           std::uint32_t top_node, FollowingGrams* grams) {
     std::uint64_t lookahead = 0;
     bool complete = true;
     const auto labelled_children = [&](std::uint32_t parent, auto&& visit) {
@@ -79,6 +122,7 @@ std::uint64_t lookahead_of(const Trie& trie, std::uint32_t node, std::size_t& bu
             lookahead |= grandchild_lookahead(first, second);
             labelled_children(grandchild, [&](std::uint32_t, char32_t third) {
                 lookahead |= great_grandchild_lookahead(first, second, third);
+                if (grams) grams->add(top_node, first, second, third);
             });
         });
     });
@@ -91,9 +135,11 @@ std::size_t child_count(const Trie& trie, std::uint32_t node) {
 }
 
 // Adds the children of the top nodes [level_begin, level_end) as the next
-// level, their lookaheads paid for from `budget`.
+// level, their lookaheads paid for from `budget`, and with `grams` their
+// grams (see lookahead_of).
 void add_level(const Trie& trie, const std::vector<std::uint8_t>& heights, std::size_t level_begin,
-               std::size_t level_end, std::size_t& budget, WalkIndex& index) {
+               std::size_t level_end, std::size_t& budget, FollowingGrams* grams,
+               WalkIndex& index) {
     for (std::size_t k = level_begin; k < level_end; ++k) {
         index.top[k].first_child = static_cast<std::uint32_t>(index.top.size());
         const ChildRange children = child_range(trie, index.top[k].node);
@@ -101,7 +147,8 @@ void add_level(const Trie& trie, const std::vector<std::uint8_t>& heights, std::
             const std::uint32_t child = trie.child_transitions[position];
             const char32_t label = trie.child_labels[child];
             if (label == 0) continue;
-            index.top.push_back({lookahead_of(trie, child, budget), child, 0});
+            const auto top_node = static_cast<std::uint32_t>(index.top.size());
+            index.top.push_back({lookahead_of(trie, child, budget, top_node, grams), child, 0});
             index.top_labels.push_back(label_byte(label));
             index.top_heights.push_back(heights[child]);
         }
@@ -127,23 +174,30 @@ WalkIndex walk_index_of(const Trie& trie) {
     const std::size_t node_count = trie.node_shifts.size();
     const std::size_t top_room = std::min(kMaxTopNodes, node_count + 1);
     std::size_t budget = 4 * (node_count + trie.child_transitions.size());
-    index.top.push_back({lookahead_of(trie, 0, budget), 0, 0});
+    index.top.push_back({lookahead_of(trie, 0, budget, 0, nullptr), 0, 0});
     index.top_labels.push_back(0);
     index.top_heights.push_back(heights[0]);
     std::size_t level_begin = 0;
     std::size_t level_end = 1;
+    FollowingGrams grams(node_count);
+    std::size_t filtered_end = 1;
     // Levels are added whole while they fit; the nodes of the last one find
     // their children in the Trie.
-    while (level_begin < level_end) {
+    for (std::size_t level = 1; level_begin < level_end; ++level) {
         std::size_t next_level = 0;
         for (std::size_t k = level_begin; k < level_end; ++k) {
             next_level += child_count(trie, index.top[k].node);
         }
         if (level_end + next_level >= top_room) break;
-        add_level(trie, heights, level_begin, level_end, budget, index);
+        const bool filtered = level <= kFilteredLevels;
+        add_level(trie, heights, level_begin, level_end, budget, filtered ? &grams : nullptr,
+                  index);
         level_begin = level_end;
         level_end = index.top.size();
+        // A node whose lookahead ran out of budget has grams missing.
+        if (filtered && budget > 0 && !grams.full()) filtered_end = level_end;
     }
+    index.grams = grams.filter(filtered_end);
     index.inner_top = level_begin;
     const auto top_end = static_cast<std::uint32_t>(level_end);
     for (std::size_t k = level_begin; k < level_end; ++k) index.top[k].first_child = top_end;

@@ -31,6 +31,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "prefix/trie/gram_filter.hpp"
+
 namespace kelnor {
 
 struct Trie;
@@ -79,6 +81,10 @@ struct TopNode {
 // The top holds fewer nodes than this.
 inline constexpr std::size_t kMaxTopNodes = std::size_t{1} << 17;
 
+// The levels of the top below the root whose nodes the gram filter covers:
+// deeper nodes have few enough great-grandchildren for their lookaheads.
+inline constexpr std::size_t kFilteredLevels = 3;
+
 struct WalkIndex {
     // Whether the Trie was sound; everything else is empty when not.
     bool sound = false;
@@ -101,6 +107,11 @@ struct WalkIndex {
     std::vector<std::uint8_t> top_labels;
     std::vector<std::uint8_t> top_heights;
     std::size_t inner_top = 0;
+
+    // Which three labels follow top nodes 1 to grams.end() - 1: those of
+    // the first kFilteredLevels levels, or fewer when the lookaheads' budget
+    // ran out before them.
+    GramFilter grams;
 };
 
 // The walk index of `trie`'s current arrays.
