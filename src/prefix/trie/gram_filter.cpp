@@ -11,8 +11,9 @@ constexpr std::size_t kBitsPerGram = 16;
 
 }  // namespace
 
-GramFilter::GramFilter(std::size_t entries) {
-    const std::size_t wanted = (entries * kBitsPerGram + 511) / 512;
+GramFilter::GramFilter(std::size_t entries, std::size_t end) : end_(end) {
+    constexpr std::size_t kLineBits = 8 * sizeof(Line);
+    const std::size_t wanted = (entries * kBitsPerGram + kLineBits - 1) / kLineBits;
     lines_.assign(std::bit_ceil(std::max<std::size_t>(wanted, 1)), Line{});
     line_mask_ = lines_.size() - 1;
 }

@@ -35,8 +35,9 @@ class GramFilter {
     // A filter that covers no top node.
     GramFilter() = default;
 
-    // A filter with room for `entries` grams, all of whose tests say no.
-    explicit GramFilter(std::size_t entries);
+    // A filter of top nodes below `end` with room for `entries` grams, all
+    // of whose tests say no.
+    GramFilter(std::size_t entries, std::size_t end);
 
     void add(std::size_t top_node, char32_t first, std::uint64_t gram) noexcept {
         Line& line = lines_[line_of(top_node, first)];
@@ -56,7 +57,6 @@ class GramFilter {
 
     // The top nodes below this one are filtered.
     std::size_t end() const noexcept { return end_; }
-    void set_end(std::size_t end) noexcept { end_ = end; }
 
   private:
     std::size_t line_of(std::size_t top_node, char32_t first) const noexcept {

@@ -74,11 +74,10 @@ class FollowingGrams {
     GramFilter filter(std::size_t end) const {
         const auto kept = std::partition_point(
             grams_.begin(), grams_.end(), [end](const Gram& gram) { return gram.top_node < end; });
-        GramFilter filter(static_cast<std::size_t>(kept - grams_.begin()));
+        GramFilter filter(static_cast<std::size_t>(kept - grams_.begin()), end);
         for (auto gram = grams_.begin(); gram != kept; ++gram) {
             filter.add(gram->top_node, gram->first, gram->gram);
         }
-        filter.set_end(end);
         return filter;
     }
 

@@ -109,8 +109,8 @@ struct WalkIndex {
     std::size_t inner_top = 0;
 
     // Which three labels follow top nodes 1 to grams.end() - 1: those of
-    // the first kFilteredLevels levels, or fewer when the lookaheads' budget
-    // ran out before them.
+    // the first kFilteredLevels levels, or of fewer when the lookaheads'
+    // budget ran out before them or their paths outnumber the trie's nodes.
     GramFilter grams;
 };
 
