@@ -195,6 +195,9 @@ void check_grams(const Trie& trie, std::mt19937& random) {
     std::size_t absent = 0;
     std::size_t let_through = 0;
     for (std::size_t k = 1; k < index.grams.end(); ++k) {
+        const auto may_follow = [&](const std::u32string& gram) {
+            return index.grams.may_follow(k, gram[0], gram_of(gram[0], gram[1], gram[2]));
+        };
         std::set<std::u32string> below;
         for (const std::uint32_t child : labelled_children(trie, index.top[k].node)) {
             for (const std::uint32_t grandchild : labelled_children(trie, child)) {
@@ -205,13 +208,13 @@ void check_grams(const Trie& trie, std::mt19937& random) {
             }
         }
         for (const std::u32string& gram : below) {
-            CHECK(index.grams.may_follow(k, gram[0], gram_of(gram[0], gram[1], gram[2])));
+            CHECK(may_follow(gram));
         }
         for (int attempt = 0; attempt < 20; ++attempt) {
             const std::u32string gram = random_word(random, kAlphabet.size(), 3);
             if (gram.size() < 3 || below.count(gram) > 0) continue;
             ++absent;
-            let_through += index.grams.may_follow(k, gram[0], gram_of(gram[0], gram[1], gram[2]));
+            let_through += may_follow(gram);
         }
     }
     CHECK(let_through * 10 <= absent);
