@@ -89,16 +89,22 @@ std::uint64_t expected_lookahead(const Trie& trie, std::uint32_t node) {
 void check_edges(const Trie& trie) {
     const WalkIndex& index = trie.walk_index;
     const std::size_t edges = trie.child_transitions.size();
-    CHECK_EQ(index.edge_labels.size(), edges + kLabelPadding);
-    CHECK_EQ(index.edge_heights.size(), edges + kLabelPadding);
-    for (std::size_t position = 0; position < edges; ++position) {
-        const std::uint32_t child = trie.child_transitions[position];
-        CHECK_EQ(index.edge_labels[position], expected_label_byte(trie.child_labels[child]));
-        const unsigned height = std::min(expected_height(trie, child), unsigned{kUnknownHeight});
-        CHECK_EQ(unsigned{index.edge_heights[position]}, height);
+    CHECK_EQ(index.edge_bytes.size(), 2 * edges + kLabelPadding);
+    for (std::size_t node = 0; node < trie.node_shifts.size(); ++node) {
+        const ChildRange children = child_range(trie, node);
+        const std::uint8_t* labels = index.edge_bytes.labels(children.begin);
+        const std::uint8_t* heights = index.edge_bytes.heights(children.end);
+        for (std::size_t position = children.begin; position < children.end; ++position) {
+            const std::uint32_t child = trie.child_transitions[position];
+            CHECK_EQ(labels[position], expected_label_byte(trie.child_labels[child]));
+            const unsigned height =
+                std::min(expected_height(trie, child), unsigned{kUnknownHeight});
+            CHECK_EQ(unsigned{heights[position]}, height);
+        }
     }
+    const std::uint8_t* padding = index.edge_bytes.heights(edges);
     for (std::size_t position = edges; position < edges + kLabelPadding; ++position) {
-        CHECK_EQ(index.edge_labels[position], std::uint8_t{0});
+        CHECK_EQ(padding[position], std::uint8_t{0});
     }
 }
 
@@ -110,8 +116,7 @@ void check_top(const Trie& trie) {
     const std::size_t top_nodes = index.top.size() - 1;
     CHECK(top_nodes < kMaxTopNodes);
     CHECK(top_nodes <= trie.node_shifts.size());
-    CHECK_EQ(index.top_labels.size(), top_nodes + kLabelPadding);
-    CHECK_EQ(index.top_heights.size(), top_nodes + kLabelPadding);
+    CHECK_EQ(index.top_bytes.size(), 2 * top_nodes + kLabelPadding);
     CHECK_EQ(index.top[0].node, std::uint32_t{0});
     std::vector<std::uint32_t> expected_order{0};
     for (std::size_t k = 0; k < index.inner_top; ++k) {
@@ -133,9 +138,17 @@ void check_top(const Trie& trie) {
     for (std::size_t k = 0; k < top_nodes; ++k) {
         const std::uint32_t node = expected_order[k];
         CHECK_EQ(index.top[k].node, node);
-        if (k > 0) CHECK_EQ(index.top_labels[k], expected_label_byte(trie.child_labels[node]));
-        CHECK_EQ(unsigned{index.top_heights[k]}, expected_height(trie, node));
         CHECK_EQ(index.top[k].lookahead, expected_lookahead(trie, node));
+    }
+    for (std::size_t k = 0; k < index.inner_top; ++k) {
+        const std::size_t first = index.top[k].first_child;
+        const std::size_t end = index.top[k + 1].first_child;
+        for (std::size_t child = first; child < end; ++child) {
+            const std::uint32_t node = expected_order[child];
+            CHECK_EQ(index.top_bytes.labels(first)[child],
+                     expected_label_byte(trie.child_labels[node]));
+            CHECK_EQ(unsigned{index.top_bytes.heights(end)[child]}, expected_height(trie, node));
+        }
     }
 }
 
@@ -288,9 +301,13 @@ KELNOR_TEST(a_child_numbered_below_its_parent_makes_every_height_unknown) {
     }
     reversed.walk_index = walk_index_of(reversed);
     CHECK(reversed.walk_index.sound);
-    CHECK(std::all_of(reversed.walk_index.top_heights.begin(),
-                      reversed.walk_index.top_heights.end() - kLabelPadding,
-                      [](std::uint8_t height) { return height == kUnknownHeight; }));
+    const WalkIndex& index = reversed.walk_index;
+    for (std::size_t k = 0; k < index.inner_top; ++k) {
+        const std::size_t end = index.top[k + 1].first_child;
+        for (std::size_t child = index.top[k].first_child; child < end; ++child) {
+            CHECK_EQ(index.top_bytes.heights(end)[child], kUnknownHeight);
+        }
+    }
     check_walks_agree(reversed, 8, 4, 60);
 }
 
@@ -333,6 +350,23 @@ KELNOR_TEST(shared_children_spend_the_lookahead_budget_safely) {
                      node_hits(plain, query, bound, false, 50u));
         }
     }
+}
+
+// Child runs that overlap cannot have their label bytes grouped by parent:
+// such a trie is left to the checked walk, which answers from the arrays.
+KELNOR_TEST(overlapping_child_runs_leave_the_trie_to_the_checked_walk) {
+    // The root's run holds nodes 1 to 3 (a, b, c); node 2's run starts inside
+    // it and holds nodes 3 to 5 (c, d, e): the paths are a, b, c, bc, bd, be.
+    Trie trie;
+    trie.node_shifts = {0, 3, 2, 5, 5, 5};
+    trie.child_transitions = {1, 2, 3, 4, 5};
+    trie.child_labels = {0, U'a', U'b', U'c', U'd', U'e'};
+    trie.is_terminal.assign(6, 1);
+    trie.payloads = payload_table(std::vector<std::optional<PayloadLists>>(6));
+    trie.walk_index = walk_index_of(trie);
+    CHECK(!trie.walk_index.sound);
+    CHECK_EQ(node_hits(trie, U"bd", 0, false, std::nullopt), (Hits{{4, 0}}));
+    CHECK_EQ(node_hits(trie, U"cd", 1, false, std::nullopt), (Hits{{4, 1}, {3, 1}}));
 }
 
 }  // namespace

@@ -152,8 +152,9 @@ class BitParallelWalk {
         frame.block = first;
         frame.end = end;
         frame.in_top = in_top;
-        frame.labels = in_top ? index_.top_labels.data() : index_.edge_labels.data();
-        frame.heights = in_top ? index_.top_heights.data() : index_.edge_heights.data();
+        const ChildBytes& bytes = in_top ? index_.top_bytes : index_.edge_bytes;
+        frame.labels = bytes.labels(first);
+        frame.heights = bytes.heights(end);
         frame.candidates = candidates(frame, first);
         return true;
     }
@@ -210,13 +211,13 @@ class BitParallelWalk {
         if constexpr (InTop) {
             const TopNode& record = index_.top[k];
             node = record.node;
-            byte = index_.top_labels[k];
-            height = index_.top_heights[k];
+            byte = frame.labels[k];
+            height = frame.heights[k];
             lookahead = record.lookahead;
         } else {
             node = trie_.child_transitions[k];
-            byte = index_.edge_labels[k];
-            height = index_.edge_heights[k];
+            byte = frame.labels[k];
+            height = frame.heights[k];
             lookahead = ~std::uint64_t{0};  // not known: anything may follow
         }
         char32_t label = byte;

@@ -18,18 +18,41 @@ bool is_sound(const Trie& trie) {
     if (node_count == 0 || trie.child_labels.size() != node_count) return false;
     // Positions of child_transitions fit 32 bits.
     if (transitions.size() > std::numeric_limits<std::uint32_t>::max()) return false;
+    // The child ranges lie one after the other, as ChildBytes needs.
+    std::size_t covered = 0;
     for (std::size_t node = 0; node < node_count; ++node) {
         const ChildRange children = child_range(trie, node);
-        if (!children.empty() && children.end > transitions.size()) return false;
+        if (children.empty()) continue;
+        if (children.begin < covered || children.end > transitions.size()) return false;
+        covered = children.end;
     }
     return std::all_of(transitions.begin(), transitions.end(),
                        [node_count](std::uint32_t child) { return child < node_count; });
 }
 
-std::vector<std::uint8_t> edge_labels_of(const Trie& trie) {
-    std::vector<std::uint8_t> bytes(trie.child_transitions.size() + kLabelPadding);
-    for (std::size_t position = 0; position < trie.child_transitions.size(); ++position) {
-        bytes[position] = label_byte(trie.child_labels[trie.child_transitions[position]]);
+ChildBytes edge_bytes_of(const Trie& trie, const std::vector<std::uint8_t>& heights) {
+    ChildBytes bytes(trie.child_transitions.size());
+    for (std::size_t node = 0; node < trie.node_shifts.size(); ++node) {
+        const ChildRange children = child_range(trie, node);
+        for (std::size_t position = children.begin; position < children.end; ++position) {
+            const std::uint32_t child = trie.child_transitions[position];
+            bytes.set(children.begin, children.end, position, label_byte(trie.child_labels[child]),
+                      heights[child]);
+        }
+    }
+    return bytes;
+}
+
+ChildBytes top_bytes_of(const Trie& trie, const std::vector<std::uint8_t>& heights,
+                        const WalkIndex& index) {
+    ChildBytes bytes(index.top.size() - 1);
+    for (std::size_t k = 0; k < index.inner_top; ++k) {
+        const std::size_t first = index.top[k].first_child;
+        const std::size_t end = index.top[k + 1].first_child;
+        for (std::size_t child = first; child < end; ++child) {
+            const std::uint32_t node = index.top[child].node;
+            bytes.set(first, end, child, label_byte(trie.child_labels[node]), heights[node]);
+        }
     }
     return bytes;
 }
@@ -136,9 +159,8 @@ std::size_t child_count(const Trie& trie, std::uint32_t node) {
 // Adds the children of the top nodes [level_begin, level_end) as the next
 // level, their lookaheads paid for from `budget`, and with `grams` their
 // grams (see lookahead_of).
-void add_level(const Trie& trie, const std::vector<std::uint8_t>& heights, std::size_t level_begin,
-               std::size_t level_end, std::size_t& budget, FollowingGrams* grams,
-               WalkIndex& index) {
+void add_level(const Trie& trie, std::size_t level_begin, std::size_t level_end,
+               std::size_t& budget, FollowingGrams* grams, WalkIndex& index) {
     for (std::size_t k = level_begin; k < level_end; ++k) {
         index.top[k].first_child = static_cast<std::uint32_t>(index.top.size());
         const ChildRange children = child_range(trie, index.top[k].node);
@@ -148,8 +170,6 @@ void add_level(const Trie& trie, const std::vector<std::uint8_t>& heights, std::
             if (label == 0) continue;
             const auto top_node = static_cast<std::uint32_t>(index.top.size());
             index.top.push_back({lookahead_of(trie, child, budget, top_node, grams), child, 0});
-            index.top_labels.push_back(label_byte(label));
-            index.top_heights.push_back(heights[child]);
         }
     }
 }
@@ -160,13 +180,8 @@ WalkIndex walk_index_of(const Trie& trie) {
     WalkIndex index;
     if (!is_sound(trie)) return index;
     index.sound = true;
-    index.edge_labels = edge_labels_of(trie);
     const std::vector<std::uint8_t> heights = heights_of(trie);
-    index.edge_heights.reserve(trie.child_transitions.size() + kLabelPadding);
-    for (const std::uint32_t child : trie.child_transitions) {
-        index.edge_heights.push_back(heights[child]);
-    }
-    index.edge_heights.resize(index.edge_heights.size() + kLabelPadding);
+    index.edge_bytes = edge_bytes_of(trie, heights);
     // Decoding costs a small multiple of the image: the top never holds more
     // nodes than the trie (a node whose parents share it could appear many
     // times), and the lookaheads cost at most four units per node and edge.
@@ -174,8 +189,6 @@ WalkIndex walk_index_of(const Trie& trie) {
     const std::size_t top_room = std::min(kMaxTopNodes, node_count + 1);
     std::size_t budget = 4 * (node_count + trie.child_transitions.size());
     index.top.push_back({lookahead_of(trie, 0, budget, 0, nullptr), 0, 0});
-    index.top_labels.push_back(0);
-    index.top_heights.push_back(heights[0]);
     std::size_t level_begin = 0;
     std::size_t level_end = 1;
     FollowingGrams grams(node_count);
@@ -189,8 +202,7 @@ WalkIndex walk_index_of(const Trie& trie) {
         }
         if (level_end + next_level >= top_room) break;
         const bool filtered = level <= kFilteredLevels;
-        add_level(trie, heights, level_begin, level_end, budget, filtered ? &grams : nullptr,
-                  index);
+        add_level(trie, level_begin, level_end, budget, filtered ? &grams : nullptr, index);
         level_begin = level_end;
         level_end = index.top.size();
         // A node whose lookahead ran out of budget has grams missing.
@@ -201,8 +213,7 @@ WalkIndex walk_index_of(const Trie& trie) {
     const auto top_end = static_cast<std::uint32_t>(level_end);
     for (std::size_t k = level_begin; k < level_end; ++k) index.top[k].first_child = top_end;
     index.top.push_back({0, 0, top_end});
-    index.top_labels.resize(index.top_labels.size() + kLabelPadding);
-    index.top_heights.resize(index.top_heights.size() + kLabelPadding);
+    index.top_bytes = top_bytes_of(trie, heights, index);
     return index;
 }
 

@@ -4,18 +4,18 @@
 //
 // Sound: every array holds every position that the walk reads from it (each
 // node has its node_shifts and child_labels entries, each child range lies in
-// child_transitions, each child is a node), so that the fast walk can read
-// ahead of the depth-first order without a read failing. A damaged index is
+// child_transitions after those of the nodes before it, each child is a
+// node), so that the fast walk can read ahead of the depth-first order
+// without a read failing. A damaged index is
 // not sound and is walked by the checked walk, which fails where it should.
 //
-// Edge labels: each child's label beside its position in child_transitions,
+// Edge labels: each child's label byte by its position in child_transitions,
 // so that scanning a node's children reads one byte per child in order
 // instead of looking up every child's label wherever the child lies.
 //
 // Heights: how many labels a path can still add below each child, beside
-// the edge (and beside each top node's label byte), so that the walk leaves
-// a subtree out when no path in it is long enough to come within the bound
-// of the query.
+// its label byte, so that the walk leaves a subtree out when no path in it is
+// long enough to come within the bound of the query.
 //
 // The top: the first levels of the trie below the root, breadth first, each
 // node's children next to each other. Every query walks through the top
@@ -85,27 +85,54 @@ inline constexpr std::size_t kMaxTopNodes = std::size_t{1} << 17;
 // deeper nodes have few enough great-grandchildren for their lookaheads.
 inline constexpr std::size_t kFilteredLevels = 3;
 
+// The label bytes and heights of children, grouped by parent: for the
+// children at positions [first, end) of one parent, their label bytes at
+// [first + first, first + end) and their heights right after them, at
+// [end + first, end + end). The bytes that the walk scans of a parent's
+// children then share their cache lines, and the walk finds both from the
+// parent's range alone. Each parent's positions must lie apart from every
+// other's.
+class ChildBytes {
+  public:
+    ChildBytes() = default;
+
+    // Room for the children at positions below `positions`, all unlabelled.
+    explicit ChildBytes(std::size_t positions) : bytes_(2 * positions + kLabelPadding) {}
+
+    void set(std::size_t first, std::size_t end, std::size_t position, std::uint8_t label,
+             std::uint8_t height) noexcept {
+        bytes_[first + position] = label;
+        bytes_[end + position] = height;
+    }
+
+    // Indexed by position, for a parent whose children are at [first, end);
+    // past the last child's, kLabelPadding more bytes can be read.
+    const std::uint8_t* labels(std::size_t first) const noexcept { return bytes_.data() + first; }
+    const std::uint8_t* heights(std::size_t end) const noexcept { return bytes_.data() + end; }
+
+    std::size_t size() const noexcept { return bytes_.size(); }
+
+  private:
+    std::vector<std::uint8_t> bytes_;
+};
+
 struct WalkIndex {
     // Whether the Trie was sound; everything else is empty when not.
     bool sound = false;
 
-    // Per position of child_transitions: the label byte of the child there
-    // (and kLabelPadding more).
-    std::vector<std::uint8_t> edge_labels;
-    // Per position of child_transitions: the height of the child there (and
-    // kLabelPadding more).
-    std::vector<std::uint8_t> edge_heights;
+    // By position of child_transitions: the label byte and height of the
+    // child there.
+    ChildBytes edge_bytes;
 
     // The top nodes in breadth-first order from the root (top node 0), and
     // one more whose first_child ends the children of the last inner node;
-    // their label bytes and heights apart (each with kLabelPadding more),
-    // for passing over a node's children sixteen at a time.
+    // the label bytes and heights of top nodes 1 on apart, for passing over
+    // a node's children sixteen at a time.
     // The children of top node k are top nodes top[k].first_child to
     // top[k + 1].first_child - 1 when k is below inner_top; the others find
     // their children in the Trie.
     std::vector<TopNode> top;
-    std::vector<std::uint8_t> top_labels;
-    std::vector<std::uint8_t> top_heights;
+    ChildBytes top_bytes;
     std::size_t inner_top = 0;
 
     // Which three labels follow top nodes 1 to grams.end() - 1: those of
