@@ -66,6 +66,10 @@ class BitParallelWalk {
         Row row;
         Row unmatched;
         Prospect unmatched_prospect;
+        // Of the children whose label is no query character, those that the
+        // gram filter leaves in, by bit (position - block) (see
+        // GramFilter::children).
+        std::uint64_t unmatched_children;
         std::uint64_t candidates;
         // No child lower than this can be within the bound.
         std::uint8_t least_height;
@@ -76,6 +80,7 @@ class BitParallelWalk {
         const std::uint8_t* heights;
         bool narrow;
         bool in_top;
+        std::size_t top_node;  // the node's, when in_top
     };
 
   public:
@@ -94,7 +99,7 @@ class BitParallelWalk {
         const ChildRange children =
             root_in_top ? ChildRange{index_.top[0].first_child, index_.top[1].first_child}
                         : child_range(trie_, 0);
-        if (!enter(0, rows_.first_row(), children.begin, children.end, root_in_top)) return;
+        if (!enter(0, rows_.first_row(), children.begin, children.end, root_in_top, 0)) return;
         std::size_t depth = 0;
         std::uint32_t recorded = 0;
         Child child;
@@ -112,7 +117,9 @@ class BitParallelWalk {
                 limit_ && ++recorded >= *limit_) {
                 return;
             }
-            if (enter(depth + 1, child.row, child.first, child.end, child.in_top)) ++depth;
+            if (enter(depth + 1, child.row, child.first, child.end, child.in_top, child.top_node)) {
+                ++depth;
+            }
         }
     }
 
@@ -126,13 +133,14 @@ class BitParallelWalk {
         std::size_t first;  // its children: positions [first, end)
         std::size_t end;
         bool in_top;
+        std::size_t top_node;  // when in_top
     };
 
     // Sets up the frame at `depth` for a node with `row` whose children are
-    // at positions [first, end); returns whether any of them can be worth
-    // entering.
+    // at positions [first, end) (of the top when `in_top`, as top node
+    // `top_node`); returns whether any of them can be worth entering.
     KELNOR_WALK_INLINE bool enter(std::size_t depth, const Row& row, std::size_t first,
-                                  std::size_t end, bool in_top) {
+                                  std::size_t end, bool in_top, std::size_t top_node) {
         if (first >= end) return false;
         Frame& frame = frames_[depth];
         frame.narrow = Rows::narrow(row);
@@ -145,6 +153,15 @@ class BitParallelWalk {
             frame.row = row;
             frame.unmatched = rows_.extend(row, depth, 0);
             frame.unmatched_prospect = rows_.prospect(frame.unmatched);
+            frame.unmatched_children = ~std::uint64_t{0};
+            if (in_top && top_node < index_.grams.end() && frame.unmatched_prospect.cells != 0) {
+                frame.unmatched_children = 0;
+                for (std::uint64_t cells = frame.unmatched_prospect.cells; cells != 0;
+                     cells &= cells - 1) {
+                    frame.unmatched_children |= query_.following_children(
+                        index_.grams, top_node, static_cast<std::size_t>(std::countr_zero(cells)));
+                }
+            }
             // A label takes a cell at most one character further.
             const std::uint32_t least = rows_.prospect(row).least_height;
             frame.least_height = static_cast<std::uint8_t>(least > 0 ? least - 1 : 0);
@@ -152,6 +169,7 @@ class BitParallelWalk {
         frame.block = first;
         frame.end = end;
         frame.in_top = in_top;
+        frame.top_node = top_node;
         const ChildBytes& bytes = in_top ? index_.top_bytes : index_.edge_bytes;
         frame.labels = bytes.labels(first);
         frame.heights = bytes.heights(end);
@@ -191,7 +209,7 @@ class BitParallelWalk {
             }
             const std::size_t k = block + static_cast<std::size_t>(std::countr_zero(candidates));
             candidates &= candidates - 1;
-            if (worth_entering<Narrow, InTop>(frame, depth, k, child)) {
+            if (worth_entering<Narrow, InTop>(frame, depth, block, k, child)) {
                 frame.candidates = candidates;
                 frame.block = block;
                 return true;
@@ -199,36 +217,39 @@ class BitParallelWalk {
         }
     }
 
-    // Whether the candidate at position k of `frame` (at `depth`) is worth
-    // entering; if so sets `child` to it.
+    // Whether the candidate at position k (of the block at `block`) of
+    // `frame` (at `depth`) is worth entering; if so sets `child` to it.
     template <bool Narrow, bool InTop>
-    KELNOR_WALK_INLINE bool worth_entering(const Frame& frame, std::size_t depth, std::size_t k,
-                                           Child& child) const {
+    KELNOR_WALK_INLINE bool worth_entering(const Frame& frame, std::size_t depth, std::size_t block,
+                                           std::size_t k, Child& child) const {
+        const std::uint8_t byte = frame.labels[k];
+        const std::uint8_t height = frame.heights[k];
+        std::uint64_t match = query_.label_bytes()[byte];
+        if constexpr (!Narrow && InTop) {
+            // Ruled out before its record is read.
+            if (match == 0 && (frame.unmatched_children >> (k - block) & 1) == 0) return false;
+        }
         std::uint32_t node;
-        std::uint8_t byte;
-        std::uint8_t height;
         std::uint64_t lookahead;
         if constexpr (InTop) {
             const TopNode& record = index_.top[k];
             node = record.node;
-            byte = frame.labels[k];
-            height = frame.heights[k];
             lookahead = record.lookahead;
         } else {
             node = trie_.child_transitions[k];
-            byte = frame.labels[k];
-            height = frame.heights[k];
             lookahead = ~std::uint64_t{0};  // not known: anything may follow
         }
         char32_t label = byte;
-        std::uint64_t match = query_.label_bytes()[byte];
         if (byte == kLabelElsewhere) {
             label = trie_.child_labels[node];
             match = query_.of(label);
         }
         const auto may_follow = [&](std::size_t cell) {
             if constexpr (InTop) {
-                return k >= index_.grams.end() || query_.may_follow(index_.grams, k, cell);
+                return frame.top_node >= index_.grams.end() ||
+                       (query_.following_children(index_.grams, frame.top_node, cell) >>
+                            (k - block) &
+                        1) != 0;
             }
             return true;
         };
@@ -239,7 +260,9 @@ class BitParallelWalk {
             }
             child.row = Rows::narrow_row(cells);
         } else if (match == 0) {
-            if (!rows_.met(frame.unmatched_prospect, height, lookahead, may_follow)) return false;
+            // The gram filter has had its say through unmatched_children.
+            const auto passed = [](std::size_t) { return true; };
+            if (!rows_.met(frame.unmatched_prospect, height, lookahead, passed)) return false;
             child.row = frame.unmatched;
         } else {
             child.row = rows_.extend(frame.row, depth, match);
@@ -248,6 +271,7 @@ class BitParallelWalk {
         child.node = node;
         child.label = label;
         child.in_top = InTop && k < index_.inner_top;
+        child.top_node = k;
         const ChildRange children =
             child.in_top ? ChildRange{index_.top[k].first_child, index_.top[k + 1].first_child}
                          : child_range(trie_, node);

@@ -8,7 +8,6 @@ QueryMasks::QueryMasks(std::span<const char32_t> query) : length_(query.size()) 
     for (std::size_t j = 0; j < query.size(); ++j) {
         const char32_t character = query[j];
         const std::uint64_t bit = std::uint64_t{1} << (j + 1);
-        characters_[j] = character;
         lookahead_after_[j] = child_lookahead(character);
         if (j + 1 < query.size()) {
             lookahead_after_[j] |= grandchild_lookahead(character, query[j + 1]);

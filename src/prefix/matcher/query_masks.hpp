@@ -54,12 +54,12 @@ class QueryMasks {
         return lookahead_after_[cell];
     }
 
-    // Whether the three query characters from cell on (cell below length())
-    // may follow top node `top_node` by `filter`; true too when fewer than
-    // three are left.
-    bool may_follow(const GramFilter& filter, std::size_t top_node,
-                    std::size_t cell) const noexcept {
-        return cell + 3 > length_ || filter.may_follow(top_node, characters_[cell], grams_[cell]);
+    // The children of top node `parent` (as GramFilter::children) that the
+    // three query characters from cell on (cell below length()) may follow
+    // by `filter`; every child when fewer than three are left.
+    std::uint64_t following_children(const GramFilter& filter, std::size_t parent,
+                                     std::size_t cell) const noexcept {
+        return cell + 3 > length_ ? ~std::uint64_t{0} : filter.children(parent, grams_[cell]);
     }
 
   private:
@@ -73,7 +73,6 @@ class QueryMasks {
     // three characters from them on): clearing the rest took a third of a
     // short query's setup.
     std::array<std::uint64_t, kMaxLength> lookahead_after_;
-    std::array<char32_t, kMaxLength> characters_;
     std::array<std::uint64_t, kMaxLength> grams_;
     std::array<std::uint8_t, kMaxLength + 1> position_bytes_{};  // by mask bit
 };

@@ -76,38 +76,41 @@ std::vector<std::uint8_t> heights_of(const Trie& trie) {
     return heights;
 }
 
-// The grams for the filter, one per path of three labels below a filtered
-// top node, in top node order. A trie whose nodes share children could have
-// many more such paths than nodes: the filter then covers fewer levels.
+// The grams for the filter, one per path of three labels below a child of a
+// filtered top node, in parent order. A trie whose nodes share children could
+// have many more such paths than nodes: the filter then covers fewer levels.
 class FollowingGrams {
   public:
     explicit FollowingGrams(std::size_t room) : room_(room) {}
 
-    void add(std::uint32_t top_node, char32_t first, char32_t second, char32_t third) {
+    // Three labels below the child at place `child` among the children of
+    // top node `parent`.
+    void add(std::uint32_t parent, std::uint32_t child, char32_t first, char32_t second,
+             char32_t third) {
         if (grams_.size() == room_) {
             full_ = true;
             return;
         }
-        grams_.push_back({top_node, first, gram_of(first, second, third)});
+        grams_.push_back({parent, child, gram_of(first, second, third)});
     }
 
     bool full() const noexcept { return full_; }
 
-    // The filter of the grams that follow top nodes below `end`.
+    // The filter of the grams below the children of top nodes below `end`.
     GramFilter filter(std::size_t end) const {
         const auto kept = std::partition_point(
-            grams_.begin(), grams_.end(), [end](const Gram& gram) { return gram.top_node < end; });
+            grams_.begin(), grams_.end(), [end](const Gram& gram) { return gram.parent < end; });
         GramFilter filter(static_cast<std::size_t>(kept - grams_.begin()), end);
         for (auto gram = grams_.begin(); gram != kept; ++gram) {
-            filter.add(gram->top_node, gram->first, gram->gram);
+            filter.add(gram->parent, gram->gram, gram->child);
         }
         return filter;
     }
 
   private:
     struct Gram {
-        std::uint32_t top_node;
-        char32_t first;
+        std::uint32_t parent;
+        std::uint32_t child;
         std::uint64_t gram;
     };
     std::vector<Gram> grams_;
@@ -120,9 +123,10 @@ class FollowingGrams {
 // its nodes very many, so once the budget is spent a lookahead holds every
 // bit (anything may follow). A tree spends at most three units per edge.
 // With `grams`, also adds there the three labels of every path of three
-// below the node, as following top node `top_node`.
+// below the node, as following the child at place `child` among the children
+// of top node `parent`.
 std::uint64_t lookahead_of(const Trie& trie, std::uint32_t node, std::size_t& budget,
-                           std::uint32_t top_node, FollowingGrams* grams) {
+                           FollowingGrams* grams, std::uint32_t parent, std::uint32_t child) {
     std::uint64_t lookahead = 0;
     bool complete = true;
     const auto labelled_children = [&](std::uint32_t parent, auto&& visit) {
@@ -138,13 +142,13 @@ std::uint64_t lookahead_of(const Trie& trie, std::uint32_t node, std::size_t& bu
             if (label != 0) visit(child, label);
         }
     };
-    labelled_children(node, [&](std::uint32_t child, char32_t first) {
+    labelled_children(node, [&](std::uint32_t below, char32_t first) {
         lookahead |= child_lookahead(first);
-        labelled_children(child, [&](std::uint32_t grandchild, char32_t second) {
+        labelled_children(below, [&](std::uint32_t grandchild, char32_t second) {
             lookahead |= grandchild_lookahead(first, second);
             labelled_children(grandchild, [&](std::uint32_t, char32_t third) {
                 lookahead |= great_grandchild_lookahead(first, second, third);
-                if (grams) grams->add(top_node, first, second, third);
+                if (grams) grams->add(parent, child, first, second, third);
             });
         });
     });
@@ -168,8 +172,11 @@ void add_level(const Trie& trie, std::size_t level_begin, std::size_t level_end,
             const std::uint32_t child = trie.child_transitions[position];
             const char32_t label = trie.child_labels[child];
             if (label == 0) continue;
-            const auto top_node = static_cast<std::uint32_t>(index.top.size());
-            index.top.push_back({lookahead_of(trie, child, budget, top_node, grams), child, 0});
+            const auto place =
+                static_cast<std::uint32_t>(index.top.size() - index.top[k].first_child);
+            index.top.push_back(
+                {lookahead_of(trie, child, budget, grams, static_cast<std::uint32_t>(k), place),
+                 child, 0});
         }
     }
 }
@@ -188,11 +195,11 @@ WalkIndex walk_index_of(const Trie& trie) {
     const std::size_t node_count = trie.node_shifts.size();
     const std::size_t top_room = std::min(kMaxTopNodes, node_count + 1);
     std::size_t budget = 4 * (node_count + trie.child_transitions.size());
-    index.top.push_back({lookahead_of(trie, 0, budget, 0, nullptr), 0, 0});
+    index.top.push_back({lookahead_of(trie, 0, budget, nullptr, 0, 0), 0, 0});
     std::size_t level_begin = 0;
     std::size_t level_end = 1;
     FollowingGrams grams(node_count);
-    std::size_t filtered_end = 1;
+    std::size_t filtered_end = 0;
     // Levels are added whole while they fit; the nodes of the last one find
     // their children in the Trie.
     for (std::size_t level = 1; level_begin < level_end; ++level) {
@@ -206,7 +213,7 @@ WalkIndex walk_index_of(const Trie& trie) {
         level_begin = level_end;
         level_end = index.top.size();
         // A node whose lookahead ran out of budget has grams missing.
-        if (filtered && budget > 0 && !grams.full()) filtered_end = level_end;
+        if (filtered && budget > 0 && !grams.full()) filtered_end = level_begin;
     }
     index.grams = grams.filter(filtered_end);
     index.inner_top = level_begin;

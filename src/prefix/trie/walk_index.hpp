@@ -135,9 +135,10 @@ struct WalkIndex {
     ChildBytes top_bytes;
     std::size_t inner_top = 0;
 
-    // Which three labels follow top nodes 1 to grams.end() - 1: those of
-    // the first kFilteredLevels levels, or of fewer when the lookaheads'
-    // budget ran out before them or their paths outnumber the trie's nodes.
+    // Which three labels follow the children of top nodes 0 to
+    // grams.end() - 1: those of the first kFilteredLevels levels below the
+    // root, or of fewer when the lookaheads' budget ran out before them or
+    // their paths outnumber the trie's nodes.
     GramFilter grams;
 };
 
