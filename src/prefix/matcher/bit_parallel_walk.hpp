@@ -99,7 +99,11 @@ class BitParallelWalk {
         const ChildRange children =
             root_in_top ? ChildRange{index_.top[0].first_child, index_.top[1].first_child}
                         : child_range(trie_, 0);
-        if (!enter(0, rows_.first_row(), children.begin, children.end, root_in_top, 0)) return;
+        const Row first_row = rows_.first_row();
+        if (!enter(0, first_row, rows_.prospect(first_row).least_height, children.begin,
+                   children.end, root_in_top, 0)) {
+            return;
+        }
         std::size_t depth = 0;
         std::uint32_t recorded = 0;
         Child child;
@@ -117,7 +121,8 @@ class BitParallelWalk {
                 limit_ && ++recorded >= *limit_) {
                 return;
             }
-            if (enter(depth + 1, child.row, child.first, child.end, child.in_top, child.top_node)) {
+            if (enter(depth + 1, child.row, child.least_height, child.first, child.end,
+                      child.in_top, child.top_node)) {
                 ++depth;
             }
         }
@@ -128,6 +133,7 @@ class BitParallelWalk {
     // that is.
     struct Child {
         Row row;
+        std::uint32_t least_height;  // of prospect(row), when the row is not narrow
         std::uint32_t node;
         char32_t label;
         std::size_t first;  // its children: positions [first, end)
@@ -139,8 +145,11 @@ class BitParallelWalk {
     // Sets up the frame at `depth` for a node with `row` whose children are
     // at positions [first, end) (of the top when `in_top`, as top node
     // `top_node`); returns whether any of them can be worth entering.
-    KELNOR_WALK_INLINE bool enter(std::size_t depth, const Row& row, std::size_t first,
-                                  std::size_t end, bool in_top, std::size_t top_node) {
+    // `least_height` is prospect(row).least_height, when the row is not
+    // narrow.
+    KELNOR_WALK_INLINE bool enter(std::size_t depth, const Row& row, std::uint32_t least_height,
+                                  std::size_t first, std::size_t end, bool in_top,
+                                  std::size_t top_node) {
         if (first >= end) return false;
         Frame& frame = frames_[depth];
         frame.narrow = Rows::narrow(row);
@@ -163,8 +172,7 @@ class BitParallelWalk {
                 }
             }
             // A label takes a cell at most one character further.
-            const std::uint32_t least = rows_.prospect(row).least_height;
-            frame.least_height = static_cast<std::uint8_t>(least > 0 ? least - 1 : 0);
+            frame.least_height = static_cast<std::uint8_t>(least_height > 0 ? least_height - 1 : 0);
         }
         frame.block = first;
         frame.end = end;
@@ -264,9 +272,12 @@ class BitParallelWalk {
             const auto passed = [](std::size_t) { return true; };
             if (!rows_.met(frame.unmatched_prospect, height, lookahead, passed)) return false;
             child.row = frame.unmatched;
+            child.least_height = frame.unmatched_prospect.least_height;
         } else {
             child.row = rows_.extend(frame.row, depth, match);
-            if (!rows_.met(rows_.prospect(child.row), height, lookahead, may_follow)) return false;
+            const Prospect prospect = rows_.prospect(child.row);
+            if (!rows_.met(prospect, height, lookahead, may_follow)) return false;
+            child.least_height = prospect.least_height;
         }
         child.node = node;
         child.label = label;
