@@ -275,7 +275,16 @@ class BitParallelWalk {
             child.least_height = frame.unmatched_prospect.least_height;
         } else {
             child.row = rows_.extend(frame.row, depth, match);
-            const Prospect prospect = rows_.prospect(child.row);
+            Prospect prospect = rows_.prospect(child.row);
+            if constexpr (InTop) {
+                // The row's cells are the unmatched row's and those that the
+                // label matches; where the gram filter ruled the child out
+                // for all of the former, only the latter are left to try.
+                if (prospect.cells != 0 && (frame.unmatched_children >> (k - block) & 1) == 0) {
+                    prospect.cells &= ~frame.unmatched_prospect.cells;
+                    if (prospect.cells == 0) return false;
+                }
+            }
             if (!rows_.met(prospect, height, lookahead, may_follow)) return false;
             child.least_height = prospect.least_height;
         }
