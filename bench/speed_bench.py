@@ -7,16 +7,22 @@ Needs: _kelnor on PYTHONPATH, cmake and ninja (the baseline is built on first
 use into build/bench-baseline), `pip install rapidfuzz symspellpy matplotlib`,
 `apt-get install wamerican-huge wfrench`.
 
-Usage: python3 bench/speed_bench.py [--queries N] [--rounds R] [--plot PATH] [--no-plot]
+Usage: python3 bench/speed_bench.py [--queries N] [--warmup N] [--rounds R]
+                                    [--plot PATH] [--no-plot]
 
 Times are processor time (this process's CPU time, so that other programs on a
 shared machine count less), medians over rounds in which the contenders take
-turns; each ratio is the other's time per query divided by _kelnor's. Each
-round runs every contender over all the queries, 2000 by default: a contender
-starts its round with caches that the others' rounds filled with their own
-data, and with fewer queries that refill weighs in _kelnor's figure as it
-would not on a host serving one query after another (its first 100 queries
-take about 1.7 times as long as its later ones).
+turns. Each ratio is the median over rounds of the other's time per query
+divided by _kelnor's in the same round (rapidfuzz, timed once, is divided by
+_kelnor's median).
+
+What is timed is a host serving one query after another. Each round runs
+every contender over all the queries (2000 by default), after an untimed pass
+over other seeded queries (300 by default): a contender starts its round with
+caches that the others' rounds filled with their own data, and without the
+warm-up that refill would weigh in _kelnor's figure as it does not on such a
+host (its first 100 queries after the baseline's round take about 1.7 times
+as long as its later ones).
 """
 
 from __future__ import annotations
@@ -119,15 +125,33 @@ def seconds_per_query(call: Callable[[str], object], queries: Sequence[str]) -> 
     return (time.process_time() - start) / len(queries)
 
 
-def per_query(calls: Dict[str, Callable[[str], object]], queries: Sequence[str],
-              rounds: int) -> Dict[str, float]:
-    """Median seconds per query of each call; in each round every call runs
-    over all the queries, one after the other."""
+def rounds_per_query(calls: Dict[str, Callable[[str], object]], queries: Sequence[str],
+                     rounds: int, warmup: Sequence[str] = ()) -> Dict[str, List[float]]:
+    """Seconds per query of each call in each round; in a round every call
+    runs over the warm-up queries untimed, then over all the queries, one
+    call after the other."""
     samples: Dict[str, List[float]] = {name: [] for name in calls}
     for _ in range(rounds):
         for name, call in calls.items():
+            for term in warmup:
+                call(term)
             samples[name].append(seconds_per_query(call, queries))
+    return samples
+
+
+def per_query(calls: Dict[str, Callable[[str], object]], queries: Sequence[str],
+              rounds: int) -> Dict[str, float]:
+    """Median seconds per query of each call over the rounds."""
+    samples = rounds_per_query(calls, queries, rounds)
     return {name: statistics.median(times) for name, times in samples.items()}
+
+
+def paired_ratio(samples: Dict[str, List[float]], other: str, kelnor: str) -> float:
+    """The median over rounds of the other's time divided by _kelnor's in the
+    same round: they run one after the other, so that the machine's speed,
+    which drifts from round to round on a shared machine, weighs on both
+    alike."""
+    return statistics.median(theirs / ours for theirs, ours in zip(samples[other], samples[kelnor]))
 
 
 def check_same_answers(contenders: Contenders, queries: Sequence[str]) -> None:
@@ -191,8 +215,8 @@ def index_figures(contenders: Contenders, rounds: int) -> Dict[str, float]:
     }
 
 
-def query_table(contenders: Contenders, queries: Sequence[str], rounds: int,
-                rapidfuzz_queries: int) -> List[dict]:
+def query_table(contenders: Contenders, queries: Sequence[str], warmup: Sequence[str],
+                rounds: int, rapidfuzz_queries: int) -> List[dict]:
     rows = []
     for k in (1, 2):
         calls = {
@@ -201,17 +225,22 @@ def query_table(contenders: Contenders, queries: Sequence[str], rounds: int,
             "kelnor_video": contenders.kelnor_video(k),
             "baseline_video": contenders.baseline_video(k),
         }
-        peers = {}
+        rapidfuzz = None
         if contenders.peers:
             calls["symspellpy"] = contenders.symspellpy(k)
-            peers = per_query({"rapidfuzz": contenders.rapidfuzz(k)},
-                              queries[:rapidfuzz_queries], 1)
-        times = per_query(calls, queries, rounds)
-        if "symspellpy" in times:
-            peers["symspellpy"] = times["symspellpy"]
+            rapidfuzz = per_query({"rapidfuzz": contenders.rapidfuzz(k)},
+                                  queries[:rapidfuzz_queries], 1)["rapidfuzz"]
+        samples = rounds_per_query(calls, queries, rounds, warmup)
+        times = {name: statistics.median(seconds) for name, seconds in samples.items()}
         for method in ("match", "video"):
-            rows.append(dict(method=method, k=k, kelnor=times[f"kelnor_{method}"],
-                             baseline=times[f"baseline_{method}"], **peers))
+            kelnor = f"kelnor_{method}"
+            row = dict(method=method, k=k, kelnor=times[kelnor], baseline=times[f"baseline_{method}"],
+                       x_baseline=paired_ratio(samples, f"baseline_{method}", kelnor))
+            if rapidfuzz is not None:
+                row.update(rapidfuzz=rapidfuzz, x_rapidfuzz=rapidfuzz / times[kelnor],
+                           symspellpy=times["symspellpy"],
+                           x_symspellpy=paired_ratio(samples, "symspellpy", kelnor))
+            rows.append(row)
     return rows
 
 
@@ -247,9 +276,9 @@ def print_query_table(title: str, rows: List[dict]) -> None:
     for row in rows:
         name = "fuzzy_match" if row["method"] == "match" else "fuzzy_match_video"
         cells = [name, str(row["k"]), microseconds(row["kelnor"]), microseconds(row["baseline"]),
-                 f"{row['baseline'] / row['kelnor']:.1f}"]
+                 f"{row['x_baseline']:.1f}"]
         for peer in peers:
-            cells += [microseconds(row[peer]), f"{row[peer] / row['kelnor']:.1f}"]
+            cells += [microseconds(row[peer]), f"{row['x_' + peer]:.1f}"]
         print("| " + " | ".join(cells) + " |")
 
 
@@ -308,6 +337,7 @@ def plot(path: str, words: Sequence[str], baseline, queries_per_size: int, round
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--queries", type=int, default=2000)
+    parser.add_argument("--warmup", type=int, default=300)
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--rapidfuzz-queries", type=int, default=20)
     parser.add_argument("--plot", default=os.path.join(HERE, "speed_bench.png"))
@@ -320,9 +350,10 @@ def main() -> None:
         words = word_data.read_words(name)
         contenders = Contenders(words, baseline)
         queries = word_data.queries(words, options.queries, seed=3)
+        warmup = word_data.queries(words, options.warmup, seed=4)
         check_same_answers(contenders, queries[:50])
         title = f"{name} ({word_data.WORD_LISTS[name]}, {len(words):,} terms)"
-        print_query_table(title, query_table(contenders, queries, options.rounds,
+        print_query_table(title, query_table(contenders, queries, warmup, options.rounds,
                                              options.rapidfuzz_queries))
         if name == "english":
             print_index_figures(index_figures(contenders, options.rounds))
