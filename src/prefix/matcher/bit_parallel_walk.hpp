@@ -268,7 +268,9 @@ class BitParallelWalk {
             }
             child.row = Rows::narrow_row(cells);
         } else if (match == 0) {
-            // The gram filter has had its say through unmatched_children.
+            // The gram filter has had its say through unmatched_children (and
+            // let every child through where a cell has too few characters
+            // left for it).
             const auto passed = [](std::size_t) { return true; };
             if (!rows_.met(frame.unmatched_prospect, height, lookahead, passed)) return false;
             child.row = frame.unmatched;
