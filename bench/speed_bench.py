@@ -139,11 +139,14 @@ def rounds_per_query(calls: Dict[str, Callable[[str], object]], queries: Sequenc
     return samples
 
 
+def medians(samples: Dict[str, List[float]]) -> Dict[str, float]:
+    return {name: statistics.median(times) for name, times in samples.items()}
+
+
 def per_query(calls: Dict[str, Callable[[str], object]], queries: Sequence[str],
               rounds: int) -> Dict[str, float]:
     """Median seconds per query of each call over the rounds."""
-    samples = rounds_per_query(calls, queries, rounds)
-    return {name: statistics.median(times) for name, times in samples.items()}
+    return medians(rounds_per_query(calls, queries, rounds))
 
 
 def paired_ratio(samples: Dict[str, List[float]], other: str, kelnor: str) -> float:
@@ -231,7 +234,7 @@ def query_table(contenders: Contenders, queries: Sequence[str], warmup: Sequence
             rapidfuzz = per_query({"rapidfuzz": contenders.rapidfuzz(k)},
                                   queries[:rapidfuzz_queries], 1)["rapidfuzz"]
         samples = rounds_per_query(calls, queries, rounds, warmup)
-        times = {name: statistics.median(seconds) for name, seconds in samples.items()}
+        times = medians(samples)
         for method in ("match", "video"):
             kelnor = f"kelnor_{method}"
             row = dict(method=method, k=k, kelnor=times[kelnor], baseline=times[f"baseline_{method}"],

@@ -30,15 +30,23 @@ bool is_sound(const Trie& trie) {
                        [node_count](std::uint32_t child) { return child < node_count; });
 }
 
+// Sets the label bytes and heights of a parent's children at positions
+// [first, end), where node_at(position) is the child at each.
+template <class NodeAt>
+void set_children(ChildBytes& bytes, const Trie& trie, const std::vector<std::uint8_t>& heights,
+                  std::size_t first, std::size_t end, NodeAt&& node_at) {
+    for (std::size_t position = first; position < end; ++position) {
+        const std::uint32_t child = node_at(position);
+        bytes.set(first, end, position, label_byte(trie.child_labels[child]), heights[child]);
+    }
+}
+
 ChildBytes edge_bytes_of(const Trie& trie, const std::vector<std::uint8_t>& heights) {
     ChildBytes bytes(trie.child_transitions.size());
     for (std::size_t node = 0; node < trie.node_shifts.size(); ++node) {
         const ChildRange children = child_range(trie, node);
-        for (std::size_t position = children.begin; position < children.end; ++position) {
-            const std::uint32_t child = trie.child_transitions[position];
-            bytes.set(children.begin, children.end, position, label_byte(trie.child_labels[child]),
-                      heights[child]);
-        }
+        set_children(bytes, trie, heights, children.begin, children.end,
+                     [&](std::size_t position) { return trie.child_transitions[position]; });
     }
     return bytes;
 }
@@ -47,12 +55,8 @@ ChildBytes top_bytes_of(const Trie& trie, const std::vector<std::uint8_t>& heigh
                         const WalkIndex& index) {
     ChildBytes bytes(index.top.size() - 1);
     for (std::size_t k = 0; k < index.inner_top; ++k) {
-        const std::size_t first = index.top[k].first_child;
-        const std::size_t end = index.top[k + 1].first_child;
-        for (std::size_t child = first; child < end; ++child) {
-            const std::uint32_t node = index.top[child].node;
-            bytes.set(first, end, child, label_byte(trie.child_labels[node]), heights[node]);
-        }
+        set_children(bytes, trie, heights, index.top[k].first_child, index.top[k + 1].first_child,
+                     [&](std::size_t position) { return index.top[position].node; });
     }
     return bytes;
 }
@@ -83,15 +87,15 @@ class FollowingGrams {
   public:
     explicit FollowingGrams(std::size_t room) : room_(room) {}
 
-    // Three labels below the child at place `child` among the children of
+    // Three labels below the child at place `place` among the children of
     // top node `parent`.
-    void add(std::uint32_t parent, std::uint32_t child, char32_t first, char32_t second,
+    void add(std::uint32_t parent, std::uint32_t place, char32_t first, char32_t second,
              char32_t third) {
         if (grams_.size() == room_) {
             full_ = true;
             return;
         }
-        grams_.push_back({parent, child, gram_of(first, second, third)});
+        grams_.push_back({parent, place, gram_of(first, second, third)});
     }
 
     bool full() const noexcept { return full_; }
@@ -102,7 +106,7 @@ class FollowingGrams {
             grams_.begin(), grams_.end(), [end](const Gram& gram) { return gram.parent < end; });
         GramFilter filter(static_cast<std::size_t>(kept - grams_.begin()), end);
         for (auto gram = grams_.begin(); gram != kept; ++gram) {
-            filter.add(gram->parent, gram->gram, gram->child);
+            filter.add(gram->parent, gram->gram, gram->place);
         }
         return filter;
     }
@@ -110,7 +114,7 @@ class FollowingGrams {
   private:
     struct Gram {
         std::uint32_t parent;
-        std::uint32_t child;
+        std::uint32_t place;
         std::uint64_t gram;
     };
     std::vector<Gram> grams_;
@@ -123,10 +127,10 @@ class FollowingGrams {
 // its nodes very many, so once the budget is spent a lookahead holds every
 // bit (anything may follow). A tree spends at most three units per edge.
 // With `grams`, also adds there the three labels of every path of three
-// below the node, as following the child at place `child` among the children
+// below the node, as following the child at place `place` among the children
 // of top node `parent`.
 std::uint64_t lookahead_of(const Trie& trie, std::uint32_t node, std::size_t& budget,
-                           FollowingGrams* grams, std::uint32_t parent, std::uint32_t child) {
+                           FollowingGrams* grams, std::uint32_t parent, std::uint32_t place) {
     std::uint64_t lookahead = 0;
     bool complete = true;
     const auto labelled_children = [&](std::uint32_t parent, auto&& visit) {
@@ -142,13 +146,13 @@ std::uint64_t lookahead_of(const Trie& trie, std::uint32_t node, std::size_t& bu
             if (label != 0) visit(child, label);
         }
     };
-    labelled_children(node, [&](std::uint32_t below, char32_t first) {
+    labelled_children(node, [&](std::uint32_t child, char32_t first) {
         lookahead |= child_lookahead(first);
-        labelled_children(below, [&](std::uint32_t grandchild, char32_t second) {
+        labelled_children(child, [&](std::uint32_t grandchild, char32_t second) {
             lookahead |= grandchild_lookahead(first, second);
             labelled_children(grandchild, [&](std::uint32_t, char32_t third) {
                 lookahead |= great_grandchild_lookahead(first, second, third);
-                if (grams) grams->add(parent, child, first, second, third);
+                if (grams) grams->add(parent, place, first, second, third);
             });
         });
     });

@@ -6,8 +6,8 @@
 // node has its node_shifts and child_labels entries, each child range lies in
 // child_transitions after those of the nodes before it, each child is a
 // node), so that the fast walk can read ahead of the depth-first order
-// without a read failing. A damaged index is
-// not sound and is walked by the checked walk, which fails where it should.
+// without a read failing. A damaged index is not sound and is walked by the
+// checked walk, which fails where it should.
 //
 // Edge labels: each child's label byte by its position in child_transitions,
 // so that scanning a node's children reads one byte per child in order
