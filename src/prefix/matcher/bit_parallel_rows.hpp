@@ -101,8 +101,12 @@ class BitParallelRows {
         return row;
     }
 
-    // For a narrow row: bit j + 1 for each cell j at the bound short of the
-    // end of the query, the query positions that a label can continue.
+    // Bit j + 1 for each cell j short of the end of the query: the query
+    // positions that a label can match. extend() gives the same row for any
+    // two labels whose masks agree on these bits, since a match counts only
+    // where the parent has a cell before it (and each word's cells are among
+    // the last word's). For a narrow row these are the positions that a
+    // label can continue.
     KELNOR_WALK_INLINE std::uint64_t continuation(const Row& row) const noexcept {
         return (row[Bound] & ~last_) << 1;
     }

@@ -60,15 +60,18 @@ class BitParallelWalk {
     // candidates (those that the sieve passed) of the block of children at
     // positions [block, block + 64), of the top or of child_transitions.
     struct Frame {
-        // Narrow rows: continuation(row); other rows: the row, and the row
-        // and prospect of the children whose label is no query character.
+        // continuation(row): the query positions that a child's label can
+        // match. A label that matches none of them, even a query character
+        // elsewhere, gives the child the same row as a label that matches
+        // nothing: an unmatched child.
         std::uint64_t continuation;
+        // Other than narrow rows: the row, and the row and prospect of the
+        // unmatched children.
         Row row;
         Row unmatched;
         Prospect unmatched_prospect;
-        // Of the children whose label is no query character, those that the
-        // gram filter leaves in, by bit (position - block) (see
-        // GramFilter::children).
+        // Of the unmatched children, those that the gram filter leaves in, by
+        // bit (position - block) (see GramFilter::children).
         std::uint64_t unmatched_children;
         std::uint64_t candidates;
         // No child lower than this can be within the bound.
@@ -153,8 +156,8 @@ class BitParallelWalk {
         if (first >= end) return false;
         Frame& frame = frames_[depth];
         frame.narrow = Rows::narrow(row);
+        frame.continuation = rows_.continuation(row);
         if (frame.narrow) {
-            frame.continuation = rows_.continuation(row);
             if (frame.continuation == 0) return false;
             // A child's cells are among the continuation's positions.
             frame.least_height = static_cast<std::uint8_t>(rows_.least_height(frame.continuation));
@@ -232,7 +235,7 @@ class BitParallelWalk {
                                            std::size_t k, Child& child) const {
         const std::uint8_t byte = frame.labels[k];
         const std::uint8_t height = frame.heights[k];
-        std::uint64_t match = query_.label_bytes()[byte];
+        std::uint64_t match = query_.label_bytes()[byte] & frame.continuation;
         if constexpr (!Narrow && InTop) {
             // Ruled out before its record is read.
             if (match == 0 && (frame.unmatched_children >> (k - block) & 1) == 0) return false;
@@ -250,7 +253,7 @@ class BitParallelWalk {
         char32_t label = byte;
         if (byte == kLabelElsewhere) {
             label = trie_.child_labels[node];
-            match = query_.of(label);
+            match = query_.of(label) & frame.continuation;
         }
         const auto may_follow = [&](std::size_t cell) {
             if constexpr (InTop) {
@@ -262,11 +265,10 @@ class BitParallelWalk {
             return true;
         };
         if constexpr (Narrow) {
-            const std::uint64_t cells = match & frame.continuation;
-            if (!rows_.met(rows_.narrow_prospect(cells), height, lookahead, may_follow)) {
+            if (!rows_.met(rows_.narrow_prospect(match), height, lookahead, may_follow)) {
                 return false;
             }
-            child.row = Rows::narrow_row(cells);
+            child.row = Rows::narrow_row(match);
         } else if (match == 0) {
             // The gram filter has had its say through unmatched_children (and
             // let every child through where a cell has too few characters
