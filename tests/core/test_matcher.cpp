@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "check.hpp"
+#include "prefix/matcher/bit_parallel_rows.hpp"
 #include "prefix/matcher/fuzzy_match.hpp"
 #include "prefix/matcher/fuzzy_match_nodes.hpp"
+#include "prefix/matcher/query_masks.hpp"
 #include "trie_builder.hpp"
 
 namespace kelnor::core_test {
@@ -208,6 +210,33 @@ KELNOR_TEST(damaged_indexes_fail_on_the_first_bad_read) {
     // A range up to the widest shift fails at the end of the transitions.
     CHECK_INTERNAL_FAILURE(matched(raw({0, U32_MAX}, U"\0a"sv, {1}), "a", 1),
                            "index out of bounds: the len is 1 but the index is 1");
+}
+
+// The walk gives a child whose label matches no position of its parent's
+// continuation the parent's unmatched row; that is only sound if extend()
+// ignores every other bit of the label's mask.
+template <std::uint32_t Bound>
+void check_labels_outside_the_continuation(const QueryMasks& query,
+                                           const BitParallelRows<Bound>& rows,
+                                           const typename BitParallelRows<Bound>::Row& row,
+                                           std::size_t depth, std::u32string_view alphabet) {
+    if (depth == 5) return;
+    for (const char32_t label : alphabet) {
+        const std::uint64_t match = query.of(label);
+        const auto child = rows.extend(row, depth, match);
+        CHECK(child == rows.extend(row, depth, match & rows.continuation(row)));
+        check_labels_outside_the_continuation(query, rows, child, depth + 1, alphabet);
+    }
+}
+
+KELNOR_TEST(labels_outside_the_continuation_extend_a_row_as_no_match) {
+    for (const std::u32string_view text : {U"abcabd"sv, U"aab"sv, U"dcbaabcd"sv}) {
+        const QueryMasks query(text);
+        const BitParallelRows<1> one(query);
+        check_labels_outside_the_continuation(query, one, one.first_row(), 0, U"abcdx");
+        const BitParallelRows<2> two(query);
+        check_labels_outside_the_continuation(query, two, two.first_row(), 0, U"abcdx");
+    }
 }
 
 }  // namespace
