@@ -55,6 +55,11 @@ class BitParallelWalk {
     using Row = typename Rows::Row;
     // Children are examined in blocks of this many.
     static constexpr std::size_t kBlock = 64;
+    // How many positions of a continuation the sieve compares label bytes
+    // with (ChildSieve::matching): as many as most narrow rows have, and as a
+    // wide row has cells at the first bounds.
+    static constexpr int kNarrowCompared = 3;
+    static constexpr int kWideCompared = std::min(2 * static_cast<int>(Bound) + 1, 5);
 
     // A node on the current path and which of its children are left: the
     // candidates (those that the sieve passed) of the block of children at
@@ -191,10 +196,20 @@ class BitParallelWalk {
     KELNOR_WALK_INLINE std::uint64_t candidates(const Frame& frame,
                                                 std::size_t block) const noexcept {
         const std::size_t count = std::min(frame.end - block, kBlock);
-        return frame.narrow ? sieve_.narrow(frame.continuation, frame.labels + block,
-                                            frame.heights + block, frame.least_height, count)
-                            : ChildSieve::labelled(frame.labels + block, frame.heights + block,
-                                                   frame.least_height, count);
+        const std::uint8_t* labels = frame.labels + block;
+        const std::uint8_t* heights = frame.heights + block;
+        if (frame.narrow) {
+            return sieve_.template matching<kNarrowCompared>(frame.continuation, labels, heights,
+                                                             frame.least_height, count);
+        }
+        const std::uint64_t labelled =
+            ChildSieve::labelled(labels, heights, frame.least_height, count);
+        if (frame.unmatched_children == ~std::uint64_t{0}) return labelled;
+        // The unmatched children that the gram filter ruled out are passed
+        // over here, before the walk reads their label bytes one by one.
+        return (labelled & frame.unmatched_children) |
+               sieve_.template matching<kWideCompared>(frame.continuation, labels, heights,
+                                                       frame.least_height, count);
     }
 
     // Moves `frame` (at `depth`) on to its next child worth entering, sets
@@ -236,10 +251,6 @@ class BitParallelWalk {
         const std::uint8_t byte = frame.labels[k];
         const std::uint8_t height = frame.heights[k];
         std::uint64_t match = query_.label_bytes()[byte] & frame.continuation;
-        if constexpr (!Narrow && InTop) {
-            // Ruled out before its record is read.
-            if (match == 0 && (frame.unmatched_children >> (k - block) & 1) == 0) return false;
-        }
         std::uint32_t node;
         std::uint64_t lookahead;
         if constexpr (InTop) {

@@ -2,16 +2,16 @@
 // (walk_index.hpp), up to 64 at a time, before any row is computed. Only
 // children high enough pass (see BitParallelRows::prospect), and of those:
 // - labelled(): every child but those labelled 0, which the walk never enters;
-// - narrow(): when the node's row is narrow (bit_parallel_rows.hpp), only a
-//   child whose label is the query character at one of the continuation's
-//   positions can stay within the bound; with a child whose label byte is
-//   kLabelElsewhere the full label decides, so it passes too.
+// - matching(): only the children whose label is the query character at one
+//   of a continuation's positions (bit_parallel_rows.hpp); with a child whose
+//   label byte is kLabelElsewhere the full label decides, so it passes too.
+//   When the node's row is narrow, only these can stay within the bound.
 //
-// With SSE2 the sieve compares 16 label bytes at a time; for narrow() with
-// the characters at up to kComparedPositions positions. A continuation with
-// more positions, or a machine without SSE2, looks each byte up in the
-// query's LabelByteTable instead. Either way a child passes narrow() exactly
-// when its byte's table entry meets the continuation.
+// With SSE2 the sieve compares 16 label bytes at a time; for matching() with
+// the characters at up to a few positions. A continuation with more
+// positions, or a machine without SSE2, looks each byte up in the query's
+// LabelByteTable instead. Either way a child passes matching() exactly when
+// its byte's table entry meets the continuation.
 #pragma once
 
 #include <bit>
@@ -30,8 +30,6 @@ namespace kelnor {
 
 class ChildSieve {
   public:
-    static constexpr int kComparedPositions = 3;
-
     explicit ChildSieve(const QueryMasks& query) noexcept : table_(query.label_bytes()) {
 #if defined(__SSE2__)
         // A continuation holds positions 1 to length() only.
@@ -67,31 +65,36 @@ class ChildSieve {
         return bits & in_range(count);
     }
 
-    // The same for the children that pass for `continuation` (positions 1
-    // to 62) of a narrow row.
-    KELNOR_WALK_INLINE std::uint64_t narrow(std::uint64_t continuation, const std::uint8_t* labels,
-                                            const std::uint8_t* heights, std::uint8_t least_height,
-                                            std::size_t count) const noexcept {
+    // The same for the children whose label matches one of the positions
+    // of `continuation` (1 to 62): by their label byte's table entry, or as
+    // kLabelElsewhere. With SSE2, a continuation of up to `Compared`
+    // positions compares the label bytes with the characters there.
+    template <int Compared>
+    KELNOR_WALK_INLINE std::uint64_t matching(std::uint64_t continuation,
+                                              const std::uint8_t* labels,
+                                              const std::uint8_t* heights,
+                                              std::uint8_t least_height,
+                                              std::size_t count) const noexcept {
         std::uint64_t bits = 0;
 #if defined(__SSE2__)
-        const __m128i least = _mm_set1_epi8(static_cast<char>(least_height));
         // Bit 63 stands for kLabelElsewhere, which is always compared: once
         // the positions run out, their places compare it again.
         constexpr std::uint64_t kElsewhere = std::uint64_t{1} << 63;
-        static_assert(kComparedPositions == 3);
-        const std::uint64_t after_first = continuation & (continuation - 1);
-        const std::uint64_t after_second = after_first & (after_first - 1);
-        const std::uint64_t after_third = after_second & (after_second - 1);
-        if (after_third == 0) {
-            const __m128i first = by_bit_[std::countr_zero(continuation | kElsewhere)];
-            const __m128i second = by_bit_[std::countr_zero(after_first | kElsewhere)];
-            const __m128i third = by_bit_[std::countr_zero(after_second | kElsewhere)];
+        __m128i characters[Compared];
+        std::uint64_t left = continuation;
+        for (int position = 0; position < Compared; ++position) {
+            characters[position] = by_bit_[std::countr_zero(left | kElsewhere)];
+            left &= left - 1;
+        }
+        if (left == 0) {
+            const __m128i least = _mm_set1_epi8(static_cast<char>(least_height));
             const __m128i elsewhere = by_bit_[63];
             for (std::size_t offset = 0; offset < count; offset += 16) {
                 const __m128i block = load(labels + offset);
-                const __m128i hit = _mm_or_si128(
-                    _mm_or_si128(_mm_cmpeq_epi8(block, first), _mm_cmpeq_epi8(block, second)),
-                    _mm_or_si128(_mm_cmpeq_epi8(block, third), _mm_cmpeq_epi8(block, elsewhere)));
+                __m128i hit = _mm_cmpeq_epi8(block, elsewhere);
+                for (const __m128i& character : characters) {
+                    hit = _mm_or_si128(hit, _mm_cmpeq_epi8(block, character));
+                }
                 const __m128i high = high_enough(load(heights + offset), least);
                 bits |= mask_of(_mm_and_si128(hit, high)) << offset;
             }
