@@ -1,22 +1,15 @@
 #include "prefix/matcher/query_masks.hpp"
 
+#include <cstring>
+
 namespace kelnor {
 
 QueryMasks::QueryMasks(std::span<const char32_t> query) : length_(query.size()) {
-    label_bytes_.fill(0);
+    std::memset(label_bytes_.data(), 0, sizeof(label_bytes_));
     label_bytes_[kLabelElsewhere] = ~std::uint64_t{0};
     for (std::size_t j = 0; j < query.size(); ++j) {
         const char32_t character = query[j];
         const std::uint64_t bit = std::uint64_t{1} << (j + 1);
-        lookahead_after_[j] = child_lookahead(character);
-        if (j + 1 < query.size()) {
-            lookahead_after_[j] |= grandchild_lookahead(character, query[j + 1]);
-        }
-        if (j + 2 < query.size()) {
-            lookahead_after_[j] |=
-                great_grandchild_lookahead(character, query[j + 1], query[j + 2]);
-            grams_[j] = gram_of(character, query[j + 1], query[j + 2]);
-        }
         if (character - 1 < kLabelElsewhere - 1) {
             label_bytes_[character] |= bit;
             position_bytes_[j + 1] = static_cast<std::uint8_t>(character);
@@ -31,6 +24,20 @@ QueryMasks::QueryMasks(std::span<const char32_t> query) : length_(query.size()) 
             ++other_count_;
         }
         other_masks_[k] |= bit;
+    }
+    // Backwards, so that each character's residues are worked out once.
+    LookaheadLabel next = 0;
+    LookaheadLabel after_next = 0;
+    for (std::size_t j = query.size(); j-- > 0;) {
+        const LookaheadLabel here = query[j];
+        lookahead_after_[j] = child_lookahead(here);
+        if (j + 1 < query.size()) lookahead_after_[j] |= grandchild_lookahead(here, next);
+        if (j + 2 < query.size()) {
+            lookahead_after_[j] |= great_grandchild_lookahead(here, next, after_next);
+            grams_[j] = gram_of(query[j], query[j + 1], query[j + 2]);
+        }
+        after_next = next;
+        next = here;
     }
 }
 

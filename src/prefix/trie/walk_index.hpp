@@ -56,17 +56,27 @@ inline constexpr std::size_t kLabelPadding = 16;
 // the three labels. Different labels may share a bit, so a lookahead tells
 // which labels are surely missing, not which are there. Labels 0 (no label)
 // count for nothing.
-inline std::uint64_t child_lookahead(char32_t child) noexcept {
-    return std::uint64_t{1} << (child % 21);
+//
+// All that the bits keep of a label is its residues, so that a query works
+// them out once per character rather than once per bit.
+struct LookaheadLabel {
+    LookaheadLabel(char32_t label) noexcept : mod21(label % 21), mod22(label % 22) {}
+    std::uint32_t mod21;
+    std::uint32_t mod22;
+};
+
+inline std::uint64_t child_lookahead(LookaheadLabel child) noexcept {
+    return std::uint64_t{1} << child.mod21;
 }
-inline std::uint64_t grandchild_lookahead(char32_t child, char32_t grandchild) noexcept {
-    return std::uint64_t{1} << (21 + (7 * (child % 21) + grandchild % 21) % 21);
+inline std::uint64_t grandchild_lookahead(LookaheadLabel child,
+                                          LookaheadLabel grandchild) noexcept {
+    return std::uint64_t{1} << (21 + (7 * child.mod21 + grandchild.mod21) % 21);
 }
-inline std::uint64_t great_grandchild_lookahead(char32_t child, char32_t grandchild,
-                                                char32_t great_grandchild) noexcept {
-    return std::uint64_t{1} << (42 + (11 * (child % 22) + 5 * (grandchild % 22) +
-                                      great_grandchild % 22) %
-                                         22);
+inline std::uint64_t great_grandchild_lookahead(LookaheadLabel child, LookaheadLabel grandchild,
+                                                LookaheadLabel great_grandchild) noexcept {
+    return std::uint64_t{1} << (42 +
+                                (11 * child.mod22 + 5 * grandchild.mod22 + great_grandchild.mod22) %
+                                    22);
 }
 
 // A node of the top: its node number, where its children start among the
