@@ -137,7 +137,8 @@ def fuzzy_match_video(
 ) -> List[Tuple[str, float]]:
     if include_prefix_nodes is None:
         hits = fuzzy_match_nodes(trie, term, max_dist, terminal_only=True)
-        if not hits:
+        # Whole terms that weigh nothing leave the fall-back to prefix nodes open.
+        if not any(weight(distance, len(term)) > 0.0 for _node, distance in hits):
             hits = fuzzy_match_nodes(trie, term, max_dist, terminal_only=False)
     else:
         hits = fuzzy_match_nodes(trie, term, max_dist, terminal_only=not include_prefix_nodes)

@@ -17,6 +17,7 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
+import kelnor
 import model_build
 import model_image
 import model_match
@@ -444,7 +445,17 @@ def test_terminal_match_shuts_out_prefix_nodes():
 )
 def test_zero_weights_are_skipped(term, max_dist, expected):
     index = built([("xy", (3, [0], [3])), ("abcdx", (3, [0], [3]))], int_video_index([1]))
-    assert index.fuzzy_match_video(term, max_dist) == expected
+    assert index.fuzzy_match_video(term, max_dist, None, False) == expected
+
+
+@pytest.mark.parametrize("term", ["a", "q"])
+def test_weightless_whole_terms_leave_the_prefix_nodes_open(term):
+    # Every one-letter term is one edit from "a"; none of them shares a letter
+    # with it, so the prefix nodes below "a" answer as they do at max_dist 0.
+    index = kelnor.build([("b", 1, 5), ("c", 2, 5), ("xy", 2, 5), ("abc", 3, 7), ("qrs", 4, 2)])
+    assert index.fuzzy_match_video(term, 0) != []
+    assert index.fuzzy_match_video(term, 1) == index.fuzzy_match_video(term, 1, None, True)
+    assert index.fuzzy_match_video(term, 1, None, False) == []
 
 
 @pytest.mark.parametrize("terminal", [True, False])

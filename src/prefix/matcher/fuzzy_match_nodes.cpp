@@ -24,15 +24,19 @@ std::vector<NodeHit> fuzzy_match_nodes_terminal_first(const Trie& trie,
                                                       std::uint32_t max_dist) {
     std::vector<NodeHit> hits;
     std::vector<NodeHit> terminal;
+    bool terminal_counts = false;
     walk_within_distance(
         trie, query, max_dist, std::nullopt,
         [&](std::uint32_t node, std::uint32_t distance, std::span<const char32_t>, char32_t) {
             // Checked for every node in walk order, as the terminal_only walk does.
-            if (checked_at(trie.is_terminal, node)) terminal.push_back({node, distance});
-            if (terminal.empty()) hits.push_back({node, distance});
+            if (checked_at(trie.is_terminal, node)) {
+                terminal.push_back({node, distance});
+                terminal_counts = terminal_counts || whole_term_hit_counts(distance, query.size());
+            }
+            if (!terminal_counts) hits.push_back({node, distance});
             return true;
         });
-    return terminal.empty() ? hits : terminal;
+    return terminal_counts ? terminal : hits;
 }
 
 }  // namespace kelnor

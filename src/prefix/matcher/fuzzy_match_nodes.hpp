@@ -2,6 +2,7 @@
 // query, for the video ranking.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -25,8 +26,17 @@ std::vector<NodeHit> fuzzy_match_nodes(const Trie& trie, std::span<const char32_
                                        std::uint32_t max_dist, bool terminal_only,
                                        std::optional<std::uint32_t> limit);
 
-// fuzzy_match_nodes() with terminal_only and no limit when that finds any
-// node, and otherwise without terminal_only, from one walk.
+// Whether a hit on a whole term at `distance` from a query of `query_length`
+// code points says anything about the query: an exact hit always does; an
+// inexact one only when it keeps at least one of the query's characters, that
+// is when it lies fewer edits away than the query is long.
+inline bool whole_term_hit_counts(std::uint32_t distance, std::size_t query_length) {
+    return distance == 0 || distance < query_length;
+}
+
+// fuzzy_match_nodes() with terminal_only and no limit when that finds a
+// terminal node for which whole_term_hit_counts(), and otherwise without
+// terminal_only, from one walk.
 std::vector<NodeHit> fuzzy_match_nodes_terminal_first(const Trie& trie,
                                                       std::span<const char32_t> query,
                                                       std::uint32_t max_dist);
