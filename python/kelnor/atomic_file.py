@@ -14,16 +14,16 @@ import stat
 import tempfile
 
 
-def _is_special(path: str) -> bool:
-    """Whether `path` exists and is no regular file (a device such as /dev/null, a pipe)."""
+def _mode_of(path: str) -> int | None:
+    """The st_mode of the file at `path` (through links), None if there is none."""
     try:
-        return not stat.S_ISREG(os.stat(path).st_mode)
+        return os.stat(path).st_mode
     except FileNotFoundError:
-        return False
+        return None
 
 
 def _default_mode() -> int:
-    """The permissions `open` gives a new file; mkstemp's own are the owner's only."""
+    """The permissions `open` gives a new file."""
     umask = os.umask(0)
     os.umask(umask)
     return 0o666 & ~umask
@@ -32,11 +32,13 @@ def _default_mode() -> int:
 def write_atomically(path: str, data: bytes) -> None:
     """Replaces the file at `path` (through a symbolic link) by one holding `data`.
 
-    A device or pipe cannot be replaced, and renaming over one (/dev/null, as
-    root) would put a regular file in its place, so those are written to as
-    they are. Raises OSError when the write fails.
+    The new file keeps the old one's permissions (mkstemp's own are the
+    owner's only). A device or pipe cannot be replaced, and renaming over one
+    (/dev/null, as root) would put a regular file in its place, so those are
+    written to as they are. Raises OSError when the write fails.
     """
-    if _is_special(path):
+    mode = _mode_of(path)
+    if mode is not None and not stat.S_ISREG(mode):
         with open(path, "wb") as special:
             special.write(data)
         return
@@ -45,7 +47,7 @@ def write_atomically(path: str, data: bytes) -> None:
     descriptor, temporary = tempfile.mkstemp(prefix=f".{name}.", suffix=".tmp", dir=directory)
     try:
         with open(descriptor, "wb") as file:
-            os.fchmod(descriptor, _default_mode())
+            os.fchmod(descriptor, _default_mode() if mode is None else stat.S_IMODE(mode))
             file.write(data)
             file.flush()
             os.fsync(descriptor)
