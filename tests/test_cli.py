@@ -2,10 +2,15 @@
 
 from __future__ import annotations
 
+import io
 import json
 import os
+import resource
+import signal
+import stat
 import subprocess
 import sys
+import textwrap
 import uuid
 
 import pytest
@@ -25,6 +30,22 @@ DAMAGED_IMAGE = bytes([1, 0, 1, 0, 1, 5, 1, 0, 0, 0, 0, 1, 0])  # node 0's child
 
 def tsv(records) -> str:
     return "".join(f"{term}\t{video}\t{count}\n" for term, video, count in records)
+
+
+def run_child(*argv, **options) -> subprocess.CompletedProcess:
+    """`python -m kelnor argv` in a fresh interpreter, or with `script=` that script
+    (which reads the command line from sys.argv) instead of -m kelnor."""
+    script = options.pop("script", None)
+    command = ["-c", script] if script else ["-m", "kelnor"]
+    env = {**os.environ, "PYTHONPATH": os.pathsep.join(sys.path), **options.pop("env", {})}
+    return subprocess.run(
+        [sys.executable, *command, *map(str, argv)],
+        capture_output=True,
+        text=True,
+        env=env,
+        timeout=300,
+        **options,
+    )
 
 
 def run(capsys, *argv) -> tuple:
@@ -87,6 +108,13 @@ def test_build_reads_uuids_blank_lines_and_crlf(capsys, tmp_path):
         (b"cat\t7\t4294967296\n", "{path}:1: count 4294967296 is outside 0..4294967295"),
         (b"cat\tx7\t1\n", "{path}:1: video id 'x7' is not a UUID string (give integer ids as int)"),
         (
+            b"cat\t-7\t1\n",
+            "{path}:1: video id -7 is negative: "
+            "a video id is a whole number from 0 to 4294967295 or a UUID",
+        ),
+        (b"cat\t7\t1\nterm\tvideo\tcount\n", "{path}:2: count 'count' is not a whole number"),
+        (b"Term\tVideo\tCount\n", "{path}:1: count 'Count' is not a whole number"),
+        (
             b"cat\t7\t1\n\ncar\t00000000-0000-0000-0000-000000000001\t1\n",
             "{path}:3: video id '00000000-0000-0000-0000-000000000001' is a UUID, "
             "but this index's earlier video ids are integers; an index holds one kind of video id",
@@ -105,6 +133,46 @@ def test_build_reports_the_bad_line(capsys, tmp_path, content, message):
     assert not output.exists()
 
 
+RECORDS_TSV = tsv(RECORDS).encode()
+BOM = b"\xef\xbb\xbf"
+HEADER = b"term\tvideo\tcount\r\n"
+
+
+@pytest.mark.parametrize(
+    "prefix", [BOM, HEADER, BOM + HEADER], ids=["byte-order mark", "header", "both"]
+)
+@pytest.mark.parametrize("from_stdin", [False, True], ids=["file", "stdin"])
+def test_build_skips_a_byte_order_mark_and_a_header(
+    capsys, monkeypatch, tmp_path, prefix, from_stdin
+):
+    path = tmp_path / "records.tsv"
+    path.write_bytes(prefix + RECORDS_TSV)
+    if from_stdin:
+        monkeypatch.setattr(sys, "stdin", io.TextIOWrapper(io.BytesIO(path.read_bytes())))
+        path = "-"
+    output = tmp_path / "index.bin"
+    assert run(capsys, "build", path, "-o", output)[:2] == (
+        0,
+        f"{output}: 4 terms, 4 videos, 13 nodes, {output.stat().st_size:,} bytes\n",
+    )
+    assert output.read_bytes() == kelnor.build(RECORDS).to_bytes()
+
+
+@pytest.mark.parametrize(
+    "stdin, message",
+    [
+        (io.TextIOWrapper(io.BytesIO(b"cat\t7\n")), "<stdin>:1: expected 3 tab-separated fields"),
+        (io.TextIOWrapper(io.BytesIO(b"\xffcat\t7\t1\n")), "<stdin>:1: not UTF-8 text"),
+        (None, "cannot read standard input: it is closed"),
+    ],
+)
+def test_build_names_standard_input_in_errors(capsys, monkeypatch, tmp_path, stdin, message):
+    monkeypatch.setattr(sys, "stdin", stdin)
+    status, _, err = run(capsys, "build", "-", "-o", tmp_path / "index.bin")
+    assert status == 1
+    assert err.startswith("kelnor: " + message)
+
+
 def test_build_reports_missing_records(capsys, tmp_path):
     missing = tmp_path / "missing.tsv"
     status, _, err = run(capsys, "build", missing, "-o", tmp_path / "index.bin")
@@ -115,6 +183,86 @@ def test_build_reports_an_unwritable_output(capsys, tmp_path, records_file):
     output = tmp_path / "no" / "index.bin"
     status, _, err = run(capsys, "build", records_file, "-o", output)
     assert (status, err) == (1, f"kelnor: cannot write {output}: No such file or directory\n")
+
+
+def ignore_file_size_signal_and_cap_files_at_64_kib():
+    # With SIGXFSZ ignored, a write past the cap fails with EFBIG instead of
+    # killing the process.
+    signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+    resource.setrlimit(resource.RLIMIT_FSIZE, (65536, 65536))
+
+
+def test_a_failed_build_keeps_the_old_index(tmp_path, index_file):
+    old = index_file.read_bytes()
+    many = tmp_path / "many.tsv"
+    many.write_text(tsv((f"term{i}", i, 1) for i in range(20000)), encoding="utf-8")
+    completed = run_child(
+        "build", many, "-o", index_file, preexec_fn=ignore_file_size_signal_and_cap_files_at_64_kib
+    )
+    assert (completed.returncode, completed.stdout) == (1, "")
+    assert completed.stderr == f"kelnor: cannot write {index_file}: File too large\n"
+    assert index_file.read_bytes() == old
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["index.bin", "many.tsv", "records.tsv"]
+
+
+@pytest.mark.parametrize(
+    "failure, status, message",
+    [
+        (KeyboardInterrupt(), 130, "kelnor: interrupted\n"),
+        (OSError(28, "No space left on device"), 1, "cannot write {path}: No space left on device"),
+    ],
+)
+def test_an_interrupted_build_keeps_the_old_index(
+    capsys, monkeypatch, tmp_path, index_file, failure, status, message
+):
+    old = index_file.read_bytes()
+
+    def fail(descriptor):
+        raise failure
+
+    monkeypatch.setattr(os, "fsync", fail)
+    many = tmp_path / "many.tsv"
+    many.write_text(tsv([("other", 1, 1)]), encoding="utf-8")
+    code, out, err = run(capsys, "build", many, "-o", index_file)
+    assert (code, out) == (status, "")
+    assert message.format(path=index_file) in err
+    assert index_file.read_bytes() == old
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["index.bin", "many.tsv", "records.tsv"]
+
+
+def test_build_replaces_the_file_a_link_points_to_keeping_its_permissions(capsys, tmp_path, records_file):
+    target = tmp_path / "index.bin"
+    target.write_bytes(b"old")
+    target.chmod(0o640)
+    link = tmp_path / "link.bin"
+    link.symlink_to(target.name)
+    assert run(capsys, "build", records_file, "-o", link)[0] == 0
+    assert link.is_symlink()
+    assert target.read_bytes() == kelnor.build(RECORDS).to_bytes()
+    assert stat.S_IMODE(target.stat().st_mode) == 0o640
+
+
+def test_build_gives_a_new_index_the_usual_permissions(capsys, tmp_path, records_file):
+    output = tmp_path / "index.bin"
+    assert run(capsys, "build", records_file, "-o", output)[0] == 0
+    umask = os.umask(0)
+    os.umask(umask)
+    assert stat.S_IMODE(output.stat().st_mode) == 0o666 & ~umask
+
+
+def test_build_writes_into_a_pipe(capsys, tmp_path, records_file):
+    # A rename would put a regular file where the pipe was, as it would
+    # replace /dev/null; the reader is open before the build so the write
+    # does not wait, and sees an end of file if the build never opens the pipe.
+    pipe = tmp_path / "pipe"
+    os.mkfifo(pipe)
+    reader = os.open(pipe, os.O_RDONLY | os.O_NONBLOCK)
+    try:
+        assert run(capsys, "build", records_file, "-o", pipe)[0] == 0
+        assert os.read(reader, 1 << 16) == kelnor.build(RECORDS).to_bytes()
+    finally:
+        os.close(reader)
+    assert stat.S_ISFIFO(pipe.stat().st_mode)
 
 
 @pytest.mark.parametrize(
@@ -185,6 +333,48 @@ def test_query_reports_bad_images(capsys, tmp_path, image, message):
     status, out, err = run(capsys, "query", path, "a")
     assert (status, out) == (1, "")
     assert err.endswith("kelnor: " + message.replace("{path}", str(path)) + "\n")
+
+
+def test_query_refuses_a_term_that_is_not_utf8(capsys, index_file):
+    # The command line's bytes b"caf\xe9" reach Python as "caf\udce9".
+    assert run(capsys, "query", index_file, "caf\udce9") == (
+        1,
+        "",
+        "kelnor: the term b'caf\\xe9' is not UTF-8 text\n",
+    )
+
+
+def test_query_reports_an_output_that_cannot_show_a_term(index_file):
+    completed = run_child(
+        "query", index_file, "ete", "--max-dist", "2", env={"PYTHONIOENCODING": "ascii"}
+    )
+    assert (completed.returncode, completed.stdout) == (1, "")
+    assert completed.stderr == "kelnor: the output's encoding (ascii) cannot show '\\xe9'\n"
+
+
+# Caps the address space a little above what the interpreter holds, then runs
+# the command.
+CAPPED_MAIN = textwrap.dedent("""
+    import resource, sys
+    from kelnor.cli import main
+    with open("/proc/self/status") as status:
+        size_kb = next(int(line.split()[1]) for line in status if line.startswith("VmSize:"))
+    limit = size_kb * 1024 + 256 * 2**20
+    resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+    sys.exit(main(sys.argv[1:]))
+    """)
+
+
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="needs /proc and RLIMIT_AS")
+def test_running_out_of_memory_is_one_line(tmp_path):
+    huge = tmp_path / "huge.bin"
+    with open(huge, "wb") as file:
+        file.truncate(2**31)  # sparse: reading it needs 2 GiB, storing it nothing
+    # The sanitizer's allocator aborts on a failed allocation unless told not to.
+    asan = os.environ.get("ASAN_OPTIONS", "") + ":allocator_may_return_null=1"
+    completed = run_child("query", huge, "a", script=CAPPED_MAIN, env={"ASAN_OPTIONS": asan})
+    assert (completed.returncode, completed.stdout) == (1, "")
+    assert completed.stderr == "kelnor: out of memory\n"
 
 
 def test_query_reports_a_missing_index(capsys, tmp_path):
@@ -267,11 +457,6 @@ def test_demo_reports_a_missing_word_list(capsys, tmp_path):
 
 def test_module_entry_point():
     # The same entry as the console script, in a fresh interpreter.
-    completed = subprocess.run(
-        [sys.executable, "-m", "kelnor", "demo"],
-        capture_output=True,
-        text=True,
-        env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)},
-    )
+    completed = run_child("demo")
     assert completed.returncode == 0, completed.stderr
     assert "the same answers" in completed.stdout

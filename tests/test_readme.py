@@ -7,6 +7,7 @@ import os
 import re
 import subprocess
 import sys
+import types
 from pathlib import Path
 
 import pytest
@@ -32,7 +33,11 @@ def test_ci_runs_the_readme_test_command():
 
 def test_python_examples_run(tmp_path, monkeypatch):
     monkeypatch.chdir(tmp_path)
-    namespace: dict = {"__name__": "readme"}
+    # The blocks run as one module that pickle can find by name, so a process
+    # pool can send the functions they define to its (forked) workers.
+    module = types.ModuleType("readme")
+    monkeypatch.setitem(sys.modules, "readme", module)
+    namespace = module.__dict__
     examples = [code for language, code in BLOCKS if language == "python"]
     assert len(examples) >= 5
     for number, code in enumerate(examples, 1):

@@ -1,7 +1,8 @@
 """The `kelnor` command: build an index from a records file, query it, or try a demo.
 
 Exit status: 0 on success, 1 when a command fails (its reason on standard
-error, after "kelnor: "), 2 for a malformed command line.
+error, after "kelnor: "), 2 for a malformed command line, 130 when Ctrl-C
+stops it. No failure shows a traceback.
 """
 
 from __future__ import annotations
@@ -14,13 +15,18 @@ from typing import Callable, TypeVar
 
 from _kelnor import PrefixSearch
 
+from kelnor.atomic_file import write_atomically
 from kelnor.builder import DEFAULT_VIDEO_TOP_N, IndexBuilder
 from kelnor.command_error import CommandError
 from kelnor.demo import run_demo
 from kelnor.progress import Progress
 from kelnor.records_file import add_records
 from kelnor.results_view import terms_view, videos_view
+from kelnor.text_lines import STDIN
 from kelnor.video_table import U32_MAX
+
+# The status of a command stopped by Ctrl-C, as shells give one killed by SIGINT.
+INTERRUPTED = 130
 
 # Inputs at least this large get a progress bar when standard error is a terminal.
 LARGE_INPUT_BYTES = 4 * 2**20
@@ -37,6 +43,10 @@ def _u32(text: str) -> int:
 
 
 def _progress_for(path: str, wanted: bool | None) -> Progress | None:
+    """A progress bar for reading `path`, if `wanted` (None: if it is large and
+    standard error is a terminal); none for standard input, whose size is unknown."""
+    if path == STDIN:
+        return None
     try:
         size = os.stat(path).st_size
     except OSError as error:
@@ -55,8 +65,7 @@ def _build(args: argparse.Namespace) -> None:
     data = builder.internal_data_v2(args.video_top_n)
     image = PrefixSearch.from_internal_data_v2(*data).to_bytes()
     try:
-        with open(args.output, "wb") as output:
-            output.write(image)
+        write_atomically(args.output, image)
     except OSError as error:
         raise CommandError(f"cannot write {args.output}: {error.strerror}") from None
     terms = sum(payload is not None for payload in data.payloads)
@@ -93,7 +102,19 @@ def _answer(path: str, query: Callable[[], T]) -> T:
         raise CommandError(f"{path} is a damaged index ({failure})") from None
 
 
+def _check_term(term: str) -> None:
+    """Refuses a term that the command line gave as bytes that are not UTF-8.
+
+    Python keeps such bytes as lone surrogates, which have no UTF-8 form.
+    """
+    try:
+        term.encode("utf-8")
+    except UnicodeEncodeError:
+        raise CommandError(f"the term {os.fsencode(term)!r} is not UTF-8 text") from None
+
+
 def _query(args: argparse.Namespace) -> None:
+    _check_term(args.term)
     index = _load(args.index)
     if args.videos:
         videos = _answer(
@@ -121,9 +142,12 @@ def _parser() -> argparse.ArgumentParser:
         "build",
         help="build an index from a records file",
         description="Build an index from RECORDS, a UTF-8 file of tab-separated lines: "
-        "term, video id (a UUID or a whole number), count.",
+        "term, video id (a UUID or a whole number), count. A first line "
+        "'term<TAB>video<TAB>count' names the columns and is skipped.",
     )
-    build.add_argument("records", metavar="RECORDS.tsv")
+    build.add_argument(
+        "records", metavar="RECORDS.tsv", help="the records file, or - for standard input"
+    )
     build.add_argument(
         "-o", "--output", required=True, metavar="INDEX.bin", help="where to write the index image"
     )
@@ -175,14 +199,27 @@ def _parser() -> argparse.ArgumentParser:
     return parser
 
 
+def _fail(reason: str, status: int = 1) -> int:
+    print(f"kelnor: {reason}", file=sys.stderr)
+    return status
+
+
 def main(argv: Sequence[str] | None = None) -> int:
     args = _parser().parse_args(argv)
     run: Callable[[argparse.Namespace], None] = args.run
     try:
         run(args)
     except CommandError as error:
-        print(f"kelnor: {error}", file=sys.stderr)
-        return 1
+        return _fail(str(error))
+    except MemoryError:
+        return _fail("out of memory")
+    except UnicodeEncodeError as error:
+        # Every text the commands take in is checked to be UTF-8, so this is
+        # the output, whose encoding (PYTHONIOENCODING, the locale) lacks a character.
+        shown = error.object[error.start : error.end]
+        return _fail(f"the output's encoding ({error.encoding}) cannot show {shown!r}")
+    except KeyboardInterrupt:
+        return _fail("interrupted", INTERRUPTED)
     except BrokenPipeError:
         # The reader left early (kelnor demo | head): stop quietly, and keep the
         # interpreter's final flush of stdout from failing again.
