@@ -49,7 +49,8 @@ PyRef unaddressable_length(PyObject* sequence) {
         if (static_cast<unsigned long long>(size) <= kMostEntries) return PyRef();
         return check(PyLong_FromSsize_t(size));
     }
-    if (!PyRange_Check(sequence)) return PyRef();
+    // range cannot be subclassed (and PyPy has no PyRange_Check).
+    if (Py_TYPE(sequence) != &PyRange_Type) return PyRef();
     PyRef length = range_length_or_negative(sequence);
     const PyRef most = check(PyLong_FromUnsignedLongLong(kMostEntries));
     const int longer = PyObject_RichCompareBool(length.get(), most.get(), Py_GT);

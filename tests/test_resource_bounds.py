@@ -28,6 +28,7 @@ import pytest
 import model_build
 import model_image
 import model_match
+from conftest import pypy_differs
 from host_data import InternalData, int_video_index, internal_data
 from memory_figures import RESIDENT_SIZE_IS_MEANINGFUL
 from model_trie import ModelTrie
@@ -310,6 +311,10 @@ STAR = (
 )
 
 
+PYPY_OUT_OF_MEMORY = "cpyext ends the process when it runs out of memory making a reference"
+
+
+@pypy_differs(PYPY_OUT_OF_MEMORY)
 @pytest.mark.parametrize(
     "call",
     [
@@ -327,6 +332,7 @@ def test_running_out_of_memory_raises_memory_error(call):
     assert fitted_right
 
 
+@pypy_differs(PYPY_OUT_OF_MEMORY)
 def test_memory_running_out_while_an_argument_is_read_raises_memory_error():
     # The first exception that the thread throws is thrown with memory gone.
     script = textwrap.dedent("""
@@ -371,6 +377,7 @@ ALARM_CHILD = textwrap.dedent("""
 HUGE = "range(4_000_000_000)"
 
 
+@pypy_differs("cpyext's PyErr_CheckSignals leaves the Python signal handlers for later")
 @pytest.mark.parametrize(
     "arguments",
     [
