@@ -25,6 +25,23 @@ constexpr MethodParameters kParameters{"PrefixSearch.from_internal_data_v2()", k
     throw_python_error();
 }
 
+// Refuses a sequence too long for any array of an index, before reading it;
+// describe() names it, only when it is refused.
+template <class Describe>
+void refuse_unaddressable(PyObject* sequence, Describe&& describe) {
+    if (const PyRef length = unaddressable_length(sequence)) {
+        raise_unaddressable(length.get(), describe());
+    }
+}
+
+// Runs the conversion of the sequence argument `name` once its length has
+// been found possible.
+template <class Convert>
+decltype(auto) convert_sequence_argument(const char* name, PyObject* sequence, Convert&& convert) {
+    refuse_unaddressable(sequence, [&] { return std::string(name); });
+    return convert_argument(name, [&] { return convert(sequence); });
+}
+
 // Fills `values` (cleared first, so that one vector serves many lists).
 void read_u32_sequence(PyObject* sequence, std::vector<std::uint32_t>& values) {
     values.clear();
@@ -84,8 +101,8 @@ PayloadTable to_payloads(const std::vector<PyRef>& entries) {
     table.reserve(entries.size(), 0);
     std::vector<std::uint32_t> video_ids;
     std::vector<std::uint32_t> video_counts;
-    for (const PyRef& entry : entries) {
-        PyObject* payload = entry.get();
+    for (std::size_t node = 0; node < entries.size(); ++node) {
+        PyObject* payload = entries[node].get();
         if (payload == Py_None) {
             table.push_absent();
             continue;
@@ -93,8 +110,15 @@ PayloadTable to_payloads(const std::vector<PyRef>& entries) {
         if (!PyTuple_Check(payload)) raise_cannot_convert(payload, "PyTuple");
         if (PyTuple_GET_SIZE(payload) != 3) raise_value_error("Payload tuple must have 3 elements");
         const std::uint32_t total_count = to_u32(PyTuple_GET_ITEM(payload, 0));
-        read_u32_sequence(PyTuple_GET_ITEM(payload, 1), video_ids);
-        read_u32_sequence(PyTuple_GET_ITEM(payload, 2), video_counts);
+        const auto read_list = [&](Py_ssize_t field, const char* name, auto& values) {
+            PyObject* list = PyTuple_GET_ITEM(payload, field);
+            refuse_unaddressable(list, [&] {
+                return std::string(name) + " of payloads[" + std::to_string(node) + "]";
+            });
+            read_u32_sequence(list, values);
+        };
+        read_list(1, "video_ids", video_ids);
+        read_list(2, "video_counts", video_counts);
         if (video_ids.size() != video_counts.size()) {
             raise_value_error("video_ids and video_counts length mismatch");
         }
@@ -112,14 +136,13 @@ PyObject* from_internal_data_v2(PyObject*, PyObject* const* args, Py_ssize_t nar
         bind_arguments(kParameters, args, nargs, keyword_names, slots);
 
         InternalData data;
-        data.node_shifts = convert_argument(kNames[0], [&] { return to_u32_vector(slots[0]); });
-        data.child_labels = convert_argument(kNames[1], [&] { return to_labels(slots[1]); });
+        data.node_shifts = convert_sequence_argument(kNames[0], slots[0], to_u32_vector);
+        data.child_labels = convert_sequence_argument(kNames[1], slots[1], to_labels);
         const std::vector<PyRef> payloads =
-            convert_argument(kNames[2], [&] { return to_object_vector(slots[2]); });
-        data.child_transitions =
-            convert_argument(kNames[3], [&] { return to_u32_vector(slots[3]); });
+            convert_sequence_argument(kNames[2], slots[2], to_object_vector);
+        data.child_transitions = convert_sequence_argument(kNames[3], slots[3], to_u32_vector);
         const VideoIndexBytes video_index =
-            convert_argument(kNames[4], [&] { return to_video_index(slots[4]); });
+            convert_sequence_argument(kNames[4], slots[4], to_video_index);
         const std::uint32_t top_n = convert_argument(kNames[5], [&] { return to_u32(slots[5]); });
 
         if (auto error = check_shape(data.node_shifts.size(), data.child_labels.size(),

@@ -31,6 +31,7 @@ PyObject* panic_exception_type() noexcept {
 
 PyRef expect(PyObject* result) {
     if (result == nullptr) {
+        if (PyErr_ExceptionMatches(PyExc_MemoryError)) throw_python_error();
         if (PyErr_Occurred()) PyErr_Print();
         throw InternalFailure("Python API call failed");
     }

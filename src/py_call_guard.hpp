@@ -35,7 +35,8 @@ inline PyRef check(PyObject* result) {
     return PyRef(result);
 }
 
-// For interpreter calls that build results and are not expected to fail: a
+// For interpreter calls that build results and are not expected to fail but
+// for want of memory: a pending MemoryError propagates as it is; any other
 // failure is printed and becomes an internal failure.
 PyRef expect(PyObject* result);
 
@@ -46,8 +47,20 @@ void raise_panic(const char* message) noexcept;
 // Ends the process: a failure escaped the guard itself.
 [[noreturn]] void abort_uncaught() noexcept;
 
+// Sets up the calling thread's C++ exception state, if it has none yet.
+// The C++ runtime is loaded with the module, so that state is thread-local
+// data that the C library allocates on its first use in each thread, and ends
+// the process when it cannot. Touched before any body runs, it exists while
+// memory is still to be had, and a std::bad_alloc thrown when memory is gone
+// can be thrown and caught. (The query is declared pure: only a use of its
+// answer keeps the call.)
+inline void prepare_thread_for_exceptions() noexcept {
+    [[maybe_unused]] volatile int in_flight = std::uncaught_exceptions();
+}
+
 template <class Body>
 PyObject* call_guarded(Body&& body) noexcept {
+    prepare_thread_for_exceptions();
     try {
         try {
             return body().release();

@@ -1,5 +1,9 @@
 // The module entry: single-phase init with a process-wide module cache, so a
 // second import after removal from sys.modules yields the same module.
+//
+// The module, its type and its exception type belong to the main interpreter.
+// A sub-interpreter that imported them would clear the shared module when it
+// is destroyed, so the import is refused there.
 #include <Python.h>
 
 #include "py_call_guard.hpp"
@@ -15,6 +19,9 @@ PyModuleDef module_definition = {
 constexpr int kApiVersion = 1013;
 
 PyObject* cached_module = nullptr;
+
+constexpr const char* kSubInterpreterRefusal =
+    "_kelnor can be imported only in the main interpreter, not in a sub-interpreter";
 
 // The module's __all__ list, created empty when the module has none.
 PyRef all_list(PyObject* module) {
@@ -33,7 +40,20 @@ PyRef all_list(PyObject* module) {
     return all;
 }
 
+// ImportError unless the calling thread runs the main interpreter (PyPy has
+// no other).
+void require_main_interpreter() {
+#ifndef PYPY_VERSION
+    if (PyInterpreterState_Get() == PyInterpreterState_Main()) return;
+    const PyRef message = check(PyUnicode_FromString(kSubInterpreterRefusal));
+    const PyRef name = check(PyUnicode_FromString("_kelnor"));
+    PyErr_SetImportError(message.get(), name.get(), nullptr);
+    throw_python_error();
+#endif
+}
+
 PyRef init_module() {
+    require_main_interpreter();
     if (cached_module != nullptr) return PyRef::borrowed(cached_module);
     PyRef module(PyModule_Create2(&module_definition, kApiVersion));
     if (!module) {

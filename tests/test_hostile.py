@@ -596,6 +596,58 @@ def test_bytes_subclass_is_read_by_its_bytes():
     assert PrefixSearch.from_bytes(DeceivingBytes(image)).to_bytes() == image
 
 
+# Sequences whose length is known before reading (lists, tuples, ranges) and is
+# more than any array of an index can have are refused before an item is read:
+# a range can be longer than memory could ever hold.
+TOO_LONG = {
+    "node_shifts": (build_args(node_shifts=range(10**12)), "node_shifts", 10**12),
+    "child_labels": (build_args(child_labels=range(2**32 + 1)), "child_labels", 2**32 + 1),
+    "payloads: counted down": (
+        build_args(payloads=range(10**12, 0, -1)),
+        "payloads",
+        10**12,
+    ),
+    "child_transitions: past len()'s reach": (
+        build_args(child_transitions=range(0, 10**20, 3)),
+        "child_transitions",
+        33333333333333333334,
+    ),
+    "video_index": (build_args(video_index=range(-5, 2**32)), "video_index", 2**32 + 5),
+    "payload ids": (
+        build_args(payloads=[None, (1, range(10**12), [1])]),
+        "video_ids of payloads[1]",
+        10**12,
+    ),
+    "payload counts": (
+        build_args(payloads=[None, (1, [0], range(2**33 + 2, 0, -2))]),
+        "video_counts of payloads[1]",
+        2**32 + 1,
+    ),
+}
+
+
+@pytest.mark.parametrize("args, name, length", TOO_LONG.values(), ids=TOO_LONG)
+def test_sequences_too_long_for_an_index_are_refused_unread(args, name, length):
+    with pytest.raises(ValueError) as raised:
+        PrefixSearch.from_internal_data_v2(*args)
+    assert str(raised.value) == f"{name} has {length} entries; an index holds at most 4294967296"
+
+
+@pytest.mark.parametrize(
+    "make_args",
+    [
+        lambda: build_args(node_shifts=range(2), child_transitions=range(1, 2)),
+        lambda: build_args(payloads=[None, (1, range(1), range(1, 2))]),
+        lambda: build_args(child_transitions=range(5, 0)),
+        # 4294967296 entries may be read: the first of them is refused by its type.
+        lambda: build_args(video_index=range(2**32)),
+    ],
+    ids=["arrays", "payload lists", "empty", "the most entries"],
+)
+def test_ranges_build_as_the_model_does(make_args):
+    assert_same(*build_outcomes(make_args))
+
+
 # ------------------------------------------------------------ the queries
 
 

@@ -2,7 +2,10 @@
 
 import importlib
 import inspect
+import os
+import subprocess
 import sys
+import textwrap
 
 import pytest
 
@@ -236,3 +239,46 @@ def test_object_usable_after_panic():
         raise_panic(index)
         assert index.to_bytes() == DAMAGED_IMAGE
         assert str(raise_panic(index)) == DAMAGED_MESSAGE
+
+
+# Run in a child: imports the package in a sub-interpreter (before or after the
+# main interpreter does), destroys the sub-interpreter, then queries an index
+# in the main one; prints what the sub-interpreter's import raised.
+SUB_INTERPRETER_CHILD = textwrap.dedent("""
+    import sys
+    try:
+        import _interpreters as interpreters
+    except ImportError:
+        import _xxsubinterpreters as interpreters
+    if sys.argv[1] == "main first":
+        import kelnor
+    sub = interpreters.create()
+    interpreters.run_string(sub, '''if True:
+        try:
+            import kelnor
+        except ImportError as error:
+            import os
+            os.write(1, f"{type(error).__name__} {error.name}: {error}\\\\n".encode())
+        ''')
+    interpreters.destroy(sub)
+    from _kelnor import PrefixSearch
+    print(PrefixSearch.from_bytes(bytes(8)).fuzzy_match("a"))
+    """)
+
+
+@pypy_differs("PyPy has no sub-interpreters")
+@pytest.mark.parametrize("order", ["main first", "sub-interpreter first"])
+def test_a_sub_interpreter_cannot_import_the_module(order):
+    completed = subprocess.run(
+        [sys.executable, "-c", SUB_INTERPRETER_CHILD, order],
+        capture_output=True,
+        text=True,
+        timeout=60,
+        env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)},
+    )
+    assert completed.returncode == 0, completed.stderr
+    assert completed.stdout.splitlines() == [
+        "ImportError _kelnor: "
+        "_kelnor can be imported only in the main interpreter, not in a sub-interpreter",
+        "[]",
+    ]

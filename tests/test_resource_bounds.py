@@ -16,19 +16,21 @@ deep as the bound allows; with max_dist up to 2 that stays quick.
 from __future__ import annotations
 
 import ast
+import itertools
 import os
 import subprocess
 import sys
 import textwrap
-from typing import List
+from typing import Dict, List, Optional
 
 import pytest
 
 import model_build
 import model_image
 import model_match
+from conftest import pypy_differs
 from host_data import InternalData, int_video_index, internal_data
-from memory_figures import RESIDENT_SIZE_IS_MEANINGFUL
+from memory_figures import RESIDENT_SIZE_IS_MEANINGFUL, under_address_sanitizer
 from model_trie import ModelTrie
 
 pytestmark = pytest.mark.skipif(
@@ -45,13 +47,16 @@ SLACK_BYTES = 24 * 2**20  # the interpreter's own allocations around the query
 # query (a call of a method of `index`, as source text) and prints, per query,
 # its result and the growth of the peak resident size over the resident size
 # just before it.
-CHILD = textwrap.dedent("""
-    import ast, resource, sys
-    from _kelnor import PrefixSearch
-
+# The child scripts' reader of a size in /proc/self/status, in bytes.
+STATUS = textwrap.dedent("""
     def status(field):
         with open("/proc/self/status") as lines:
             return next(int(l.split()[1]) * 1024 for l in lines if l.startswith(field + ":"))
+    """)
+
+CHILD = STATUS + textwrap.dedent("""
+    import ast, resource, sys
+    from _kelnor import PrefixSearch
 
     def reset_peak():
         with open("/proc/self/clear_refs", "w") as clear_refs:
@@ -70,18 +75,27 @@ CHILD = textwrap.dedent("""
     """)
 
 
-def run_queries(data: InternalData, queries: List[str], timeout: float = 300) -> List[tuple]:
-    """(result, peak growth in bytes) of each query, run in a capped child."""
+def run_child(
+    source: str, given: object, timeout: float = 300, environment: Optional[Dict[str, str]] = None
+) -> List:
+    """Runs `source` in a child interpreter that reads repr(given) from its
+    standard input (with `environment` added to this one's); the values it
+    printed, one a line. It must exit cleanly."""
     completed = subprocess.run(
-        [sys.executable, "-c", CHILD],
-        input=repr((data.args(), queries, ADDRESS_SPACE_HEADROOM)),
+        [sys.executable, "-c", source],
+        input=repr(given),
         capture_output=True,
         text=True,
         timeout=timeout,
-        env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)},
+        env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path), **(environment or {})},
     )
     assert completed.returncode == 0, completed.stderr
     return [ast.literal_eval(line) for line in completed.stdout.splitlines()]
+
+
+def run_queries(data: InternalData, queries: List[str], timeout: float = 300) -> List[tuple]:
+    """(result, peak growth in bytes) of each query, run in a capped child."""
+    return run_child(CHILD, (data.args(), queries, ADDRESS_SPACE_HEADROOM), timeout)
 
 
 def table_bytes(depth: int, term_length: int) -> int:
@@ -255,13 +269,134 @@ def test_an_image_whose_nodes_share_their_children_decodes_quickly():
     # the image, not of the levels below its nodes: milliseconds here, where
     # following three levels below each of the first 130,000 or so nodes
     # takes seconds.
-    completed = subprocess.run(
-        [sys.executable, "-c", DECODE_CHILD],
-        input=repr((shared_children_image(361), 3)),
-        capture_output=True,
-        text=True,
-        timeout=300,
-        env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)},
+    assert run_child(DECODE_CHILD, (shared_children_image(361), 3)) == [[]]
+
+
+# ---------------------------------------------------------------- out of memory
+
+# Run in the child: builds `index` from `arrays` (source text), then evaluates
+# `call` (source text over both) again and again with the address space capped
+# ever less tightly above what the interpreter holds, until it fits. Every
+# attempt before must fail with MemoryError (never PanicException, nor the end
+# of the process); prints how many did and whether the one that fitted answered
+# as a free call after it. Large blocks go back to the system as they are freed
+# (the child's malloc is told so), so that each attempt needs new memory.
+OUT_OF_MEMORY_CHILD = STATUS + textwrap.dedent("""
+    import ast, resource, sys
+    from _kelnor import PrefixSearch
+
+    arrays, call, step = ast.literal_eval(sys.stdin.read())
+    arrays = eval(arrays)
+    index = PrefixSearch.from_internal_data_v2(*arrays)
+    call = compile(call, "<call>", "eval")
+    _, hard = resource.getrlimit(resource.RLIMIT_AS)
+    failures, headroom, result = 0, 0, None
+    while result is None:
+        resource.setrlimit(resource.RLIMIT_AS, (status("VmSize") + headroom, hard))
+        try:
+            result = eval(call)
+        except MemoryError:
+            failures += 1
+            headroom += step
+        finally:
+            resource.setrlimit(resource.RLIMIT_AS, (hard, hard))
+    print(repr((failures, result == eval(call))))
+    """)
+
+# A root with 100000 one-letter terms as children, made where it is used.
+STAR = (
+    "[0] + [100000] * 100000, [''] + [chr(0xE000 + k) for k in range(100000)],"
+    " [None] + [(1, [0], [1])] * 100000, range(1, 100001), [bytes(4)], 3"
+)
+
+
+PYPY_OUT_OF_MEMORY = "cpyext ends the process when it runs out of memory making a reference"
+
+# AddressSanitizer's allocator ends the process when the system refuses it
+# memory, and its shadow outgrows any fixed cap: the plain builds check these.
+refused_memory_is_an_error = pytest.mark.skipif(
+    sys.platform.startswith("linux") and under_address_sanitizer(),
+    reason="AddressSanitizer ends the process when memory runs out"
+)
+
+
+@refused_memory_is_an_error
+@pypy_differs(PYPY_OUT_OF_MEMORY)
+@pytest.mark.parametrize(
+    "call",
+    [
+        "PrefixSearch.from_internal_data_v2(*arrays).to_bytes()",
+        "index.to_bytes()",
+        "index.fuzzy_match('a', 1)",
+    ],
+    ids=["build", "to_bytes", "query"],
+)
+def test_running_out_of_memory_raises_memory_error(call):
+    [(failures, fitted_right)] = run_child(
+        OUT_OF_MEMORY_CHILD, (STAR, call, 2**20), environment={"MALLOC_MMAP_THRESHOLD_": "65536"}
     )
-    assert completed.returncode == 0, completed.stderr
-    assert ast.literal_eval(completed.stdout) == []
+    assert failures > 0
+    assert fitted_right
+
+
+@refused_memory_is_an_error
+@pypy_differs(PYPY_OUT_OF_MEMORY)
+def test_memory_running_out_while_an_argument_is_read_raises_memory_error():
+    # The first exception that the thread throws is thrown with memory gone.
+    script = textwrap.dedent("""
+        import resource
+        from _kelnor import PrefixSearch
+        resource.setrlimit(resource.RLIMIT_AS, (2 * 10**9, resource.RLIM_INFINITY))
+        try:
+            PrefixSearch.from_internal_data_v2(
+                [0, 1], ["", "a"], range(4_000_000_000), [1], [bytes(4)], 3
+            )
+        except MemoryError:
+            print(repr("MemoryError"))
+        """)
+    assert run_child(script, None) == ["MemoryError"]
+
+
+# ---------------------------------------------------------------- signals
+
+# Run in the child: reads the arguments (source text), one of them four billion
+# items long, which takes seconds and all the memory that the cap leaves, with
+# an alarm set to ring after a twentieth of a second; prints what ended it.
+# The cap only keeps a read that the alarm fails to end from taking the machine.
+ALARM_CHILD = STATUS + textwrap.dedent("""
+    import ast, resource, signal, sys
+    from _kelnor import PrefixSearch
+
+    class Alarm(Exception):
+        pass
+
+    def ring(*_):
+        raise Alarm
+
+    arguments = eval(ast.literal_eval(sys.stdin.read()))
+    limit = status("VmSize") + 3 * 10**9
+    resource.setrlimit(resource.RLIMIT_AS, (limit, resource.RLIM_INFINITY))
+    signal.signal(signal.SIGALRM, ring)
+    signal.setitimer(signal.ITIMER_REAL, 0.05)
+    try:
+        PrefixSearch.from_internal_data_v2(*arguments)
+    except (Alarm, MemoryError) as error:
+        print(repr(type(error).__name__))
+    """)
+
+HUGE = "range(4_000_000_000)"
+
+
+@pypy_differs("cpyext's PyErr_CheckSignals leaves the Python signal handlers for later")
+@pytest.mark.parametrize(
+    "arguments",
+    [
+        f"{HUGE}, ['', 'a'], [None, None], [1], [], 3",
+        f"[0, 1], ['', 'a'], {HUGE}, [1], [], 3",
+        f"[0, 1], ['', 'a'], [None, None], {HUGE}, [], 3",
+        f"[0, 1], ['', 'a'], [None, (1, {HUGE}, [1])], [1], [], 3",
+    ],
+    ids=["node_shifts", "payloads", "child_transitions", "payload ids"],
+)
+def test_an_alarm_interrupts_the_reading_of_a_huge_argument(arguments):
+    assert run_child(ALARM_CHILD, arguments) == ["Alarm"]
