@@ -32,6 +32,18 @@ import model_match
 from _kelnor import PrefixSearch
 from conftest import ON_PYPY, pypy_differs
 from host_data import int_video_index, internal_data
+from host_objects import (
+    Appends,
+    ByIndex,
+    Clears,
+    FailingAt,
+    Index,
+    LyingLength,
+    NonIterator,
+    NotIterable,
+    NumpyBool,
+    Real,
+)
 
 U32_MAX = 2**32 - 1
 OUT_OF_RANGE = "out of range integral type conversion attempted"
@@ -89,61 +101,6 @@ class PanicException(Exception):
 # ------------------------------------------------------------ host objects
 
 
-class LyingLength(list):
-    """A list whose __len__ returns (or raises) `length` whatever it holds."""
-
-    def __init__(self, items, length):
-        super().__init__(items)
-        self.length = length
-
-    def __len__(self):
-        if isinstance(self.length, BaseException):
-            raise self.length
-        return self.length
-
-
-class FailingAt(list):
-    """A list whose iteration raises `error` after `count` items."""
-
-    def __init__(self, items, count, error):
-        super().__init__(items)
-        self.count, self.error = count, error
-
-    def __iter__(self):
-        for position, item in enumerate(list.__iter__(self)):
-            if position == self.count:
-                raise self.error
-            yield item
-        if self.count >= list.__len__(self):
-            raise self.error
-
-
-class NonIterator(list):
-    def __iter__(self):
-        return 5
-
-
-class NotIterable:
-    """Looks like a sequence by its __getitem__, but refuses to be iterated."""
-
-    __iter__ = None
-
-    def __getitem__(self, index):
-        return 0
-
-
-class ByIndex:
-    """A sequence known by __getitem__ only, raising `error` at `stop`."""
-
-    def __init__(self, items, stop=None, error=None):
-        self.items, self.stop, self.error = list(items), stop, error
-
-    def __getitem__(self, index):
-        if index == self.stop:
-            raise self.error
-        return self.items[index]
-
-
 class HostError(Exception):
     pass
 
@@ -159,18 +116,6 @@ class HostInterrupt(BaseException):
 class Unprintable:
     def __str__(self):
         raise HostError("cannot print")
-
-
-class Index:
-    """An integer by __index__: returns `value`, or raises it if it is an exception."""
-
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        if isinstance(self.value, BaseException):
-            raise self.value
-        return self.value
 
 
 class Deceiving(int):
@@ -192,16 +137,6 @@ class Deceiving(int):
 class DeceivingFloat(float):
     def __float__(self):
         return 99.0
-
-
-class Real:
-    def __init__(self, value):
-        self.value = value
-
-    def __float__(self):
-        if isinstance(self.value, BaseException):
-            raise self.value
-        return self.value
 
 
 class DeceivingStr(str):
@@ -247,30 +182,6 @@ class DeceivingBytes(bytes):
 
     def __bytes__(self):
         return b""
-
-
-class Clears:
-    """An integer that empties `target` when it is converted."""
-
-    def __init__(self, target: list, value: int):
-        self.target, self.value = target, value
-
-    def __index__(self):
-        self.target.clear()
-        return self.value
-
-
-class Appends:
-    """An integer that appends `extra` to `target` the first time it is converted."""
-
-    def __init__(self, target: list, value: int, extra):
-        self.target, self.value, self.extra = target, value, extra
-
-    def __index__(self):
-        if self.extra is not None:
-            self.target.append(self.extra)
-            self.extra = None
-        return self.value
 
 
 def generator(items):
@@ -747,23 +658,6 @@ def query_outcomes(index: PrefixSearch, method: str, make_args: Callable[[], tup
     actual = outcome(lambda: getattr(index, method)(*make_args()))
     expected = outcome(model_of(lambda: model_query(index, method, make_args())))
     return actual, expected
-
-
-class NumpyBool:
-    """Passes for numpy's bool_ by its names; its __bool__ is given per instance."""
-
-    __module__ = "numpy"
-
-    def __init__(self, answer):
-        self.answer = answer
-
-    def __bool__(self):
-        if isinstance(self.answer, BaseException):
-            raise self.answer
-        return self.answer
-
-
-NumpyBool.__name__ = "bool_"
 
 
 class UnreadableType(type):

@@ -26,6 +26,7 @@ import model_image
 from _kelnor import PrefixSearch
 from conftest import ON_PYPY, pypy_differs
 from host_data import InternalData, int_video_index, internal_data, uuid_video_index
+from host_objects import FailingAt, Index, NumpyBool
 from memory_figures import RESIDENT_SIZE_IS_MEANINGFUL, resident_bytes
 from model_trie import ModelTrie
 
@@ -134,27 +135,6 @@ def damaged_index() -> PrefixSearch:
     return PrefixSearch.from_bytes(model_image.encode(DAMAGED_TRIE))
 
 
-class FailingIteration(list):
-    def __iter__(self):
-        yield from super().__iter__()
-        raise ValueError("host")
-
-
-class RaisingIndex:
-    def __index__(self):
-        raise TypeError("host")
-
-
-class NumpyLike:
-    __module__ = "numpy"
-
-    def __bool__(self):
-        return True
-
-
-NumpyLike.__name__ = "bool_"
-
-
 # ---------------------------------------------------------------- scenarios
 
 
@@ -208,6 +188,10 @@ def last_payload_of_two_items() -> tuple:
     return large_args(payloads=payloads)
 
 
+def failing_after_the_last(items: list) -> list:
+    return FailingAt(items, len(items), ValueError)
+
+
 def image_with(position: int, value: int) -> bytes:
     image = bytearray(large_image())
     image[position] = value
@@ -249,10 +233,10 @@ SCENARIOS: Dict[str, Callable[[], Scenario]] = {
     ),
     "video_top_n None": lambda: Scenario(build, small_args(video_top_n=None), raises="TypeError"),
     "video_top_n raising TypeError": lambda: Scenario(
-        build, small_args(video_top_n=RaisingIndex()), raises="TypeError"
+        build, small_args(video_top_n=Index(TypeError)), raises="TypeError"
     ),
     "iteration raising": lambda: Scenario(
-        build, small_args(child_transitions=FailingIteration([1])), raises="ValueError"
+        build, small_args(child_transitions=FailingAt([1], 1, ValueError)), raises="ValueError"
     ),
     "node_shifts length": lambda: Scenario(build, small_args(node_shifts=[0]), raises="ValueError"),
     "payloads length": lambda: Scenario(build, small_args(payloads=[None]), raises="ValueError"),
@@ -297,7 +281,7 @@ SCENARIOS: Dict[str, Callable[[], Scenario]] = {
     ),
     "large, iteration raising": lambda: Scenario(
         build,
-        large_args(child_transitions=FailingIteration(large_data().child_transitions)),
+        large_args(child_transitions=failing_after_the_last(large_data().child_transitions)),
         raises="ValueError",
         heavy=True,
     ),
@@ -343,7 +327,7 @@ SCENARIOS: Dict[str, Callable[[], Scenario]] = {
     "match max_dist too big": lambda: on_small("fuzzy_match", "a", 2**32, raises="OverflowError"),
     "match max_dist negative": lambda: on_small("fuzzy_match", "a", -1, raises="OverflowError"),
     "match limit raising TypeError": lambda: on_small(
-        "fuzzy_match", "a", 1, RaisingIndex(), raises="TypeError"
+        "fuzzy_match", "a", 1, Index(TypeError), raises="TypeError"
     ),
     "match panic": lambda: Scenario(
         damaged_index().fuzzy_match, ("aaa", 1), raises="PanicException"
@@ -357,7 +341,7 @@ SCENARIOS: Dict[str, Callable[[], Scenario]] = {
     "video long term": lambda: Scenario(
         large_index().fuzzy_match_video, (LONG_TERM, 0, None, True), heavy=True
     ),
-    "video numpy-like flag": lambda: on_small("fuzzy_match_video", "apple", 1, None, NumpyLike()),
+    "video numpy-like flag": lambda: on_small("fuzzy_match_video", "apple", 1, None, NumpyBool(True)),
     "video too many positional": lambda: on_small(
         "fuzzy_match_video", *"abcdef", raises="TypeError"
     ),
