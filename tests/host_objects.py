@@ -17,11 +17,13 @@ traceback it went through.
 from __future__ import annotations
 
 
-def is_error(value: object) -> bool:
-    """Whether `value` is an exception (instance or class) to raise rather than return."""
-    return isinstance(value, BaseException) or (
+def given(value):
+    """`value`, or raised if it is an exception (instance or class)."""
+    if isinstance(value, BaseException) or (
         isinstance(value, type) and issubclass(value, BaseException)
-    )
+    ):
+        raise value
+    return value
 
 
 class LyingLength(list):
@@ -32,9 +34,7 @@ class LyingLength(list):
         self.length = length
 
     def __len__(self):
-        if is_error(self.length):
-            raise self.length
-        return self.length
+        return given(self.length)
 
 
 class FailingAt(list):
@@ -81,42 +81,37 @@ class ByIndex:
         return self.items[index]
 
 
-class Index:
-    """An integer by __index__: returns `value`, or raises it if it is an exception."""
+class Answers:
+    """Gives `value` from its conversion method, or raises it if it is an exception."""
 
     def __init__(self, value):
         self.value = value
+
+    def answer(self):
+        return given(self.value)
+
+
+class Index(Answers):
+    """An integer by __index__."""
 
     def __index__(self):
-        if is_error(self.value):
-            raise self.value
-        return self.value
+        return self.answer()
 
 
-class Real:
-    """A number by __float__: returns `value`, or raises it if it is an exception."""
-
-    def __init__(self, value):
-        self.value = value
+class Real(Answers):
+    """A number by __float__."""
 
     def __float__(self):
-        if is_error(self.value):
-            raise self.value
-        return self.value
+        return self.answer()
 
 
-class NumpyBool:
-    """Passes for numpy's bool_ by its names; its __bool__ answers (or raises) `answer`."""
+class NumpyBool(Answers):
+    """Passes for numpy's bool_ by its names; a flag by __bool__."""
 
     __module__ = "numpy"
 
-    def __init__(self, answer):
-        self.answer = answer
-
     def __bool__(self):
-        if is_error(self.answer):
-            raise self.answer
-        return self.answer
+        return self.answer()
 
 
 NumpyBool.__name__ = "bool_"

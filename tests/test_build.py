@@ -17,7 +17,13 @@ from hypothesis import strategies as st
 
 from _kelnor import PrefixSearch
 from conftest import ON_PYPY, pypy_differs
-from host_data import int_video_index, internal_data, uuid_video_index
+from host_data import (
+    TWO_TERMS,
+    int_video_index,
+    internal_data,
+    two_node_args,
+    uuid_video_index,
+)
 from host_objects import ByIndex, Clears, FailingAt, LyingLength, ReplacesNext
 from model_build import (
     NEGATIVE_TO_UNSIGNED,
@@ -99,34 +105,16 @@ def arrays(children: list, payloads: list, top_n: int = 10, video_index: list = 
     return (shifts, labels, payloads, transitions, list(video_index), top_n)
 
 
-# A well-formed two-node trie that the cases below break one argument at a time.
-VALID = {
-    "node_shifts": [0, 1],
-    "child_labels": ["", "a"],
-    "payloads": [None, (1, [0], [1])],
-    "child_transitions": [1],
-    "video_index": [],
-    "video_top_n": 3,
-}
-
-
 def valid(**changes) -> tuple:
-    return tuple({**VALID, **changes}.values())
+    """The two-node trie without a video table, but for `changes`."""
+    return two_node_args(**{"video_index": [], **changes})
 
 
 # ------------------------------------------------------ worked example
 
 
 def test_two_terms_example():
-    args = (
-        [0, 1, 3, 3],
-        ["", "a", "b", "c"],
-        [None, None, (5, [0], [5]), (3, [1, 0], [2, 1])],
-        [1, 2, 3],
-        [bytes([7, 0, 0, 0]), bytes([9, 0, 0, 0])],
-        10,
-    )
-    assert built(args) == ModelTrie(
+    assert built(TWO_TERMS) == ModelTrie(
         node_shifts=[0, 1, 3, 3],
         child_labels=[0, ord("a"), ord("b"), ord("c")],
         child_transitions=[1, 2, 3],

@@ -25,7 +25,13 @@ import pytest
 import model_image
 from _kelnor import PrefixSearch
 from conftest import ON_PYPY, pypy_differs
-from host_data import InternalData, int_video_index, internal_data, uuid_video_index
+from host_data import (
+    InternalData,
+    int_video_index,
+    internal_data,
+    two_node_args,
+    uuid_video_index,
+)
 from host_objects import FailingAt, Index, NumpyBool
 from memory_figures import RESIDENT_SIZE_IS_MEANINGFUL, resident_bytes
 from model_trie import ModelTrie
@@ -101,19 +107,6 @@ def small_index() -> PrefixSearch:
         uuid_video_index([bytes(range(16)), bytes(range(16, 32))]),
     )
     return PrefixSearch.from_internal_data_v2(*data.args())
-
-
-def small_args(**changes) -> tuple:
-    arguments = {
-        "node_shifts": [0, 1],
-        "child_labels": ["", "a"],
-        "payloads": [None, (1, [0], [1])],
-        "child_transitions": [1],
-        "video_index": [b"\1\0\0\0"],
-        "video_top_n": 3,
-    }
-    arguments.update(changes)
-    return tuple(arguments.values())
 
 
 # A line of nodes a, aa, aaa whose last node lists a child outside every
@@ -202,70 +195,70 @@ LONG_TERM = "z" * 5000
 
 SCENARIOS: Dict[str, Callable[[], Scenario]] = {
     # from_internal_data_v2
-    "build": lambda: Scenario(build, small_args()),
+    "build": lambda: Scenario(build, two_node_args()),
     "build large": lambda: Scenario(build, large_args(), heavy=True),
-    "build too many positional": lambda: Scenario(build, small_args() + (1,), raises="TypeError"),
+    "build too many positional": lambda: Scenario(build, two_node_args() + (1,), raises="TypeError"),
     "build unexpected keyword": lambda: Scenario(
-        build, small_args(), {"extra": 1}, raises="TypeError"
+        build, two_node_args(), {"extra": 1}, raises="TypeError"
     ),
     "build given twice": lambda: Scenario(
-        build, small_args(), {"video_top_n": 1}, raises="TypeError"
+        build, two_node_args(), {"video_top_n": 1}, raises="TypeError"
     ),
     "build missing": lambda: Scenario(build, ([0], [""]), raises="TypeError"),
     "node_shifts not a sequence": lambda: Scenario(
-        build, small_args(node_shifts={0, 1}), raises="TypeError"
+        build, two_node_args(node_shifts={0, 1}), raises="TypeError"
     ),
     "label not a str": lambda: Scenario(
-        build, small_args(child_labels=["", 7]), raises="TypeError"
+        build, two_node_args(child_labels=["", 7]), raises="TypeError"
     ),
     "label without UTF-8": lambda: Scenario(
-        build, small_args(child_labels=["", "\ud800"]), raises="UnicodeEncodeError"
+        build, two_node_args(child_labels=["", "\ud800"]), raises="UnicodeEncodeError"
     ),
-    "payloads a str": lambda: Scenario(build, small_args(payloads="ab"), raises="TypeError"),
+    "payloads a str": lambda: Scenario(build, two_node_args(payloads="ab"), raises="TypeError"),
     "transition too big": lambda: Scenario(
-        build, small_args(child_transitions=[2**32]), raises="OverflowError"
+        build, two_node_args(child_transitions=[2**32]), raises="OverflowError"
     ),
     "video entry a str": lambda: Scenario(
-        build, small_args(video_index=["abcd"]), raises="TypeError"
+        build, two_node_args(video_index=["abcd"]), raises="TypeError"
     ),
     "video byte too big": lambda: Scenario(
-        build, small_args(video_index=[[1, 2, 3, 256]]), raises="OverflowError"
+        build, two_node_args(video_index=[[1, 2, 3, 256]]), raises="OverflowError"
     ),
-    "video_top_n None": lambda: Scenario(build, small_args(video_top_n=None), raises="TypeError"),
+    "video_top_n None": lambda: Scenario(build, two_node_args(video_top_n=None), raises="TypeError"),
     "video_top_n raising TypeError": lambda: Scenario(
-        build, small_args(video_top_n=Index(TypeError)), raises="TypeError"
+        build, two_node_args(video_top_n=Index(TypeError)), raises="TypeError"
     ),
     "iteration raising": lambda: Scenario(
-        build, small_args(child_transitions=FailingAt([1], 1, ValueError)), raises="ValueError"
+        build, two_node_args(child_transitions=FailingAt([1], 1, ValueError)), raises="ValueError"
     ),
-    "node_shifts length": lambda: Scenario(build, small_args(node_shifts=[0]), raises="ValueError"),
-    "payloads length": lambda: Scenario(build, small_args(payloads=[None]), raises="ValueError"),
+    "node_shifts length": lambda: Scenario(build, two_node_args(node_shifts=[0]), raises="ValueError"),
+    "payloads length": lambda: Scenario(build, two_node_args(payloads=[None]), raises="ValueError"),
     "transition out of range": lambda: Scenario(
-        build, small_args(child_transitions=[2]), raises="ValueError"
+        build, two_node_args(child_transitions=[2]), raises="ValueError"
     ),
     "payload not a tuple": lambda: Scenario(
-        build, small_args(payloads=[None, [1, [0], [1]]]), raises="TypeError"
+        build, two_node_args(payloads=[None, [1, [0], [1]]]), raises="TypeError"
     ),
     "payload of two items": lambda: Scenario(
-        build, small_args(payloads=[None, (1, [0])]), raises="ValueError"
+        build, two_node_args(payloads=[None, (1, [0])]), raises="ValueError"
     ),
     "payload total too big": lambda: Scenario(
-        build, small_args(payloads=[None, (2**32, [0], [1])]), raises="OverflowError"
+        build, two_node_args(payloads=[None, (2**32, [0], [1])]), raises="OverflowError"
     ),
     "payload list a str": lambda: Scenario(
-        build, small_args(payloads=[None, (1, "0", [1])]), raises="TypeError"
+        build, two_node_args(payloads=[None, (1, "0", [1])]), raises="TypeError"
     ),
     "payload list not a sequence": lambda: Scenario(
-        build, small_args(payloads=[None, (1, [0], 1)]), raises="TypeError"
+        build, two_node_args(payloads=[None, (1, [0], 1)]), raises="TypeError"
     ),
     "payload lists of unequal length": lambda: Scenario(
-        build, small_args(payloads=[None, (1, [0, 1], [1])]), raises="ValueError"
+        build, two_node_args(payloads=[None, (1, [0, 1], [1])]), raises="ValueError"
     ),
     "video table of mixed lengths": lambda: Scenario(
-        build, small_args(video_index=[bytes(4), bytes(16)]), raises="ValueError"
+        build, two_node_args(video_index=[bytes(4), bytes(16)]), raises="ValueError"
     ),
     "propagation panic": lambda: Scenario(
-        build, small_args(node_shifts=[0, 2]), raises="PanicException"
+        build, two_node_args(node_shifts=[0, 2]), raises="PanicException"
     ),
     "large, last argument wrong": lambda: Scenario(
         build, large_args(video_top_n=-1), raises="OverflowError", heavy=True
