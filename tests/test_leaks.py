@@ -392,3 +392,49 @@ def test_argument_references_unchanged(make):
     for _ in range(20):
         scenario.call()
     assert [sys.getrefcount(value) for value in owned] == before
+
+
+# A line of 300 nodes, so that a node number (299) is an integer object of
+# its own, unlike the small integers the interpreter shares.
+LINE_END = 299
+
+
+def line_with(field: str, position: int, value: Index) -> tuple:
+    data = internal_data([("a" * LINE_END, (1, [0], [1]))], int_video_index([7]))
+    arguments = dict(zip(ARGUMENT_NAMES, data.args()))
+    assert arguments[field][position] == LINE_END
+    arguments[field][position] = value
+    return tuple(arguments.values())
+
+
+# Every place that reads an integer by __index__ and goes on to succeed: the
+# integer that __index__ returns must be released once it is read.
+INDEX_PLACES: Dict[str, Callable[[Index], Scenario]] = {
+    "max_dist": lambda value: on_small("fuzzy_match", "apple", value),
+    "limit": lambda value: on_small("fuzzy_match", "apple", 1, value),
+    "video limit": lambda value: on_small("fuzzy_match_video", "apple", 1, value),
+    "node shift": lambda value: Scenario(build, line_with("node_shifts", -1, value)),
+    "child transition": lambda value: Scenario(build, line_with("child_transitions", -1, value)),
+    "payload total": lambda value: Scenario(
+        build, two_node_args(payloads=[None, (value, [0], [1])])
+    ),
+    "payload video position": lambda value: Scenario(
+        build, two_node_args(payloads=[None, (1, [value], [1])])
+    ),
+    "payload count": lambda value: Scenario(
+        build, two_node_args(payloads=[None, (1, [0], [value])])
+    ),
+    "video_top_n": lambda value: Scenario(build, two_node_args(video_top_n=value)),
+}
+
+
+@pypy_differs("no reference counts")
+@pytest.mark.parametrize("make", INDEX_PLACES.values(), ids=INDEX_PLACES.keys())
+def test_integers_given_by_index_are_released(make):
+    integer = int(str(LINE_END))  # made at run time: no constant holds it
+    scenario = make(Index(integer))
+    scenario.call()
+    before = sys.getrefcount(integer)
+    for _ in range(1000):
+        scenario.call()
+    assert sys.getrefcount(integer) == before
