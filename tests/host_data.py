@@ -13,12 +13,40 @@ A payload is (total_count, [video positions], [counts]).
 
 from __future__ import annotations
 
+import copy
 from dataclasses import dataclass, field
 from typing import Dict, Iterable, List, Optional, Sequence, Tuple
 
 from model_trie import UUID, ModelTrie
 
 Payload = Tuple[int, List[int], List[int]]  # (total_count, video_ids, video_counts)
+
+# The arguments for the terms "ab" (video 7, count 5) and "ac" (video 9,
+# count 2; video 7, count 1): the README's example of internal data.
+TWO_TERMS = (
+    [0, 1, 3, 3],
+    ["", "a", "b", "c"],
+    [None, None, (5, [0], [5]), (3, [1, 0], [2, 1])],
+    [1, 2, 3],
+    [bytes([7, 0, 0, 0]), bytes([9, 0, 0, 0])],
+    10,
+)
+
+# A well-formed trie of two nodes, the term "a" on one video, which the tests
+# break one argument at a time.
+TWO_NODES = {
+    "node_shifts": [0, 1],
+    "child_labels": ["", "a"],
+    "payloads": [None, (1, [0], [1])],
+    "child_transitions": [1],
+    "video_index": [b"\7\0\0\0"],
+    "video_top_n": 3,
+}
+
+
+def two_node_args(**changes) -> tuple:
+    """The six arguments, fresh copies of TWO_NODES' but for `changes`."""
+    return tuple({**copy.deepcopy(TWO_NODES), **changes}.values())
 
 
 @dataclass

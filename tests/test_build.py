@@ -17,7 +17,14 @@ from hypothesis import strategies as st
 
 from _kelnor import PrefixSearch
 from conftest import ON_PYPY, pypy_differs
-from host_data import int_video_index, internal_data, uuid_video_index
+from host_data import (
+    TWO_TERMS,
+    int_video_index,
+    internal_data,
+    two_node_args,
+    uuid_video_index,
+)
+from host_objects import ByIndex, Clears, FailingAt, LyingLength, ReplacesNext
 from model_build import (
     NEGATIVE_TO_UNSIGNED,
     OUT_OF_RANGE,
@@ -98,34 +105,16 @@ def arrays(children: list, payloads: list, top_n: int = 10, video_index: list = 
     return (shifts, labels, payloads, transitions, list(video_index), top_n)
 
 
-# A well-formed two-node trie that the cases below break one argument at a time.
-VALID = {
-    "node_shifts": [0, 1],
-    "child_labels": ["", "a"],
-    "payloads": [None, (1, [0], [1])],
-    "child_transitions": [1],
-    "video_index": [],
-    "video_top_n": 3,
-}
-
-
 def valid(**changes) -> tuple:
-    return tuple({**VALID, **changes}.values())
+    """The two-node trie without a video table, but for `changes`."""
+    return two_node_args(**{"video_index": [], **changes})
 
 
 # ------------------------------------------------------ worked example
 
 
 def test_two_terms_example():
-    args = (
-        [0, 1, 3, 3],
-        ["", "a", "b", "c"],
-        [None, None, (5, [0], [5]), (3, [1, 0], [2, 1])],
-        [1, 2, 3],
-        [bytes([7, 0, 0, 0]), bytes([9, 0, 0, 0])],
-        10,
-    )
-    assert built(args) == ModelTrie(
+    assert built(TWO_TERMS) == ModelTrie(
         node_shifts=[0, 1, 3, 3],
         child_labels=[0, ord("a"), ord("b"), ord("c")],
         child_transitions=[1, 2, 3],
@@ -522,68 +511,9 @@ def test_accepted_values(changes):
 # --------------------------------------------------------- host objects
 
 
-class LyingLength(list):
-    """A list whose __len__ disagrees with its items."""
-
-    def __init__(self, items, length):
-        super().__init__(items)
-        self.length = length
-
-    def __len__(self):
-        return self.length
-
-
-class RaisingLength(list):
-    def __len__(self):
-        raise RuntimeError("no length")
-
-
-class IndexOnly:
-    """A sequence known only by __getitem__, iterated until IndexError."""
-
-    def __init__(self, items):
-        self.items = list(items)
-
-    def __getitem__(self, index):
-        return self.items[index]
-
-
-class FailingIteration(list):
-    def __init__(self, items, error):
-        super().__init__(items)
-        self.error = error
-
-    def __iter__(self):
-        yield from super().__iter__()
-        raise self.error
-
-
-class ClearsList:
-    """An integer that empties the list holding it when converted."""
-
-    def __init__(self, target: list, value: int):
-        self.target = target
-        self.value = value
-
-    def __index__(self):
-        self.target.clear()
-        return self.value
-
-
-class ReplacesNext:
-    """An integer that replaces the next item of the list holding it."""
-
-    def __init__(self, target: list, position: int, value: int):
-        self.target, self.position, self.value = target, position, value
-
-    def __index__(self):
-        self.target[self.position + 1] = 1
-        return self.value
-
-
 def clearing_shifts() -> list:
     shifts = [0, 1]
-    shifts[0] = ClearsList(shifts, 0)
+    shifts[0] = Clears(shifts, 0)
     return shifts
 
 
@@ -597,26 +527,26 @@ def replacing_shifts() -> list:
 HOST_OBJECT_CASES = {
     "__len__ larger than the items": (lambda: valid(node_shifts=LyingLength([0, 1], 50)), "ok"),
     "__len__ smaller than the items": (lambda: valid(payloads=LyingLength([None, None], 1)), "ok"),
-    "__len__ raising": (lambda: valid(child_transitions=RaisingLength([1])), "ok"),
-    "sequence by __getitem__ only": (lambda: valid(child_labels=IndexOnly(["", "a"])), "ok"),
+    "__len__ raising": (lambda: valid(child_transitions=LyingLength([1], RuntimeError("no length"))), "ok"),
+    "sequence by __getitem__ only": (lambda: valid(child_labels=ByIndex(["", "a"])), "ok"),
     "video entry by __getitem__ only": (
-        lambda: valid(video_index=[IndexOnly(b"\1\2\3\4")]),
+        lambda: valid(video_index=[ByIndex(b"\1\2\3\4")]),
         "ok",
     ),
     "iteration raising ValueError": (
-        lambda: valid(node_shifts=FailingIteration([0, 1], ValueError("host"))),
+        lambda: valid(node_shifts=FailingAt([0, 1], 2, ValueError("host"))),
         "ValueError",
     ),
     "iteration raising TypeError in an argument": (
-        lambda: valid(child_transitions=FailingIteration([1], TypeError("host"))),
+        lambda: valid(child_transitions=FailingAt([1], 1, TypeError("host"))),
         "TypeError",
     ),
     "iteration raising TypeError in a payload": (
-        lambda: valid(payloads=[None, (1, FailingIteration([0], TypeError("host")), [1])]),
+        lambda: valid(payloads=[None, (1, FailingAt([0], 1, TypeError("host")), [1])]),
         "TypeError",
     ),
     "iteration raising KeyError in a video entry": (
-        lambda: valid(video_index=[FailingIteration([1, 2, 3, 4], KeyError("host"))]),
+        lambda: valid(video_index=[FailingAt([1, 2, 3, 4], 4, KeyError("host"))]),
         "KeyError",
     ),
     "list emptied while read": (lambda: valid(node_shifts=clearing_shifts()), "ValueError"),
@@ -636,11 +566,11 @@ def test_host_objects_are_read_by_iterating(make_args, kind):
 def test_host_errors_pass_unchanged():
     error = ValueError("host")
     with pytest.raises(ValueError) as info:
-        PrefixSearch.from_internal_data_v2(*valid(node_shifts=FailingIteration([0], error)))
+        PrefixSearch.from_internal_data_v2(*valid(node_shifts=FailingAt([0], 1, error)))
     assert info.value is error
     with pytest.raises(TypeError, match=r"^argument 'child_transitions': host$"):
         PrefixSearch.from_internal_data_v2(
-            *valid(child_transitions=FailingIteration([1], TypeError("host")))
+            *valid(child_transitions=FailingAt([1], 1, TypeError("host")))
         )
 
 

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import importlib.metadata
 import io
 import json
 import os
@@ -17,6 +18,7 @@ import pytest
 
 import kelnor
 from kelnor.cli import main
+from kelnor.version import VERSION
 
 RECORDS = [
     ("harry", 7, 3),
@@ -453,6 +455,20 @@ def test_demo_reports_a_missing_word_list(capsys, tmp_path):
     missing = tmp_path / "missing.txt"
     status, _, err = run(capsys, "demo", "--words", missing)
     assert (status, err) == (1, f"kelnor: cannot read {missing}: No such file or directory\n")
+
+
+def not_installed(name: str) -> str:
+    raise importlib.metadata.PackageNotFoundError(name)
+
+
+@pytest.mark.parametrize(
+    "metadata_version, shown",
+    [(lambda name: "7.8.9", "7.8.9"), (not_installed, VERSION)],
+    ids=["installed", "source tree"],
+)
+def test_version(capsys, monkeypatch, metadata_version, shown):
+    monkeypatch.setattr(importlib.metadata, "version", metadata_version)
+    assert run(capsys, "--version") == (0, f"kelnor {shown}\n", "")
 
 
 def test_module_entry_point():

@@ -8,6 +8,7 @@ from pathlib import Path
 import pytest
 
 import _kelnor
+from kelnor.version import VERSION
 
 
 def distribution_under_test():
@@ -47,6 +48,10 @@ def test_installed_files():
 def test_console_script():
     scripts = [ep for ep in DISTRIBUTION.entry_points if ep.group == "console_scripts"]
     assert [(ep.name, ep.value) for ep in scripts] == [("kelnor", "kelnor.cli:main")]
+
+
+def test_installed_version_is_the_source_tree_version():
+    assert DISTRIBUTION.version == VERSION
 
 
 def test_installed_stubs_are_the_module_stubs():

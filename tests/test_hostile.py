@@ -15,7 +15,6 @@ flags) come back here only as cells of the tables of every argument position.
 from __future__ import annotations
 
 import array
-import copy
 import gc
 import math
 import operator
@@ -31,7 +30,19 @@ import model_image
 import model_match
 from _kelnor import PrefixSearch
 from conftest import ON_PYPY, pypy_differs
-from host_data import int_video_index, internal_data
+from host_data import TWO_NODES, int_video_index, internal_data, two_node_args
+from host_objects import (
+    Appends,
+    ByIndex,
+    Clears,
+    FailingAt,
+    Index,
+    LyingLength,
+    NonIterator,
+    NotIterable,
+    NumpyBool,
+    Real,
+)
 
 U32_MAX = 2**32 - 1
 OUT_OF_RANGE = "out of range integral type conversion attempted"
@@ -89,61 +100,6 @@ class PanicException(Exception):
 # ------------------------------------------------------------ host objects
 
 
-class LyingLength(list):
-    """A list whose __len__ returns (or raises) `length` whatever it holds."""
-
-    def __init__(self, items, length):
-        super().__init__(items)
-        self.length = length
-
-    def __len__(self):
-        if isinstance(self.length, BaseException):
-            raise self.length
-        return self.length
-
-
-class FailingAt(list):
-    """A list whose iteration raises `error` after `count` items."""
-
-    def __init__(self, items, count, error):
-        super().__init__(items)
-        self.count, self.error = count, error
-
-    def __iter__(self):
-        for position, item in enumerate(list.__iter__(self)):
-            if position == self.count:
-                raise self.error
-            yield item
-        if self.count >= list.__len__(self):
-            raise self.error
-
-
-class NonIterator(list):
-    def __iter__(self):
-        return 5
-
-
-class NotIterable:
-    """Looks like a sequence by its __getitem__, but refuses to be iterated."""
-
-    __iter__ = None
-
-    def __getitem__(self, index):
-        return 0
-
-
-class ByIndex:
-    """A sequence known by __getitem__ only, raising `error` at `stop`."""
-
-    def __init__(self, items, stop=None, error=None):
-        self.items, self.stop, self.error = list(items), stop, error
-
-    def __getitem__(self, index):
-        if index == self.stop:
-            raise self.error
-        return self.items[index]
-
-
 class HostError(Exception):
     pass
 
@@ -159,18 +115,6 @@ class HostInterrupt(BaseException):
 class Unprintable:
     def __str__(self):
         raise HostError("cannot print")
-
-
-class Index:
-    """An integer by __index__: returns `value`, or raises it if it is an exception."""
-
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        if isinstance(self.value, BaseException):
-            raise self.value
-        return self.value
 
 
 class Deceiving(int):
@@ -192,16 +136,6 @@ class Deceiving(int):
 class DeceivingFloat(float):
     def __float__(self):
         return 99.0
-
-
-class Real:
-    def __init__(self, value):
-        self.value = value
-
-    def __float__(self):
-        if isinstance(self.value, BaseException):
-            raise self.value
-        return self.value
 
 
 class DeceivingStr(str):
@@ -249,49 +183,11 @@ class DeceivingBytes(bytes):
         return b""
 
 
-class Clears:
-    """An integer that empties `target` when it is converted."""
-
-    def __init__(self, target: list, value: int):
-        self.target, self.value = target, value
-
-    def __index__(self):
-        self.target.clear()
-        return self.value
-
-
-class Appends:
-    """An integer that appends `extra` to `target` the first time it is converted."""
-
-    def __init__(self, target: list, value: int, extra):
-        self.target, self.value, self.extra = target, value, extra
-
-    def __index__(self):
-        if self.extra is not None:
-            self.target.append(self.extra)
-            self.extra = None
-        return self.value
-
-
 def generator(items):
     yield from items
 
 
 # ------------------------------------------------------------ the build
-
-VALID = {
-    "node_shifts": [0, 1],
-    "child_labels": ["", "a"],
-    "payloads": [None, (1, [0], [1])],
-    "child_transitions": [1],
-    "video_index": [b"\7\0\0\0"],
-    "video_top_n": 3,
-}
-
-
-def build_args(**changes) -> tuple:
-    """The six arguments, fresh copies of VALID's but for `changes`."""
-    return tuple({**copy.deepcopy(VALID), **changes}.values())
 
 
 def payload(total: object = 1, ids: object = None, counts: object = None) -> tuple:
@@ -310,7 +206,7 @@ def cleared_while_read(field: str) -> Callable[[], tuple]:
     def make():
         values = [0, 1]
         values[0] = Clears(values, 0)
-        return build_args(**{field: values})
+        return two_node_args(**{field: values})
 
     return make
 
@@ -318,26 +214,26 @@ def cleared_while_read(field: str) -> Callable[[], tuple]:
 def cleared_payload_counts() -> tuple:
     counts = [1, 2]
     ids = [Clears(counts, 0), 1]
-    return build_args(payloads=[None, (1, ids, counts)])
+    return two_node_args(payloads=[None, (1, ids, counts)])
 
 
 def extended_while_read() -> tuple:
     transitions = [0]
     transitions[0] = Appends(transitions, 1, 1)
-    return build_args(child_transitions=transitions)
+    return two_node_args(child_transitions=transitions)
 
 
 def video_table_cleared_from_a_byte() -> tuple:
     table = [None, b"\2\0\0\0"]
     table[0] = [Clears(table, 1), 0, 0, 0]
-    return build_args(video_index=table)
+    return two_node_args(video_index=table)
 
 
 def payloads_cleared_from_a_total() -> tuple:
     # The payload entries are taken before any of them is converted.
     payloads = [None, None]
     payloads[1] = (Clears(payloads, 4), [0], [1])
-    return build_args(payloads=payloads)
+    return two_node_args(payloads=payloads)
 
 
 ITERATION_ERRORS = {
@@ -353,10 +249,10 @@ LYING_LENGTHS = {"negative": -1, "huge": 2**70, "not an int": "2", "raising": Ho
 
 def sequence_cases(field: str) -> dict:
     """Factories of the six arguments with the sequence `field` made hostile."""
-    items = VALID[field]
+    items = TWO_NODES[field]
 
     def with_value(make_value: Callable[[], object]) -> Callable[[], tuple]:
-        return lambda: build_args(**{field: make_value()})
+        return lambda: two_node_args(**{field: make_value()})
 
     cases = {
         f"__len__ {name}": with_value(lambda n=length: LyingLength(items, n))
@@ -392,54 +288,54 @@ SEQUENCE_CASES = {
 }
 
 INNER_CASES = {
-    "payload ids: __len__ raising": lambda: build_args(
+    "payload ids: __len__ raising": lambda: two_node_args(
         payloads=[None, (1, LyingLength([0], HostError("length")), [1])]
     ),
-    "payload counts: __len__ negative": lambda: build_args(
+    "payload counts: __len__ negative": lambda: two_node_args(
         payloads=[None, (1, [0], LyingLength([1], -1))]
     ),
-    "payload ids: iteration raising TypeError at the start": lambda: build_args(
+    "payload ids: iteration raising TypeError at the start": lambda: two_node_args(
         payloads=[None, (1, FailingAt([0], 0, TypeError("host")), [1])]
     ),
-    "payload counts: iteration raising BaseException": lambda: build_args(
+    "payload counts: iteration raising BaseException": lambda: two_node_args(
         payloads=[None, (1, [0], FailingAt([1], 0, HostInterrupt("host")))]
     ),
-    "payload ids: __iter__ giving a non-iterator": lambda: build_args(
+    "payload ids: __iter__ giving a non-iterator": lambda: two_node_args(
         payloads=[None, (1, NonIterator([0]), [1])]
     ),
-    "payload ids: generator": lambda: build_args(payloads=[None, (1, generator([0]), [1])]),
-    "payload counts: dict": lambda: build_args(payloads=[None, (1, [0], {0: 1})]),
-    "payload ids: bytes": lambda: build_args(payloads=[None, (1, b"\0", [1])]),
-    "payload ids: memoryview": lambda: build_args(payloads=[None, (1, memoryview(b"\0"), [1])]),
-    "payload counts: bytearray": lambda: build_args(payloads=[None, (1, [0], bytearray(b"\5"))]),
-    "payload counts: array": lambda: build_args(payloads=[None, (1, [0], array.array("I", [9]))]),
-    "payload: a generator": lambda: build_args(payloads=[None, generator([1, [0], [1]])]),
-    "video entry: __len__ lying": lambda: build_args(video_index=[LyingLength([1, 0, 0, 0], 16)]),
-    "video entry: iteration raising in the middle": lambda: build_args(
+    "payload ids: generator": lambda: two_node_args(payloads=[None, (1, generator([0]), [1])]),
+    "payload counts: dict": lambda: two_node_args(payloads=[None, (1, [0], {0: 1})]),
+    "payload ids: bytes": lambda: two_node_args(payloads=[None, (1, b"\0", [1])]),
+    "payload ids: memoryview": lambda: two_node_args(payloads=[None, (1, memoryview(b"\0"), [1])]),
+    "payload counts: bytearray": lambda: two_node_args(payloads=[None, (1, [0], bytearray(b"\5"))]),
+    "payload counts: array": lambda: two_node_args(payloads=[None, (1, [0], array.array("I", [9]))]),
+    "payload: a generator": lambda: two_node_args(payloads=[None, generator([1, [0], [1]])]),
+    "video entry: __len__ lying": lambda: two_node_args(video_index=[LyingLength([1, 0, 0, 0], 16)]),
+    "video entry: iteration raising in the middle": lambda: two_node_args(
         video_index=[FailingAt([1, 0, 0, 0], 2, HostError("host"))]
     ),
-    "video entry: generator": lambda: build_args(video_index=[generator(b"\1\0\0\0")]),
-    "video entry: int": lambda: build_args(video_index=[7]),
-    "video entry: memoryview of int32": lambda: build_args(
+    "video entry: generator": lambda: two_node_args(video_index=[generator(b"\1\0\0\0")]),
+    "video entry: int": lambda: two_node_args(video_index=[7]),
+    "video entry: memoryview of int32": lambda: two_node_args(
         video_index=[memoryview(array.array("i", [7]))]
     ),
-    "video entry: bytes subclass with its own __iter__": lambda: build_args(
+    "video entry: bytes subclass with its own __iter__": lambda: two_node_args(
         video_index=[
             type("Reversed", (bytes,), {"__iter__": lambda self: iter([0, 0, 0, 9])})(b"\1\0\0\0")
         ]
     ),
-    "node_shifts: bytearray": lambda: build_args(node_shifts=bytearray(b"\0\1")),
-    "node_shifts: memoryview": lambda: build_args(node_shifts=memoryview(b"\0\1")),
-    "node_shifts: memoryview of uint32": lambda: build_args(
+    "node_shifts: bytearray": lambda: two_node_args(node_shifts=bytearray(b"\0\1")),
+    "node_shifts: memoryview": lambda: two_node_args(node_shifts=memoryview(b"\0\1")),
+    "node_shifts: memoryview of uint32": lambda: two_node_args(
         node_shifts=memoryview(array.array("I", [0, 1]))
     ),
-    "node_shifts: memoryview of doubles": lambda: build_args(
+    "node_shifts: memoryview of doubles": lambda: two_node_args(
         node_shifts=memoryview(array.array("d", [0, 1]))
     ),
-    "node_shifts: two-dimensional memoryview": lambda: build_args(
+    "node_shifts: two-dimensional memoryview": lambda: two_node_args(
         node_shifts=memoryview(b"\0\1\0\1").cast("B", (2, 2))
     ),
-    "child_transitions: array of signed": lambda: build_args(
+    "child_transitions: array of signed": lambda: two_node_args(
         child_transitions=array.array("b", [-1])
     ),
     "node_shifts: cleared while read": cleared_while_read("node_shifts"),
@@ -464,14 +360,14 @@ def test_hostile_sequences_build_as_the_model_does(make_args):
 def test_host_exceptions_are_raised_as_they_are():
     error = HostInterrupt("host")
     with pytest.raises(HostInterrupt) as raised:
-        PrefixSearch.from_internal_data_v2(*build_args(node_shifts=FailingAt([0, 1], 1, error)))
+        PrefixSearch.from_internal_data_v2(*two_node_args(node_shifts=FailingAt([0, 1], 1, error)))
     assert raised.value is error
     # A TypeError is re-raised with the argument's name, keeping its cause.
     cause = HostError("cause")
     wrapped = TypeError("host")
     wrapped.__cause__ = cause
     with pytest.raises(TypeError) as raised:
-        PrefixSearch.from_internal_data_v2(*build_args(video_top_n=Index(wrapped)))
+        PrefixSearch.from_internal_data_v2(*two_node_args(video_top_n=Index(wrapped)))
     assert str(raised.value) == "argument 'video_top_n': host"
     assert raised.value.__cause__ is cause
 
@@ -481,19 +377,19 @@ def test_host_exceptions_are_raised_as_they_are():
 def test_released_memoryview(field):
     view = memoryview(b"\0\1")
     view.release()
-    actual, expected = build_outcomes(lambda: build_args(**{field: view}))
+    actual, expected = build_outcomes(lambda: two_node_args(**{field: view}))
     assert actual == expected == ("ValueError", "operation forbidden on released memoryview object")
 
 
 # Every place where the build reads an unsigned 32-bit integer (or a byte).
 INTEGER_PLACES = {
-    "node_shift": lambda value: build_args(node_shifts=[0, value]),
-    "transition": lambda value: build_args(child_transitions=[value]),
-    "payload total": lambda value: build_args(payloads=[None, payload(total=value)]),
-    "payload id": lambda value: build_args(payloads=[None, payload(ids=[value])]),
-    "payload count": lambda value: build_args(payloads=[None, payload(counts=[value])]),
-    "video byte": lambda value: build_args(video_index=[[value, 0, 0, 0]]),
-    "video_top_n": lambda value: build_args(video_top_n=value),
+    "node_shift": lambda value: two_node_args(node_shifts=[0, value]),
+    "transition": lambda value: two_node_args(child_transitions=[value]),
+    "payload total": lambda value: two_node_args(payloads=[None, payload(total=value)]),
+    "payload id": lambda value: two_node_args(payloads=[None, payload(ids=[value])]),
+    "payload count": lambda value: two_node_args(payloads=[None, payload(counts=[value])]),
+    "video byte": lambda value: two_node_args(video_index=[[value, 0, 0, 0]]),
+    "video_top_n": lambda value: two_node_args(video_top_n=value),
 }
 
 HOSTILE_INTEGERS = {
@@ -540,29 +436,29 @@ def test_int_subclass_is_read_by_its_value(place):
 
 
 def test_str_subclass_label_is_read_by_its_text():
-    index = PrefixSearch.from_internal_data_v2(*build_args(child_labels=["", DeceivingStr("ab")]))
+    index = PrefixSearch.from_internal_data_v2(*two_node_args(child_labels=["", DeceivingStr("ab")]))
     assert index.fuzzy_match("a", 0) == [("a", 1, 0)]
 
 
 @pypy_differs("cpyext takes the text of a str subclass from its overridden __len__")
 def test_str_subclass_label_with_a_lying_length():
-    index = PrefixSearch.from_internal_data_v2(*build_args(child_labels=["", ShortStr("ab")]))
+    index = PrefixSearch.from_internal_data_v2(*two_node_args(child_labels=["", ShortStr("ab")]))
     assert index.fuzzy_match("a", 0) == [("a", 1, 0)]
 
 
 @pytest.mark.parametrize("field", SEQUENCE_FIELDS)
 def test_str_subclass_is_never_a_sequence(field):
     with pytest.raises(TypeError) as raised:
-        PrefixSearch.from_internal_data_v2(*build_args(**{field: DeceivingStr("ab")}))
+        PrefixSearch.from_internal_data_v2(*two_node_args(**{field: DeceivingStr("ab")}))
     assert str(raised.value) == f"argument '{field}': Can't extract `str` to `Vec`"
 
 
 @pypy_differs("cpyext cannot hand C code a tuple whose __len__ disagrees with its items")
 def test_tuple_subclass_payload_is_read_by_its_items():
     deceiving = PrefixSearch.from_internal_data_v2(
-        *build_args(payloads=[None, DeceivingTuple((1, [0], [1]))])
+        *two_node_args(payloads=[None, DeceivingTuple((1, [0], [1]))])
     )
-    plain = PrefixSearch.from_internal_data_v2(*build_args(payloads=[None, (1, [0], [1])]))
+    plain = PrefixSearch.from_internal_data_v2(*two_node_args(payloads=[None, (1, [0], [1])]))
     assert deceiving.to_bytes() == plain.to_bytes()
 
 
@@ -592,7 +488,7 @@ def test_from_bytes_takes_only_bytes(value, type_name):
 
 @pypy_differs("cpyext cannot hand C code a bytes object whose __len__ disagrees with its bytes")
 def test_bytes_subclass_is_read_by_its_bytes():
-    image = PrefixSearch.from_internal_data_v2(*build_args()).to_bytes()
+    image = PrefixSearch.from_internal_data_v2(*two_node_args()).to_bytes()
     assert PrefixSearch.from_bytes(DeceivingBytes(image)).to_bytes() == image
 
 
@@ -600,26 +496,26 @@ def test_bytes_subclass_is_read_by_its_bytes():
 # more than any array of an index can have are refused before an item is read:
 # a range can be longer than memory could ever hold.
 TOO_LONG = {
-    "node_shifts": (build_args(node_shifts=range(10**12)), "node_shifts", 10**12),
-    "child_labels": (build_args(child_labels=range(2**32 + 1)), "child_labels", 2**32 + 1),
+    "node_shifts": (two_node_args(node_shifts=range(10**12)), "node_shifts", 10**12),
+    "child_labels": (two_node_args(child_labels=range(2**32 + 1)), "child_labels", 2**32 + 1),
     "payloads: counted down": (
-        build_args(payloads=range(10**12, 0, -1)),
+        two_node_args(payloads=range(10**12, 0, -1)),
         "payloads",
         10**12,
     ),
     "child_transitions: past len()'s reach": (
-        build_args(child_transitions=range(0, 10**20, 3)),
+        two_node_args(child_transitions=range(0, 10**20, 3)),
         "child_transitions",
         33333333333333333334,
     ),
-    "video_index": (build_args(video_index=range(-5, 2**32)), "video_index", 2**32 + 5),
+    "video_index": (two_node_args(video_index=range(-5, 2**32)), "video_index", 2**32 + 5),
     "payload ids": (
-        build_args(payloads=[None, (1, range(10**12), [1])]),
+        two_node_args(payloads=[None, (1, range(10**12), [1])]),
         "video_ids of payloads[1]",
         10**12,
     ),
     "payload counts": (
-        build_args(payloads=[None, (1, [0], range(2**33 + 2, 0, -2))]),
+        two_node_args(payloads=[None, (1, [0], range(2**33 + 2, 0, -2))]),
         "video_counts of payloads[1]",
         2**32 + 1,
     ),
@@ -636,11 +532,11 @@ def test_sequences_too_long_for_an_index_are_refused_unread(args, name, length):
 @pytest.mark.parametrize(
     "make_args",
     [
-        lambda: build_args(node_shifts=range(2), child_transitions=range(1, 2)),
-        lambda: build_args(payloads=[None, (1, range(1), range(1, 2))]),
-        lambda: build_args(child_transitions=range(5, 0)),
+        lambda: two_node_args(node_shifts=range(2), child_transitions=range(1, 2)),
+        lambda: two_node_args(payloads=[None, (1, range(1), range(1, 2))]),
+        lambda: two_node_args(child_transitions=range(5, 0)),
         # 4294967296 entries may be read: the first of them is refused by its type.
-        lambda: build_args(video_index=range(2**32)),
+        lambda: two_node_args(video_index=range(2**32)),
     ],
     ids=["arrays", "payload lists", "empty", "the most entries"],
 )
@@ -747,23 +643,6 @@ def query_outcomes(index: PrefixSearch, method: str, make_args: Callable[[], tup
     actual = outcome(lambda: getattr(index, method)(*make_args()))
     expected = outcome(model_of(lambda: model_query(index, method, make_args())))
     return actual, expected
-
-
-class NumpyBool:
-    """Passes for numpy's bool_ by its names; its __bool__ is given per instance."""
-
-    __module__ = "numpy"
-
-    def __init__(self, answer):
-        self.answer = answer
-
-    def __bool__(self):
-        if isinstance(self.answer, BaseException):
-            raise self.answer
-        return self.answer
-
-
-NumpyBool.__name__ = "bool_"
 
 
 class UnreadableType(type):
@@ -898,16 +777,16 @@ def test_conversion_may_build_and_restore_indexes(index):
     made = []
 
     def build_another():
-        made.append(PrefixSearch.from_internal_data_v2(*build_args()))
+        made.append(PrefixSearch.from_internal_data_v2(*two_node_args()))
         made.append(PrefixSearch.from_bytes(index.to_bytes()))
 
-    image = PrefixSearch.from_internal_data_v2(*build_args(video_top_n=CallsBack(build_another)))
+    image = PrefixSearch.from_internal_data_v2(*two_node_args(video_top_n=CallsBack(build_another)))
     assert image.to_bytes() == made[0].to_bytes()
     assert made[1].to_bytes() == index.to_bytes()
 
 
 def test_index_outlives_its_last_outside_reference():
-    holder = [PrefixSearch.from_internal_data_v2(*build_args())]
+    holder = [PrefixSearch.from_internal_data_v2(*two_node_args())]
 
     def drop():
         holder.clear()
@@ -972,7 +851,7 @@ def spoiled_arguments(draw, valid: tuple):
 
 
 @settings(max_examples=300, deadline=None)
-@given(spoiled_arguments(build_args()))
+@given(spoiled_arguments(two_node_args()))
 def test_random_hostile_build_arguments(make_args):
     actual, expected = build_outcomes(make_args)
     assert_same(actual, expected)

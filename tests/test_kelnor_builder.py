@@ -19,7 +19,7 @@ from hypothesis import strategies as st
 
 import kelnor
 from _kelnor import PrefixSearch
-from host_data import internal_data
+from host_data import TWO_TERMS, internal_data
 
 U32_MAX = 2**32 - 1
 SAMPLE = Path(kelnor.__file__).parent / "words" / "sample.txt"
@@ -92,14 +92,7 @@ def typo(word: str, rng: random.Random) -> str:
 
 def test_two_terms_example():
     records = [("ab", 7, 5), ("ac", 9, 2), ("ac", 7, 1)]
-    assert kelnor.internal_data_v2(records, video_top_n=10) == (
-        [0, 1, 3, 3],
-        ["", "a", "b", "c"],
-        [None, None, (5, [0], [5]), (3, [1, 0], [2, 1])],
-        [1, 2, 3],
-        [bytes([7, 0, 0, 0]), bytes([9, 0, 0, 0])],
-        10,
-    )
+    assert kelnor.internal_data_v2(records, video_top_n=10) == TWO_TERMS
     index = kelnor.build(records, video_top_n=10)
     assert index.fuzzy_match("a", 1) == [("ab", 1, 1), ("ac", 1, 1)]
     assert index.fuzzy_match_video("ab", 0) == [("7", 1.0)]

@@ -25,7 +25,14 @@ import pytest
 import model_image
 from _kelnor import PrefixSearch
 from conftest import ON_PYPY, pypy_differs
-from host_data import InternalData, int_video_index, internal_data, uuid_video_index
+from host_data import (
+    InternalData,
+    int_video_index,
+    internal_data,
+    two_node_args,
+    uuid_video_index,
+)
+from host_objects import FailingAt, Index, NumpyBool
 from memory_figures import RESIDENT_SIZE_IS_MEANINGFUL, resident_bytes
 from model_trie import ModelTrie
 
@@ -102,19 +109,6 @@ def small_index() -> PrefixSearch:
     return PrefixSearch.from_internal_data_v2(*data.args())
 
 
-def small_args(**changes) -> tuple:
-    arguments = {
-        "node_shifts": [0, 1],
-        "child_labels": ["", "a"],
-        "payloads": [None, (1, [0], [1])],
-        "child_transitions": [1],
-        "video_index": [b"\1\0\0\0"],
-        "video_top_n": 3,
-    }
-    arguments.update(changes)
-    return tuple(arguments.values())
-
-
 # A line of nodes a, aa, aaa whose last node lists a child outside every
 # array, and whose payload has more video ids than counts: a query that
 # reaches it fails after its distance table has grown to three rows.
@@ -132,27 +126,6 @@ DAMAGED_TRIE = ModelTrie(
 @lru_cache(maxsize=None)
 def damaged_index() -> PrefixSearch:
     return PrefixSearch.from_bytes(model_image.encode(DAMAGED_TRIE))
-
-
-class FailingIteration(list):
-    def __iter__(self):
-        yield from super().__iter__()
-        raise ValueError("host")
-
-
-class RaisingIndex:
-    def __index__(self):
-        raise TypeError("host")
-
-
-class NumpyLike:
-    __module__ = "numpy"
-
-    def __bool__(self):
-        return True
-
-
-NumpyLike.__name__ = "bool_"
 
 
 # ---------------------------------------------------------------- scenarios
@@ -208,6 +181,10 @@ def last_payload_of_two_items() -> tuple:
     return large_args(payloads=payloads)
 
 
+def failing_after_the_last(items: list) -> list:
+    return FailingAt(items, len(items), ValueError)
+
+
 def image_with(position: int, value: int) -> bytes:
     image = bytearray(large_image())
     image[position] = value
@@ -218,70 +195,70 @@ LONG_TERM = "z" * 5000
 
 SCENARIOS: Dict[str, Callable[[], Scenario]] = {
     # from_internal_data_v2
-    "build": lambda: Scenario(build, small_args()),
+    "build": lambda: Scenario(build, two_node_args()),
     "build large": lambda: Scenario(build, large_args(), heavy=True),
-    "build too many positional": lambda: Scenario(build, small_args() + (1,), raises="TypeError"),
+    "build too many positional": lambda: Scenario(build, two_node_args() + (1,), raises="TypeError"),
     "build unexpected keyword": lambda: Scenario(
-        build, small_args(), {"extra": 1}, raises="TypeError"
+        build, two_node_args(), {"extra": 1}, raises="TypeError"
     ),
     "build given twice": lambda: Scenario(
-        build, small_args(), {"video_top_n": 1}, raises="TypeError"
+        build, two_node_args(), {"video_top_n": 1}, raises="TypeError"
     ),
     "build missing": lambda: Scenario(build, ([0], [""]), raises="TypeError"),
     "node_shifts not a sequence": lambda: Scenario(
-        build, small_args(node_shifts={0, 1}), raises="TypeError"
+        build, two_node_args(node_shifts={0, 1}), raises="TypeError"
     ),
     "label not a str": lambda: Scenario(
-        build, small_args(child_labels=["", 7]), raises="TypeError"
+        build, two_node_args(child_labels=["", 7]), raises="TypeError"
     ),
     "label without UTF-8": lambda: Scenario(
-        build, small_args(child_labels=["", "\ud800"]), raises="UnicodeEncodeError"
+        build, two_node_args(child_labels=["", "\ud800"]), raises="UnicodeEncodeError"
     ),
-    "payloads a str": lambda: Scenario(build, small_args(payloads="ab"), raises="TypeError"),
+    "payloads a str": lambda: Scenario(build, two_node_args(payloads="ab"), raises="TypeError"),
     "transition too big": lambda: Scenario(
-        build, small_args(child_transitions=[2**32]), raises="OverflowError"
+        build, two_node_args(child_transitions=[2**32]), raises="OverflowError"
     ),
     "video entry a str": lambda: Scenario(
-        build, small_args(video_index=["abcd"]), raises="TypeError"
+        build, two_node_args(video_index=["abcd"]), raises="TypeError"
     ),
     "video byte too big": lambda: Scenario(
-        build, small_args(video_index=[[1, 2, 3, 256]]), raises="OverflowError"
+        build, two_node_args(video_index=[[1, 2, 3, 256]]), raises="OverflowError"
     ),
-    "video_top_n None": lambda: Scenario(build, small_args(video_top_n=None), raises="TypeError"),
+    "video_top_n None": lambda: Scenario(build, two_node_args(video_top_n=None), raises="TypeError"),
     "video_top_n raising TypeError": lambda: Scenario(
-        build, small_args(video_top_n=RaisingIndex()), raises="TypeError"
+        build, two_node_args(video_top_n=Index(TypeError)), raises="TypeError"
     ),
     "iteration raising": lambda: Scenario(
-        build, small_args(child_transitions=FailingIteration([1])), raises="ValueError"
+        build, two_node_args(child_transitions=FailingAt([1], 1, ValueError)), raises="ValueError"
     ),
-    "node_shifts length": lambda: Scenario(build, small_args(node_shifts=[0]), raises="ValueError"),
-    "payloads length": lambda: Scenario(build, small_args(payloads=[None]), raises="ValueError"),
+    "node_shifts length": lambda: Scenario(build, two_node_args(node_shifts=[0]), raises="ValueError"),
+    "payloads length": lambda: Scenario(build, two_node_args(payloads=[None]), raises="ValueError"),
     "transition out of range": lambda: Scenario(
-        build, small_args(child_transitions=[2]), raises="ValueError"
+        build, two_node_args(child_transitions=[2]), raises="ValueError"
     ),
     "payload not a tuple": lambda: Scenario(
-        build, small_args(payloads=[None, [1, [0], [1]]]), raises="TypeError"
+        build, two_node_args(payloads=[None, [1, [0], [1]]]), raises="TypeError"
     ),
     "payload of two items": lambda: Scenario(
-        build, small_args(payloads=[None, (1, [0])]), raises="ValueError"
+        build, two_node_args(payloads=[None, (1, [0])]), raises="ValueError"
     ),
     "payload total too big": lambda: Scenario(
-        build, small_args(payloads=[None, (2**32, [0], [1])]), raises="OverflowError"
+        build, two_node_args(payloads=[None, (2**32, [0], [1])]), raises="OverflowError"
     ),
     "payload list a str": lambda: Scenario(
-        build, small_args(payloads=[None, (1, "0", [1])]), raises="TypeError"
+        build, two_node_args(payloads=[None, (1, "0", [1])]), raises="TypeError"
     ),
     "payload list not a sequence": lambda: Scenario(
-        build, small_args(payloads=[None, (1, [0], 1)]), raises="TypeError"
+        build, two_node_args(payloads=[None, (1, [0], 1)]), raises="TypeError"
     ),
     "payload lists of unequal length": lambda: Scenario(
-        build, small_args(payloads=[None, (1, [0, 1], [1])]), raises="ValueError"
+        build, two_node_args(payloads=[None, (1, [0, 1], [1])]), raises="ValueError"
     ),
     "video table of mixed lengths": lambda: Scenario(
-        build, small_args(video_index=[bytes(4), bytes(16)]), raises="ValueError"
+        build, two_node_args(video_index=[bytes(4), bytes(16)]), raises="ValueError"
     ),
     "propagation panic": lambda: Scenario(
-        build, small_args(node_shifts=[0, 2]), raises="PanicException"
+        build, two_node_args(node_shifts=[0, 2]), raises="PanicException"
     ),
     "large, last argument wrong": lambda: Scenario(
         build, large_args(video_top_n=-1), raises="OverflowError", heavy=True
@@ -297,7 +274,7 @@ SCENARIOS: Dict[str, Callable[[], Scenario]] = {
     ),
     "large, iteration raising": lambda: Scenario(
         build,
-        large_args(child_transitions=FailingIteration(large_data().child_transitions)),
+        large_args(child_transitions=failing_after_the_last(large_data().child_transitions)),
         raises="ValueError",
         heavy=True,
     ),
@@ -343,7 +320,7 @@ SCENARIOS: Dict[str, Callable[[], Scenario]] = {
     "match max_dist too big": lambda: on_small("fuzzy_match", "a", 2**32, raises="OverflowError"),
     "match max_dist negative": lambda: on_small("fuzzy_match", "a", -1, raises="OverflowError"),
     "match limit raising TypeError": lambda: on_small(
-        "fuzzy_match", "a", 1, RaisingIndex(), raises="TypeError"
+        "fuzzy_match", "a", 1, Index(TypeError), raises="TypeError"
     ),
     "match panic": lambda: Scenario(
         damaged_index().fuzzy_match, ("aaa", 1), raises="PanicException"
@@ -357,7 +334,7 @@ SCENARIOS: Dict[str, Callable[[], Scenario]] = {
     "video long term": lambda: Scenario(
         large_index().fuzzy_match_video, (LONG_TERM, 0, None, True), heavy=True
     ),
-    "video numpy-like flag": lambda: on_small("fuzzy_match_video", "apple", 1, None, NumpyLike()),
+    "video numpy-like flag": lambda: on_small("fuzzy_match_video", "apple", 1, None, NumpyBool(True)),
     "video too many positional": lambda: on_small(
         "fuzzy_match_video", *"abcdef", raises="TypeError"
     ),
@@ -415,3 +392,49 @@ def test_argument_references_unchanged(make):
     for _ in range(20):
         scenario.call()
     assert [sys.getrefcount(value) for value in owned] == before
+
+
+# A line of 300 nodes, so that a node number (299) is an integer object of
+# its own, unlike the small integers the interpreter shares.
+LINE_END = 299
+
+
+def line_with(field: str, position: int, value: Index) -> tuple:
+    data = internal_data([("a" * LINE_END, (1, [0], [1]))], int_video_index([7]))
+    arguments = dict(zip(ARGUMENT_NAMES, data.args()))
+    assert arguments[field][position] == LINE_END
+    arguments[field][position] = value
+    return tuple(arguments.values())
+
+
+# Every place that reads an integer by __index__ and goes on to succeed: the
+# integer that __index__ returns must be released once it is read.
+INDEX_PLACES: Dict[str, Callable[[Index], Scenario]] = {
+    "max_dist": lambda value: on_small("fuzzy_match", "apple", value),
+    "limit": lambda value: on_small("fuzzy_match", "apple", 1, value),
+    "video limit": lambda value: on_small("fuzzy_match_video", "apple", 1, value),
+    "node shift": lambda value: Scenario(build, line_with("node_shifts", -1, value)),
+    "child transition": lambda value: Scenario(build, line_with("child_transitions", -1, value)),
+    "payload total": lambda value: Scenario(
+        build, two_node_args(payloads=[None, (value, [0], [1])])
+    ),
+    "payload video position": lambda value: Scenario(
+        build, two_node_args(payloads=[None, (1, [value], [1])])
+    ),
+    "payload count": lambda value: Scenario(
+        build, two_node_args(payloads=[None, (1, [0], [value])])
+    ),
+    "video_top_n": lambda value: Scenario(build, two_node_args(video_top_n=value)),
+}
+
+
+@pypy_differs("no reference counts")
+@pytest.mark.parametrize("make", INDEX_PLACES.values(), ids=INDEX_PLACES.keys())
+def test_integers_given_by_index_are_released(make):
+    integer = int(str(LINE_END))  # made at run time: no constant holds it
+    scenario = make(Index(integer))
+    scenario.call()
+    before = sys.getrefcount(integer)
+    for _ in range(1000):
+        scenario.call()
+    assert sys.getrefcount(integer) == before

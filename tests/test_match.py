@@ -23,6 +23,7 @@ import model_image
 import model_match
 from _kelnor import PrefixSearch
 from host_data import int_video_index, internal_data, uuid_video_index, word_trie
+from host_objects import Index, Real
 from model_match import ModelPanic
 from model_trie import INT32, UUID, ModelTrie
 from outcomes import outcome
@@ -550,21 +551,8 @@ def test_keywords(small):
     assert small.fuzzy_match_video(term="ab") == small.fuzzy_match_video("ab")
 
 
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
-
-
 class Text(str):
     pass
-
-
-class Real:
-    def __float__(self):
-        return 0.25
 
 
 @pytest.mark.parametrize(
@@ -577,7 +565,7 @@ class Real:
         ("fuzzy_match", (Text("abc"),), ("abc",)),
         ("fuzzy_match", ("abc", 1, None), ("abc",)),
         ("fuzzy_match_video", ("ab", 1, None, None, 1), ("ab", 1, None, None, 1.0)),
-        ("fuzzy_match_video", ("ab", 1, None, True, Real()), ("ab", 1, None, True, 0.25)),
+        ("fuzzy_match_video", ("ab", 1, None, True, Real(0.25)), ("ab", 1, None, True, 0.25)),
         ("fuzzy_match_video", ("ab", 1, True), ("ab", 1, 1)),
     ],
 )

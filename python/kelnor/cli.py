@@ -1,5 +1,8 @@
 """The `kelnor` command: build an index from a records file, query it, or try a demo.
 
+`kelnor --version` prints the version of the installed distribution (of the
+source tree when it runs from there).
+
 Exit status: 0 on success, 1 when a command fails (its reason on standard
 error, after "kelnor: "), 2 for a malformed command line, 130 when Ctrl-C
 stops it. No failure shows a traceback.
@@ -8,6 +11,7 @@ stops it. No failure shows a traceback.
 from __future__ import annotations
 
 import argparse
+import importlib.metadata
 import os
 import sys
 from collections.abc import Sequence
@@ -23,6 +27,7 @@ from kelnor.progress import Progress
 from kelnor.records_file import add_records
 from kelnor.results_view import terms_view, videos_view
 from kelnor.text_lines import STDIN
+from kelnor.version import VERSION
 from kelnor.video_table import U32_MAX
 
 # The status of a command stopped by Ctrl-C, as shells give one killed by SIGINT.
@@ -40,6 +45,14 @@ def _u32(text: str) -> int:
             f"expected a whole number from 0 to {U32_MAX}, got {text!r}"
         )
     return int(text)
+
+
+def _version() -> str:
+    """The installed distribution's version; the source tree's when it is not installed."""
+    try:
+        return importlib.metadata.version("kelnor")
+    except importlib.metadata.PackageNotFoundError:
+        return VERSION
 
 
 def _progress_for(path: str, wanted: bool | None) -> Progress | None:
@@ -136,6 +149,7 @@ def _parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="kelnor", description="Typo-tolerant prefix search over terms and their videos."
     )
+    parser.add_argument("--version", action="version", version=f"kelnor {_version()}")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
     build = commands.add_parser(
