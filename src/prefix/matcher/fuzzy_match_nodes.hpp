@@ -7,6 +7,7 @@
 #include <span>
 #include <vector>
 
+#include "interrupt_check.hpp"
 #include "prefix/trie/trie.hpp"
 
 namespace kelnor {
@@ -19,16 +20,18 @@ struct NodeHit {
 // The nodes whose path text lies within min(max_dist, 65535) edits of
 // `query`, in depth-first pre-order (see trie_walk.hpp): all labelled nodes,
 // or only terminal ones when `terminal_only`, at most `limit` of them (the
-// first ones in that order). Raises InternalFailure on an index whose arrays
-// do not hold the positions it refers to.
+// first ones in that order). Raises InternalFailure on a damaged index (see
+// walk_within_distance()) and Interrupted when `interrupt` says stop.
 std::vector<NodeHit> fuzzy_match_nodes(const Trie& trie, std::span<const char32_t> query,
                                        std::uint32_t max_dist, bool terminal_only,
-                                       std::optional<std::uint32_t> limit);
+                                       std::optional<std::uint32_t> limit,
+                                       const InterruptCheck& interrupt = {});
 
 // fuzzy_match_nodes() with terminal_only and no limit when that finds any
 // node, and otherwise without terminal_only, from one walk.
 std::vector<NodeHit> fuzzy_match_nodes_terminal_first(const Trie& trie,
                                                       std::span<const char32_t> query,
-                                                      std::uint32_t max_dist);
+                                                      std::uint32_t max_dist,
+                                                      const InterruptCheck& interrupt = {});
 
 }  // namespace kelnor
