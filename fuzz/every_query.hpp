@@ -32,8 +32,8 @@ enum class Damage { Possible, Impossible };
 // exception escapes. Aborts with a message when an answer is wrong: a
 // distance beyond the bound, more hits than the limit, invalid UTF-8, the
 // term and node matchers disagreeing, or scores out of order or below
-// min_score. Queries whose walk could be exponentially long are skipped (see
-// walk_budget.hpp).
+// min_score. Queries at wide bounds on tries with cycles are skipped (see
+// reachable_cycle.hpp).
 void run_every_query(const Trie& trie, const QueryParameters& query, Damage damage);
 
 // Reports a finding and aborts, so that the fuzzer records the input.

@@ -68,6 +68,9 @@ void walk_within_distance(const Trie& trie, std::span<const char32_t> query, std
                           Reporter&& report) {
     if (limit == 0u || trie.node_shifts.empty()) return;
     const std::uint32_t bound = std::min(max_dist, MAX_DISTANCE_BOUND);
+    // No path comes within the bound of a longer query (see walk_query.hpp).
+    const std::optional<std::uint32_t> deepest = trie.walk_index.deepest;
+    if (deepest && query.size() > std::uint64_t{*deepest} + bound) return;
     if (trie.walk_index.sound && query.size() <= QueryMasks::kMaxLength &&
         bound <= kMaxBitParallelBound) {
         const QueryMasks masks(query);
