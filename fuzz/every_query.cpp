@@ -13,6 +13,7 @@
 #include "prefix/matcher/fuzzy_match.hpp"
 #include "prefix/matcher/fuzzy_match_nodes.hpp"
 #include "prefix/matcher/utf8.hpp"
+#include "prefix/matcher/walk_budget.hpp"
 #include "reachable_cycle.hpp"
 #include "video_ranking.hpp"
 
@@ -28,11 +29,14 @@ constexpr std::uint32_t kWidestCycleBound = 4;
 using NodeDistances = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
 
 // The answer of a query, or nothing when it raised InternalFailure on an
-// index that may be damaged.
+// index that may be damaged, or went past its walk budget on any index (the
+// build accepts shared children).
 template <class Query>
 auto attempt(Damage damage, Query&& query) -> std::optional<decltype(query())> {
     try {
         return query();
+    } catch (const WalkBudgetSpent&) {
+        return std::nullopt;
     } catch (const InternalFailure& failure) {
         if (damage == Damage::Impossible) {
             std::fprintf(stderr, "internal failure: %s\n", failure.what());

@@ -2,13 +2,11 @@
 
 #include <string>
 
-#include "internal_failure.hpp"
-
 namespace kelnor {
 
 void WalkBudget::checkpoint() {
     if (left_ == 0) {
-        throw InternalFailure("the walk used up its budget of " + std::to_string(visits_) +
+        throw WalkBudgetSpent("the walk used up its budget of " + std::to_string(visits_) +
                               " visits: the child lists reach some node by more than one path");
     }
     if (interrupt_()) throw Interrupted();

@@ -1,12 +1,13 @@
 // How far a walk may go, and when it asks its host whether to stop.
 //
 // On a tree a walk reads each child position at most once. Child lists that
-// repeat nodes (a damaged image: a node with two parents, or a cycle) reach a
-// node by many paths, and their number can grow exponentially with the
-// depth, so every walk counts its visits: past kVisitsPerEntry for each entry
-// of node_shifts and child_transitions plus kVisitsBeyond, far above what a
-// tree needs, it fails with InternalFailure as on other damage, and answers
-// within that budget stay as they are.
+// repeat nodes (a node with two parents, or a cycle: a damaged image, or
+// arrays that the build accepted) reach a node by many paths, whose number
+// can grow exponentially with the depth, so every walk counts its visits:
+// past kVisitsPerEntry for each entry of node_shifts and child_transitions
+// plus kVisitsBeyond, far above what a tree needs, it fails with
+// WalkBudgetSpent (an InternalFailure) as on other damage. Answers within
+// that budget stay as they are.
 //
 // The same countdown schedules the host's InterruptCheck, so that the hot
 // loop pays one decrement and branch per visit for both.
@@ -15,11 +16,20 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "internal_failure.hpp"
 #include "interrupt_check.hpp"
 #include "prefix/matcher/walk_codegen.hpp"
 #include "prefix/trie/trie.hpp"
 
 namespace kelnor {
+
+// What a walk past its budget raises: an InternalFailure like any damage,
+// but one that a sound index (one that the build accepted) can meet too,
+// when its children are shared.
+class WalkBudgetSpent : public InternalFailure {
+  public:
+    using InternalFailure::InternalFailure;
+};
 
 inline constexpr std::uint64_t kVisitsPerEntry = 64;
 inline constexpr std::uint64_t kVisitsBeyond = 1'000'000;
@@ -39,7 +49,7 @@ class WalkBudget {
         countdown_ = next_countdown();
     }
 
-    // Counts one visit. Raises InternalFailure when the budget is spent, and
+    // Counts one visit. Raises WalkBudgetSpent when the budget is spent, and
     // Interrupted when the host's check says stop.
     KELNOR_WALK_INLINE void visit() {
         if (--countdown_ == 0) [[unlikely]]
