@@ -16,6 +16,8 @@ import textwrap
 
 import pytest
 
+from conftest import pypy_differs
+
 pytestmark = pytest.mark.skipif(sys.platform == "win32", reason="needs POSIX signals")
 
 # Run in the child: an index whose root has 100,000 leaves, queried with a
@@ -65,6 +67,7 @@ CHILD = textwrap.dedent("""
     """)
 
 
+@pypy_differs("cpyext's PyErr_CheckSignals leaves Python signal handlers for later")
 @pytest.mark.parametrize("method", ["fuzzy_match", "fuzzy_match_video"])
 @pytest.mark.parametrize("signal_kind, raised", [("alarm", "Alarm"), ("sigint", "KeyboardInterrupt")])
 def test_a_signal_stops_a_long_query(method, signal_kind, raised):
