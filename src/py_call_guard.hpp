@@ -3,6 +3,8 @@
 // Every entry point of the module runs its body through call_guarded():
 //  - PythonErrorSet means "a Python exception is already pending": the body
 //    (or a helper) saw an interpreter call fail and threw this sentinel;
+//    kelnor::Interrupted means the same, from the core, after the body's
+//    InterruptCheck saw a signal handler raise;
 //  - kelnor::InternalFailure (a violated invariant in the core) is written to
 //    standard error and raised as PanicException, which derives from
 //    BaseException so that `except Exception` does not swallow it;
@@ -17,6 +19,7 @@
 #include <new>
 
 #include "internal_failure.hpp"
+#include "interrupt_check.hpp"
 #include "py_ref.hpp"
 
 namespace kelnor::py {
@@ -65,6 +68,8 @@ PyObject* call_guarded(Body&& body) noexcept {
         try {
             return body().release();
         } catch (const PythonErrorSet&) {
+            return nullptr;
+        } catch (const Interrupted&) {
             return nullptr;
         } catch (const InternalFailure& failure) {
             raise_panic(failure.what());

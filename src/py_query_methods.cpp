@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "internal_failure.hpp"
+#include "interrupt_check.hpp"
 #include "prefix/matcher/fuzzy_match.hpp"
 #include "py_binder.hpp"
 #include "py_call_guard.hpp"
@@ -26,6 +27,16 @@ constexpr const char* kVideoNames[] = {"term", "max_dist", "limit", "include_pre
 constexpr MethodParameters kVideo{"PrefixSearch.fuzzy_match_video()", kVideoNames, 1};
 
 constexpr std::uint32_t kDefaultMaxDist = 1;
+
+// Asked by the walk every few thousand visits: runs the handlers of pending
+// signals, so that Ctrl-C or an alarm stops a long query with the exception
+// its handler raises. A release of the interpreter lock for the walk would
+// take the lock back here, around this call alone.
+bool signal_handler_raised(void*) {
+    return PyErr_CheckSignals() != 0;
+}
+
+constexpr InterruptCheck kSignalCheck{signal_handler_raised, nullptr};
 
 bool is_absent(PyObject* slot) {
     return slot == nullptr || slot == Py_None;
@@ -139,7 +150,8 @@ PyObject* fuzzy_match(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
         const std::optional<std::uint32_t> limit = convert_limit(slots[2]);
 
         const Trie& trie = receiver.value().trie;
-        const std::vector<MatchResult> results = kelnor::fuzzy_match(trie, term, max_dist, limit);
+        const std::vector<MatchResult> results =
+            kelnor::fuzzy_match(trie, term, max_dist, limit, kSignalCheck);
         return list_of<MatchResult>(results, [&](const MatchResult& result) {
             const long terminal = checked_at(trie.is_terminal, result.node) ? 1 : 0;
             return tuple_of(to_str(result.term), expect(PyLong_FromLong(terminal)),
@@ -160,8 +172,9 @@ PyObject* fuzzy_match_video(PyObject* self, PyObject* const* args, Py_ssize_t na
         const std::optional<bool> include_prefix_nodes = convert_include_prefix_nodes(slots[3]);
         const std::optional<double> min_score = convert_min_score(slots[4]);
 
-        const std::vector<VideoScore> scores = kelnor::fuzzy_match_video(
-            receiver.value().trie, term, max_dist, limit, include_prefix_nodes, min_score);
+        const std::vector<VideoScore> scores =
+            kelnor::fuzzy_match_video(receiver.value().trie, term, max_dist, limit,
+                                      include_prefix_nodes, min_score, kSignalCheck);
         return list_of<VideoScore>(scores, [](const VideoScore& score) {
             return tuple_of(to_str(score.video_id), expect(PyFloat_FromDouble(score.score)));
         });
