@@ -1,4 +1,4 @@
-#include "py_call_guard.hpp"
+#include "python/call_guard.hpp"
 
 #include <cstdio>
 #include <cstdlib>

@@ -6,14 +6,12 @@
 #include <string_view>
 #include <vector>
 
-#include "internal_failure.hpp"
-#include "prefix/matcher/fuzzy_match.hpp"
-#include "py_binder.hpp"
-#include "py_call_guard.hpp"
-#include "py_convert.hpp"
-#include "py_methods.hpp"
-#include "py_prefix_search.hpp"
-#include "video_ranking.hpp"
+#include "kelnor.hpp"
+#include "python/binder.hpp"
+#include "python/call_guard.hpp"
+#include "python/convert.hpp"
+#include "python/methods.hpp"
+#include "python/prefix_search_type.hpp"
 
 namespace kelnor::py {
 namespace {

@@ -4,13 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "encoding/decode_error.hpp"
-#include "prefix/trie/trie_image.hpp"
-#include "py_binder.hpp"
-#include "py_call_guard.hpp"
-#include "py_convert.hpp"
-#include "py_methods.hpp"
-#include "py_prefix_search.hpp"
+#include "kelnor.hpp"
+#include "python/binder.hpp"
+#include "python/call_guard.hpp"
+#include "python/convert.hpp"
+#include "python/methods.hpp"
+#include "python/prefix_search_type.hpp"
 
 namespace kelnor::py {
 namespace {

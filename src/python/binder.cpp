@@ -1,9 +1,9 @@
-#include "py_binder.hpp"
+#include "python/binder.hpp"
 
 #include <string>
 #include <vector>
 
-#include "py_call_guard.hpp"
+#include "python/call_guard.hpp"
 
 namespace kelnor::py {
 namespace {

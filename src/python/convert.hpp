@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "py_call_guard.hpp"
+#include "python/call_guard.hpp"
 
 namespace kelnor::py {
 

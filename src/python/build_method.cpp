@@ -4,14 +4,13 @@
 #include <utility>
 #include <vector>
 
-#include "internal_data.hpp"
-#include "py_binder.hpp"
-#include "py_call_guard.hpp"
-#include "py_convert.hpp"
-#include "py_methods.hpp"
-#include "py_prefix_search.hpp"
-#include "py_sequence.hpp"
-#include "video_index.hpp"
+#include "kelnor.hpp"
+#include "python/binder.hpp"
+#include "python/call_guard.hpp"
+#include "python/convert.hpp"
+#include "python/methods.hpp"
+#include "python/prefix_search_type.hpp"
+#include "python/sequence.hpp"
 
 namespace kelnor::py {
 namespace {

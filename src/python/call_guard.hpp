@@ -16,8 +16,8 @@
 #include <exception>
 #include <new>
 
-#include "internal_failure.hpp"
-#include "py_ref.hpp"
+#include "kelnor.hpp"
+#include "python/ref.hpp"
 
 namespace kelnor::py {
 

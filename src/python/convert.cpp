@@ -1,4 +1,4 @@
-#include "py_convert.hpp"
+#include "python/convert.hpp"
 
 #include <limits>
 
