@@ -29,6 +29,11 @@ PyObject* panic_exception_type() noexcept {
 
 }  // namespace
 
+void raise_value_error(const std::string& message) {
+    PyErr_SetString(PyExc_ValueError, message.c_str());
+    throw_python_error();
+}
+
 PyRef expect(PyObject* result) {
     if (result == nullptr) {
         if (PyErr_ExceptionMatches(PyExc_MemoryError)) throw_python_error();

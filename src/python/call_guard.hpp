@@ -15,6 +15,7 @@
 
 #include <exception>
 #include <new>
+#include <string>
 
 #include "kelnor.hpp"
 #include "python/ref.hpp"
@@ -27,6 +28,10 @@ struct PythonErrorSet {};
 [[noreturn]] inline void throw_python_error() {
     throw PythonErrorSet{};
 }
+
+// ValueError(message): how a failure the core returns as a value (a build
+// refused, an image that does not decode) reaches the host.
+[[noreturn]] void raise_value_error(const std::string& message);
 
 // For interpreter calls whose failure is the caller's business (conversions):
 // a null result means a pending Python exception.

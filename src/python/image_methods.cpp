@@ -1,8 +1,9 @@
 // to_bytes and from_bytes: the index saved as, and restored from, its image.
+#include <cstddef>
 #include <cstdint>
+#include <new>
 #include <span>
 #include <string>
-#include <vector>
 
 #include "kelnor.hpp"
 #include "python/binder.hpp"
@@ -15,23 +16,22 @@ namespace kelnor::py {
 namespace {
 
 constexpr const char* kFromBytesNames[] = {"b"};
-constexpr MethodParameters kFromBytes{"PrefixSearch.from_bytes()", kFromBytesNames, 1};
-
-// The contents of a bytes object (or subclass), viewed in place.
-std::span<const std::uint8_t> as_bytes(PyObject* value) {
-    if (!PyBytes_Check(value)) raise_cannot_convert(value, "PyBytes");
-    return {reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(value)),
-            static_cast<std::size_t>(PyBytes_GET_SIZE(value))};
-}
+constinit MethodParameters kFromBytes{"PrefixSearch.from_bytes()", kFromBytesNames, 1};
 
 }  // namespace
 
 PyObject* to_bytes(PyObject* self, PyObject*) {
     return call_guarded([&] {
         ReceiverBorrow receiver(self);
-        std::vector<std::uint8_t> image = encode_trie(receiver.value().trie);
-        return expect(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(image.data()),
-                                                static_cast<Py_ssize_t>(image.size())));
+        const Trie& trie = receiver.value().trie;
+        // The image is written straight into the bytes object, sized by a
+        // measuring pass, rather than into a buffer that is then copied.
+        const std::size_t size = image_size(trie);
+        if (size > static_cast<std::size_t>(PY_SSIZE_T_MAX)) throw std::bad_alloc();
+        PyRef image = expect(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
+        encode_trie_into(trie,
+                         {reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(image.get())), size});
+        return image;
     });
 }
 
@@ -39,14 +39,9 @@ PyObject* from_bytes(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
     return call_guarded([&] {
         PyObject* slots[1];
         bind_arguments(kFromBytes, args, nargs, keyword_names, slots);
-        std::span<const std::uint8_t> image =
-            convert_argument("b", [&] { return as_bytes(slots[0]); });
+        const std::span<const std::uint8_t> image = convert_argument("b", slots[0], as_bytes);
         Result<Trie, DecodeError> decoded = decode_trie(image);
-        if (!decoded.ok()) {
-            std::string message = "decode error: " + render(decoded.error());
-            PyErr_SetString(PyExc_ValueError, message.c_str());
-            throw_python_error();
-        }
+        if (!decoded.ok()) raise_value_error("decode error: " + render(decoded.error()));
         return make_instance(PrefixSearch{std::move(decoded).value()});
     });
 }
