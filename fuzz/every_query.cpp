@@ -13,8 +13,9 @@
 #include "prefix/matcher/fuzzy_match.hpp"
 #include "prefix/matcher/fuzzy_match_nodes.hpp"
 #include "prefix/matcher/utf8.hpp"
+#include "prefix/matcher/walk_budget.hpp"
+#include "reachable_cycle.hpp"
 #include "video_ranking.hpp"
-#include "walk_budget.hpp"
 
 namespace kelnor::fuzz {
 namespace {
@@ -22,16 +23,20 @@ namespace {
 constexpr std::uint32_t kU32Max = std::numeric_limits<std::uint32_t>::max();
 constexpr std::uint32_t kWidestBound = 65535;
 constexpr std::size_t kLongestTerm = 16;
-constexpr std::uint64_t kWalkBudget = std::uint64_t{1} << 22;
+// The widest bound at which queries go round cycles (see reachable_cycle.hpp).
+constexpr std::uint32_t kWidestCycleBound = 4;
 
 using NodeDistances = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
 
 // The answer of a query, or nothing when it raised InternalFailure on an
-// index that may be damaged.
+// index that may be damaged, or went past its walk budget on any index (the
+// build accepts shared children).
 template <class Query>
 auto attempt(Damage damage, Query&& query) -> std::optional<decltype(query())> {
     try {
         return query();
+    } catch (const WalkBudgetSpent&) {
+        return std::nullopt;
     } catch (const InternalFailure& failure) {
         if (damage == Damage::Impossible) {
             std::fprintf(stderr, "internal failure: %s\n", failure.what());
@@ -158,8 +163,8 @@ QueryParameters take_query_parameters(FuzzInput& input) {
 }
 
 void run_every_query(const Trie& trie, const QueryParameters& query, Damage damage) {
+    if (query.max_dist > kWidestCycleBound && has_reachable_cycle(trie)) return;
     const std::vector<char32_t> characters = decode_utf8(query.term);
-    if (!walk_fits_budget(trie, characters.size(), query.max_dist, kWalkBudget)) return;
 
     const std::optional<NodeDistances> terms = matched_terms(trie, query, damage);
     const std::optional<NodeDistances> terminal =

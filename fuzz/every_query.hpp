@@ -28,12 +28,12 @@ enum class Damage { Possible, Impossible };
 
 // Runs fuzzy_match, fuzzy_match_nodes with and without terminal_only, and
 // fuzzy_match_video with include_prefix_nodes absent, true and false. On a
-// possibly damaged index a query may raise InternalFailure; any other
-// exception escapes. Aborts with a message when an answer is wrong: a
+// possibly damaged index a query may raise InternalFailure, and on any index
+// WalkBudgetSpent; any other exception escapes. Aborts with a message when an answer is wrong: a
 // distance beyond the bound, more hits than the limit, invalid UTF-8, the
 // term and node matchers disagreeing, or scores out of order or below
-// min_score. Queries whose walk could be exponentially long are skipped (see
-// walk_budget.hpp).
+// min_score. Queries at wide bounds on tries with cycles are skipped (see
+// reachable_cycle.hpp).
 void run_every_query(const Trie& trie, const QueryParameters& query, Damage damage);
 
 // Reports a finding and aborts, so that the fuzzer records the input.

@@ -7,6 +7,7 @@
 // - the image (image_size(), encode_trie_into(), decode_trie() and the
 //   render() of its DecodeError);
 // - the queries (fuzzy_match(), fuzzy_match_video());
+// - how a host stops a long query (InterruptCheck, Interrupted);
 // - the failure type of a damaged index (InternalFailure, checked_at()) and
 //   the Result that carries expected failures.
 #pragma once
@@ -14,6 +15,7 @@
 #include "encoding/decode_error.hpp"
 #include "internal_data.hpp"
 #include "internal_failure.hpp"
+#include "interrupt_check.hpp"
 #include "prefix/matcher/fuzzy_match.hpp"
 #include "prefix/trie/trie_image.hpp"
 #include "prefix_search.hpp"

@@ -8,7 +8,7 @@
 
 #include "internal_failure.hpp"
 #include "prefix/matcher/fuzzy_match_nodes.hpp"
-#include "prefix/matcher/utf8.hpp"
+#include "prefix/matcher/walk_query.hpp"
 #include "score_table.hpp"
 #include "video_id_text.hpp"
 
@@ -17,12 +17,13 @@ namespace kelnor {
 namespace {
 
 std::vector<NodeHit> matched_nodes(const Trie& trie, std::span<const char32_t> query,
-                                   std::uint32_t max_dist,
-                                   std::optional<bool> include_prefix_nodes) {
+                                   std::uint32_t max_dist, std::optional<bool> include_prefix_nodes,
+                                   const InterruptCheck& interrupt) {
     if (include_prefix_nodes) {
-        return fuzzy_match_nodes(trie, query, max_dist, !*include_prefix_nodes, std::nullopt);
+        return fuzzy_match_nodes(trie, query, max_dist, !*include_prefix_nodes, std::nullopt,
+                                 interrupt);
     }
-    return fuzzy_match_nodes_terminal_first(trie, query, max_dist);
+    return fuzzy_match_nodes_terminal_first(trie, query, max_dist, interrupt);
 }
 
 // How much a node matched at `distance` counts, before the prefix node factor.
@@ -126,10 +127,13 @@ std::vector<VideoScore> fuzzy_match_video(const Trie& trie, std::string_view ter
                                           std::uint32_t max_dist,
                                           std::optional<std::uint32_t> limit,
                                           std::optional<bool> include_prefix_nodes,
-                                          std::optional<double> min_score) {
-    const std::vector<char32_t> query = decode_utf8(term_utf8);
-    const std::vector<NodeHit> hits = matched_nodes(trie, query, max_dist, include_prefix_nodes);
-    const Tally tally = tally_payloads(trie, hits, query.size());
+                                          std::optional<double> min_score,
+                                          const InterruptCheck& interrupt) {
+    const std::optional<std::vector<char32_t>> query = walk_query(trie, term_utf8, max_dist);
+    if (!query) return {};
+    const std::vector<NodeHit> hits =
+        matched_nodes(trie, *query, max_dist, include_prefix_nodes, interrupt);
+    const Tally tally = tally_payloads(trie, hits, query->size());
     if (!(tally.weight_total > 0.0)) return {};
     std::vector<Candidate> candidates =
         candidates_at_least(tally, min_score.value_or(DEFAULT_MIN_SCORE));

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "interrupt_check.hpp"
 #include "prefix/trie/trie.hpp"
 
 namespace kelnor {
@@ -33,11 +34,13 @@ struct VideoScore {
 // keeps nothing), best first and equal scores by ascending video position, at
 // most `limit` of them; a video whose position lies outside the video table is
 // left out after the cut to `limit`. Raises InternalFailure on an index whose
-// arrays do not hold the positions it refers to.
+// arrays do not hold the positions it refers to or whose walk goes past its
+// budget, and Interrupted when `interrupt` says stop.
 std::vector<VideoScore> fuzzy_match_video(const Trie& trie, std::string_view term_utf8,
                                           std::uint32_t max_dist,
                                           std::optional<std::uint32_t> limit,
                                           std::optional<bool> include_prefix_nodes,
-                                          std::optional<double> min_score);
+                                          std::optional<double> min_score,
+                                          const InterruptCheck& interrupt = {});
 
 }  // namespace kelnor

@@ -335,6 +335,26 @@ def test_index_without_nodes_answers_empty(index_of, method, args):
     assert getattr(index_of(), method)(*args) == []
 
 
+# Node 1 ("a") is twice its own child: 2**depth paths down to each depth.
+DOUBLED_SELF_LOOP = bytes.fromhex("02000102006103010101020100000001000000000000020000")
+BUDGET_SPENT = (
+    "the walk used up its budget of 1000320 visits: the child lists reach some node by more "
+    "than one path"
+)
+
+
+@pytest.mark.parametrize("method", ["fuzzy_match", "fuzzy_match_video"])
+@pytest.mark.parametrize("term, max_dist", [("a" * 30, 0), ("a" * 40, 0), ("a" * 70, 9)])
+def test_paths_that_multiply_spend_the_walk_budget(method, term, max_dist):
+    index = PrefixSearch.from_bytes(DOUBLED_SELF_LOOP)
+    assert outcome(lambda: getattr(index, method)(term, max_dist)) == ("panic", BUDGET_SPENT)
+    assert index.to_bytes() == DOUBLED_SELF_LOOP
+    # Within the budget the walk answers in full, once per path.
+    trie = model_image.decode(DOUBLED_SELF_LOOP)
+    trie.is_terminal = [False, True]
+    assert match_texts(restored(trie), "aaaa", 0) == [("aaaa", 0)] * 8
+
+
 def test_payload_with_more_ids_than_counts_panics_and_index_stays_usable():
     trie = word_trie([("ab", (4, [0, 1, 2], [1, 2]))], id_mode=INT32, video_int_ids=[1, 2, 3])
     index = restored(trie)

@@ -223,3 +223,35 @@ def test_damaged_images_fail_or_answer_as_the_models(image, query_list):
         assert_queries_match(index, trie, query)
     # Failed queries leave the index as it was.
     assert index.to_bytes() == restored
+
+
+# ------------------------------------------------------------- long queries
+
+# Words of up to 70 characters over few letters: their paths run deeper than
+# the fast walk's 62 characters, and queries near them differ by a few edits.
+long_words = st.text(alphabet="ab", max_size=70)
+
+
+@st.composite
+def long_queries(draw, words: list) -> tuple:
+    """A word with up to four characters replaced or inserted and up to 12
+    appended, so that the term's length falls on either side of the trie's
+    deepest path plus the bound, at a bound of 0 to 9."""
+    term = draw(st.sampled_from(words)) if words else ""
+    for _ in range(draw(st.integers(0, 4))):
+        position = draw(st.integers(0, len(term)))
+        kept = position + draw(st.integers(0, 1))
+        term = term[:position] + draw(st.sampled_from("abc")) + term[kept:]
+    term += draw(st.text(alphabet="ab", max_size=12))
+    return (term, draw(st.integers(0, 9)), None, None, None)
+
+
+@settings(max_examples=60, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(st.data())
+def test_long_queries_answer_as_the_models(data):
+    words = data.draw(st.lists(long_words, min_size=1, max_size=6))
+    args = internal_data([(word, (1, [0], [1])) for word in words], [bytes(4)], 3).args()
+    index = PrefixSearch.from_internal_data_v2(*args)
+    trie = model_build.build(*args)
+    for query in data.draw(st.lists(long_queries(words), min_size=1, max_size=4)):
+        assert_queries_match(index, trie, query)

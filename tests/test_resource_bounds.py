@@ -1,8 +1,8 @@
 """How much memory and time a query may take.
 
-A query keeps one row of (term length + 1) distance cells per depth of the
-path it explores; the path is never deeper than the trie (nor, in a trie with
-cycles, deeper than term length + bound + 1), so its memory stays within
+A query keeps one row of at most (term length + 1) distance cells per depth of
+the path it explores; the path is never deeper than the trie (nor, in a trie
+with cycles, deeper than term length + bound + 1), so its memory stays within
 (depth + 2) x (term length + 1) cells however large max_dist is. These checks
 run in a child process whose address space is capped, so that an
 implementation that sizes its table from max_dist fails with MemoryError

@@ -3,6 +3,8 @@
 // Every entry point of the module runs its body through call_guarded():
 //  - PythonErrorSet means "a Python exception is already pending": the body
 //    (or a helper) saw an interpreter call fail and threw this sentinel;
+//    kelnor::Interrupted means the same, from the core, after the body's
+//    InterruptCheck saw a signal handler raise;
 //  - kelnor::InternalFailure (a violated invariant in the core) is written to
 //    standard error and raised as PanicException, which derives from
 //    BaseException so that `except Exception` does not swallow it;
@@ -45,6 +47,14 @@ inline PyRef check(PyObject* result) {
 // failure is printed and becomes an internal failure.
 PyRef expect(PyObject* result);
 
+// The check handed to the core's long calls, asked every few thousand visits
+// of a walk: runs the handlers of pending signals, so that Ctrl-C or an alarm
+// stops a long query with the exception its handler raises. A release of the
+// interpreter lock for the walk would take the lock back here, around this
+// call alone.
+bool signal_handler_raised(void* unused);
+inline constexpr InterruptCheck kSignalCheck{signal_handler_raised, nullptr};
+
 // Sets PanicException(message) as the pending exception, after writing the
 // message to standard error.
 void raise_panic(const char* message) noexcept;
@@ -70,6 +80,8 @@ PyObject* call_guarded(Body&& body) noexcept {
         try {
             return body().release();
         } catch (const PythonErrorSet&) {
+            return nullptr;
+        } catch (const Interrupted&) {
             return nullptr;
         } catch (const InternalFailure& failure) {
             raise_panic(failure.what());

@@ -39,7 +39,8 @@ PyObject* fuzzy_match(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
         const std::optional<std::uint32_t> limit = convert_optional("limit", slots[2], to_u32);
 
         const Trie& trie = receiver.value().trie;
-        const std::vector<MatchResult> results = kelnor::fuzzy_match(trie, term, max_dist, limit);
+        const std::vector<MatchResult> results =
+            kelnor::fuzzy_match(trie, term, max_dist, limit, kSignalCheck);
         return list_of<MatchResult>(results, [&](const MatchResult& result) {
             const long terminal = checked_at(trie.is_terminal, result.node) ? 1 : 0;
             return tuple_of(to_str(result.term), expect(PyLong_FromLong(terminal)),
@@ -61,8 +62,9 @@ PyObject* fuzzy_match_video(PyObject* self, PyObject* const* args, Py_ssize_t na
             convert_optional("include_prefix_nodes", slots[3], to_flag);
         const std::optional<double> min_score = convert_optional("min_score", slots[4], to_double);
 
-        const std::vector<VideoScore> scores = kelnor::fuzzy_match_video(
-            receiver.value().trie, term, max_dist, limit, include_prefix_nodes, min_score);
+        const std::vector<VideoScore> scores =
+            kelnor::fuzzy_match_video(receiver.value().trie, term, max_dist, limit,
+                                      include_prefix_nodes, min_score, kSignalCheck);
         return list_of<VideoScore>(scores, [](const VideoScore& score) {
             return tuple_of(to_str(score.video_id), expect(PyFloat_FromDouble(score.score)));
         });

@@ -9,10 +9,12 @@
 #include <vector>
 
 #include "check.hpp"
+#include "interrupt_check.hpp"
 #include "prefix/matcher/bit_parallel_rows.hpp"
 #include "prefix/matcher/fuzzy_match.hpp"
 #include "prefix/matcher/fuzzy_match_nodes.hpp"
 #include "prefix/matcher/query_masks.hpp"
+#include "prefix/trie/walk_index.hpp"
 #include "trie_builder.hpp"
 
 namespace kelnor::core_test {
@@ -210,6 +212,69 @@ KELNOR_TEST(damaged_indexes_fail_on_the_first_bad_read) {
     // A range up to the widest shift fails at the end of the transitions.
     CHECK_INTERNAL_FAILURE(matched(raw({0, U32_MAX}, U"\0a"sv, {1}), "a", 1),
                            "index out of bounds: the len is 1 but the index is 1");
+}
+
+// Nodes 0 to `rungs` in a line, each the child of the one before twice over:
+// 2^rungs paths, all labelled "a". With `indexed`, the trie gets its walk
+// index (it is sound), so that short queries take the fast walk.
+Trie ladder(std::uint32_t rungs, bool indexed) {
+    std::vector<std::uint32_t> shifts;
+    std::vector<std::uint32_t> transitions;
+    for (std::uint32_t node = 0; node <= rungs; ++node) {
+        shifts.push_back(static_cast<std::uint32_t>(transitions.size()));
+        if (node < rungs) transitions.insert(transitions.end(), {node + 1, node + 1});
+    }
+    Trie trie = raw(shifts, std::u32string(1, U'\0') + std::u32string(rungs, U'a'), transitions);
+    if (indexed) trie.walk_index = walk_index_of(trie);
+    return trie;
+}
+
+KELNOR_TEST(walks_stop_at_their_budget_where_paths_multiply) {
+    // 64 per entry of the 31 node_shifts and 60 child_transitions, plus a million.
+    const std::string spent =
+        "the walk used up its budget of 1005824 visits: the child lists reach some node by more "
+        "than one path";
+    for (const bool indexed : {true, false}) {
+        const Trie trie = ladder(30, indexed);
+        CHECK_INTERNAL_FAILURE(matched(trie, std::string(30, 'a'), 0), spent);
+        CHECK_INTERNAL_FAILURE(nodes(trie, std::u32string(35, U'a'), 9, false), spent);
+        // Walks within the budget answer in full: one hit per path.
+        CHECK_EQ(matched(trie, "aaaaaaaaaaaaaa", 0, NO_LIMIT).size(), std::size_t{1} << 14);
+    }
+}
+
+// An InterruptCheck that says stop at its `stop_at`-th call.
+struct CountedCheck {
+    int calls = 0;
+    int stop_at;
+    InterruptCheck check() {
+        return {[](void* context) {
+                    auto& counted = *static_cast<CountedCheck*>(context);
+                    return ++counted.calls == counted.stop_at;
+                },
+                this};
+    }
+};
+
+KELNOR_TEST(a_walk_asks_its_host_and_stops_when_told) {
+    const Trie trie = ladder(80, true);
+    // The fast walk (a short query, a small bound) and the checked walk.
+    for (const auto& [length, bound] : {std::pair{40u, 8u}, std::pair{70u, 9u}}) {
+        CountedCheck counted{.stop_at = 3};
+        bool interrupted = false;
+        try {
+            fuzzy_match(trie, std::string(length, 'a'), bound, NO_LIMIT, counted.check());
+        } catch (const Interrupted&) {
+            interrupted = true;
+        }
+        CHECK(interrupted);
+        CHECK_EQ(counted.calls, 3);
+    }
+    // A check that never says stop changes nothing.
+    const Trie small = ladder(8, true);
+    CountedCheck never{.stop_at = 0};
+    CHECK_EQ(fuzzy_match(small, "aaaa", 1, NO_LIMIT, never.check()).size(),
+             fuzzy_match(small, "aaaa", 1, NO_LIMIT).size());
 }
 
 // The walk gives a child whose label matches no position of its parent's

@@ -39,9 +39,11 @@
 #include <optional>
 #include <span>
 
+#include "interrupt_check.hpp"
 #include "prefix/matcher/bit_parallel_rows.hpp"
 #include "prefix/matcher/child_sieve.hpp"
 #include "prefix/matcher/query_masks.hpp"
+#include "prefix/matcher/walk_budget.hpp"
 #include "prefix/matcher/walk_codegen.hpp"
 #include "prefix/trie/trie.hpp"
 #include "prefix/trie/walk_index.hpp"
@@ -93,13 +95,14 @@ class BitParallelWalk {
 
   public:
     BitParallelWalk(const Trie& trie, const QueryMasks& query, std::optional<std::uint32_t> limit,
-                    Reporter& report)
+                    const InterruptCheck& interrupt, Reporter& report)
         : trie_(trie),
           query_(query),
           rows_(query),
           sieve_(query),
           index_(trie.walk_index),
           limit_(limit),
+          budget_(trie, interrupt, kVisitsBetweenChecks),
           report_(report) {}
 
     KELNOR_WALK_INLINE void run() {
@@ -121,6 +124,7 @@ class BitParallelWalk {
                 --depth;
                 continue;
             }
+            budget_.visit();
             path_[depth + 1] = child.label;
             const std::uint32_t distance = rows_.distance(child.row);
             if (distance <= Bound &&
@@ -230,6 +234,7 @@ class BitParallelWalk {
         while (true) {
             while (candidates == 0) {
                 if (frame.end - block <= kBlock) return false;
+                budget_.visit();  // a block's worth of work, however many children pass
                 block += kBlock;
                 candidates = this->candidates(frame, block);
             }
@@ -321,6 +326,7 @@ class BitParallelWalk {
     const ChildSieve sieve_;
     const WalkIndex& index_;
     std::optional<std::uint32_t> limit_;
+    WalkBudget budget_;
     Reporter& report_;
     std::array<Frame, Rows::kMaxDepth + 1> frames_;
     std::array<char32_t, Rows::kMaxDepth + 1> path_;
@@ -333,9 +339,9 @@ class BitParallelWalk {
 template <std::uint32_t Bound, class Reporter>
 KELNOR_CLONED_FOR_X86_64_V3 std::exception_ptr walk_bit_parallel_caught(
     const Trie& trie, const QueryMasks& query, std::optional<std::uint32_t> limit,
-    Reporter& report) noexcept {
+    const InterruptCheck& interrupt, Reporter& report) noexcept {
     try {
-        BitParallelWalk<Bound, Reporter>(trie, query, limit, report).run();
+        BitParallelWalk<Bound, Reporter>(trie, query, limit, interrupt, report).run();
     } catch (...) {
         return std::current_exception();
     }
@@ -344,8 +350,10 @@ KELNOR_CLONED_FOR_X86_64_V3 std::exception_ptr walk_bit_parallel_caught(
 
 template <std::uint32_t Bound, class Reporter>
 void walk_bit_parallel(const Trie& trie, const QueryMasks& query,
-                       std::optional<std::uint32_t> limit, Reporter& report) {
-    if (std::exception_ptr failure = walk_bit_parallel_caught<Bound>(trie, query, limit, report)) {
+                       std::optional<std::uint32_t> limit, const InterruptCheck& interrupt,
+                       Reporter& report) {
+    if (std::exception_ptr failure =
+            walk_bit_parallel_caught<Bound>(trie, query, limit, interrupt, report)) {
         std::rethrow_exception(failure);
     }
 }

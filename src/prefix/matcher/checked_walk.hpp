@@ -3,6 +3,7 @@
 // index fails on the first read it cannot make (see trie_walk.hpp).
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -10,16 +11,27 @@
 #include <vector>
 
 #include "internal_failure.hpp"
+#include "interrupt_check.hpp"
 #include "prefix/matcher/distance_table.hpp"
+#include "prefix/matcher/walk_budget.hpp"
 #include "prefix/trie/trie.hpp"
 
 namespace kelnor {
 
+// A visit computes a row of up to 2 * bound + 1 cells: the host is asked
+// whether to stop after about this many cells, or kVisitsBetweenChecks
+// visits where rows are narrow.
+inline constexpr std::size_t kCellsBetweenChecks = std::size_t{1} << 18;
+
 // The walk of walk_within_distance() for `bound` (at most 65535).
 template <class Reporter>
 void walk_checked(const Trie& trie, std::span<const char32_t> query, std::uint32_t bound,
-                  std::optional<std::uint32_t> limit, Reporter& report) {
+                  std::optional<std::uint32_t> limit, const InterruptCheck& interrupt,
+                  Reporter& report) {
     DistanceTable table(query, bound);
+    WalkBudget budget(trie, interrupt,
+                      static_cast<std::uint32_t>(std::min<std::size_t>(
+                          kVisitsBetweenChecks, kCellsBetweenChecks / table.row_width())));
     std::vector<char32_t> path;
     std::vector<ChildRange> unvisited{child_range(trie, 0)};
     std::uint32_t recorded = 0;
@@ -31,6 +43,7 @@ void walk_checked(const Trie& trie, std::span<const char32_t> query, std::uint32
             continue;
         }
         const std::size_t depth = unvisited.size() - 1;
+        budget.visit();
         const std::uint32_t child = checked_at(trie.child_transitions, siblings.begin++);
         const char32_t label = checked_at(trie.child_labels, child);
         if (label == 0) continue;

@@ -1,21 +1,27 @@
 // The edit-distance table of one query walk: one row per depth of the path.
 //
-// Row d holds, for every prefix of the query, the Levenshtein distance
-// (unit costs; no transposition) to the text of the path's first d labels.
-// Rows are computed from their parent row only and are reused by every node
-// at the same depth.
+// Row d holds, for prefixes of the query, the Levenshtein distance (unit
+// costs; no transposition) to the text of the path's first d labels. Rows
+// are computed from their parent row only and are reused by every node at
+// the same depth.
 //
-// Cells are clamped to bound + 1: every decision of the walk (prune a row
-// whose least cell exceeds the bound, report a last cell within it) reads the
-// same from the clamped table as from the exact one, so cells of 32 bits stay
-// exact below the bound for any query length and any depth.
+// The band (Ukkonen 1985): the distance between a prefix of j characters and
+// a text of d labels is at least |d - j|, so only the cells with
+// |d - j| <= bound can be within the bound, and a row keeps just those, at
+// most 2 * bound + 1 of them, whatever the query's length. A cell outside the
+// band counts as bound + 1. Cells are clamped to bound + 1 too: every decision
+// of the walk (prune a row whose least cell exceeds the bound, report a last
+// cell within it) reads the same from the banded, clamped table as from the
+// exact one, and cells of 32 bits stay exact below the bound for any query
+// length and any depth.
 //
 // Memory: a row is allocated the first time the walk reaches its depth, so a
-// walk costs (deepest depth reached + 1) rows of (query length + 1) cells.
-// A row whose cells all exceed the bound is pruned, and every cell of row d
-// is at least d - query length, so no walk goes deeper than
-// query length + bound, nor deeper than the trie's longest path; only a cycle
-// in a damaged index reaches the first limit.
+// walk costs (deepest depth reached + 1) rows of
+// min(2 * bound + 1, query length + 1) cells. A row whose cells all exceed
+// the bound is pruned, and row d has no cell in the band beyond depth
+// query length + bound, so no walk goes deeper than that, nor deeper than
+// the trie's longest path; only a cycle in a damaged index reaches the first
+// limit.
 #pragma once
 
 #include <cstddef>
@@ -28,7 +34,7 @@ namespace kelnor {
 class DistanceTable {
   public:
     // Row 0, the distances from the empty path, is filled at once.
-    // Precondition: bound < 4294967295, so that bound + 1 is a cell value.
+    // Precondition: bound <= 65535.
     DistanceTable(std::span<const char32_t> query, std::uint32_t bound);
 
     // Fills row depth + 1 for the path of row `depth` extended by `label` and
@@ -37,11 +43,24 @@ class DistanceTable {
 
     // The distance between the whole query and the path of row `depth`
     // (clamped to bound + 1). Precondition: row `depth` has been filled.
-    std::uint32_t query_distance(std::size_t depth) const { return rows_[depth].back(); }
+    std::uint32_t query_distance(std::size_t depth) const;
+
+    // The most cells that a row computes.
+    std::size_t row_width() const noexcept { return width_; }
 
   private:
+    // The band of row `depth`: query prefixes of [first, last] characters;
+    // empty when first > last.
+    std::size_t band_first(std::size_t depth) const noexcept {
+        return depth > bound_ ? depth - bound_ : 0;
+    }
+    std::size_t band_last(std::size_t depth) const noexcept;
+
     std::span<const char32_t> query_;
+    std::uint32_t bound_;
     std::uint32_t ceiling_;
+    std::size_t width_;
+    // Row d's cell for a prefix of j characters is rows_[d][j - band_first(d)].
     std::vector<std::vector<std::uint32_t>> rows_;
 };
 

@@ -3,14 +3,17 @@
 #include "internal_failure.hpp"
 #include "prefix/matcher/trie_walk.hpp"
 #include "prefix/matcher/utf8.hpp"
+#include "prefix/matcher/walk_query.hpp"
 
 namespace kelnor {
 
 std::vector<MatchResult> fuzzy_match(const Trie& trie, std::string_view term_utf8,
-                                     std::uint32_t max_dist, std::optional<std::uint32_t> limit) {
-    const std::vector<char32_t> query = decode_utf8(term_utf8);
+                                     std::uint32_t max_dist, std::optional<std::uint32_t> limit,
+                                     const InterruptCheck& interrupt) {
+    const std::optional<std::vector<char32_t>> query = walk_query(trie, term_utf8, max_dist);
+    if (!query) return {};
     std::vector<MatchResult> results;
-    walk_within_distance(trie, query, max_dist, limit,
+    walk_within_distance(trie, *query, max_dist, limit, interrupt,
                          [&](std::uint32_t node, std::uint32_t distance,
                              std::span<const char32_t> path, char32_t label) {
                              if (!checked_at(trie.is_terminal, node)) return false;

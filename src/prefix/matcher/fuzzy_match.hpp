@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "interrupt_check.hpp"
 #include "prefix/trie/trie.hpp"
 
 namespace kelnor {
@@ -19,9 +20,11 @@ struct MatchResult {
 
 // The terminal nodes whose path text lies within min(max_dist, 65535) edits
 // of `term_utf8`, in depth-first pre-order (see trie_walk.hpp), at most
-// `limit` of them (the first ones in that order). Raises InternalFailure on an
-// index whose arrays do not hold the positions it refers to.
+// `limit` of them (the first ones in that order). Raises InternalFailure on a
+// damaged index (see walk_within_distance()) and Interrupted when `interrupt`
+// says stop.
 std::vector<MatchResult> fuzzy_match(const Trie& trie, std::string_view term_utf8,
-                                     std::uint32_t max_dist, std::optional<std::uint32_t> limit);
+                                     std::uint32_t max_dist, std::optional<std::uint32_t> limit,
+                                     const InterruptCheck& interrupt = {});
 
 }  // namespace kelnor

@@ -8,6 +8,7 @@
 #include <span>
 #include <vector>
 
+#include "interrupt_check.hpp"
 #include "prefix/trie/trie.hpp"
 
 namespace kelnor {
@@ -20,11 +21,12 @@ struct NodeHit {
 // The nodes whose path text lies within min(max_dist, 65535) edits of
 // `query`, in depth-first pre-order (see trie_walk.hpp): all labelled nodes,
 // or only terminal ones when `terminal_only`, at most `limit` of them (the
-// first ones in that order). Raises InternalFailure on an index whose arrays
-// do not hold the positions it refers to.
+// first ones in that order). Raises InternalFailure on a damaged index (see
+// walk_within_distance()) and Interrupted when `interrupt` says stop.
 std::vector<NodeHit> fuzzy_match_nodes(const Trie& trie, std::span<const char32_t> query,
                                        std::uint32_t max_dist, bool terminal_only,
-                                       std::optional<std::uint32_t> limit);
+                                       std::optional<std::uint32_t> limit,
+                                       const InterruptCheck& interrupt = {});
 
 // Whether a hit on a whole term at `distance` from a query of `query_length`
 // code points says anything about the query: an exact hit always does; an
@@ -39,6 +41,7 @@ inline bool whole_term_hit_counts(std::uint32_t distance, std::size_t query_leng
 // terminal_only, from one walk.
 std::vector<NodeHit> fuzzy_match_nodes_terminal_first(const Trie& trie,
                                                       std::span<const char32_t> query,
-                                                      std::uint32_t max_dist);
+                                                      std::uint32_t max_dist,
+                                                      const InterruptCheck& interrupt = {});
 
 }  // namespace kelnor

@@ -1,5 +1,6 @@
 #include "prefix/matcher/utf8.hpp"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -54,11 +55,11 @@ Decoded decode_sequence(std::string_view text, std::size_t at) {
 
 }  // namespace
 
-std::vector<char32_t> decode_utf8(std::string_view text) {
+std::vector<char32_t> decode_utf8(std::string_view text, std::size_t most) {
     std::vector<char32_t> characters;
-    characters.reserve(text.size());
+    characters.reserve(std::min(text.size(), most));
     std::size_t at = 0;
-    while (at < text.size()) {
+    while (at < text.size() && characters.size() < most) {
         const auto byte = static_cast<std::uint8_t>(text[at]);
         if (byte < 0x80) {
             characters.push_back(byte);

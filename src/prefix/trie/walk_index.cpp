@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 #include "prefix/trie/trie.hpp"
 
@@ -30,18 +31,47 @@ bool is_sound(const Trie& trie) {
                        [node_count](std::uint32_t child) { return child < node_count; });
 }
 
+// Every node's height (see kUnknownHeight), uncapped: one pass from the last
+// node up when every labelled child is numbered above its parent, as in a
+// trie laid out depth first; nothing otherwise, since a node may then be its
+// own descendant.
+using Heights = std::optional<std::vector<std::uint32_t>>;
+
+Heights heights_of(const Trie& trie) {
+    const std::size_t node_count = trie.node_shifts.size();
+    std::vector<std::uint32_t> heights(node_count, 0);
+    for (std::size_t node = node_count; node-- > 0;) {
+        const ChildRange children = child_range(trie, node);
+        std::uint32_t height = 0;
+        for (std::size_t position = children.begin; position < children.end; ++position) {
+            const std::uint32_t child = trie.child_transitions[position];
+            if (trie.child_labels[child] == 0) continue;
+            if (child <= node) return std::nullopt;
+            height = std::max(height, heights[child] + 1);
+        }
+        heights[node] = height;
+    }
+    return heights;
+}
+
+std::uint8_t height_byte(const Heights& heights, std::uint32_t node) {
+    if (!heights) return kUnknownHeight;
+    return static_cast<std::uint8_t>(std::min<std::uint32_t>((*heights)[node], kUnknownHeight));
+}
+
 // Sets the label bytes and heights of a parent's children at positions
 // [first, end), where node_at(position) is the child at each.
 template <class NodeAt>
-void set_children(ChildBytes& bytes, const Trie& trie, const std::vector<std::uint8_t>& heights,
-                  std::size_t first, std::size_t end, NodeAt&& node_at) {
+void set_children(ChildBytes& bytes, const Trie& trie, const Heights& heights, std::size_t first,
+                  std::size_t end, NodeAt&& node_at) {
     for (std::size_t position = first; position < end; ++position) {
         const std::uint32_t child = node_at(position);
-        bytes.set(first, end, position, label_byte(trie.child_labels[child]), heights[child]);
+        bytes.set(first, end, position, label_byte(trie.child_labels[child]),
+                  height_byte(heights, child));
     }
 }
 
-ChildBytes edge_bytes_of(const Trie& trie, const std::vector<std::uint8_t>& heights) {
+ChildBytes edge_bytes_of(const Trie& trie, const Heights& heights) {
     ChildBytes bytes(trie.child_transitions.size());
     for (std::size_t node = 0; node < trie.node_shifts.size(); ++node) {
         const ChildRange children = child_range(trie, node);
@@ -51,33 +81,13 @@ ChildBytes edge_bytes_of(const Trie& trie, const std::vector<std::uint8_t>& heig
     return bytes;
 }
 
-ChildBytes top_bytes_of(const Trie& trie, const std::vector<std::uint8_t>& heights,
-                        const WalkIndex& index) {
+ChildBytes top_bytes_of(const Trie& trie, const Heights& heights, const WalkIndex& index) {
     ChildBytes bytes(index.top.size() - 1);
     for (std::size_t k = 0; k < index.inner_top; ++k) {
         set_children(bytes, trie, heights, index.top[k].first_child, index.top[k + 1].first_child,
                      [&](std::size_t position) { return index.top[position].node; });
     }
     return bytes;
-}
-
-// Every node's height: one pass from the last node up when every labelled
-// child is numbered above its parent, as in a trie laid out depth first.
-std::vector<std::uint8_t> heights_of(const Trie& trie) {
-    const std::size_t node_count = trie.node_shifts.size();
-    std::vector<std::uint8_t> heights(node_count, 0);
-    for (std::size_t node = node_count; node-- > 0;) {
-        const ChildRange children = child_range(trie, node);
-        unsigned height = 0;
-        for (std::size_t position = children.begin; position < children.end; ++position) {
-            const std::uint32_t child = trie.child_transitions[position];
-            if (trie.child_labels[child] == 0) continue;
-            if (child <= node) return std::vector<std::uint8_t>(node_count, kUnknownHeight);
-            height = std::max<unsigned>(height, heights[child] + 1u);
-        }
-        heights[node] = static_cast<std::uint8_t>(std::min<unsigned>(height, kUnknownHeight));
-    }
-    return heights;
 }
 
 // The grams for the filter, one per path of three labels below a child of a
@@ -191,7 +201,8 @@ WalkIndex walk_index_of(const Trie& trie) {
     WalkIndex index;
     if (!is_sound(trie)) return index;
     index.sound = true;
-    const std::vector<std::uint8_t> heights = heights_of(trie);
+    const Heights heights = heights_of(trie);
+    if (heights) index.deepest = (*heights)[0];
     index.edge_bytes = edge_bytes_of(trie, heights);
     // Decoding costs a small multiple of the image: the top never holds more
     // nodes than the trie (a node whose parents share it could appear many

@@ -29,6 +29,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "prefix/trie/gram_filter.hpp"
@@ -129,6 +130,10 @@ class ChildBytes {
 struct WalkIndex {
     // Whether the Trie was sound; everything else is empty when not.
     bool sound = false;
+
+    // The most labels on a path from the root (the root's height), when
+    // known: no walk goes deeper.
+    std::optional<std::uint32_t> deepest;
 
     // By position of child_transitions: the label byte and height of the
     // child there.

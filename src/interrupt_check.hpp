@@ -1,0 +1,31 @@
+// How a long call of the core lets its host stop it.
+//
+// The core knows nothing of the host's signals or locks: a walk asks an
+// InterruptCheck every few thousand visits whether to stop. The host's
+// function does whatever stopping needs (the binding runs the interpreter's
+// signal handlers), and when it answers true it has already recorded why (the
+// binding's Python exception is set); the core then unwinds with Interrupted,
+// and the host turns that into its recorded error. The check is the only place
+// where a walk hands control to the host, so a host may give up a lock for
+// the length of the walk and take it back inside its check alone.
+#pragma once
+
+#include <exception>
+
+namespace kelnor {
+
+struct InterruptCheck {
+    // Whether to stop; called with `context`. Null: never stop.
+    bool (*stop)(void* context) = nullptr;
+    void* context = nullptr;
+
+    bool operator()() const { return stop != nullptr && stop(context); }
+};
+
+// Thrown when an InterruptCheck answered true: the host's error is already set.
+class Interrupted : public std::exception {
+  public:
+    const char* what() const noexcept override { return "interrupted by the host"; }
+};
+
+}  // namespace kelnor

@@ -1,0 +1,85 @@
+"""A long query stops within moments of a signal whose handler raises.
+
+The walk asks for pending signals every few thousand visits, so Ctrl-C
+(KeyboardInterrupt) or an alarm whose handler raises ends a query that would
+run for seconds, with the handler's exception, and leaves the index usable.
+Each case runs in a child process, which a process of its own signals.
+"""
+
+from __future__ import annotations
+
+import ast
+import os
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+from conftest import pypy_differs
+
+pytestmark = pytest.mark.skipif(sys.platform == "win32", reason="needs POSIX signals")
+
+# Run in the child: an index whose root has 100,000 leaves, queried with a
+# term of 10,000 characters at the widest bound (each leaf then costs a row
+# of 10,001 cells: seconds in all); the signal comes about 0.2 s into the
+# query.
+# Prints the exception's type name, the seconds from the signal to it, and
+# the answer of a short query afterwards.
+CHILD = textwrap.dedent("""
+    import os, signal, sys, time
+    import model_image
+    from _kelnor import PrefixSearch
+    from model_trie import ModelTrie
+
+    leaves = 100_000
+    trie = ModelTrie(
+        node_shifts=[0] + [leaves] * leaves,
+        child_labels=[0] + [ord("a")] * leaves,
+        child_transitions=list(range(1, leaves + 1)),
+        payloads=[None] * (leaves + 1),
+        is_terminal=[False] + [True] * 2 + [False] * (leaves - 2),
+    )
+    index = PrefixSearch.from_bytes(model_image.encode(trie))
+
+    class Alarm(Exception):
+        pass
+
+    def on_alarm(number, frame):
+        raise Alarm
+
+    # The query holds the interpreter lock, so the signal comes from another
+    # process.
+    number = signal.SIGALRM if sys.argv[1] == "alarm" else signal.SIGINT
+    signal.signal(signal.SIGALRM, on_alarm)
+    parent = os.getpid()
+    sent = time.monotonic() + 0.2
+    if os.fork() == 0:
+        time.sleep(0.2)
+        os.kill(parent, number)
+        os._exit(0)
+    try:
+        getattr(index, sys.argv[2])("b" * 10_000, 2**32 - 1)
+        raised = None
+    except BaseException as error:
+        raised = type(error).__name__
+    print(repr((raised, time.monotonic() - sent, index.fuzzy_match("a", 0))))
+    """)
+
+
+@pypy_differs("cpyext's PyErr_CheckSignals leaves Python signal handlers for later")
+@pytest.mark.parametrize("method", ["fuzzy_match", "fuzzy_match_video"])
+@pytest.mark.parametrize("signal_kind, raised", [("alarm", "Alarm"), ("sigint", "KeyboardInterrupt")])
+def test_a_signal_stops_a_long_query(method, signal_kind, raised):
+    completed = subprocess.run(
+        [sys.executable, "-c", CHILD, signal_kind, method],
+        capture_output=True,
+        text=True,
+        timeout=120,
+        env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)},
+    )
+    assert completed.returncode == 0, completed.stderr
+    name, seconds, answer = ast.literal_eval(completed.stdout)
+    assert name == raised
+    assert seconds < 2
+    assert answer == [("a", 1, 0), ("a", 1, 0)]
