@@ -21,6 +21,8 @@ namespace {
     throw_python_error();
 }
 
+// Once per method, on its first call with keywords; a name left uninterned by
+// a MemoryError is tried again by the next such call.
 void intern_names(MethodParameters& parameters) {
     for (std::size_t i = 0; i < parameters.names.size(); ++i) {
         if (parameters.interned[i] == nullptr) {
