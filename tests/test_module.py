@@ -179,6 +179,21 @@ def test_keywords_bind_by_name():
     assert index.to_bytes() == EMPTY_IMAGE
 
 
+class Keyword(str):
+    pass
+
+
+# A call written with literal keywords passes the interned names the binder
+# compares by identity; the other spellings take its comparison by text.
+@pytest.mark.parametrize("spell", [
+    str, lambda name: "".join(list(name)), Keyword,
+], ids=["literal", "built at run time", "str subclass"])
+@pytest.mark.parametrize("name", ["max_dist", "limit", "include_prefix_nodes", "min_score"])
+def test_keywords_bind_by_text_as_well_as_identity(index, spell, name):
+    with pytest.raises(TypeError, match=f"^argument '{name}': "):
+        index.fuzzy_match_video(**{spell("term"): "a", spell(name): "x"})
+
+
 @pypy_differs("the interpreter checks the receiver of an unbound method differently")
 @pytest.mark.parametrize("receiver", [5, "x", None])
 def test_unbound_call_with_foreign_receiver(receiver):

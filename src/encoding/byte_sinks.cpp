@@ -6,8 +6,8 @@
 
 namespace kelnor {
 
-void VecWriter::fail_length_mismatch() const {
-    throw InternalFailure("encoding wrote " + std::to_string(written()) +
+void SpanWriter::fail_length_mismatch(std::size_t wanted) const {
+    throw InternalFailure("encoding wrote " + std::to_string(wanted) +
                           " bytes into a buffer measured at " + std::to_string(buffer_.size()));
 }
 

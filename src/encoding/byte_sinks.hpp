@@ -1,8 +1,9 @@
 // The two destinations of an encoding pass.
 //
 // Every encoder is a template over its sink and is run twice: once into a
-// ByteCounter, which only measures, and once into a VecWriter sized from that
-// measure. Since both passes run the same code, the measure is exact and the
+// ByteCounter, which only measures, and once into a SpanWriter over a buffer
+// of that measure (a vector, or the caller's own, such as a Python bytes
+// object). Since both passes run the same code, the measure is exact and the
 // output buffer is allocated once.
 //
 // A sink offers put_byte(b) and put(std::array<std::uint8_t, N>); the fixed
@@ -15,8 +16,6 @@
 #include <cstdint>
 #include <cstring>
 #include <span>
-#include <utility>
-#include <vector>
 
 namespace kelnor {
 
@@ -37,9 +36,11 @@ class ByteCounter {
     std::size_t size_ = 0;
 };
 
-class VecWriter {
+// Writes into a buffer that the caller sized with a ByteCounter pass.
+class SpanWriter {
   public:
-    explicit VecWriter(std::size_t capacity) : buffer_(capacity), cursor_(buffer_.data()) {}
+    explicit SpanWriter(std::span<std::uint8_t> buffer) noexcept
+        : buffer_(buffer), cursor_(buffer.data()) {}
 
     void put_byte(std::uint8_t byte) {
         ensure_room(1);
@@ -59,10 +60,9 @@ class VecWriter {
         cursor_ += bytes.size();
     }
 
-    // The buffer, which must have been filled exactly.
-    std::vector<std::uint8_t> finish() && {
-        if (written() != buffer_.size()) fail_length_mismatch();
-        return std::move(buffer_);
+    // Raises InternalFailure unless the buffer has been filled exactly.
+    void finish() const {
+        if (written() != buffer_.size()) fail_length_mismatch(written());
     }
 
   private:
@@ -74,12 +74,12 @@ class VecWriter {
     // passes disagree, which must not turn into a write outside the buffer.
     void ensure_room(std::size_t count) {
         if (buffer_.size() - written() < count) [[unlikely]]
-            fail_length_mismatch();
+            fail_length_mismatch(written() + count);
     }
 
-    [[noreturn]] void fail_length_mismatch() const;
+    [[noreturn]] void fail_length_mismatch(std::size_t wanted) const;
 
-    std::vector<std::uint8_t> buffer_;
+    std::span<std::uint8_t> buffer_;
     std::uint8_t* cursor_;
 };
 

@@ -209,5 +209,22 @@ KELNOR_TEST(extreme_values_survive_the_round_trip) {
     CHECK_EQ(encode_trie(result.value()), image);
 }
 
+// The caller's buffer must have the measured size: a short one is never
+// written past, a long one is not left partly unwritten.
+KELNOR_TEST(encoding_into_a_buffer_checks_its_size) {
+    const Trie trie = worked_example();
+    CHECK_EQ(image_size(trie), WORKED_EXAMPLE_IMAGE.size());
+    Bytes exact(WORKED_EXAMPLE_IMAGE.size());
+    encode_trie_into(trie, exact);
+    CHECK_EQ(exact, WORKED_EXAMPLE_IMAGE);
+
+    Bytes guarded(WORKED_EXAMPLE_IMAGE.size() + 1, 0xAB);
+    CHECK_INTERNAL_FAILURE(encode_trie_into(trie, std::span(guarded).first(51)),
+                           "encoding wrote 52 bytes into a buffer measured at 51");
+    CHECK_EQ(guarded.at(51), std::uint8_t{0xAB});
+    CHECK_INTERNAL_FAILURE(encode_trie_into(trie, guarded),
+                           "encoding wrote 52 bytes into a buffer measured at 53");
+}
+
 }  // namespace
 }  // namespace kelnor::core_test

@@ -94,6 +94,16 @@ std::vector<std::uint8_t> encode_trie(const Trie& trie) {
     return encode_to_vec([&trie](auto& sink) { write_trie(sink, trie); });
 }
 
+std::size_t image_size(const Trie& trie) {
+    ByteCounter counter;
+    write_trie(counter, trie);
+    return counter.size();
+}
+
+void encode_trie_into(const Trie& trie, std::span<std::uint8_t> out) {
+    encode_into([&trie](auto& sink) { write_trie(sink, trie); }, out);
+}
+
 Result<Trie, DecodeError> decode_trie(std::span<const std::uint8_t> bytes) {
     Reader reader(bytes);
     Trie trie;

@@ -6,6 +6,7 @@
 // the relations between them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -18,6 +19,14 @@ namespace kelnor {
 
 // The image of `trie`: its eight fields in order, shortest integer forms.
 std::vector<std::uint8_t> encode_trie(const Trie& trie);
+
+// The size of the image of `trie`, in bytes.
+std::size_t image_size(const Trie& trie);
+
+// Writes the image of `trie` into `out`, whose size must be image_size(trie),
+// so that a caller can encode straight into memory it owns. Raises
+// InternalFailure unless the image fills `out` exactly.
+void encode_trie_into(const Trie& trie, std::span<std::uint8_t> out);
 
 // Decodes one Trie from the start of `bytes`; trailing bytes are ignored.
 Result<Trie, DecodeError> decode_trie(std::span<const std::uint8_t> bytes);

@@ -7,8 +7,8 @@
 #include <atomic>
 #include <cstdint>
 
-#include "prefix_search.hpp"
-#include "py_ref.hpp"
+#include "kelnor.hpp"
+#include "python/ref.hpp"
 
 namespace kelnor::py {
 

@@ -1,11 +1,11 @@
-#include "py_prefix_search.hpp"
+#include "python/prefix_search_type.hpp"
 
 #include <new>
 #include <utility>
 
-#include "py_call_guard.hpp"
-#include "py_convert.hpp"
-#include "py_methods.hpp"
+#include "python/call_guard.hpp"
+#include "python/convert.hpp"
+#include "python/methods.hpp"
 
 namespace kelnor::py {
 namespace {

@@ -1,8 +1,8 @@
-#include "py_sequence.hpp"
+#include "python/sequence.hpp"
 
 #include <utility>
 
-#include "py_convert.hpp"
+#include "python/convert.hpp"
 
 namespace kelnor::py {
 namespace {

@@ -1,4 +1,4 @@
-#include "py_call_guard.hpp"
+#include "python/call_guard.hpp"
 
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +29,11 @@ PyObject* panic_exception_type() noexcept {
 
 }  // namespace
 
+void raise_value_error(const std::string& message) {
+    PyErr_SetString(PyExc_ValueError, message.c_str());
+    throw_python_error();
+}
+
 PyRef expect(PyObject* result) {
     if (result == nullptr) {
         if (PyErr_ExceptionMatches(PyExc_MemoryError)) throw_python_error();
@@ -36,6 +41,10 @@ PyRef expect(PyObject* result) {
         throw InternalFailure("Python API call failed");
     }
     return PyRef(result);
+}
+
+bool signal_handler_raised(void*) {
+    return PyErr_CheckSignals() != 0;
 }
 
 void raise_panic(const char* message) noexcept {

@@ -1,5 +1,5 @@
 // Entry points of the PrefixSearch methods, one per row of the method table
-// (py_prefix_search.cpp). Each runs its body under call_guarded().
+// (prefix_search_type.cpp). Each runs its body under call_guarded().
 #pragma once
 
 #include <Python.h>

@@ -6,8 +6,8 @@
 // is destroyed, so the import is refused there.
 #include <Python.h>
 
-#include "py_call_guard.hpp"
-#include "py_prefix_search.hpp"
+#include "python/call_guard.hpp"
+#include "python/prefix_search_type.hpp"
 
 namespace kelnor::py {
 namespace {

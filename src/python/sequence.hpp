@@ -12,8 +12,8 @@
 #include <cstddef>
 #include <string>
 
-#include "py_call_guard.hpp"
-#include "py_ref.hpp"
+#include "python/call_guard.hpp"
+#include "python/ref.hpp"
 
 namespace kelnor::py {
 

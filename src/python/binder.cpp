@@ -1,9 +1,9 @@
-#include "py_binder.hpp"
+#include "python/binder.hpp"
 
 #include <string>
 #include <vector>
 
-#include "py_call_guard.hpp"
+#include "python/call_guard.hpp"
 
 namespace kelnor::py {
 namespace {
@@ -21,12 +21,27 @@ namespace {
     throw_python_error();
 }
 
+// Once per method, on its first call with keywords; a name left uninterned by
+// a MemoryError is tried again by the next such call.
+void intern_names(MethodParameters& parameters) {
+    for (std::size_t i = 0; i < parameters.names.size(); ++i) {
+        if (parameters.interned[i] == nullptr) {
+            parameters.interned[i] =
+                check(PyUnicode_InternFromString(parameters.names[i])).release();
+        }
+    }
+}
+
 // The slot of the parameter named `keyword`, or names.size() when none is.
 std::size_t find_parameter(const MethodParameters& parameters, PyObject* keyword) {
-    for (std::size_t i = 0; i < parameters.names.size(); ++i) {
+    const std::size_t count = parameters.names.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        if (parameters.interned[i] == keyword) return i;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
         if (PyUnicode_CompareWithASCIIString(keyword, parameters.names[i]) == 0) return i;
     }
-    return parameters.names.size();
+    return count;
 }
 
 // "'a'", "'a' and 'b'", "'a', 'b', and 'c'".
@@ -58,7 +73,7 @@ void check_required(const MethodParameters& parameters, std::span<PyObject*> slo
 
 }  // namespace
 
-void bind_arguments(const MethodParameters& parameters, PyObject* const* args,
+void bind_arguments(MethodParameters& parameters, PyObject* const* args,
                     Py_ssize_t positional_count, PyObject* keyword_names,
                     std::span<PyObject*> slots) {
     const std::size_t count = parameters.names.size();
@@ -69,6 +84,7 @@ void bind_arguments(const MethodParameters& parameters, PyObject* const* args,
         slots[i] = i < static_cast<std::size_t>(positional_count) ? args[i] : nullptr;
     }
     if (keyword_names != nullptr) {
+        intern_names(parameters);
         const Py_ssize_t keyword_count = PyTuple_GET_SIZE(keyword_names);
         for (Py_ssize_t k = 0; k < keyword_count; ++k) {
             PyObject* keyword = PyTuple_GET_ITEM(keyword_names, k);

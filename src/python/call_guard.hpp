@@ -17,10 +17,10 @@
 
 #include <exception>
 #include <new>
+#include <string>
 
-#include "internal_failure.hpp"
-#include "interrupt_check.hpp"
-#include "py_ref.hpp"
+#include "kelnor.hpp"
+#include "python/ref.hpp"
 
 namespace kelnor::py {
 
@@ -30,6 +30,10 @@ struct PythonErrorSet {};
 [[noreturn]] inline void throw_python_error() {
     throw PythonErrorSet{};
 }
+
+// ValueError(message): how a failure the core returns as a value (a build
+// refused, an image that does not decode) reaches the host.
+[[noreturn]] void raise_value_error(const std::string& message);
 
 // For interpreter calls whose failure is the caller's business (conversions):
 // a null result means a pending Python exception.
@@ -42,6 +46,14 @@ inline PyRef check(PyObject* result) {
 // for want of memory: a pending MemoryError propagates as it is; any other
 // failure is printed and becomes an internal failure.
 PyRef expect(PyObject* result);
+
+// The check handed to the core's long calls, asked every few thousand visits
+// of a walk: runs the handlers of pending signals, so that Ctrl-C or an alarm
+// stops a long query with the exception its handler raises. A release of the
+// interpreter lock for the walk would take the lock back here, around this
+// call alone.
+bool signal_handler_raised(void* unused);
+inline constexpr InterruptCheck kSignalCheck{signal_handler_raised, nullptr};
 
 // Sets PanicException(message) as the pending exception, after writing the
 // message to standard error.

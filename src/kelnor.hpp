@@ -1,0 +1,24 @@
+// The core as the binding layer sees it: the one core header that the files
+// of src/python include, so that what the binding may call is listed here.
+//
+// - the index value behind a Python object (PrefixSearch);
+// - the build from the host's flat arrays (InternalData, check_shape(),
+//   label_code_point(), VideoIndexBytes, choose_video_ids(), assemble());
+// - the image (image_size(), encode_trie_into(), decode_trie() and the
+//   render() of its DecodeError);
+// - the queries (fuzzy_match(), fuzzy_match_video());
+// - how a host stops a long query (InterruptCheck, Interrupted);
+// - the failure type of a damaged index (InternalFailure, checked_at()) and
+//   the Result that carries expected failures.
+#pragma once
+
+#include "encoding/decode_error.hpp"
+#include "internal_data.hpp"
+#include "internal_failure.hpp"
+#include "interrupt_check.hpp"
+#include "prefix/matcher/fuzzy_match.hpp"
+#include "prefix/trie/trie_image.hpp"
+#include "prefix_search.hpp"
+#include "result.hpp"
+#include "video_index.hpp"
+#include "video_ranking.hpp"

@@ -1,0 +1,74 @@
+// PrefixSearch.fuzzy_match and PrefixSearch.fuzzy_match_video: the call into
+// the matchers and the result lists.
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "kelnor.hpp"
+#include "python/binder.hpp"
+#include "python/call_guard.hpp"
+#include "python/convert.hpp"
+#include "python/methods.hpp"
+#include "python/prefix_search_type.hpp"
+#include "python/results.hpp"
+
+namespace kelnor::py {
+namespace {
+
+constexpr const char* kMatchNames[] = {"term", "max_dist", "limit"};
+constinit MethodParameters kMatch{"PrefixSearch.fuzzy_match()", kMatchNames, 1};
+
+constexpr const char* kVideoNames[] = {"term", "max_dist", "limit", "include_prefix_nodes",
+                                       "min_score"};
+constinit MethodParameters kVideo{"PrefixSearch.fuzzy_match_video()", kVideoNames, 1};
+
+// An explicit None is not a distance: it fails like any non-integer.
+constexpr std::uint32_t kDefaultMaxDist = 1;
+
+}  // namespace
+
+PyObject* fuzzy_match(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                      PyObject* keyword_names) {
+    return call_guarded([&]() -> PyRef {
+        PyObject* slots[3];
+        bind_arguments(kMatch, args, nargs, keyword_names, slots);
+        ReceiverBorrow receiver(self);
+        const std::string_view term = convert_argument("term", slots[0], to_utf8);
+        const std::uint32_t max_dist = convert_or("max_dist", slots[1], kDefaultMaxDist, to_u32);
+        const std::optional<std::uint32_t> limit = convert_optional("limit", slots[2], to_u32);
+
+        const Trie& trie = receiver.value().trie;
+        const std::vector<MatchResult> results =
+            kelnor::fuzzy_match(trie, term, max_dist, limit, kSignalCheck);
+        return list_of<MatchResult>(results, [&](const MatchResult& result) {
+            const long terminal = checked_at(trie.is_terminal, result.node) ? 1 : 0;
+            return tuple_of(to_str(result.term), expect(PyLong_FromLong(terminal)),
+                            expect(PyLong_FromUnsignedLong(result.distance)));
+        });
+    });
+}
+
+PyObject* fuzzy_match_video(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* keyword_names) {
+    return call_guarded([&]() -> PyRef {
+        PyObject* slots[5];
+        bind_arguments(kVideo, args, nargs, keyword_names, slots);
+        ReceiverBorrow receiver(self);
+        const std::string_view term = convert_argument("term", slots[0], to_utf8);
+        const std::uint32_t max_dist = convert_or("max_dist", slots[1], kDefaultMaxDist, to_u32);
+        const std::optional<std::uint32_t> limit = convert_optional("limit", slots[2], to_u32);
+        const std::optional<bool> include_prefix_nodes =
+            convert_optional("include_prefix_nodes", slots[3], to_flag);
+        const std::optional<double> min_score = convert_optional("min_score", slots[4], to_double);
+
+        const std::vector<VideoScore> scores =
+            kelnor::fuzzy_match_video(receiver.value().trie, term, max_dist, limit,
+                                      include_prefix_nodes, min_score, kSignalCheck);
+        return list_of<VideoScore>(scores, [](const VideoScore& score) {
+            return tuple_of(to_str(score.video_id), expect(PyFloat_FromDouble(score.score)));
+        });
+    });
+}
+
+}  // namespace kelnor::py

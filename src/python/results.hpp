@@ -1,0 +1,41 @@
+// The Python results of the methods, built from native values.
+//
+// Each builder returns a new reference or throws (see expect() in
+// call_guard.hpp); a partly built result is released on the way out.
+#pragma once
+
+#include <Python.h>
+
+#include <cstddef>
+#include <span>
+#include <string_view>
+
+#include "python/call_guard.hpp"
+#include "python/ref.hpp"
+
+namespace kelnor::py {
+
+inline PyRef to_str(std::string_view text) {
+    return expect(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+}
+
+// A tuple that takes over the given new references.
+template <class... Items>
+PyRef tuple_of(Items... items) {
+    PyRef tuple = expect(PyTuple_New(sizeof...(Items)));
+    Py_ssize_t position = 0;
+    (PyTuple_SET_ITEM(tuple.get(), position++, items.release()), ...);
+    return tuple;
+}
+
+// A list of exactly records.size() tuples, made by `to_tuple` in order.
+template <class Record, class ToTuple>
+PyRef list_of(std::span<const Record> records, ToTuple&& to_tuple) {
+    PyRef list = expect(PyList_New(static_cast<Py_ssize_t>(records.size())));
+    for (std::size_t k = 0; k < records.size(); ++k) {
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(k), to_tuple(records[k]).release());
+    }
+    return list;
+}
+
+}  // namespace kelnor::py
