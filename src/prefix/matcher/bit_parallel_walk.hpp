@@ -42,6 +42,7 @@
 #include "interrupt_check.hpp"
 #include "prefix/matcher/bit_parallel_rows.hpp"
 #include "prefix/matcher/child_sieve.hpp"
+#include "prefix/matcher/hit_reporter.hpp"
 #include "prefix/matcher/query_masks.hpp"
 #include "prefix/matcher/walk_budget.hpp"
 #include "prefix/matcher/walk_codegen.hpp"
@@ -51,7 +52,7 @@
 namespace kelnor {
 
 // The walk of walk_within_distance() for a sound trie and bound `Bound`.
-template <std::uint32_t Bound, class Reporter>
+template <std::uint32_t Bound>
 class BitParallelWalk {
     using Rows = BitParallelRows<Bound>;
     using Row = typename Rows::Row;
@@ -95,7 +96,7 @@ class BitParallelWalk {
 
   public:
     BitParallelWalk(const Trie& trie, const QueryMasks& query, std::optional<std::uint32_t> limit,
-                    const InterruptCheck& interrupt, Reporter& report)
+                    const InterruptCheck& interrupt, HitReporter report)
         : trie_(trie),
           query_(query),
           rows_(query),
@@ -327,7 +328,7 @@ class BitParallelWalk {
     const WalkIndex& index_;
     std::optional<std::uint32_t> limit_;
     WalkBudget budget_;
-    Reporter& report_;
+    HitReporter report_;
     std::array<Frame, Rows::kMaxDepth + 1> frames_;
     std::array<char32_t, Rows::kMaxDepth + 1> path_;
 };
@@ -336,22 +337,22 @@ class BitParallelWalk {
 // GCC takes a call through the dispatcher of such a function not to throw,
 // so an exception must not leave it: whatever the reporter throws comes back
 // as a value, for walk_bit_parallel() to throw on.
-template <std::uint32_t Bound, class Reporter>
+template <std::uint32_t Bound>
 KELNOR_CLONED_FOR_X86_64_V3 std::exception_ptr walk_bit_parallel_caught(
     const Trie& trie, const QueryMasks& query, std::optional<std::uint32_t> limit,
-    const InterruptCheck& interrupt, Reporter& report) noexcept {
+    const InterruptCheck& interrupt, HitReporter report) noexcept {
     try {
-        BitParallelWalk<Bound, Reporter>(trie, query, limit, interrupt, report).run();
+        BitParallelWalk<Bound>(trie, query, limit, interrupt, report).run();
     } catch (...) {
         return std::current_exception();
     }
     return nullptr;
 }
 
-template <std::uint32_t Bound, class Reporter>
+template <std::uint32_t Bound>
 void walk_bit_parallel(const Trie& trie, const QueryMasks& query,
                        std::optional<std::uint32_t> limit, const InterruptCheck& interrupt,
-                       Reporter& report) {
+                       HitReporter report) {
     if (std::exception_ptr failure =
             walk_bit_parallel_caught<Bound>(trie, query, limit, interrupt, report)) {
         std::rethrow_exception(failure);
