@@ -42,6 +42,7 @@
 #include "interrupt_check.hpp"
 #include "prefix/matcher/bit_parallel_rows.hpp"
 #include "prefix/matcher/child_sieve.hpp"
+#include "prefix/matcher/gram_check.hpp"
 #include "prefix/matcher/hit_reporter.hpp"
 #include "prefix/matcher/query_masks.hpp"
 #include "prefix/matcher/walk_budget.hpp"
@@ -79,7 +80,7 @@ class BitParallelWalk {
         Row unmatched;
         Prospect unmatched_prospect;
         // Of the unmatched children, those that the gram filter leaves in, by
-        // bit (position - block) (see GramFilter::children).
+        // bit (position - block) (GramCheck::unmatched).
         std::uint64_t unmatched_children;
         std::uint64_t candidates;
         // No child lower than this can be within the bound.
@@ -102,6 +103,7 @@ class BitParallelWalk {
           rows_(query),
           sieve_(query),
           index_(trie.walk_index),
+          grams_(query, index_.grams),
           limit_(limit),
           budget_(trie, interrupt, kVisitsBetweenChecks),
           report_(report) {}
@@ -175,15 +177,8 @@ class BitParallelWalk {
             frame.row = row;
             frame.unmatched = rows_.extend(row, depth, 0);
             frame.unmatched_prospect = rows_.prospect(frame.unmatched);
-            frame.unmatched_children = ~std::uint64_t{0};
-            if (in_top && top_node < index_.grams.end() && frame.unmatched_prospect.cells != 0) {
-                frame.unmatched_children = 0;
-                for (std::uint64_t cells = frame.unmatched_prospect.cells; cells != 0;
-                     cells &= cells - 1) {
-                    frame.unmatched_children |= query_.following_children(
-                        index_.grams, top_node, static_cast<std::size_t>(std::countr_zero(cells)));
-                }
-            }
+            frame.unmatched_children =
+                grams_.unmatched(in_top, top_node, frame.unmatched_prospect.cells);
             // A label takes a cell at most one character further.
             frame.least_height = static_cast<std::uint8_t>(least_height > 0 ? least_height - 1 : 0);
         }
@@ -209,7 +204,7 @@ class BitParallelWalk {
         }
         const std::uint64_t labelled =
             ChildSieve::labelled(labels, heights, frame.least_height, count);
-        if (frame.unmatched_children == ~std::uint64_t{0}) return labelled;
+        if (frame.unmatched_children == GramCheck::kEveryChild) return labelled;
         // The unmatched children that the gram filter ruled out are passed
         // over here, before the walk reads their label bytes one by one.
         return (labelled & frame.unmatched_children) |
@@ -273,12 +268,7 @@ class BitParallelWalk {
             match = query_.of(label) & frame.continuation;
         }
         const auto may_follow = [&](std::size_t cell) {
-            if constexpr (InTop) {
-                return frame.top_node >= index_.grams.end() ||
-                       (query_.following_children(index_.grams, frame.top_node, cell) >>
-                            (k - block) &
-                        1) != 0;
-            }
+            if constexpr (InTop) return grams_.may_follow(frame.top_node, cell, k - block);
             return true;
         };
         if constexpr (Narrow) {
@@ -298,12 +288,9 @@ class BitParallelWalk {
             child.row = rows_.extend(frame.row, depth, match);
             Prospect prospect = rows_.prospect(child.row);
             if constexpr (InTop) {
-                // The row's cells are the unmatched row's and those that the
-                // label matches; where the gram filter ruled the child out
-                // for all of the former, only the latter are left to try.
-                if (prospect.cells != 0 && (frame.unmatched_children >> (k - block) & 1) == 0) {
-                    prospect.cells &= ~frame.unmatched_prospect.cells;
-                    if (prospect.cells == 0) return false;
+                if (!GramCheck::matched_cells(prospect.cells, frame.unmatched_prospect.cells,
+                                              frame.unmatched_children, k - block)) {
+                    return false;
                 }
             }
             if (!rows_.met(prospect, height, lookahead, may_follow)) return false;
@@ -326,6 +313,7 @@ class BitParallelWalk {
     const Rows rows_;
     const ChildSieve sieve_;
     const WalkIndex& index_;
+    const GramCheck grams_;
     std::optional<std::uint32_t> limit_;
     WalkBudget budget_;
     HitReporter report_;
