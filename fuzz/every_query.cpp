@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "internal_failure.hpp"
+#include "path_count.hpp"
+#include "prefix/matcher/bit_parallel_rows.hpp"
 #include "prefix/matcher/fuzzy_match.hpp"
 #include "prefix/matcher/fuzzy_match_nodes.hpp"
 #include "prefix/matcher/utf8.hpp"
@@ -27,6 +29,9 @@ constexpr std::uint32_t kWidestBound = 65535;
 constexpr std::size_t kLongestTerm = 16;
 // The widest bound at which queries go round cycles (see reachable_cycle.hpp).
 constexpr std::uint32_t kWidestCycleBound = 4;
+// The most paths on which the checked walk repeats a query (see path_count.hpp):
+// a few milliseconds of visits per query under the sanitizers.
+constexpr std::uint64_t kMostComparedPaths = 10'000;
 
 using NodeDistances = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
 
@@ -227,7 +232,9 @@ void run_every_query(const Trie& trie, const QueryParameters& query, Damage dama
     if (query.max_dist > kWidestCycleBound && has_reachable_cycle(trie)) return;
     const std::vector<char32_t> characters = decode_utf8(query.term);
     const Answers fast = answers_on(trie, query, characters, damage);
-    if (!trie.walk_index.sound) return;  // the checked walk answered already
+    // Where the fast walk does not apply, the checked walk answered already.
+    if (!trie.walk_index.sound || query.max_dist > kMaxBitParallelBound) return;
+    if (more_paths_than(trie, characters.size() + query.max_dist, kMostComparedPaths)) return;
 
     const Answers checked = answers_on(checked_walk_only(trie), query, characters, damage);
     if (differ(fast.terms, checked.terms)) finding("fuzzy_match: the two walks disagree");
