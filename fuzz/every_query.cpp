@@ -1,6 +1,7 @@
 #include "every_query.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -10,10 +11,13 @@
 #include <vector>
 
 #include "internal_failure.hpp"
+#include "path_count.hpp"
+#include "prefix/matcher/bit_parallel_rows.hpp"
 #include "prefix/matcher/fuzzy_match.hpp"
 #include "prefix/matcher/fuzzy_match_nodes.hpp"
 #include "prefix/matcher/utf8.hpp"
 #include "prefix/matcher/walk_budget.hpp"
+#include "prefix/trie/walk_index.hpp"
 #include "reachable_cycle.hpp"
 #include "video_ranking.hpp"
 
@@ -25,6 +29,9 @@ constexpr std::uint32_t kWidestBound = 65535;
 constexpr std::size_t kLongestTerm = 16;
 // The widest bound at which queries go round cycles (see reachable_cycle.hpp).
 constexpr std::uint32_t kWidestCycleBound = 4;
+// The most paths on which the checked walk repeats a query (see path_count.hpp):
+// a few milliseconds of visits per query under the sanitizers.
+constexpr std::uint64_t kMostComparedPaths = 10'000;
 
 using NodeDistances = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
 
@@ -96,18 +103,30 @@ bool is_subsequence(const NodeDistances& part, const NodeDistances& whole) {
     return next == part.size();
 }
 
-std::optional<NodeDistances> matched_terms(const Trie& trie, const QueryParameters& query,
-                                           Damage damage) {
+// What every kind of query answers on one index: nothing for a query that
+// raised InternalFailure on an index that may be damaged or went past its
+// walk budget (see attempt()).
+struct Answers {
+    std::optional<std::vector<MatchResult>> terms;
+    std::optional<NodeDistances> terminal;
+    std::optional<NodeDistances> all;
+    // With include_prefix_nodes absent, true and false.
+    std::array<std::optional<std::vector<VideoScore>>, 3> videos;
+};
+
+constexpr std::optional<bool> kIncludePrefixNodes[] = {std::nullopt, true, false};
+
+std::optional<std::vector<MatchResult>> matched_terms(const Trie& trie,
+                                                      const QueryParameters& query, Damage damage) {
     return attempt(damage, [&] {
-        NodeDistances hits;
-        for (const MatchResult& result :
-             fuzzy_match(trie, query.term, query.max_dist, query.limit)) {
+        std::vector<MatchResult> results =
+            fuzzy_match(trie, query.term, query.max_dist, query.limit);
+        for (const MatchResult& result : results) {
             check_distance(result.distance, query.max_dist);
             if (!is_valid_utf8(result.term)) finding("a matched term that is not valid UTF-8");
-            hits.emplace_back(result.node, result.distance);
         }
-        check_count(hits.size(), query.limit);
-        return hits;
+        check_count(results.size(), query.limit);
+        return results;
     });
 }
 
@@ -126,10 +145,11 @@ std::optional<NodeDistances> matched_nodes(const Trie& trie, std::span<const cha
     });
 }
 
-void check_video_ranking(const Trie& trie, const QueryParameters& query,
-                         std::optional<bool> include_prefix_nodes, Damage damage) {
-    attempt(damage, [&] {
-        const std::vector<VideoScore> scores = fuzzy_match_video(
+std::optional<std::vector<VideoScore>> ranked_videos(const Trie& trie, const QueryParameters& query,
+                                                     std::optional<bool> include_prefix_nodes,
+                                                     Damage damage) {
+    return attempt(damage, [&] {
+        std::vector<VideoScore> scores = fuzzy_match_video(
             trie, query.term, query.max_dist, query.limit, include_prefix_nodes, query.min_score);
         check_count(scores.size(), query.limit);
         const double least = query.min_score.value_or(DEFAULT_MIN_SCORE);
@@ -138,14 +158,60 @@ void check_video_ranking(const Trie& trie, const QueryParameters& query,
             if (k > 0 && scores[k - 1].score < scores[k].score) finding("scores out of order");
             if (scores[k].video_id.empty()) finding("an empty video id");
         }
-        return scores.size();
+        return scores;
     });
+}
+
+NodeDistances node_distances(const std::vector<MatchResult>& results) {
+    NodeDistances hits;
+    for (const MatchResult& result : results) hits.emplace_back(result.node, result.distance);
+    return hits;
+}
+
+// Every kind of query on `trie`, each answer checked alone and against the
+// others that must agree with it.
+Answers answers_on(const Trie& trie, const QueryParameters& query,
+                   std::span<const char32_t> characters, Damage damage) {
+    Answers answers;
+    answers.terms = matched_terms(trie, query, damage);
+    answers.terminal = matched_nodes(trie, characters, query, true, damage);
+    if (answers.terms.has_value() != answers.terminal.has_value() ||
+        (answers.terms && node_distances(*answers.terms) != *answers.terminal)) {
+        finding("fuzzy_match and fuzzy_match_nodes disagree");
+    }
+    answers.all = matched_nodes(trie, characters, query, false, damage);
+    if (!query.limit && answers.terminal && answers.all &&
+        !is_subsequence(*answers.terminal, *answers.all)) {
+        finding("a terminal hit missing among all hits");
+    }
+    for (std::size_t k = 0; k < std::size(kIncludePrefixNodes); ++k) {
+        answers.videos[k] = ranked_videos(trie, query, kIncludePrefixNodes[k], damage);
+    }
+    return answers;
+}
+
+// Whether two answers differ where both came: a walk may spend its budget
+// where the other does not, since they count their visits differently.
+template <class Answer>
+bool differ(const std::optional<Answer>& fast, const std::optional<Answer>& checked) {
+    return fast && checked && *fast != *checked;
+}
+
+// The fast walk runs only on a sound index (trie_walk.hpp): a copy that is
+// not marked sound takes the checked walk for every query.
+Trie checked_walk_only(const Trie& trie) {
+    Trie copy = trie;
+    copy.walk_index = WalkIndex{};
+    copy.walk_index.deepest = trie.walk_index.deepest;
+    return copy;
 }
 
 }  // namespace
 
 QueryParameters take_query_parameters(FuzzInput& input) {
-    constexpr std::uint32_t distances[] = {0, 1, 2, 3, 4, 250, 65535, 65536, kU32Max};
+    // Every bound of the fast walk, the wider ones after the others so that
+    // the seeds keep their meaning.
+    constexpr std::uint32_t distances[] = {0, 1, 2, 3, 4, 250, 65535, 65536, kU32Max, 5, 6, 7, 8};
     const double infinity = std::numeric_limits<double>::infinity();
     const std::optional<double> min_scores[] = {
         std::nullopt, 0.0,     0.01, 0.5, 1.0, std::numeric_limits<double>::quiet_NaN(),
@@ -165,18 +231,20 @@ QueryParameters take_query_parameters(FuzzInput& input) {
 void run_every_query(const Trie& trie, const QueryParameters& query, Damage damage) {
     if (query.max_dist > kWidestCycleBound && has_reachable_cycle(trie)) return;
     const std::vector<char32_t> characters = decode_utf8(query.term);
+    const Answers fast = answers_on(trie, query, characters, damage);
+    // Where the fast walk does not apply, the checked walk answered already.
+    if (!trie.walk_index.sound || query.max_dist > kMaxBitParallelBound) return;
+    if (more_paths_than(trie, characters.size() + query.max_dist, kMostComparedPaths)) return;
 
-    const std::optional<NodeDistances> terms = matched_terms(trie, query, damage);
-    const std::optional<NodeDistances> terminal =
-        matched_nodes(trie, characters, query, true, damage);
-    if (terms != terminal) finding("fuzzy_match and fuzzy_match_nodes disagree");
-    const std::optional<NodeDistances> all = matched_nodes(trie, characters, query, false, damage);
-    if (!query.limit && terminal && all && !is_subsequence(*terminal, *all)) {
-        finding("a terminal hit missing among all hits");
+    const Answers checked = answers_on(checked_walk_only(trie), query, characters, damage);
+    if (differ(fast.terms, checked.terms)) finding("fuzzy_match: the two walks disagree");
+    if (differ(fast.terminal, checked.terminal) || differ(fast.all, checked.all)) {
+        finding("fuzzy_match_nodes: the two walks disagree");
     }
-    for (const std::optional<bool> include :
-         {std::optional<bool>(), std::optional<bool>(true), std::optional<bool>(false)}) {
-        check_video_ranking(trie, query, include, damage);
+    for (std::size_t k = 0; k < fast.videos.size(); ++k) {
+        if (differ(fast.videos[k], checked.videos[k])) {
+            finding("fuzzy_match_video: the two walks disagree");
+        }
     }
 }
 

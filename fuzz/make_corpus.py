@@ -36,7 +36,7 @@ CORPUS = ROOT / "fuzz" / "corpus"
 WORD_LISTS = [Path("/usr/share/dict/american-english"), Path("/usr/share/dict/french")]
 
 # The choices of fuzz/every_query.cpp, by selector byte.
-MAX_DISTS = [0, 1, 2, 3, 4, 250, 65535, 65536, 2**32 - 1]
+MAX_DISTS = [0, 1, 2, 3, 4, 250, 65535, 65536, 2**32 - 1, 5, 6, 7, 8]
 NO_LIMIT = 0
 NO_MIN_SCORE = 0
 # The edge values of FuzzInput::take_u32, from byte 251 up.

@@ -24,6 +24,8 @@ inline constexpr double DEFAULT_MIN_SCORE = 0.01;
 struct VideoScore {
     std::string video_id;
     double score;
+
+    friend bool operator==(const VideoScore&, const VideoScore&) = default;
 };
 
 // Matches `term_utf8` against the trie (terminal nodes, all nodes, or the

@@ -42,6 +42,8 @@
 #include "interrupt_check.hpp"
 #include "prefix/matcher/bit_parallel_rows.hpp"
 #include "prefix/matcher/child_sieve.hpp"
+#include "prefix/matcher/gram_check.hpp"
+#include "prefix/matcher/hit_reporter.hpp"
 #include "prefix/matcher/query_masks.hpp"
 #include "prefix/matcher/walk_budget.hpp"
 #include "prefix/matcher/walk_codegen.hpp"
@@ -51,7 +53,7 @@
 namespace kelnor {
 
 // The walk of walk_within_distance() for a sound trie and bound `Bound`.
-template <std::uint32_t Bound, class Reporter>
+template <std::uint32_t Bound>
 class BitParallelWalk {
     using Rows = BitParallelRows<Bound>;
     using Row = typename Rows::Row;
@@ -78,7 +80,7 @@ class BitParallelWalk {
         Row unmatched;
         Prospect unmatched_prospect;
         // Of the unmatched children, those that the gram filter leaves in, by
-        // bit (position - block) (see GramFilter::children).
+        // bit (position - block) (GramCheck::unmatched).
         std::uint64_t unmatched_children;
         std::uint64_t candidates;
         // No child lower than this can be within the bound.
@@ -95,12 +97,13 @@ class BitParallelWalk {
 
   public:
     BitParallelWalk(const Trie& trie, const QueryMasks& query, std::optional<std::uint32_t> limit,
-                    const InterruptCheck& interrupt, Reporter& report)
+                    const InterruptCheck& interrupt, HitReporter report)
         : trie_(trie),
           query_(query),
           rows_(query),
           sieve_(query),
           index_(trie.walk_index),
+          grams_(query, index_.grams),
           limit_(limit),
           budget_(trie, interrupt, kVisitsBetweenChecks),
           report_(report) {}
@@ -174,15 +177,8 @@ class BitParallelWalk {
             frame.row = row;
             frame.unmatched = rows_.extend(row, depth, 0);
             frame.unmatched_prospect = rows_.prospect(frame.unmatched);
-            frame.unmatched_children = ~std::uint64_t{0};
-            if (in_top && top_node < index_.grams.end() && frame.unmatched_prospect.cells != 0) {
-                frame.unmatched_children = 0;
-                for (std::uint64_t cells = frame.unmatched_prospect.cells; cells != 0;
-                     cells &= cells - 1) {
-                    frame.unmatched_children |= query_.following_children(
-                        index_.grams, top_node, static_cast<std::size_t>(std::countr_zero(cells)));
-                }
-            }
+            frame.unmatched_children =
+                grams_.unmatched(in_top, top_node, frame.unmatched_prospect.cells);
             // A label takes a cell at most one character further.
             frame.least_height = static_cast<std::uint8_t>(least_height > 0 ? least_height - 1 : 0);
         }
@@ -208,7 +204,7 @@ class BitParallelWalk {
         }
         const std::uint64_t labelled =
             ChildSieve::labelled(labels, heights, frame.least_height, count);
-        if (frame.unmatched_children == ~std::uint64_t{0}) return labelled;
+        if (frame.unmatched_children == GramCheck::kEveryChild) return labelled;
         // The unmatched children that the gram filter ruled out are passed
         // over here, before the walk reads their label bytes one by one.
         return (labelled & frame.unmatched_children) |
@@ -272,12 +268,7 @@ class BitParallelWalk {
             match = query_.of(label) & frame.continuation;
         }
         const auto may_follow = [&](std::size_t cell) {
-            if constexpr (InTop) {
-                return frame.top_node >= index_.grams.end() ||
-                       (query_.following_children(index_.grams, frame.top_node, cell) >>
-                            (k - block) &
-                        1) != 0;
-            }
+            if constexpr (InTop) return grams_.may_follow(frame.top_node, cell, k - block);
             return true;
         };
         if constexpr (Narrow) {
@@ -297,12 +288,9 @@ class BitParallelWalk {
             child.row = rows_.extend(frame.row, depth, match);
             Prospect prospect = rows_.prospect(child.row);
             if constexpr (InTop) {
-                // The row's cells are the unmatched row's and those that the
-                // label matches; where the gram filter ruled the child out
-                // for all of the former, only the latter are left to try.
-                if (prospect.cells != 0 && (frame.unmatched_children >> (k - block) & 1) == 0) {
-                    prospect.cells &= ~frame.unmatched_prospect.cells;
-                    if (prospect.cells == 0) return false;
+                if (!GramCheck::matched_cells(prospect.cells, frame.unmatched_prospect.cells,
+                                              frame.unmatched_children, k - block)) {
+                    return false;
                 }
             }
             if (!rows_.met(prospect, height, lookahead, may_follow)) return false;
@@ -325,9 +313,10 @@ class BitParallelWalk {
     const Rows rows_;
     const ChildSieve sieve_;
     const WalkIndex& index_;
+    const GramCheck grams_;
     std::optional<std::uint32_t> limit_;
     WalkBudget budget_;
-    Reporter& report_;
+    HitReporter report_;
     std::array<Frame, Rows::kMaxDepth + 1> frames_;
     std::array<char32_t, Rows::kMaxDepth + 1> path_;
 };
@@ -336,22 +325,22 @@ class BitParallelWalk {
 // GCC takes a call through the dispatcher of such a function not to throw,
 // so an exception must not leave it: whatever the reporter throws comes back
 // as a value, for walk_bit_parallel() to throw on.
-template <std::uint32_t Bound, class Reporter>
+template <std::uint32_t Bound>
 KELNOR_CLONED_FOR_X86_64_V3 std::exception_ptr walk_bit_parallel_caught(
     const Trie& trie, const QueryMasks& query, std::optional<std::uint32_t> limit,
-    const InterruptCheck& interrupt, Reporter& report) noexcept {
+    const InterruptCheck& interrupt, HitReporter report) noexcept {
     try {
-        BitParallelWalk<Bound, Reporter>(trie, query, limit, interrupt, report).run();
+        BitParallelWalk<Bound>(trie, query, limit, interrupt, report).run();
     } catch (...) {
         return std::current_exception();
     }
     return nullptr;
 }
 
-template <std::uint32_t Bound, class Reporter>
+template <std::uint32_t Bound>
 void walk_bit_parallel(const Trie& trie, const QueryMasks& query,
                        std::optional<std::uint32_t> limit, const InterruptCheck& interrupt,
-                       Reporter& report) {
+                       HitReporter report) {
     if (std::exception_ptr failure =
             walk_bit_parallel_caught<Bound>(trie, query, limit, interrupt, report)) {
         std::rethrow_exception(failure);

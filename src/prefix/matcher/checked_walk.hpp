@@ -3,17 +3,13 @@
 // index fails on the first read it cannot make (see trie_walk.hpp).
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <vector>
 
-#include "internal_failure.hpp"
 #include "interrupt_check.hpp"
-#include "prefix/matcher/distance_table.hpp"
-#include "prefix/matcher/walk_budget.hpp"
+#include "prefix/matcher/hit_reporter.hpp"
 #include "prefix/trie/trie.hpp"
 
 namespace kelnor {
@@ -24,38 +20,8 @@ namespace kelnor {
 inline constexpr std::size_t kCellsBetweenChecks = std::size_t{1} << 18;
 
 // The walk of walk_within_distance() for `bound` (at most 65535).
-template <class Reporter>
 void walk_checked(const Trie& trie, std::span<const char32_t> query, std::uint32_t bound,
                   std::optional<std::uint32_t> limit, const InterruptCheck& interrupt,
-                  Reporter& report) {
-    DistanceTable table(query, bound);
-    WalkBudget budget(trie, interrupt,
-                      static_cast<std::uint32_t>(std::min<std::size_t>(
-                          kVisitsBetweenChecks, kCellsBetweenChecks / table.row_width())));
-    std::vector<char32_t> path;
-    std::vector<ChildRange> unvisited{child_range(trie, 0)};
-    std::uint32_t recorded = 0;
-    while (!unvisited.empty()) {
-        ChildRange& siblings = unvisited.back();
-        if (siblings.empty()) {
-            unvisited.pop_back();
-            if (!unvisited.empty()) path.pop_back();
-            continue;
-        }
-        const std::size_t depth = unvisited.size() - 1;
-        budget.visit();
-        const std::uint32_t child = checked_at(trie.child_transitions, siblings.begin++);
-        const char32_t label = checked_at(trie.child_labels, child);
-        if (label == 0) continue;
-        if (table.extend(depth, label) > bound) continue;
-        const std::uint32_t distance = table.query_distance(depth + 1);
-        if (distance <= bound && report(child, distance, std::span<const char32_t>(path), label) &&
-            limit && ++recorded >= *limit) {
-            return;
-        }
-        path.push_back(label);
-        unvisited.push_back(child_range(trie, child));
-    }
-}
+                  HitReporter report);
 
 }  // namespace kelnor

@@ -16,6 +16,8 @@ struct MatchResult {
     std::string term;  // UTF-8 labels from the root (excluded) down to the node
     std::uint32_t node;
     std::uint32_t distance;  // Levenshtein distance to the query, within the bound
+
+    friend bool operator==(const MatchResult&, const MatchResult&) = default;
 };
 
 // The terminal nodes whose path text lies within min(max_dist, 65535) edits

@@ -24,36 +24,18 @@
 // the host every few thousand visits whether to stop (walk_budget.hpp).
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <span>
 
 #include "interrupt_check.hpp"
-#include "prefix/matcher/bit_parallel_walk.hpp"
-#include "prefix/matcher/checked_walk.hpp"
-#include "prefix/matcher/query_masks.hpp"
+#include "prefix/matcher/hit_reporter.hpp"
 #include "prefix/trie/trie.hpp"
 
 namespace kelnor {
 
 // Distances are at most this large; a greater max_dist means this one.
 inline constexpr std::uint32_t MAX_DISTANCE_BOUND = 65535;
-
-// Runs the bit-parallel walk with its bound fixed at compile time, trying
-// Bound, Bound + 1, ... up to kMaxBitParallelBound.
-template <std::uint32_t Bound = 0, class Reporter>
-void walk_with_static_bound(const Trie& trie, const QueryMasks& query, std::uint32_t bound,
-                            std::optional<std::uint32_t> limit, const InterruptCheck& interrupt,
-                            Reporter& report) {
-    if constexpr (Bound < kMaxBitParallelBound) {
-        if (bound != Bound) {
-            walk_with_static_bound<Bound + 1>(trie, query, bound, limit, interrupt, report);
-            return;
-        }
-    }
-    walk_bit_parallel<Bound>(trie, query, limit, interrupt, report);
-}
 
 // `report(node, distance, path, label)` is called for each node within the
 // bound: `path` holds the labels from depth 1 down to the node's parent and
@@ -62,22 +44,8 @@ void walk_with_static_bound(const Trie& trie, const QueryMasks& query, std::uint
 // of 0. A trie without nodes has no root and yields nothing. Raises
 // InternalFailure on a damaged index (a read it cannot make, or a walk past
 // its budget) and Interrupted when `interrupt` says stop.
-template <class Reporter>
 void walk_within_distance(const Trie& trie, std::span<const char32_t> query, std::uint32_t max_dist,
                           std::optional<std::uint32_t> limit, const InterruptCheck& interrupt,
-                          Reporter&& report) {
-    if (limit == 0u || trie.node_shifts.empty()) return;
-    const std::uint32_t bound = std::min(max_dist, MAX_DISTANCE_BOUND);
-    // No path comes within the bound of a longer query (see walk_query.hpp).
-    const std::optional<std::uint32_t> deepest = trie.walk_index.deepest;
-    if (deepest && query.size() > std::uint64_t{*deepest} + bound) return;
-    if (trie.walk_index.sound && query.size() <= QueryMasks::kMaxLength &&
-        bound <= kMaxBitParallelBound) {
-        const QueryMasks masks(query);
-        walk_with_static_bound(trie, masks, bound, limit, interrupt, report);
-        return;
-    }
-    walk_checked(trie, query, bound, limit, interrupt, report);
-}
+                          HitReporter report);
 
 }  // namespace kelnor

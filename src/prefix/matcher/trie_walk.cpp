@@ -1,0 +1,46 @@
+#include "prefix/matcher/trie_walk.hpp"
+
+#include <algorithm>
+
+#include "prefix/matcher/bit_parallel_walk.hpp"
+#include "prefix/matcher/checked_walk.hpp"
+#include "prefix/matcher/query_masks.hpp"
+
+namespace kelnor {
+namespace {
+
+// Runs the bit-parallel walk with its bound fixed at compile time, trying
+// Bound, Bound + 1, ... up to kMaxBitParallelBound.
+template <std::uint32_t Bound = 0>
+void walk_with_static_bound(const Trie& trie, const QueryMasks& query, std::uint32_t bound,
+                            std::optional<std::uint32_t> limit, const InterruptCheck& interrupt,
+                            HitReporter report) {
+    if constexpr (Bound < kMaxBitParallelBound) {
+        if (bound != Bound) {
+            walk_with_static_bound<Bound + 1>(trie, query, bound, limit, interrupt, report);
+            return;
+        }
+    }
+    walk_bit_parallel<Bound>(trie, query, limit, interrupt, report);
+}
+
+}  // namespace
+
+void walk_within_distance(const Trie& trie, std::span<const char32_t> query, std::uint32_t max_dist,
+                          std::optional<std::uint32_t> limit, const InterruptCheck& interrupt,
+                          HitReporter report) {
+    if (limit == 0u || trie.node_shifts.empty()) return;
+    const std::uint32_t bound = std::min(max_dist, MAX_DISTANCE_BOUND);
+    // No path comes within the bound of a longer query (see walk_query.hpp).
+    const std::optional<std::uint32_t> deepest = trie.walk_index.deepest;
+    if (deepest && query.size() > std::uint64_t{*deepest} + bound) return;
+    if (trie.walk_index.sound && query.size() <= QueryMasks::kMaxLength &&
+        bound <= kMaxBitParallelBound) {
+        const QueryMasks masks(query);
+        walk_with_static_bound(trie, masks, bound, limit, interrupt, report);
+        return;
+    }
+    walk_checked(trie, query, bound, limit, interrupt, report);
+}
+
+}  // namespace kelnor
