@@ -61,7 +61,7 @@ def main() -> None:
 
     before, after = load_extension(args.before), load_extension(args.after)
     words = word_data.read_words(args.words)
-    image = after.PrefixSearch.from_internal_data_v2(*word_data.index_data(words)).to_bytes()
+    image = after.PrefixSearch.from_internal_data_v2(*word_data.index_data(words).args()).to_bytes()
     indexes = {"before": before.PrefixSearch.from_bytes(image),
                "after": after.PrefixSearch.from_bytes(image)}
     terms = word_data.queries(words, args.queries, seed=7)
