@@ -18,7 +18,7 @@ inline void varint_encode_u64(Sink& sink, std::uint64_t value) {
 
 template <class Sink>
 inline void varint_encode_u32(Sink& sink, std::uint32_t value) {
-    varint_encode_u64(sink, value);
+    encode_varint(value, [&sink](const auto& bytes) { sink.put(bytes); });
 }
 
 // A sequence's element count; the elements follow by their own rule.
