@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "encoding/utf8.hpp"
 #include "prefix/trie/propagate.hpp"
 #include "prefix/trie/walk_index.hpp"
 
@@ -30,14 +31,7 @@ std::optional<std::string> check_shape(std::size_t node_shift_count, std::size_t
 
 char32_t label_code_point(std::string_view utf8) {
     if (utf8.empty()) return 0;
-    const auto continuation = [utf8](std::size_t index) -> char32_t {
-        return index < utf8.size() ? static_cast<unsigned char>(utf8[index]) & 0x3Fu : 0u;
-    };
-    const char32_t lead = static_cast<unsigned char>(utf8[0]);
-    if (lead < 0x80) return lead;
-    if (lead < 0xE0) return (lead & 0x1F) << 6 | continuation(1);
-    if (lead < 0xF0) return (lead & 0x0F) << 12 | continuation(1) << 6 | continuation(2);
-    return (lead & 0x07) << 18 | continuation(1) << 12 | continuation(2) << 6 | continuation(3);
+    return decode_utf8_or_replacement(utf8_bytes(utf8)).code_point;
 }
 
 Trie assemble(InternalData data, VideoTable videos, std::uint32_t top_n) {

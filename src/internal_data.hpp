@@ -37,7 +37,8 @@ std::optional<std::string> check_shape(std::size_t node_shift_count, std::size_t
                                        std::span<const std::uint32_t> child_transitions);
 
 // The first code point of a label's UTF-8 text (the interpreter's own
-// encoding, so well-formed), or 0 for an empty label.
+// encoding, so well-formed; U+FFFD should it start otherwise), or 0 for an
+// empty label.
 char32_t label_code_point(std::string_view utf8);
 
 // Moves checked data into a Trie, marks the nodes that carried a payload as

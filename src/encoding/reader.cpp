@@ -1,53 +1,17 @@
 #include "encoding/reader.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <limits>
 #include <utility>
 
+#include "encoding/utf8.hpp"
+
 namespace kelnor {
 namespace {
 
 constexpr AllowedEnumVariants kBinaryVariants{0, 1};
-
-// Bytes in the UTF-8 sequence that `lead` (0x80 or above) starts; 0 for a
-// byte that cannot start one.
-std::size_t multibyte_utf8_length(std::uint8_t lead) {
-    if (lead < 0xC2) return 0;
-    if (lead < 0xE0) return 2;
-    if (lead < 0xF0) return 3;
-    if (lead < 0xF5) return 4;
-    return 0;
-}
-
-bool is_continuation(std::uint8_t byte) {
-    return (byte & 0xC0) == 0x80;
-}
-
-// The well-formed UTF-8 sequences: the second byte's range depends on the
-// lead, which is how overlong forms, surrogates and values above U+10FFFF are
-// excluded; every later byte is a plain continuation.
-bool is_well_formed(const std::array<std::uint8_t, 4>& bytes, std::size_t length) {
-    const std::uint8_t lead = bytes[0];
-    std::uint8_t low = 0x80;
-    std::uint8_t high = 0xBF;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-    if (bytes[1] < low || bytes[1] > high) return false;
-    for (std::size_t i = 2; i < length; ++i) {
-        if (!is_continuation(bytes[i])) return false;
-    }
-    return true;
-}
-
-char32_t decode_well_formed(const std::array<std::uint8_t, 4>& bytes, std::size_t length) {
-    const std::uint8_t lead_bits[] = {0, 0, 0x1F, 0x0F, 0x07};
-    char32_t c = bytes[0] & lead_bits[length];
-    for (std::size_t i = 1; i < length; ++i) c = (c << 6) | (bytes[i] & 0x3F);
-    return c;
-}
 
 }  // namespace
 
@@ -94,14 +58,23 @@ bool Reader::read_bytes(std::span<std::uint8_t> out) {
 }
 
 bool Reader::read_multibyte_char(char32_t& out) {
+    if (cursor_ == end_) return fail_end(1);
+    const Utf8Sequence sequence = decode_utf8_sequence({cursor_, end_});
+    switch (sequence.status) {
+        case Utf8Status::Decoded:
+            out = sequence.code_point;
+            cursor_ += sequence.length;
+            return true;
+        case Utf8Status::Truncated:
+            return fail_end(sequence.length - remaining());
+        case Utf8Status::BadLead:
+        case Utf8Status::IllFormed:
+            break;
+    }
+    // The bytes read, as far as the lead announced them; zeros after.
     std::array<std::uint8_t, 4> bytes{};
-    if (!read_byte(bytes[0])) return false;
-    const std::size_t length = multibyte_utf8_length(bytes[0]);
-    if (length == 0) return fail(InvalidCharEncoding{bytes});
-    if (!read_bytes(std::span(bytes).subspan(1, length - 1))) return false;
-    if (!is_well_formed(bytes, length)) return fail(InvalidCharEncoding{bytes});
-    out = decode_well_formed(bytes, length);
-    return true;
+    std::copy_n(cursor_, sequence.length, bytes.begin());
+    return fail(InvalidCharEncoding{bytes});
 }
 
 bool Reader::fail_end(std::size_t additional) {

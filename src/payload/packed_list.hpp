@@ -30,24 +30,6 @@ inline std::uint32_t read_packed_u32(const std::uint8_t*& at) noexcept {
     return value;
 }
 
-// Writes `value` in its shortest form at `at` (room for 5 bytes) and returns
-// the end of what it wrote.
-inline std::uint8_t* write_packed_u32(std::uint8_t* at, std::uint32_t value) noexcept {
-    if (value <= kVarintSingleByteMax) {
-        *at = static_cast<std::uint8_t>(value);
-        return at + 1;
-    }
-    if (value <= 0xFFFF) {
-        at[0] = kVarintMarkerU16;
-        at[1] = static_cast<std::uint8_t>(value);
-        at[2] = static_cast<std::uint8_t>(value >> 8);
-        return at + 3;
-    }
-    at[0] = kVarintMarkerU32;
-    for (int k = 0; k < 4; ++k) at[1 + k] = static_cast<std::uint8_t>(value >> (8 * k));
-    return at + 5;
-}
-
 // `size()` values packed from `data` on; viewed, not owned.
 class PackedList {
   public:
@@ -87,7 +69,6 @@ class PackedList {
     PackedList(const std::uint8_t* data, std::size_t size) noexcept : data_(data), size_(size) {}
 
     std::size_t size() const noexcept { return size_; }
-    bool empty() const noexcept { return size_ == 0; }
     iterator begin() const noexcept { return {data_, 0}; }
     iterator end() const noexcept { return {nullptr, size_}; }
 

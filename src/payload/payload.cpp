@@ -3,6 +3,8 @@
 #include <limits>
 #include <utility>
 
+#include "encoding/varint_format.hpp"
+
 namespace kelnor {
 namespace {
 
@@ -57,11 +59,11 @@ void PayloadTable::push(std::uint32_t total_count, std::span<const std::uint32_t
                   kLongestValue * (1 + video_ids.size() + video_counts.size()));
     std::uint8_t* at = bytes_.data() + start;
     *at++ = 1;
-    at = write_packed_u32(at, total_count);
-    at = write_packed_u32(at, static_cast<std::uint32_t>(video_ids.size()));
-    for (const std::uint32_t id : video_ids) at = write_packed_u32(at, id);
-    at = write_packed_u32(at, static_cast<std::uint32_t>(video_counts.size()));
-    for (const std::uint32_t count : video_counts) at = write_packed_u32(at, count);
+    at = write_varint(at, total_count);
+    at = write_varint(at, static_cast<std::uint32_t>(video_ids.size()));
+    for (const std::uint32_t id : video_ids) at = write_varint(at, id);
+    at = write_varint(at, static_cast<std::uint32_t>(video_counts.size()));
+    for (const std::uint32_t count : video_counts) at = write_varint(at, count);
     bytes_.resize(static_cast<std::size_t>(at - bytes_.data()));
     end_slot(video_ids.size());
 }

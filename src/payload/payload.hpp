@@ -69,11 +69,6 @@ class PayloadTable {
     static PayloadTable from_encoded(std::vector<std::uint8_t> bytes,
                                      std::span<const std::uint64_t> slot_ends, std::size_t entries);
 
-    std::size_t memory_bytes() const noexcept {
-        return bytes_.capacity() + starts_.capacity() * sizeof(std::uint32_t) +
-               wide_starts_.capacity() * sizeof(std::uint64_t);
-    }
-
   private:
     std::size_t offset(std::size_t index) const noexcept {
         return wide_starts_.empty() ? starts_[index] : wide_starts_[index];

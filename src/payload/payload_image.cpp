@@ -4,15 +4,10 @@
 #include <span>
 #include <vector>
 
+#include "encoding/varint_format.hpp"
+
 namespace kelnor {
 namespace {
-
-// The bytes of the shortest form of `value`.
-std::size_t shortest_length(std::uint64_t value) {
-    if (value <= kVarintSingleByteMax) return 1;
-    if (value <= 0xFFFF) return 3;
-    return 5;
-}
 
 // Reads the payloads field, noting where each slot ends and whether every
 // integer is in its shortest form (the only form the table keeps).
@@ -45,14 +40,14 @@ class SlotScanner {
     bool value(std::uint32_t& out) {
         const std::size_t before = reader_.remaining();
         if (!reader_.read_varint_u32(out)) return false;
-        shortest_ = shortest_ && before - reader_.remaining() == shortest_length(out);
+        shortest_ = shortest_ && before - reader_.remaining() == varint_length(out);
         return true;
     }
 
     bool length(std::size_t& out) {
         const std::size_t before = reader_.remaining();
         if (!reader_.read_count(out)) return false;
-        shortest_ = shortest_ && before - reader_.remaining() == shortest_length(out);
+        shortest_ = shortest_ && before - reader_.remaining() == varint_length(out);
         return true;
     }
 
