@@ -24,14 +24,14 @@
 namespace kelnor::fuzz {
 namespace {
 
-constexpr std::uint32_t kU32Max = std::numeric_limits<std::uint32_t>::max();
-constexpr std::uint32_t kWidestBound = 65535;
-constexpr std::size_t kLongestTerm = 16;
+constexpr std::uint32_t U32_MAX = std::numeric_limits<std::uint32_t>::max();
+constexpr std::uint32_t WIDEST_BOUND = 65535;
+constexpr std::size_t LONGEST_TERM = 16;
 // The widest bound at which queries go round cycles (see reachable_cycle.hpp).
-constexpr std::uint32_t kWidestCycleBound = 4;
+constexpr std::uint32_t WIDEST_CYCLE_BOUND = 4;
 // The most paths on which the checked walk repeats a query (see path_count.hpp):
 // a few milliseconds of visits per query under the sanitizers.
-constexpr std::uint64_t kMostComparedPaths = 10'000;
+constexpr std::uint64_t MOST_COMPARED_PATHS = 10'000;
 
 using NodeDistances = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
 
@@ -91,7 +91,7 @@ void check_count(std::size_t count, std::optional<std::uint32_t> limit) {
 }
 
 void check_distance(std::uint32_t distance, std::uint32_t max_dist) {
-    if (distance > std::min(max_dist, kWidestBound)) finding("a hit beyond the bound");
+    if (distance > std::min(max_dist, WIDEST_BOUND)) finding("a hit beyond the bound");
 }
 
 // Whether `part` appears in `whole` in the same order.
@@ -114,7 +114,7 @@ struct Answers {
     std::array<std::optional<std::vector<VideoScore>>, 3> videos;
 };
 
-constexpr std::optional<bool> kIncludePrefixNodes[] = {std::nullopt, true, false};
+constexpr std::optional<bool> INCLUDE_PREFIX_NODES[] = {std::nullopt, true, false};
 
 std::optional<std::vector<MatchResult>> matched_terms(const Trie& trie,
                                                       const QueryParameters& query, Damage damage) {
@@ -184,8 +184,8 @@ Answers answers_on(const Trie& trie, const QueryParameters& query,
         !is_subsequence(*answers.terminal, *answers.all)) {
         finding("a terminal hit missing among all hits");
     }
-    for (std::size_t k = 0; k < std::size(kIncludePrefixNodes); ++k) {
-        answers.videos[k] = ranked_videos(trie, query, kIncludePrefixNodes[k], damage);
+    for (std::size_t k = 0; k < std::size(INCLUDE_PREFIX_NODES); ++k) {
+        answers.videos[k] = ranked_videos(trie, query, INCLUDE_PREFIX_NODES[k], damage);
     }
     return answers;
 }
@@ -211,7 +211,7 @@ Trie checked_walk_only(const Trie& trie) {
 QueryParameters take_query_parameters(FuzzInput& input) {
     // Every bound of the fast walk, the wider ones after the others so that
     // the seeds keep their meaning.
-    constexpr std::uint32_t distances[] = {0, 1, 2, 3, 4, 250, 65535, 65536, kU32Max, 5, 6, 7, 8};
+    constexpr std::uint32_t distances[] = {0, 1, 2, 3, 4, 250, 65535, 65536, U32_MAX, 5, 6, 7, 8};
     const double infinity = std::numeric_limits<double>::infinity();
     const std::optional<double> min_scores[] = {
         std::nullopt, 0.0,     0.01, 0.5, 1.0, std::numeric_limits<double>::quiet_NaN(),
@@ -220,21 +220,21 @@ QueryParameters take_query_parameters(FuzzInput& input) {
     QueryParameters query;
     query.max_dist = distances[input.take_byte() % std::size(distances)];
     const std::uint8_t limit = input.take_byte();
-    if (limit % 4 != 0) query.limit = limit / 4 == 63 ? kU32Max : limit / 4;
+    if (limit % 4 != 0) query.limit = limit / 4 == 63 ? U32_MAX : limit / 4;
     query.min_score = min_scores[input.take_byte() % std::size(min_scores)];
     const std::span<const std::uint8_t> term =
-        input.take_bytes(input.take_byte() % (kLongestTerm + 1));
+        input.take_bytes(input.take_byte() % (LONGEST_TERM + 1));
     query.term.assign(term.begin(), term.end());
     return query;
 }
 
 void run_every_query(const Trie& trie, const QueryParameters& query, Damage damage) {
-    if (query.max_dist > kWidestCycleBound && has_reachable_cycle(trie)) return;
+    if (query.max_dist > WIDEST_CYCLE_BOUND && has_reachable_cycle(trie)) return;
     const std::vector<char32_t> characters = decode_utf8(query.term);
     const Answers fast = answers_on(trie, query, characters, damage);
     // Where the fast walk does not apply, the checked walk answered already.
-    if (!trie.walk_index.sound || query.max_dist > kMaxBitParallelBound) return;
-    if (more_paths_than(trie, characters.size() + query.max_dist, kMostComparedPaths)) return;
+    if (!trie.walk_index.sound || query.max_dist > MAX_BIT_PARALLEL_BOUND) return;
+    if (more_paths_than(trie, characters.size() + query.max_dist, MOST_COMPARED_PATHS)) return;
 
     const Answers checked = answers_on(checked_walk_only(trie), query, characters, damage);
     if (differ(fast.terms, checked.terms)) finding("fuzzy_match: the two walks disagree");

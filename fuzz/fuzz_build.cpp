@@ -7,7 +7,7 @@
 //   video_top_n: a 32-bit value;
 //   N: one byte, modulo 48;
 //   node_shifts: N 32-bit values;
-//   child_labels: N bytes, each picking a label from kLabels;
+//   child_labels: N bytes, each picking a label from LABELS;
 //   payloads: N flag bytes, each followed, when its bit 0 is set, by the
 //     total count (32-bit), then (flag >> 1) % 8 video positions (one byte
 //     each, modulo 10, so some lie outside the table) and as many counts;
@@ -39,11 +39,11 @@ namespace {
 
 using kelnor::fuzz::FuzzInput;
 
-constexpr std::size_t kMostNodes = 48;
-constexpr std::size_t kMostTransitions = 64;
-constexpr std::size_t kMostVideos = 8;
-constexpr char32_t kLabels[] = {0,         U'a',      U'b',          U'c',
-                                U'\u00E9', U'\u20AC', U'\U0001F600', U'\U0010FFFF'};
+constexpr std::size_t MOST_NODES = 48;
+constexpr std::size_t MOST_TRANSITIONS = 64;
+constexpr std::size_t MOST_VIDEOS = 8;
+constexpr char32_t LABELS[] = {0,         U'a',      U'b',          U'c',
+                               U'\u00E9', U'\u20AC', U'\U0001F600', U'\U0010FFFF'};
 
 kelnor::PayloadTable take_payloads(FuzzInput& input, std::size_t node_count) {
     kelnor::PayloadTable payloads;
@@ -68,7 +68,7 @@ kelnor::PayloadTable take_payloads(FuzzInput& input, std::size_t node_count) {
 
 kelnor::VideoIndexBytes take_video_index(FuzzInput& input) {
     kelnor::VideoIndexBytes index;
-    const std::size_t entries = input.take_byte() % kMostVideos;
+    const std::size_t entries = input.take_byte() % MOST_VIDEOS;
     const std::uint8_t form = input.take_byte() % 3;
     for (std::size_t k = 0; k < entries; ++k) {
         const std::size_t length = form == 0 ? 16 : form == 1 ? 4 : input.take_byte() % 20;
@@ -105,15 +105,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const fuzz::QueryParameters query = fuzz::take_query_parameters(input);
 
     const std::uint32_t top_n = input.take_u32();
-    const std::size_t node_count = input.take_byte() % kMostNodes;
+    const std::size_t node_count = input.take_byte() % MOST_NODES;
     InternalData arrays;
     for (std::size_t node = 0; node < node_count; ++node)
         arrays.node_shifts.push_back(input.take_u32());
     for (std::size_t node = 0; node < node_count; ++node) {
-        arrays.child_labels.push_back(kLabels[input.take_byte() % std::size(kLabels)]);
+        arrays.child_labels.push_back(LABELS[input.take_byte() % std::size(LABELS)]);
     }
     arrays.payloads = take_payloads(input, node_count);
-    const std::size_t transition_count = input.take_byte() % kMostTransitions;
+    const std::size_t transition_count = input.take_byte() % MOST_TRANSITIONS;
     for (std::size_t k = 0; k < transition_count; ++k) {
         arrays.child_transitions.push_back(input.take_byte() % (node_count + 1));
     }

@@ -41,14 +41,14 @@ struct Tally {
 };
 
 // Room at first for this many videos at most; the table grows past it.
-constexpr std::size_t kFirstRoom = 1024;
+constexpr std::size_t FIRST_ROOM = 1024;
 
-// Room for as many videos as the hits' payloads list, up to kFirstRoom.
+// Room for as many videos as the hits' payloads list, up to FIRST_ROOM.
 std::size_t expected_videos(const Trie& trie, std::span<const NodeHit> hits) {
     std::size_t listed = 0;
     for (const NodeHit& hit : hits) {
         if (hit.node < trie.payloads.size()) listed += trie.payloads.video_count(hit.node);
-        if (listed >= kFirstRoom) return kFirstRoom;
+        if (listed >= FIRST_ROOM) return FIRST_ROOM;
     }
     return listed;
 }

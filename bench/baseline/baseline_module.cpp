@@ -36,7 +36,7 @@ struct Index {
     std::vector<std::uint32_t> video_int_ids;
 };
 
-constexpr const char* kCapsuleName = "kelnor_baseline.Index";
+constexpr const char* CAPSULE_NAME = "kelnor_baseline.Index";
 
 // ---------------------------------------------------------------- loading
 
@@ -54,7 +54,7 @@ bool read_u32_list(PyObject* list, std::vector<std::uint32_t>& out) {
 }
 
 void free_index(PyObject* capsule) {
-    delete static_cast<Index*>(PyCapsule_GetPointer(capsule, kCapsuleName));
+    delete static_cast<Index*>(PyCapsule_GetPointer(capsule, CAPSULE_NAME));
 }
 
 // load(node_shifts, child_labels, child_transitions, payloads, is_terminal,
@@ -102,7 +102,7 @@ PyObject* load(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     }
     Py_DECREF(uuids);
     if (!read_u32_list(args[7], index->video_int_ids)) return nullptr;
-    return PyCapsule_New(index.release(), kCapsuleName, free_index);
+    return PyCapsule_New(index.release(), CAPSULE_NAME, free_index);
 }
 
 // ---------------------------------------------------------------- the walk
@@ -231,13 +231,13 @@ std::optional<std::string> video_text(const Index& index, std::uint32_t video) {
         return std::to_string(index.video_int_ids[video]);
     }
     if (video >= index.video_uuids.size()) return std::nullopt;
-    static constexpr char kDigits[] = "0123456789abcdef";
+    static constexpr char DIGITS[] = "0123456789abcdef";
     std::string text;
     const std::string& bytes = index.video_uuids[video];
     for (std::size_t k = 0; k < bytes.size(); ++k) {
         if (k == 4 || k == 6 || k == 8 || k == 10) text += '-';
-        text += kDigits[static_cast<unsigned char>(bytes[k]) >> 4];
-        text += kDigits[static_cast<unsigned char>(bytes[k]) & 0xF];
+        text += DIGITS[static_cast<unsigned char>(bytes[k]) >> 4];
+        text += DIGITS[static_cast<unsigned char>(bytes[k]) & 0xF];
     }
     return text;
 }
@@ -293,7 +293,7 @@ std::vector<std::pair<std::string, double>> rank(const Index& index,
 // ---------------------------------------------------------------- bindings
 
 const Index* index_of(PyObject* capsule) {
-    return static_cast<const Index*>(PyCapsule_GetPointer(capsule, kCapsuleName));
+    return static_cast<const Index*>(PyCapsule_GetPointer(capsule, CAPSULE_NAME));
 }
 
 std::optional<std::uint32_t> optional_u32(PyObject* value) {

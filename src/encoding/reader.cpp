@@ -11,7 +11,7 @@
 namespace kelnor {
 namespace {
 
-constexpr AllowedEnumVariants kBinaryVariants{0, 1};
+constexpr AllowedEnumVariants BINARY_VARIANTS{0, 1};
 
 }  // namespace
 
@@ -34,7 +34,7 @@ bool Reader::read_bool(bool& out) {
 bool Reader::read_option_tag(std::string_view type_name, bool& present) {
     std::uint8_t tag = 0;
     if (!read_byte(tag)) return false;
-    if (tag > 1) return fail(UnexpectedVariant{type_name, kBinaryVariants, tag});
+    if (tag > 1) return fail(UnexpectedVariant{type_name, BINARY_VARIANTS, tag});
     present = tag == 1;
     return true;
 }
@@ -83,8 +83,8 @@ bool Reader::fail_end(std::size_t additional) {
 
 bool Reader::fail_marker(IntegerType expected, std::uint8_t marker) {
     IntegerType found = IntegerType::Reserved;
-    if (marker == kVarintMarkerU64) found = IntegerType::U64;
-    if (marker == kVarintMarkerU128) found = IntegerType::U128;
+    if (marker == VARINT_MARKER_U64) found = IntegerType::U64;
+    if (marker == VARINT_MARKER_U128) found = IntegerType::U128;
     return fail(InvalidIntegerType{expected, found});
 }
 

@@ -40,12 +40,12 @@ class Reader {
     // value come from the window without further bounds checks; near the end
     // each part is checked so that a shortfall is reported exactly.
     [[nodiscard]] bool read_varint_u32(std::uint32_t& out) {
-        if (remaining() >= kLongestU32) return read_varint<std::uint32_t, false>(out);
+        if (remaining() >= LONGEST_U32) return read_varint<std::uint32_t, false>(out);
         return read_varint<std::uint32_t, true>(out);
     }
 
     [[nodiscard]] bool read_varint_u64(std::uint64_t& out) {
-        if (remaining() >= kLongestU64) return read_varint<std::uint64_t, false>(out);
+        if (remaining() >= LONGEST_U64) return read_varint<std::uint64_t, false>(out);
         return read_varint<std::uint64_t, true>(out);
     }
 
@@ -80,8 +80,8 @@ class Reader {
     }
 
   private:
-    static constexpr std::size_t kLongestU32 = 5;
-    static constexpr std::size_t kLongestU64 = 9;
+    static constexpr std::size_t LONGEST_U32 = 5;
+    static constexpr std::size_t LONGEST_U64 = 9;
 
     template <class Int, bool Checked>
     bool read_varint(Int& out) {
@@ -89,15 +89,15 @@ class Reader {
             if (cursor_ == end_) return fail_end(1);
         }
         const std::uint8_t marker = *cursor_;
-        if (marker <= kVarintSingleByteMax) {
+        if (marker <= VARINT_SINGLE_BYTE_MAX) {
             out = marker;
             ++cursor_;
             return true;
         }
-        if (marker == kVarintMarkerU16) return take_little_endian<Int, 2, Checked>(out);
-        if (marker == kVarintMarkerU32) return take_little_endian<Int, 4, Checked>(out);
+        if (marker == VARINT_MARKER_U16) return take_little_endian<Int, 2, Checked>(out);
+        if (marker == VARINT_MARKER_U32) return take_little_endian<Int, 4, Checked>(out);
         if constexpr (sizeof(Int) >= 8) {
-            if (marker == kVarintMarkerU64) return take_little_endian<Int, 8, Checked>(out);
+            if (marker == VARINT_MARKER_U64) return take_little_endian<Int, 8, Checked>(out);
         }
         return fail_marker(sizeof(Int) >= 8 ? IntegerType::U64 : IntegerType::U32, marker);
     }

@@ -12,17 +12,17 @@ namespace kelnor {
 
 // Values up to this one stand for themselves in one byte; the bytes above it
 // are markers announcing the width of the little-endian value that follows.
-inline constexpr std::uint8_t kVarintSingleByteMax = 250;
-inline constexpr std::uint8_t kVarintMarkerU16 = 251;
-inline constexpr std::uint8_t kVarintMarkerU32 = 252;
-inline constexpr std::uint8_t kVarintMarkerU64 = 253;
+inline constexpr std::uint8_t VARINT_SINGLE_BYTE_MAX = 250;
+inline constexpr std::uint8_t VARINT_MARKER_U16 = 251;
+inline constexpr std::uint8_t VARINT_MARKER_U32 = 252;
+inline constexpr std::uint8_t VARINT_MARKER_U64 = 253;
 // Announces a 128-bit value, which no read accepts and no write produces;
 // 255 is reserved.
-inline constexpr std::uint8_t kVarintMarkerU128 = 254;
+inline constexpr std::uint8_t VARINT_MARKER_U128 = 254;
 
 // The bytes of the shortest form of `value`.
 constexpr std::size_t varint_length(std::uint64_t value) noexcept {
-    if (value <= kVarintSingleByteMax) return 1;
+    if (value <= VARINT_SINGLE_BYTE_MAX) return 1;
     if (value <= 0xFFFF) return 3;
     if (value <= 0xFFFFFFFF) return 5;
     return 9;
@@ -35,14 +35,14 @@ template <class Int, class Put>
 constexpr void encode_varint(Int value, Put&& put) {
     static_assert(std::is_same_v<Int, std::uint32_t> || std::is_same_v<Int, std::uint64_t>);
     const auto byte = [value](unsigned shift) { return static_cast<std::uint8_t>(value >> shift); };
-    if (value <= kVarintSingleByteMax) {
+    if (value <= VARINT_SINGLE_BYTE_MAX) {
         put(std::array<std::uint8_t, 1>{byte(0)});
     } else if (value <= 0xFFFF) {
-        put(std::array<std::uint8_t, 3>{kVarintMarkerU16, byte(0), byte(8)});
+        put(std::array<std::uint8_t, 3>{VARINT_MARKER_U16, byte(0), byte(8)});
     } else if (sizeof(Int) == 4 || value <= 0xFFFFFFFF) {
-        put(std::array<std::uint8_t, 5>{kVarintMarkerU32, byte(0), byte(8), byte(16), byte(24)});
+        put(std::array<std::uint8_t, 5>{VARINT_MARKER_U32, byte(0), byte(8), byte(16), byte(24)});
     } else if constexpr (sizeof(Int) == 8) {
-        put(std::array<std::uint8_t, 9>{kVarintMarkerU64, byte(0), byte(8), byte(16), byte(24),
+        put(std::array<std::uint8_t, 9>{VARINT_MARKER_U64, byte(0), byte(8), byte(16), byte(24),
                                         byte(32), byte(40), byte(48), byte(56)});
     }
 }

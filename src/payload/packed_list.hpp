@@ -15,11 +15,11 @@ namespace kelnor {
 // `at` past it.
 inline std::uint32_t read_packed_u32(const std::uint8_t*& at) noexcept {
     const std::uint8_t marker = *at;
-    if (marker <= kVarintSingleByteMax) {
+    if (marker <= VARINT_SINGLE_BYTE_MAX) {
         ++at;
         return marker;
     }
-    if (marker == kVarintMarkerU16) {
+    if (marker == VARINT_MARKER_U16) {
         const std::uint32_t value = std::uint32_t{at[1]} | std::uint32_t{at[2]} << 8;
         at += 3;
         return value;

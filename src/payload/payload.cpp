@@ -10,8 +10,8 @@ namespace {
 
 // The longest form of a present slot's header: tag, total and the length of
 // the first list; each list value and the second length take at most 5.
-constexpr std::size_t kLongestHeader = 11;
-constexpr std::size_t kLongestValue = 5;
+constexpr std::size_t LONGEST_HEADER = 11;
+constexpr std::size_t LONGEST_VALUE = 5;
 
 }  // namespace
 
@@ -55,8 +55,8 @@ void PayloadTable::push_absent() {
 void PayloadTable::push(std::uint32_t total_count, std::span<const std::uint32_t> video_ids,
                         std::span<const std::uint32_t> video_counts) {
     const std::size_t start = bytes_.size();
-    bytes_.resize(start + kLongestHeader +
-                  kLongestValue * (1 + video_ids.size() + video_counts.size()));
+    bytes_.resize(start + LONGEST_HEADER +
+                  LONGEST_VALUE * (1 + video_ids.size() + video_counts.size()));
     std::uint8_t* at = bytes_.data() + start;
     *at++ = 1;
     at = write_varint(at, total_count);

@@ -19,7 +19,7 @@ class SlotScanner {
         const std::uint8_t* start = reader_.position();
         for (std::size_t slot = 0; slot < count; ++slot) {
             bool present = false;
-            if (!reader_.read_option_tag(kOptionalPayloadTypeName, present)) return false;
+            if (!reader_.read_option_tag(OPTIONAL_PAYLOAD_TYPE_NAME, present)) return false;
             if (present) {
                 std::uint32_t total_count = 0;
                 std::size_t id_count = 0;
@@ -85,7 +85,7 @@ PayloadTable rewritten(std::span<const std::uint8_t> slots, std::size_t count) {
     std::vector<std::uint32_t> video_counts;
     for (std::size_t slot = 0; slot < count; ++slot) {
         bool present = false;
-        (void)reader.read_option_tag(kOptionalPayloadTypeName, present);
+        (void)reader.read_option_tag(OPTIONAL_PAYLOAD_TYPE_NAME, present);
         if (!present) {
             table.push_absent();
             continue;

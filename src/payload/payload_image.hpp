@@ -13,7 +13,7 @@
 namespace kelnor {
 
 // The name under which a bad payload tag is reported.
-inline constexpr std::string_view kOptionalPayloadTypeName =
+inline constexpr std::string_view OPTIONAL_PAYLOAD_TYPE_NAME =
     "core::option::Option<kelnor::payload::Payload>";
 
 // The table's slots are kept in their image form, so they are copied as they are.

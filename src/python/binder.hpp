@@ -20,7 +20,7 @@
 
 namespace kelnor::py {
 
-inline constexpr std::size_t kMostParameters = 6;
+inline constexpr std::size_t MOST_PARAMETERS = 6;
 
 class MethodParameters {
   public:
@@ -28,7 +28,7 @@ class MethodParameters {
     consteval MethodParameters(const char* display_name, const char* const (&names)[N],
                                std::size_t required)
         : display_name(display_name), names(names), required(required) {
-        static_assert(N <= kMostParameters, "raise kMostParameters");
+        static_assert(N <= MOST_PARAMETERS, "raise MOST_PARAMETERS");
     }
 
     const char* const display_name;  // e.g. "PrefixSearch.fuzzy_match()"
@@ -36,7 +36,7 @@ class MethodParameters {
     const std::size_t required;  // the first `required` parameters must be given
     // The names as interned str objects, filled on first use and kept for the
     // life of the process (the module is never unloaded).
-    std::array<PyObject*, kMostParameters> interned{};
+    std::array<PyObject*, MOST_PARAMETERS> interned{};
 };
 
 // Binds the arguments of a METH_FASTCALL | METH_KEYWORDS call into `slots`

@@ -13,9 +13,9 @@
 namespace kelnor::py {
 namespace {
 
-constexpr const char* kNames[] = {"node_shifts",       "child_labels", "payloads",
-                                  "child_transitions", "video_index",  "video_top_n"};
-constinit MethodParameters kParameters{"PrefixSearch.from_internal_data_v2()", kNames, 6};
+constexpr const char* NAMES[] = {"node_shifts",       "child_labels", "payloads",
+                                 "child_transitions", "video_index",  "video_top_n"};
+constinit MethodParameters PARAMETERS{"PrefixSearch.from_internal_data_v2()", NAMES, 6};
 
 }  // namespace
 
@@ -23,17 +23,17 @@ PyObject* from_internal_data_v2(PyObject*, PyObject* const* args, Py_ssize_t nar
                                 PyObject* keyword_names) {
     return call_guarded([&]() -> PyRef {
         PyObject* slots[6];
-        bind_arguments(kParameters, args, nargs, keyword_names, slots);
+        bind_arguments(PARAMETERS, args, nargs, keyword_names, slots);
 
         InternalData data;
-        data.node_shifts = convert_sequence_argument(kNames[0], slots[0], to_u32_vector);
-        data.child_labels = convert_sequence_argument(kNames[1], slots[1], to_labels);
+        data.node_shifts = convert_sequence_argument(NAMES[0], slots[0], to_u32_vector);
+        data.child_labels = convert_sequence_argument(NAMES[1], slots[1], to_labels);
         const std::vector<PyRef> payloads =
-            convert_sequence_argument(kNames[2], slots[2], to_object_vector);
-        data.child_transitions = convert_sequence_argument(kNames[3], slots[3], to_u32_vector);
+            convert_sequence_argument(NAMES[2], slots[2], to_object_vector);
+        data.child_transitions = convert_sequence_argument(NAMES[3], slots[3], to_u32_vector);
         const VideoIndexBytes video_index =
-            convert_sequence_argument(kNames[4], slots[4], to_video_index);
-        const std::uint32_t top_n = convert_argument(kNames[5], slots[5], to_u32);
+            convert_sequence_argument(NAMES[4], slots[4], to_video_index);
+        const std::uint32_t top_n = convert_argument(NAMES[5], slots[5], to_u32);
 
         if (auto error = check_shape(data.node_shifts.size(), data.child_labels.size(),
                                      payloads.size(), data.child_transitions)) {

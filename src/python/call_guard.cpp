@@ -6,7 +6,7 @@
 namespace kelnor::py {
 namespace {
 
-constexpr const char* kPanicDoc =
+constexpr const char* PANIC_DOC =
     "The exception raised when the native code of _kelnor fails internally, for instance on a "
     "damaged index image.\n\n"
     "Like SystemExit, it derives from BaseException rather than Exception, so that it is not "
@@ -16,7 +16,7 @@ constexpr const char* kPanicDoc =
 PyObject* panic_exception_type() noexcept {
     static PyObject* type = nullptr;
     if (type == nullptr) {
-        PyObject* created = PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc,
+        PyObject* created = PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", PANIC_DOC,
                                                       PyExc_BaseException, nullptr);
         if (created == nullptr) {
             std::fputs("Failed to initialize new exception type.\n", stderr);

@@ -53,7 +53,7 @@ PyRef expect(PyObject* result);
 // interpreter lock for the walk would take the lock back here, around this
 // call alone.
 bool signal_handler_raised(void* unused);
-inline constexpr InterruptCheck kSignalCheck{signal_handler_raised, nullptr};
+inline constexpr InterruptCheck SIGNAL_CHECK{signal_handler_raised, nullptr};
 
 // Sets PanicException(message) as the pending exception, after writing the
 // message to standard error.

@@ -15,8 +15,8 @@
 namespace kelnor::py {
 namespace {
 
-constexpr const char* kFromBytesNames[] = {"b"};
-constinit MethodParameters kFromBytes{"PrefixSearch.from_bytes()", kFromBytesNames, 1};
+constexpr const char* FROM_BYTES_NAMES[] = {"b"};
+constinit MethodParameters FROM_BYTES{"PrefixSearch.from_bytes()", FROM_BYTES_NAMES, 1};
 
 }  // namespace
 
@@ -38,7 +38,7 @@ PyObject* to_bytes(PyObject* self, PyObject*) {
 PyObject* from_bytes(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* keyword_names) {
     return call_guarded([&] {
         PyObject* slots[1];
-        bind_arguments(kFromBytes, args, nargs, keyword_names, slots);
+        bind_arguments(FROM_BYTES, args, nargs, keyword_names, slots);
         const std::span<const std::uint8_t> image = convert_argument("b", slots[0], as_bytes);
         Result<Trie, DecodeError> decoded = decode_trie(image);
         if (!decoded.ok()) raise_value_error("decode error: " + render(decoded.error()));

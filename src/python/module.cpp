@@ -16,11 +16,11 @@ PyModuleDef module_definition = {
     PyModuleDef_HEAD_INIT, "_kelnor", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
-constexpr int kApiVersion = 1013;
+constexpr int API_VERSION = 1013;
 
 PyObject* cached_module = nullptr;
 
-constexpr const char* kSubInterpreterRefusal =
+constexpr const char* SUB_INTERPRETER_REFUSAL =
     "_kelnor can be imported only in the main interpreter, not in a sub-interpreter";
 
 // The module's __all__ list, created empty when the module has none.
@@ -45,7 +45,7 @@ PyRef all_list(PyObject* module) {
 void require_main_interpreter() {
 #ifndef PYPY_VERSION
     if (PyInterpreterState_Get() == PyInterpreterState_Main()) return;
-    const PyRef message = check(PyUnicode_FromString(kSubInterpreterRefusal));
+    const PyRef message = check(PyUnicode_FromString(SUB_INTERPRETER_REFUSAL));
     const PyRef name = check(PyUnicode_FromString("_kelnor"));
     PyErr_SetImportError(message.get(), name.get(), nullptr);
     throw_python_error();
@@ -55,7 +55,7 @@ void require_main_interpreter() {
 PyRef init_module() {
     require_main_interpreter();
     if (cached_module != nullptr) return PyRef::borrowed(cached_module);
-    PyRef module(PyModule_Create2(&module_definition, kApiVersion));
+    PyRef module(PyModule_Create2(&module_definition, API_VERSION));
     if (!module) {
         if (!PyErr_Occurred()) {
             PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");

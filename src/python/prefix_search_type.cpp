@@ -10,7 +10,7 @@
 namespace kelnor::py {
 namespace {
 
-constexpr std::uint32_t kExclusive = ~std::uint32_t{0};
+constexpr std::uint32_t EXCLUSIVE = ~std::uint32_t{0};
 
 template <class Function>
 PyCFunction as_cfunction(Function function) {
@@ -110,7 +110,7 @@ ReceiverBorrow::ReceiverBorrow(PyObject* receiver) {
     object_ = reinterpret_cast<PrefixSearchObject*>(receiver);
     std::uint32_t current = object_->borrow_count.load();
     do {
-        if (current == kExclusive) {
+        if (current == EXCLUSIVE) {
             PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
             throw_python_error();
         }

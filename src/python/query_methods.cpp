@@ -16,15 +16,15 @@
 namespace kelnor::py {
 namespace {
 
-constexpr const char* kMatchNames[] = {"term", "max_dist", "limit"};
-constinit MethodParameters kMatch{"PrefixSearch.fuzzy_match()", kMatchNames, 1};
+constexpr const char* MATCH_NAMES[] = {"term", "max_dist", "limit"};
+constinit MethodParameters MATCH{"PrefixSearch.fuzzy_match()", MATCH_NAMES, 1};
 
-constexpr const char* kVideoNames[] = {"term", "max_dist", "limit", "include_prefix_nodes",
+constexpr const char* VIDEO_NAMES[] = {"term", "max_dist", "limit", "include_prefix_nodes",
                                        "min_score"};
-constinit MethodParameters kVideo{"PrefixSearch.fuzzy_match_video()", kVideoNames, 1};
+constinit MethodParameters VIDEO{"PrefixSearch.fuzzy_match_video()", VIDEO_NAMES, 1};
 
 // An explicit None is not a distance: it fails like any non-integer.
-constexpr std::uint32_t kDefaultMaxDist = 1;
+constexpr std::uint32_t DEFAULT_MAX_DIST = 1;
 
 }  // namespace
 
@@ -32,15 +32,15 @@ PyObject* fuzzy_match(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                       PyObject* keyword_names) {
     return call_guarded([&]() -> PyRef {
         PyObject* slots[3];
-        bind_arguments(kMatch, args, nargs, keyword_names, slots);
+        bind_arguments(MATCH, args, nargs, keyword_names, slots);
         ReceiverBorrow receiver(self);
         const std::string_view term = convert_argument("term", slots[0], to_utf8);
-        const std::uint32_t max_dist = convert_or("max_dist", slots[1], kDefaultMaxDist, to_u32);
+        const std::uint32_t max_dist = convert_or("max_dist", slots[1], DEFAULT_MAX_DIST, to_u32);
         const std::optional<std::uint32_t> limit = convert_optional("limit", slots[2], to_u32);
 
         const Trie& trie = receiver.value().trie;
         const std::vector<MatchResult> results =
-            kelnor::fuzzy_match(trie, term, max_dist, limit, kSignalCheck);
+            kelnor::fuzzy_match(trie, term, max_dist, limit, SIGNAL_CHECK);
         return list_of<MatchResult>(results, [&](const MatchResult& result) {
             const long terminal = checked_at(trie.is_terminal, result.node) ? 1 : 0;
             return tuple_of(to_str(result.term), expect(PyLong_FromLong(terminal)),
@@ -53,10 +53,10 @@ PyObject* fuzzy_match_video(PyObject* self, PyObject* const* args, Py_ssize_t na
                             PyObject* keyword_names) {
     return call_guarded([&]() -> PyRef {
         PyObject* slots[5];
-        bind_arguments(kVideo, args, nargs, keyword_names, slots);
+        bind_arguments(VIDEO, args, nargs, keyword_names, slots);
         ReceiverBorrow receiver(self);
         const std::string_view term = convert_argument("term", slots[0], to_utf8);
-        const std::uint32_t max_dist = convert_or("max_dist", slots[1], kDefaultMaxDist, to_u32);
+        const std::uint32_t max_dist = convert_or("max_dist", slots[1], DEFAULT_MAX_DIST, to_u32);
         const std::optional<std::uint32_t> limit = convert_optional("limit", slots[2], to_u32);
         const std::optional<bool> include_prefix_nodes =
             convert_optional("include_prefix_nodes", slots[3], to_flag);
@@ -64,7 +64,7 @@ PyObject* fuzzy_match_video(PyObject* self, PyObject* const* args, Py_ssize_t na
 
         const std::vector<VideoScore> scores =
             kelnor::fuzzy_match_video(receiver.value().trie, term, max_dist, limit,
-                                      include_prefix_nodes, min_score, kSignalCheck);
+                                      include_prefix_nodes, min_score, SIGNAL_CHECK);
         return list_of<VideoScore>(scores, [](const VideoScore& score) {
             return tuple_of(to_str(score.video_id), expect(PyFloat_FromDouble(score.score)));
         });

@@ -7,9 +7,9 @@
 namespace kelnor::py {
 namespace {
 
-constexpr unsigned long long kMostEntries = 1ULL << 32;
+constexpr unsigned long long MOST_ENTRIES = 1ULL << 32;
 
-constexpr unsigned kItemsPerSignalPoll = 4096;
+constexpr unsigned ITEMS_PER_SIGNAL_POLL = 4096;
 
 // One count for every read (all of them hold the interpreter lock), so that
 // many short sequences, such as the payloads' id lists, are polled as well.
@@ -46,13 +46,13 @@ std::size_t size_hint(PyObject* sequence) noexcept {
 PyRef unaddressable_length(PyObject* sequence) {
     if (PyList_CheckExact(sequence) || PyTuple_CheckExact(sequence)) {
         const Py_ssize_t size = PySequence_Fast_GET_SIZE(sequence);
-        if (static_cast<unsigned long long>(size) <= kMostEntries) return PyRef();
+        if (static_cast<unsigned long long>(size) <= MOST_ENTRIES) return PyRef();
         return check(PyLong_FromSsize_t(size));
     }
     // range cannot be subclassed (and PyPy has no PyRange_Check).
     if (Py_TYPE(sequence) != &PyRange_Type) return PyRef();
     PyRef length = range_length_or_negative(sequence);
-    const PyRef most = check(PyLong_FromUnsignedLongLong(kMostEntries));
+    const PyRef most = check(PyLong_FromUnsignedLongLong(MOST_ENTRIES));
     const int longer = PyObject_RichCompareBool(length.get(), most.get(), Py_GT);
     if (longer < 0) throw_python_error();
     return longer != 0 ? std::move(length) : PyRef();
@@ -60,12 +60,12 @@ PyRef unaddressable_length(PyObject* sequence) {
 
 void raise_unaddressable(PyObject* length, const std::string& what) {
     PyErr_Format(PyExc_ValueError, "%s has %S entries; an index holds at most %llu", what.c_str(),
-                 length, kMostEntries);
+                 length, MOST_ENTRIES);
     throw_python_error();
 }
 
 void poll_signals_per_item() {
-    if (++items_since_signal_poll < kItemsPerSignalPoll) return;
+    if (++items_since_signal_poll < ITEMS_PER_SIGNAL_POLL) return;
     items_since_signal_poll = 0;
     if (PyErr_CheckSignals() < 0) throw_python_error();
 }

@@ -16,7 +16,7 @@ namespace kelnor::core_test {
 namespace {
 
 // Room for 64 children and the padding that the sieve may read past them.
-using Bytes = std::array<std::uint8_t, 64 + kLabelPadding>;
+using Bytes = std::array<std::uint8_t, 64 + LABEL_PADDING>;
 
 struct Children {
     Bytes labels{};
@@ -24,17 +24,17 @@ struct Children {
     std::size_t count = 0;
 };
 
-// Label bytes drawn mostly from the query's, with no label, kLabelElsewhere
+// Label bytes drawn mostly from the query's, with no label, LABEL_ELSEWHERE
 // and bytes that spell no query character among them.
 Children random_children(std::mt19937& random, const std::u32string& query) {
     Children children;
     children.count = std::uniform_int_distribution<std::size_t>(1, 64)(random);
     for (std::size_t k = 0; k < children.count; ++k) {
         const auto pick = std::uniform_int_distribution<std::size_t>(0, query.size() + 3)(random);
-        std::uint8_t label = pick < query.size() && query[pick] < kLabelElsewhere
+        std::uint8_t label = pick < query.size() && query[pick] < LABEL_ELSEWHERE
                                  ? static_cast<std::uint8_t>(query[pick])
                              : pick == query.size()     ? 0
-                             : pick == query.size() + 1 ? kLabelElsewhere
+                             : pick == query.size() + 1 ? LABEL_ELSEWHERE
                                                         : static_cast<std::uint8_t>('z');
         children.labels[k] = label;
         children.heights[k] = static_cast<std::uint8_t>(random() % 12);

@@ -23,12 +23,12 @@ namespace {
 using Hits = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
 
 // Labels 1 to 254 fit a label byte; the others are read from child_labels.
-const std::u32string kAlphabet = U"abcdeé\u4e2d\u00ff\u0100";
+const std::u32string ALPHABET = U"abcdeé\u4e2d\u00ff\u0100";
 
 std::u32string random_word(std::mt19937& random, std::size_t alphabet, std::size_t longest) {
     std::u32string word(std::uniform_int_distribution<std::size_t>(0, longest)(random), U'a');
     for (char32_t& character : word) {
-        character = kAlphabet[std::uniform_int_distribution<std::size_t>(0, alphabet - 1)(random)];
+        character = ALPHABET[std::uniform_int_distribution<std::size_t>(0, alphabet - 1)(random)];
     }
     return word;
 }
@@ -57,7 +57,7 @@ std::vector<std::uint32_t> labelled_children(const Trie& trie, std::uint32_t nod
 }
 
 std::uint8_t expected_label_byte(char32_t label) {
-    return label < kLabelElsewhere ? static_cast<std::uint8_t>(label) : kLabelElsewhere;
+    return label < LABEL_ELSEWHERE ? static_cast<std::uint8_t>(label) : LABEL_ELSEWHERE;
 }
 
 // The most labels a path adds below `node`, in a tree.
@@ -89,7 +89,7 @@ std::uint64_t expected_lookahead(const Trie& trie, std::uint32_t node) {
 void check_edges(const Trie& trie) {
     const WalkIndex& index = trie.walk_index;
     const std::size_t edges = trie.child_transitions.size();
-    CHECK_EQ(index.edge_bytes.size(), 2 * edges + kLabelPadding);
+    CHECK_EQ(index.edge_bytes.size(), 2 * edges + LABEL_PADDING);
     for (std::size_t node = 0; node < trie.node_shifts.size(); ++node) {
         const ChildRange children = child_range(trie, node);
         const std::uint8_t* labels = index.edge_bytes.labels(children.begin);
@@ -98,12 +98,12 @@ void check_edges(const Trie& trie) {
             const std::uint32_t child = trie.child_transitions[position];
             CHECK_EQ(labels[position], expected_label_byte(trie.child_labels[child]));
             const unsigned height =
-                std::min(expected_height(trie, child), unsigned{kUnknownHeight});
+                std::min(expected_height(trie, child), unsigned{UNKNOWN_HEIGHT});
             CHECK_EQ(unsigned{heights[position]}, height);
         }
     }
     const std::uint8_t* padding = index.edge_bytes.heights(edges);
-    for (std::size_t position = edges; position < edges + kLabelPadding; ++position) {
+    for (std::size_t position = edges; position < edges + LABEL_PADDING; ++position) {
         CHECK_EQ(padding[position], std::uint8_t{0});
     }
 }
@@ -114,9 +114,9 @@ void check_top(const Trie& trie) {
     const WalkIndex& index = trie.walk_index;
     CHECK(index.top.size() >= 2);
     const std::size_t top_nodes = index.top.size() - 1;
-    CHECK(top_nodes < kMaxTopNodes);
+    CHECK(top_nodes < MAX_TOP_NODES);
     CHECK(top_nodes <= trie.node_shifts.size());
-    CHECK_EQ(index.top_bytes.size(), 2 * top_nodes + kLabelPadding);
+    CHECK_EQ(index.top_bytes.size(), 2 * top_nodes + LABEL_PADDING);
     CHECK_EQ(index.top[0].node, std::uint32_t{0});
     std::vector<std::uint32_t> expected_order{0};
     for (std::size_t k = 0; k < index.inner_top; ++k) {
@@ -132,7 +132,7 @@ void check_top(const Trie& trie) {
     }
     // The level below was left out because it would not fit.
     if (next_level > 0) {
-        CHECK(top_nodes + next_level >= std::min(kMaxTopNodes, trie.node_shifts.size() + 1));
+        CHECK(top_nodes + next_level >= std::min(MAX_TOP_NODES, trie.node_shifts.size() + 1));
     }
     CHECK_EQ(index.top.back().first_child, static_cast<std::uint32_t>(top_nodes));
     for (std::size_t k = 0; k < top_nodes; ++k) {
@@ -202,7 +202,7 @@ std::size_t nodes_down_to(const Trie& trie, std::uint32_t node, std::size_t dept
 // labels that follow one of them, while ruling out most of the others.
 void check_grams(const Trie& trie, std::mt19937& random) {
     const WalkIndex& index = trie.walk_index;
-    const std::size_t parents = 1 + nodes_down_to(trie, 0, kFilteredLevels - 1);
+    const std::size_t parents = 1 + nodes_down_to(trie, 0, FILTERED_LEVELS - 1);
     CHECK_EQ(index.grams.end(), std::min(parents, index.inner_top));
     std::size_t absent = 0;
     std::size_t let_through = 0;
@@ -227,7 +227,7 @@ void check_grams(const Trie& trie, std::mt19937& random) {
                 CHECK(may_follow(gram));
             }
             for (int attempt = 0; attempt < 20; ++attempt) {
-                const std::u32string gram = random_word(random, kAlphabet.size(), 3);
+                const std::u32string gram = random_word(random, ALPHABET.size(), 3);
                 if (gram.size() < 3 || below.count(gram) > 0) continue;
                 ++absent;
                 let_through += may_follow(gram);
@@ -239,7 +239,7 @@ void check_grams(const Trie& trie, std::mt19937& random) {
 
 KELNOR_TEST(random_tries_index_their_labels_heights_and_top) {
     for (std::uint32_t seed = 1; seed <= 12; ++seed) {
-        const std::size_t alphabet = 2 + seed % (kAlphabet.size() - 1);
+        const std::size_t alphabet = 2 + seed % (ALPHABET.size() - 1);
         const Trie trie = random_trie(seed, 20 + 15 * seed, alphabet, 3 + seed % 8);
         CHECK(trie.walk_index.sound);
         check_edges(trie);
@@ -309,7 +309,7 @@ KELNOR_TEST(a_child_numbered_below_its_parent_makes_every_height_unknown) {
     for (std::size_t k = 0; k < index.inner_top; ++k) {
         const std::size_t end = index.top[k + 1].first_child;
         for (std::size_t child = index.top[k].first_child; child < end; ++child) {
-            CHECK_EQ(index.top_bytes.heights(end)[child], kUnknownHeight);
+            CHECK_EQ(index.top_bytes.heights(end)[child], UNKNOWN_HEIGHT);
         }
     }
     check_walks_agree(reversed, 8, 4, 60);
@@ -320,27 +320,27 @@ KELNOR_TEST(a_child_numbered_below_its_parent_makes_every_height_unknown) {
 KELNOR_TEST(shared_children_spend_the_lookahead_budget_safely) {
     // 40 levels of 4 nodes labelled a to d, each node listing all 4 nodes of
     // the next level as its children: 4^40 paths.
-    constexpr std::uint32_t kLevels = 40;
-    constexpr std::uint32_t kWidth = 4;
-    constexpr std::uint32_t kNodes = 1 + kWidth * kLevels;
+    constexpr std::uint32_t LEVELS = 40;
+    constexpr std::uint32_t WIDTH = 4;
+    constexpr std::uint32_t NODES = 1 + WIDTH * LEVELS;
     Trie trie;
-    trie.is_terminal.assign(kNodes, 1);
-    trie.payloads = payload_table(std::vector<std::optional<PayloadLists>>(kNodes));
-    trie.child_labels.assign(kNodes, 0);
-    for (std::uint32_t node = 1; node < kNodes; ++node) {
-        trie.child_labels[node] = U'a' + (node - 1) % kWidth;
+    trie.is_terminal.assign(NODES, 1);
+    trie.payloads = payload_table(std::vector<std::optional<PayloadLists>>(NODES));
+    trie.child_labels.assign(NODES, 0);
+    for (std::uint32_t node = 1; node < NODES; ++node) {
+        trie.child_labels[node] = U'a' + (node - 1) % WIDTH;
     }
-    for (std::uint32_t node = 0; node < kNodes; ++node) {
+    for (std::uint32_t node = 0; node < NODES; ++node) {
         trie.node_shifts.push_back(static_cast<std::uint32_t>(trie.child_transitions.size()));
-        const std::uint32_t level = node == 0 ? 0 : (node - 1) / kWidth + 1;
-        for (std::uint32_t k = 0; level < kLevels && k < kWidth; ++k) {
-            trie.child_transitions.push_back(1 + level * kWidth + k);
+        const std::uint32_t level = node == 0 ? 0 : (node - 1) / WIDTH + 1;
+        for (std::uint32_t k = 0; level < LEVELS && k < WIDTH; ++k) {
+            trie.child_transitions.push_back(1 + level * WIDTH + k);
         }
     }
     trie.walk_index = walk_index_of(trie);
     const WalkIndex& index = trie.walk_index;
     CHECK(index.sound);
-    CHECK(index.top.size() <= kNodes + 2);
+    CHECK(index.top.size() <= NODES + 2);
     CHECK_EQ(index.top[index.top.size() - 2].lookahead, ~std::uint64_t{0});
     // The first level alone has more paths of three below it than the trie
     // has nodes: no node is filtered.

@@ -32,7 +32,7 @@
 
 namespace kelnor {
 
-inline constexpr std::uint32_t kMaxBitParallelBound = 8;
+inline constexpr std::uint32_t MAX_BIT_PARALLEL_BOUND = 8;
 
 // What a child needs for the walk to enter it (BitParallelRows::prospect):
 // a height of at least `least_height`, and, unless `cells` is 0, a lookahead
@@ -49,10 +49,10 @@ class BitParallelRows {
     using Row = std::array<std::uint64_t, Bound + 1>;
 
     // More than any height.
-    static constexpr std::uint32_t kHopeless = 256;
+    static constexpr std::uint32_t HOPELESS = 256;
 
     // The deepest row of a walk: every cell of a deeper one exceeds the bound.
-    static constexpr std::size_t kMaxDepth = QueryMasks::kMaxLength + Bound + 1;
+    static constexpr std::size_t MAX_DEPTH = QueryMasks::MAX_LENGTH + Bound + 1;
 
     explicit BitParallelRows(const QueryMasks& query)
         : query_(query),
@@ -119,7 +119,7 @@ class BitParallelRows {
     KELNOR_WALK_INLINE Prospect prospect(const Row& row) const noexcept {
         if (narrow(row)) return narrow_prospect(row[Bound]);
         // A cell j at e edits needs at least n - j - (Bound - e) more labels.
-        long least = kHopeless;
+        long least = HOPELESS;
         for (std::uint32_t e = 0; e <= Bound; ++e) {
             if (row[e] == 0) continue;
             const long deepest = 63 - std::countl_zero(row[e]);
@@ -154,7 +154,7 @@ class BitParallelRows {
     // The least height of a node whose narrow row has these cells (or of
     // any node whose cells are among them).
     KELNOR_WALK_INLINE std::uint32_t least_height(std::uint64_t cells) const noexcept {
-        if (cells == 0) return kHopeless;
+        if (cells == 0) return HOPELESS;
         const auto deepest = static_cast<std::uint32_t>(63 - std::countl_zero(cells));
         return static_cast<std::uint32_t>(query_.length()) - deepest;
     }

@@ -7,7 +7,7 @@
 // which of its children are left, first to last; the walk takes the next
 // child worth entering, offers it to the reporter and enters it, and returns
 // to the parent once no child is left: depth-first pre-order. Frames live in
-// a fixed array, since no row deeper than Rows::kMaxDepth has a cell within
+// a fixed array, since no row deeper than Rows::MAX_DEPTH has a cell within
 // the bound.
 //
 // Fewer candidates: the children of a node are first sieved by their label
@@ -58,12 +58,12 @@ class BitParallelWalk {
     using Rows = BitParallelRows<Bound>;
     using Row = typename Rows::Row;
     // Children are examined in blocks of this many.
-    static constexpr std::size_t kBlock = 64;
+    static constexpr std::size_t BLOCK = 64;
     // How many positions of a continuation the sieve compares label bytes
     // with (ChildSieve::matching): as many as most narrow rows have, and as a
     // wide row has cells at the first bounds.
-    static constexpr int kNarrowCompared = 3;
-    static constexpr int kWideCompared = std::min(2 * static_cast<int>(Bound) + 1, 5);
+    static constexpr int NARROW_COMPARED = 3;
+    static constexpr int WIDE_COMPARED = std::min(2 * static_cast<int>(Bound) + 1, 5);
 
     // A node on the current path and which of its children are left: the
     // candidates (those that the sieve passed) of the block of children at
@@ -105,7 +105,7 @@ class BitParallelWalk {
           index_(trie.walk_index),
           grams_(query, index_.grams),
           limit_(limit),
-          budget_(trie, interrupt, kVisitsBetweenChecks),
+          budget_(trie, interrupt, VISITS_BETWEEN_CHECKS),
           report_(report) {}
 
     KELNOR_WALK_INLINE void run() {
@@ -195,20 +195,20 @@ class BitParallelWalk {
 
     KELNOR_WALK_INLINE std::uint64_t candidates(const Frame& frame,
                                                 std::size_t block) const noexcept {
-        const std::size_t count = std::min(frame.end - block, kBlock);
+        const std::size_t count = std::min(frame.end - block, BLOCK);
         const std::uint8_t* labels = frame.labels + block;
         const std::uint8_t* heights = frame.heights + block;
         if (frame.narrow) {
-            return sieve_.template matching<kNarrowCompared>(frame.continuation, labels, heights,
+            return sieve_.template matching<NARROW_COMPARED>(frame.continuation, labels, heights,
                                                              frame.least_height, count);
         }
         const std::uint64_t labelled =
             ChildSieve::labelled(labels, heights, frame.least_height, count);
-        if (frame.unmatched_children == GramCheck::kEveryChild) return labelled;
+        if (frame.unmatched_children == GramCheck::EVERY_CHILD) return labelled;
         // The unmatched children that the gram filter ruled out are passed
         // over here, before the walk reads their label bytes one by one.
         return (labelled & frame.unmatched_children) |
-               sieve_.template matching<kWideCompared>(frame.continuation, labels, heights,
+               sieve_.template matching<WIDE_COMPARED>(frame.continuation, labels, heights,
                                                        frame.least_height, count);
     }
 
@@ -229,9 +229,9 @@ class BitParallelWalk {
         std::size_t block = frame.block;
         while (true) {
             while (candidates == 0) {
-                if (frame.end - block <= kBlock) return false;
+                if (frame.end - block <= BLOCK) return false;
                 budget_.visit();  // a block's worth of work, however many children pass
-                block += kBlock;
+                block += BLOCK;
                 candidates = this->candidates(frame, block);
             }
             const std::size_t k = block + static_cast<std::size_t>(std::countr_zero(candidates));
@@ -263,7 +263,7 @@ class BitParallelWalk {
             lookahead = ~std::uint64_t{0};  // not known: anything may follow
         }
         char32_t label = byte;
-        if (byte == kLabelElsewhere) {
+        if (byte == LABEL_ELSEWHERE) {
             label = trie_.child_labels[node];
             match = query_.of(label) & frame.continuation;
         }
@@ -317,8 +317,8 @@ class BitParallelWalk {
     std::optional<std::uint32_t> limit_;
     WalkBudget budget_;
     HitReporter report_;
-    std::array<Frame, Rows::kMaxDepth + 1> frames_;
-    std::array<char32_t, Rows::kMaxDepth + 1> path_;
+    std::array<Frame, Rows::MAX_DEPTH + 1> frames_;
+    std::array<char32_t, Rows::MAX_DEPTH + 1> path_;
 };
 
 // The walk, compiled for each instruction set that walk_codegen.hpp names.

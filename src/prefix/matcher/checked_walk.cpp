@@ -15,7 +15,7 @@ void walk_checked(const Trie& trie, std::span<const char32_t> query, std::uint32
     DistanceTable table(query, bound);
     WalkBudget budget(trie, interrupt,
                       static_cast<std::uint32_t>(std::min<std::size_t>(
-                          kVisitsBetweenChecks, kCellsBetweenChecks / table.row_width())));
+                          VISITS_BETWEEN_CHECKS, CELLS_BETWEEN_CHECKS / table.row_width())));
     std::vector<char32_t> path;
     std::vector<ChildRange> unvisited{child_range(trie, 0)};
     std::uint32_t recorded = 0;

@@ -15,9 +15,9 @@
 namespace kelnor {
 
 // A visit computes a row of up to 2 * bound + 1 cells: the host is asked
-// whether to stop after about this many cells, or kVisitsBetweenChecks
+// whether to stop after about this many cells, or VISITS_BETWEEN_CHECKS
 // visits where rows are narrow.
-inline constexpr std::size_t kCellsBetweenChecks = std::size_t{1} << 18;
+inline constexpr std::size_t CELLS_BETWEEN_CHECKS = std::size_t{1} << 18;
 
 // The walk of walk_within_distance() for `bound` (at most 65535).
 void walk_checked(const Trie& trie, std::span<const char32_t> query, std::uint32_t bound,

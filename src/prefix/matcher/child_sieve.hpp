@@ -4,7 +4,7 @@
 // - labelled(): every child but those labelled 0, which the walk never enters;
 // - matching(): only the children whose label is the query character at one
 //   of a continuation's positions (bit_parallel_rows.hpp); with a child whose
-//   label byte is kLabelElsewhere the full label decides, so it passes too.
+//   label byte is LABEL_ELSEWHERE the full label decides, so it passes too.
 //   When the node's row is narrow, only these can stay within the bound.
 //
 // With SSE2 the sieve compares 16 label bytes at a time; for matching() with
@@ -37,13 +37,13 @@ class ChildSieve {
             by_bit_[bit] =
                 _mm_set1_epi8(static_cast<char>(query.position_byte(static_cast<int>(bit))));
         }
-        by_bit_[63] = _mm_set1_epi8(static_cast<char>(kLabelElsewhere));
+        by_bit_[63] = _mm_set1_epi8(static_cast<char>(LABEL_ELSEWHERE));
 #endif
     }
 
     // Bit i set for each of the `count` (1 to 64) children whose label bytes
     // start at `labels` and heights at `heights` that is labelled and at
-    // least `least_height` high. Reads up to kLabelPadding bytes past the
+    // least `least_height` high. Reads up to LABEL_PADDING bytes past the
     // last child's of both.
     KELNOR_WALK_INLINE static std::uint64_t labelled(const std::uint8_t* labels,
                                                      const std::uint8_t* heights,
@@ -67,7 +67,7 @@ class ChildSieve {
 
     // The same for the children whose label matches one of the positions
     // of `continuation` (1 to 62): by their label byte's table entry, or as
-    // kLabelElsewhere. With SSE2, a continuation of up to `Compared`
+    // LABEL_ELSEWHERE. With SSE2, a continuation of up to `Compared`
     // positions compares the label bytes with the characters there.
     template <int Compared>
     KELNOR_WALK_INLINE std::uint64_t matching(std::uint64_t continuation,
@@ -77,13 +77,13 @@ class ChildSieve {
                                               std::size_t count) const noexcept {
         std::uint64_t bits = 0;
 #if defined(__SSE2__)
-        // Bit 63 stands for kLabelElsewhere, which is always compared: once
+        // Bit 63 stands for LABEL_ELSEWHERE, which is always compared: once
         // the positions run out, their places compare it again.
-        constexpr std::uint64_t kElsewhere = std::uint64_t{1} << 63;
+        constexpr std::uint64_t ELSEWHERE = std::uint64_t{1} << 63;
         __m128i characters[Compared];
         std::uint64_t left = continuation;
         for (int position = 0; position < Compared; ++position) {
-            characters[position] = by_bit_[std::countr_zero(left | kElsewhere)];
+            characters[position] = by_bit_[std::countr_zero(left | ELSEWHERE)];
             left &= left - 1;
         }
         if (left == 0) {
@@ -132,7 +132,7 @@ class ChildSieve {
     const LabelByteTable& table_;
 #if defined(__SSE2__)
     // By bit of a continuation: the label byte of the query character there,
-    // in all 16 lanes; bit 63 holds kLabelElsewhere.
+    // in all 16 lanes; bit 63 holds LABEL_ELSEWHERE.
     __m128i by_bit_[64];
 #endif
 };

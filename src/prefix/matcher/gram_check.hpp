@@ -36,7 +36,7 @@ namespace kelnor {
 class GramCheck {
   public:
     // Where the filter has no say: every child is left in.
-    static constexpr std::uint64_t kEveryChild = ~std::uint64_t{0};
+    static constexpr std::uint64_t EVERY_CHILD = ~std::uint64_t{0};
 
     GramCheck(const QueryMasks& query, const GramFilter& filter) noexcept
         : query_(query), filter_(filter) {}
@@ -46,7 +46,7 @@ class GramCheck {
     // those left in, by place.
     KELNOR_WALK_INLINE std::uint64_t unmatched(bool in_top, std::size_t top_node,
                                                std::uint64_t cells) const noexcept {
-        if (!in_top || top_node >= filter_.end() || cells == 0) return kEveryChild;
+        if (!in_top || top_node >= filter_.end() || cells == 0) return EVERY_CHILD;
         std::uint64_t children = 0;
         for (; cells != 0; cells &= cells - 1) {
             children |= query_.following_children(

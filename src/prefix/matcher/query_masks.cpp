@@ -6,16 +6,16 @@ namespace kelnor {
 
 QueryMasks::QueryMasks(std::span<const char32_t> query) : length_(query.size()) {
     std::memset(label_bytes_.data(), 0, sizeof(label_bytes_));
-    label_bytes_[kLabelElsewhere] = ~std::uint64_t{0};
+    label_bytes_[LABEL_ELSEWHERE] = ~std::uint64_t{0};
     for (std::size_t j = 0; j < query.size(); ++j) {
         const char32_t character = query[j];
         const std::uint64_t bit = std::uint64_t{1} << (j + 1);
-        if (character - 1 < kLabelElsewhere - 1) {
+        if (character - 1 < LABEL_ELSEWHERE - 1) {
             label_bytes_[character] |= bit;
             position_bytes_[j + 1] = static_cast<std::uint8_t>(character);
             continue;
         }
-        position_bytes_[j + 1] = kLabelElsewhere;
+        position_bytes_[j + 1] = LABEL_ELSEWHERE;
         std::size_t k = 0;
         while (k < other_count_ && other_characters_[k] != character) ++k;
         if (k == other_count_) {

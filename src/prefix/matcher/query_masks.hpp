@@ -15,7 +15,7 @@
 namespace kelnor {
 
 // By label byte: the query mask of the character that the byte spells; for
-// byte 0 (no label) no bit, and for kLabelElsewhere every bit (the label must
+// byte 0 (no label) no bit, and for LABEL_ELSEWHERE every bit (the label must
 // be read in full).
 using LabelByteTable = std::array<std::uint64_t, 256>;
 
@@ -23,9 +23,9 @@ class QueryMasks {
   public:
     // Bits 1 to 62 of a mask stand for the query's characters: bit 0 is the
     // empty query prefix of the bit-parallel rows.
-    static constexpr std::size_t kMaxLength = 62;
+    static constexpr std::size_t MAX_LENGTH = 62;
 
-    // Precondition: query.size() <= kMaxLength.
+    // Precondition: query.size() <= MAX_LENGTH.
     explicit QueryMasks(std::span<const char32_t> query);
 
     std::size_t length() const noexcept { return length_; }
@@ -33,7 +33,7 @@ class QueryMasks {
     // Bit j + 1 set for every position j of the query holding `character`
     // (label bytes 1 to 254 are the characters U+0001 to U+00FE).
     std::uint64_t of(char32_t character) const noexcept {
-        if (character - 1 < kLabelElsewhere - 1) return label_bytes_[character];
+        if (character - 1 < LABEL_ELSEWHERE - 1) return label_bytes_[character];
         for (std::size_t k = 0; k < other_count_; ++k) {
             if (other_characters_[k] == character) return other_masks_[k];
         }
@@ -43,7 +43,7 @@ class QueryMasks {
     const LabelByteTable& label_bytes() const noexcept { return label_bytes_; }
 
     // The label byte that spells the query character of mask bit `bit`
-    // (1 to length()): kLabelElsewhere for a character that no byte spells.
+    // (1 to length()): LABEL_ELSEWHERE for a character that no byte spells.
     std::uint8_t position_byte(int bit) const noexcept { return position_bytes_[bit]; }
 
     // What the lookahead (walk_index.hpp) of a node whose path's cells are
@@ -66,15 +66,15 @@ class QueryMasks {
     std::size_t length_;
     LabelByteTable label_bytes_;
     // The query's characters that no label byte stands for.
-    std::array<char32_t, kMaxLength> other_characters_;
-    std::array<std::uint64_t, kMaxLength> other_masks_;
+    std::array<char32_t, MAX_LENGTH> other_characters_;
+    std::array<std::uint64_t, MAX_LENGTH> other_masks_;
     std::size_t other_count_ = 0;
     // By cell, set for the cells below length() only (grams_ for those with
     // three characters from them on): clearing the rest took a third of a
     // short query's setup.
-    std::array<std::uint64_t, kMaxLength> lookahead_after_;
-    std::array<std::uint64_t, kMaxLength> grams_;
-    std::array<std::uint8_t, kMaxLength + 1> position_bytes_{};  // by mask bit
+    std::array<std::uint64_t, MAX_LENGTH> lookahead_after_;
+    std::array<std::uint64_t, MAX_LENGTH> grams_;
+    std::array<std::uint8_t, MAX_LENGTH + 1> position_bytes_{};  // by mask bit
 };
 
 }  // namespace kelnor

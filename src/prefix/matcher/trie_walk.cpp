@@ -10,12 +10,12 @@ namespace kelnor {
 namespace {
 
 // Runs the bit-parallel walk with its bound fixed at compile time, trying
-// Bound, Bound + 1, ... up to kMaxBitParallelBound.
+// Bound, Bound + 1, ... up to MAX_BIT_PARALLEL_BOUND.
 template <std::uint32_t Bound = 0>
 void walk_with_static_bound(const Trie& trie, const QueryMasks& query, std::uint32_t bound,
                             std::optional<std::uint32_t> limit, const InterruptCheck& interrupt,
                             HitReporter report) {
-    if constexpr (Bound < kMaxBitParallelBound) {
+    if constexpr (Bound < MAX_BIT_PARALLEL_BOUND) {
         if (bound != Bound) {
             walk_with_static_bound<Bound + 1>(trie, query, bound, limit, interrupt, report);
             return;
@@ -34,8 +34,8 @@ void walk_within_distance(const Trie& trie, std::span<const char32_t> query, std
     // No path comes within the bound of a longer query (see walk_query.hpp).
     const std::optional<std::uint32_t> deepest = trie.walk_index.deepest;
     if (deepest && query.size() > std::uint64_t{*deepest} + bound) return;
-    if (trie.walk_index.sound && query.size() <= QueryMasks::kMaxLength &&
-        bound <= kMaxBitParallelBound) {
+    if (trie.walk_index.sound && query.size() <= QueryMasks::MAX_LENGTH &&
+        bound <= MAX_BIT_PARALLEL_BOUND) {
         const QueryMasks masks(query);
         walk_with_static_bound(trie, masks, bound, limit, interrupt, report);
         return;

@@ -4,8 +4,8 @@
 // repeat nodes (a node with two parents, or a cycle: a damaged image, or
 // arrays that the build accepted) reach a node by many paths, whose number
 // can grow exponentially with the depth, so every walk counts its visits:
-// past kVisitsPerEntry for each entry of node_shifts and child_transitions
-// plus kVisitsBeyond, far above what a tree needs, it fails with
+// past VISITS_PER_ENTRY for each entry of node_shifts and child_transitions
+// plus VISITS_BEYOND, far above what a tree needs, it fails with
 // WalkBudgetSpent (an InternalFailure) as on other damage. Answers within
 // that budget stay as they are.
 //
@@ -31,19 +31,19 @@ class WalkBudgetSpent : public InternalFailure {
     using InternalFailure::InternalFailure;
 };
 
-inline constexpr std::uint64_t kVisitsPerEntry = 64;
-inline constexpr std::uint64_t kVisitsBeyond = 1'000'000;
+inline constexpr std::uint64_t VISITS_PER_ENTRY = 64;
+inline constexpr std::uint64_t VISITS_BEYOND = 1'000'000;
 // A few thousand visits of the fast walk take a fraction of a millisecond.
-inline constexpr std::uint32_t kVisitsBetweenChecks = 4096;
+inline constexpr std::uint32_t VISITS_BETWEEN_CHECKS = 4096;
 
 class WalkBudget {
   public:
     // Asks `interrupt` after every `visits_between_checks` visits (at least 1).
     WalkBudget(const Trie& trie, const InterruptCheck& interrupt,
                std::uint32_t visits_between_checks)
-        : visits_(kVisitsPerEntry *
+        : visits_(VISITS_PER_ENTRY *
                       (std::uint64_t{trie.node_shifts.size()} + trie.child_transitions.size()) +
-                  kVisitsBeyond),
+                  VISITS_BEYOND),
           interrupt_(interrupt),
           between_checks_(std::max<std::uint32_t>(visits_between_checks, 1)) {
         countdown_ = next_countdown();

@@ -12,8 +12,8 @@
 namespace kelnor {
 namespace {
 
-constexpr std::string_view kIdModeTypeName = "IdMode";
-constexpr std::uint32_t kIdModeCount = 2;
+constexpr std::string_view ID_MODE_TYPE_NAME = "IdMode";
+constexpr std::uint32_t ID_MODE_COUNT = 2;
 
 template <class Sink, class T, class WriteElement>
 void write_sequence(Sink& sink, const std::vector<T>& values, WriteElement write_element) {
@@ -72,7 +72,7 @@ bool read_terminal_flag(Reader& reader, std::uint8_t& flag) {
 
 bool read_id_mode(Reader& reader, IdMode& mode) {
     std::uint32_t number = 0;
-    if (!reader.read_variant_index(kIdModeTypeName, kIdModeCount, number)) return false;
+    if (!reader.read_variant_index(ID_MODE_TYPE_NAME, ID_MODE_COUNT, number)) return false;
     mode = static_cast<IdMode>(number);
     return true;
 }

@@ -10,7 +10,7 @@ namespace kelnor {
 namespace {
 
 std::uint8_t label_byte(char32_t label) {
-    return label < kLabelElsewhere ? static_cast<std::uint8_t>(label) : kLabelElsewhere;
+    return label < LABEL_ELSEWHERE ? static_cast<std::uint8_t>(label) : LABEL_ELSEWHERE;
 }
 
 bool is_sound(const Trie& trie) {
@@ -31,7 +31,7 @@ bool is_sound(const Trie& trie) {
                        [node_count](std::uint32_t child) { return child < node_count; });
 }
 
-// Every node's height (see kUnknownHeight), uncapped: one pass from the last
+// Every node's height (see UNKNOWN_HEIGHT), uncapped: one pass from the last
 // node up when every labelled child is numbered above its parent, as in a
 // trie laid out depth first; nothing otherwise, since a node may then be its
 // own descendant.
@@ -55,8 +55,8 @@ Heights heights_of(const Trie& trie) {
 }
 
 std::uint8_t height_byte(const Heights& heights, std::uint32_t node) {
-    if (!heights) return kUnknownHeight;
-    return static_cast<std::uint8_t>(std::min<std::uint32_t>((*heights)[node], kUnknownHeight));
+    if (!heights) return UNKNOWN_HEIGHT;
+    return static_cast<std::uint8_t>(std::min<std::uint32_t>((*heights)[node], UNKNOWN_HEIGHT));
 }
 
 // Sets the label bytes and heights of a parent's children at positions
@@ -208,7 +208,7 @@ WalkIndex walk_index_of(const Trie& trie) {
     // nodes than the trie (a node whose parents share it could appear many
     // times), and the lookaheads cost at most four units per node and edge.
     const std::size_t node_count = trie.node_shifts.size();
-    const std::size_t top_room = std::min(kMaxTopNodes, node_count + 1);
+    const std::size_t top_room = std::min(MAX_TOP_NODES, node_count + 1);
     std::size_t budget = 4 * (node_count + trie.child_transitions.size());
     index.top.push_back({lookahead_of(trie, 0, budget, nullptr, 0, 0), 0, 0});
     std::size_t level_begin = 0;
@@ -223,7 +223,7 @@ WalkIndex walk_index_of(const Trie& trie) {
             next_level += child_count(trie, index.top[k].node);
         }
         if (level_end + next_level >= top_room) break;
-        const bool filtered = level <= kFilteredLevels;
+        const bool filtered = level <= FILTERED_LEVELS;
         add_level(trie, level_begin, level_end, budget, filtered ? &grams : nullptr, index);
         level_begin = level_end;
         level_end = index.top.size();

@@ -39,17 +39,17 @@ namespace kelnor {
 struct Trie;
 
 // The edge label byte of a label of 255 or more (the walk then reads child_labels).
-inline constexpr std::uint8_t kLabelElsewhere = 255;
+inline constexpr std::uint8_t LABEL_ELSEWHERE = 255;
 
 // The height of a node: the most labels that a path can add below it (0 for
-// a node without labelled children), or kUnknownHeight when that is this
+// a node without labelled children), or UNKNOWN_HEIGHT when that is this
 // many or more, or when the trie is not numbered parent before child (a node
 // may then be its own descendant).
-inline constexpr std::uint8_t kUnknownHeight = 255;
+inline constexpr std::uint8_t UNKNOWN_HEIGHT = 255;
 
 // The label byte arrays end with this many 0 bytes past their last entry, so
 // that the walk may read a node's label bytes 16 at a time.
-inline constexpr std::size_t kLabelPadding = 16;
+inline constexpr std::size_t LABEL_PADDING = 16;
 
 // What the three levels below a node are labelled, as a lookahead of 64
 // bits: for each child, bit label % 21; for each grandchild, one of 21 bits
@@ -90,11 +90,11 @@ struct TopNode {
 };
 
 // The top holds fewer nodes than this.
-inline constexpr std::size_t kMaxTopNodes = std::size_t{1} << 17;
+inline constexpr std::size_t MAX_TOP_NODES = std::size_t{1} << 17;
 
 // The levels of the top below the root whose nodes the gram filter covers:
 // deeper nodes have few enough great-grandchildren for their lookaheads.
-inline constexpr std::size_t kFilteredLevels = 3;
+inline constexpr std::size_t FILTERED_LEVELS = 3;
 
 // The label bytes and heights of children, grouped by parent: for the
 // children at positions [first, end) of one parent, their label bytes at
@@ -108,7 +108,7 @@ class ChildBytes {
     ChildBytes() = default;
 
     // Room for the children at positions below `positions`, all unlabelled.
-    explicit ChildBytes(std::size_t positions) : bytes_(2 * positions + kLabelPadding) {}
+    explicit ChildBytes(std::size_t positions) : bytes_(2 * positions + LABEL_PADDING) {}
 
     void set(std::size_t first, std::size_t end, std::size_t position, std::uint8_t label,
              std::uint8_t height) noexcept {
@@ -117,7 +117,7 @@ class ChildBytes {
     }
 
     // Indexed by position, for a parent whose children are at [first, end);
-    // past the last child's, kLabelPadding more bytes can be read.
+    // past the last child's, LABEL_PADDING more bytes can be read.
     const std::uint8_t* labels(std::size_t first) const noexcept { return bytes_.data() + first; }
     const std::uint8_t* heights(std::size_t end) const noexcept { return bytes_.data() + end; }
 
@@ -151,7 +151,7 @@ struct WalkIndex {
     std::size_t inner_top = 0;
 
     // Which three labels follow the children of top nodes 0 to
-    // grams.end() - 1: those of the first kFilteredLevels levels below the
+    // grams.end() - 1: those of the first FILTERED_LEVELS levels below the
     // root, or of fewer when the lookaheads' budget ran out before them or
     // their paths outnumber the trie's nodes.
     GramFilter grams;
