@@ -5,9 +5,9 @@
     index.fuzzy_match("harr")        # [('harry', 1, 1)]
     index.fuzzy_match_video("harr")  # [('7', 1.0)]
 
-`build` makes an index from (term, video id, count) records; `PrefixSearch`
-is the index type of the extension module `_kelnor`. Importing this package
-makes indexes picklable.
+`build` makes an index from (term, video id, count) records, and `save` and
+`load` keep one in a file; `PrefixSearch` is the index type of the extension
+module `_kelnor`. Importing this package makes indexes picklable.
 """
 
 from _kelnor import PrefixSearch
@@ -22,18 +22,24 @@ from kelnor.builder import (
     build,
     internal_data_v2,
 )
+from kelnor.index_file import IndexFileError, IndexFileInfo, file_info, load, save
 from kelnor.video_table import VideoId
 
 __all__ = [
     "DEFAULT_VIDEO_TOP_N",
     "IndexBuilder",
+    "IndexFileError",
+    "IndexFileInfo",
     "InternalDataV2",
     "Payload",
     "PrefixSearch",
     "Record",
     "VideoId",
     "build",
+    "file_info",
     "internal_data_v2",
+    "load",
+    "save",
 ]
 
 pickling.register()

@@ -19,10 +19,10 @@ from typing import Callable, TypeVar
 
 from _kelnor import PrefixSearch
 
-from kelnor.atomic_file import write_atomically
 from kelnor.builder import DEFAULT_VIDEO_TOP_N, IndexBuilder
 from kelnor.command_error import CommandError
 from kelnor.demo import run_demo
+from kelnor.index_file import IndexFileError, load, save
 from kelnor.progress import Progress
 from kelnor.records_file import add_records
 from kelnor.results_view import terms_view, videos_view
@@ -76,28 +76,24 @@ def _build(args: argparse.Namespace) -> None:
     if progress:
         progress.finish()
     data = builder.internal_data_v2(args.video_top_n)
-    image = PrefixSearch.from_internal_data_v2(*data).to_bytes()
     try:
-        write_atomically(args.output, image)
+        size = save(PrefixSearch.from_internal_data_v2(*data), args.output)
     except OSError as error:
         raise CommandError(f"cannot write {args.output}: {error.strerror}") from None
     terms = sum(payload is not None for payload in data.payloads)
     print(
         f"{args.output}: {terms:,} terms, {len(data.video_index):,} videos, "
-        f"{len(data.child_labels):,} nodes, {len(image):,} bytes"
+        f"{len(data.child_labels):,} nodes, {size:,} bytes"
     )
 
 
 def _load(path: str) -> PrefixSearch:
     try:
-        with open(path, "rb") as file:
-            image = file.read()
+        return load(path)
     except OSError as error:
         raise CommandError(f"cannot read {path}: {error.strerror}") from None
-    try:
-        return PrefixSearch.from_bytes(image)
-    except ValueError as error:
-        raise CommandError(f"{path} is not an index image ({error})") from None
+    except IndexFileError as error:
+        raise CommandError(str(error)) from None
 
 
 def _answer(path: str, query: Callable[[], T]) -> T:
@@ -163,7 +159,7 @@ def _parser() -> argparse.ArgumentParser:
         "records", metavar="RECORDS.tsv", help="the records file, or - for standard input"
     )
     build.add_argument(
-        "-o", "--output", required=True, metavar="INDEX.bin", help="where to write the index image"
+        "-o", "--output", required=True, metavar="INDEX.bin", help="where to write the index file"
     )
     build.add_argument(
         "--video-top-n",
