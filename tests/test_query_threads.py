@@ -35,24 +35,28 @@ def index() -> kelnor.PrefixSearch:
 
 
 def calls(count: int) -> list:
-    """(method, arguments) pairs over both methods, distances 0 to 2, with and
-    without limits and prefix nodes, on words with a typo."""
+    """(method, arguments, keyword arguments) over the three query methods, at
+    distances 0 to 2, with and without their options, on words with a typo."""
     rng = random.Random(7)
     made = []
     for _ in range(count):
         term = typo(rng.choice(WORDS), rng)
         max_dist = rng.randint(0, 2)
-        if rng.random() < 0.5:
-            made.append(("fuzzy_match", (term, max_dist, rng.choice([None, 3]))))
-        else:
+        method = rng.choice(["fuzzy_match", "fuzzy_match_video", "suggest"])
+        if method == "fuzzy_match":
+            made.append((method, (term, max_dist, rng.choice([None, 3])), {}))
+        elif method == "fuzzy_match_video":
             prefix_nodes = rng.choice([None, True, False])
-            made.append(("fuzzy_match_video", (term, max_dist, rng.choice([None, 5]), prefix_nodes)))
+            made.append((method, (term, max_dist, rng.choice([None, 5]), prefix_nodes), {}))
+        else:
+            options = {"complete": rng.random() < 0.5, "transpositions": rng.random() < 0.5}
+            made.append((method, (term[:4], max_dist), options))
     return made
 
 
 def answer(index: kelnor.PrefixSearch, call: tuple) -> list:
-    method, arguments = call
-    return getattr(index, method)(*arguments)
+    method, arguments, options = call
+    return getattr(index, method)(*arguments, **options)
 
 
 def test_threads_get_the_answers_of_one_thread(index):
