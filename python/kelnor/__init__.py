@@ -4,6 +4,7 @@
     index = kelnor.build([("harry", 7, 3), ("harold", 9, 1)])
     index.fuzzy_match("harr")        # [('harry', 1, 1)]
     index.fuzzy_match_video("harr")  # [('7', 1.0)]
+    index.suggest("har")             # [('harry', 0, 3), ('harold', 0, 1)]
 
 `build` makes an index from (term, video id, count) records, and `save` and
 `load` keep one in a file; `PrefixSearch` is the index type of the extension
@@ -22,6 +23,7 @@ from kelnor.builder import (
     build,
     internal_data_v2,
 )
+from kelnor.folding import fold
 from kelnor.index_file import IndexFileError, IndexFileInfo, file_info, load, save
 from kelnor.video_table import VideoId
 
@@ -37,6 +39,7 @@ __all__ = [
     "VideoId",
     "build",
     "file_info",
+    "fold",
     "internal_data_v2",
     "load",
     "save",
