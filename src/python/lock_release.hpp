@@ -38,6 +38,7 @@ class LockRelease {
     // Runs the signal handlers under the lock when this is the main thread.
     static bool signal_handler_raised(void* release);
 
+    // Found out before the lock is given up (asking may raise): declared first.
     bool runs_signal_handlers_;
     PyThreadState* thread_state_;
 };
