@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import os
 import threading
+import time
 import zlib
 
 import pytest
@@ -139,11 +140,18 @@ def test_file_info_gives_the_header_checksum_without_reading_the_image(tmp_path)
     assert kelnor.file_info(path).checksum == "00000abc"
 
 
+def write_in_two_parts(path, content: bytes) -> None:
+    with open(path, "wb", buffering=0) as pipe:
+        pipe.write(content[:5])
+        time.sleep(0.05)  # so that the reader gets the first part alone
+        pipe.write(content[5:])
+
+
 @pytest.mark.parametrize("content", [FILE, IMAGE], ids=["file", "bare image"])
 def test_load_reads_a_pipe(tmp_path, content):
     pipe = tmp_path / "pipe"
     os.mkfifo(pipe)
-    writer = threading.Thread(target=pipe.write_bytes, args=(content,))
+    writer = threading.Thread(target=write_in_two_parts, args=(pipe, content))
     writer.start()
     try:
         assert kelnor.load(pipe).to_bytes() == IMAGE

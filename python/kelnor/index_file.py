@@ -72,8 +72,10 @@ def load(path: PathArgument) -> PrefixSearch:
     cannot be read.
     """
     name = os.fspath(path)
-    with open(name, "rb") as file:
-        start = file.read(HEADER_SIZE)
+    # Unbuffered: a buffered reader would join what it holds to the rest of
+    # the file, copying the whole image.
+    with open(name, "rb", buffering=0) as file:
+        start = _read_up_to(file, HEADER_SIZE)
         if not start.startswith(MAGIC):
             return _decode_bare(name, start, _bare_image(file, start))
         info = _header_info(name, start)
@@ -109,6 +111,16 @@ def file_info(path: PathArgument) -> IndexFileInfo:
         info = _header_info(name, start)
         _check_length(name, info, _length_after(file))
     return info
+
+
+def _read_up_to(file: BinaryIO, size: int) -> bytes:
+    """The next `size` bytes of `file`, fewer only at its end (a pipe may give
+    them a few at a time)."""
+    parts = []
+    while size > 0 and (part := file.read(size)):
+        parts.append(part)
+        size -= len(part)
+    return b"".join(parts)
 
 
 def _checksum_text(checksum: int) -> str:
