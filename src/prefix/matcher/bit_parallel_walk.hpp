@@ -42,6 +42,7 @@
 #include "interrupt_check.hpp"
 #include "prefix/matcher/bit_parallel_rows.hpp"
 #include "prefix/matcher/child_sieve.hpp"
+#include "prefix/matcher/edit_metric.hpp"
 #include "prefix/matcher/gram_check.hpp"
 #include "prefix/matcher/hit_reporter.hpp"
 #include "prefix/matcher/query_masks.hpp"
@@ -52,10 +53,14 @@
 
 namespace kelnor {
 
-// The walk of walk_within_distance() for a sound trie and bound `Bound`.
-template <std::uint32_t Bound>
+// The walk of walk_within_distance() for a sound trie, bound `Bound` and
+// `Metric`. The metric changes the rows alone: with swaps a row is wide
+// while a swap is pending, its continuation holds the positions where a
+// label can start or complete a swap, and its least height counts them
+// (BitParallelRows), so that every filter below reads as it does without.
+template <std::uint32_t Bound, EditMetric Metric>
 class BitParallelWalk {
-    using Rows = BitParallelRows<Bound>;
+    using Rows = BitParallelRows<Bound, Metric>;
     using Row = typename Rows::Row;
     // Children are examined in blocks of this many.
     static constexpr std::size_t BLOCK = 64;
@@ -325,24 +330,24 @@ class BitParallelWalk {
 // GCC takes a call through the dispatcher of such a function not to throw,
 // so an exception must not leave it: whatever the reporter throws comes back
 // as a value, for walk_bit_parallel() to throw on.
-template <std::uint32_t Bound>
+template <std::uint32_t Bound, EditMetric Metric>
 KELNOR_CLONED_FOR_X86_64_V3 std::exception_ptr walk_bit_parallel_caught(
     const Trie& trie, const QueryMasks& query, std::optional<std::uint32_t> limit,
     const InterruptCheck& interrupt, HitReporter report) noexcept {
     try {
-        BitParallelWalk<Bound>(trie, query, limit, interrupt, report).run();
+        BitParallelWalk<Bound, Metric>(trie, query, limit, interrupt, report).run();
     } catch (...) {
         return std::current_exception();
     }
     return nullptr;
 }
 
-template <std::uint32_t Bound>
+template <std::uint32_t Bound, EditMetric Metric>
 void walk_bit_parallel(const Trie& trie, const QueryMasks& query,
                        std::optional<std::uint32_t> limit, const InterruptCheck& interrupt,
                        HitReporter report) {
     if (std::exception_ptr failure =
-            walk_bit_parallel_caught<Bound>(trie, query, limit, interrupt, report)) {
+            walk_bit_parallel_caught<Bound, Metric>(trie, query, limit, interrupt, report)) {
         std::rethrow_exception(failure);
     }
 }
