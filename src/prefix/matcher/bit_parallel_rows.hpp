@@ -68,8 +68,6 @@ class BitParallelRows {
     static_assert(!SWAPS || Bound > 0);
 
   public:
-    static constexpr std::uint32_t BOUND = Bound;
-
     // R[0] to R[Bound].
     using Words = std::array<std::uint64_t, Bound + 1>;
     struct SwapRow {
@@ -149,17 +147,14 @@ class BitParallelRows {
     // the last word's). For a narrow row these are the positions that a
     // label can continue.
     //
-    // With swaps, a label's mask is also read at bit j - 1 for each bit j of
-    // P[Bound] (completing a swap) and at bit j + 2 for each cell j of
-    // R[Bound - 1] (starting one: P'), and those bits join the continuation;
-    // a narrow row has neither.
+    // With swaps, extend() also reads a label's mask at bit j - 1 for each
+    // bit j of P[Bound] (completing a swap) and at bit c + 2 for each cell c
+    // of R[Bound - 1] (starting one, in P'). Those bits are already here: a
+    // bit j of P[e] comes from the parent's cell j - 2 at e - 1, which is
+    // cell j - 2 of the row at e by a deletion; a cell c of R[Bound - 1]
+    // puts c + 1 in R[Bound] by an insertion, up to n.
     KELNOR_WALK_INLINE std::uint64_t continuation(const Row& row) const noexcept {
-        const Words& last_words = words(row);
-        std::uint64_t positions = (last_words[Bound] & ~last_) << 1;
-        if constexpr (SWAPS) {
-            positions |= (row.pending[Bound] >> 1) | ((last_words[Bound - 1] << 2) & (cells_ - 1));
-        }
-        return positions;
+        return (words(row)[Bound] & ~last_) << 1;
     }
 
     // Whether a node with the row (`cells` for a narrow row) can lead to
@@ -170,14 +165,17 @@ class BitParallelRows {
     KELNOR_WALK_INLINE Prospect prospect(const Row& row) const noexcept {
         const Words& cells = words(row);
         if (narrow(row)) return narrow_prospect(cells[Bound]);
-        // A cell j at e edits needs at least n - j - (Bound - e) more labels
-        // (a label takes a cell one character on at most, a swap two with
-        // two labels), and a bit j of P[e] one label more than that, the
-        // one that completes the swap.
+        // A cell j at e edits needs at least n - j - (Bound - e) more labels:
+        // a label takes a cell one character on at most, and a swap two with
+        // two labels. A bit j of P[e] needs one label more than cell j at e,
+        // as many as cell j - 1 at e, which the row holds (a substitution
+        // from the parent's cell j - 2), so the cells of R decide alone.
         long least = HOPELESS;
         for (std::uint32_t e = 0; e <= Bound; ++e) {
-            least = std::min(least, labels_needed(cells[e], e));
-            if constexpr (SWAPS) least = std::min(least, 1 + labels_needed(row.pending[e], e));
+            if (cells[e] == 0) continue;
+            const long deepest = 63 - std::countl_zero(cells[e]);
+            least = std::min(
+                least, static_cast<long>(query_.length()) - deepest - static_cast<long>(Bound - e));
         }
         return {static_cast<std::uint32_t>(std::max(least, 0L)), 0};
     }
@@ -224,24 +222,18 @@ class BitParallelRows {
 
   private:
     KELNOR_WALK_INLINE static Words& words(Row& row) noexcept {
-        if constexpr (SWAPS)
+        if constexpr (SWAPS) {
             return row.words;
-        else
+        } else {
             return row;
+        }
     }
     KELNOR_WALK_INLINE static const Words& words(const Row& row) noexcept {
-        if constexpr (SWAPS)
+        if constexpr (SWAPS) {
             return row.words;
-        else
+        } else {
             return row;
-    }
-
-    // The fewest labels that bring the whole query within the bound from the
-    // deepest of `cells` at e edits; HOPELESS without cells.
-    KELNOR_WALK_INLINE long labels_needed(std::uint64_t cells, std::uint32_t e) const noexcept {
-        if (cells == 0) return HOPELESS;
-        const long deepest = 63 - std::countl_zero(cells);
-        return static_cast<long>(query_.length()) - deepest - static_cast<long>(Bound - e);
+        }
     }
 
     const QueryMasks& query_;

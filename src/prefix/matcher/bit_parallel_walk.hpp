@@ -54,10 +54,10 @@
 namespace kelnor {
 
 // The walk of walk_within_distance() for a sound trie, bound `Bound` and
-// `Metric`. The metric changes the rows alone: with swaps a row is wide
-// while a swap is pending, its continuation holds the positions where a
-// label can start or complete a swap, and its least height counts them
-// (BitParallelRows), so that every filter below reads as it does without.
+// `Metric`. The metric changes the rows alone: with swaps a row carries the
+// swaps pending and is wide while one is, so that a narrow row, its
+// continuation and its least height (BitParallelRows) mean what they mean
+// without swaps, and every filter below reads them as it does without.
 template <std::uint32_t Bound, EditMetric Metric>
 class BitParallelWalk {
     using Rows = BitParallelRows<Bound, Metric>;
@@ -184,7 +184,9 @@ class BitParallelWalk {
             frame.unmatched_prospect = rows_.prospect(frame.unmatched);
             frame.unmatched_children =
                 grams_.unmatched(in_top, top_node, frame.unmatched_prospect.cells);
-            // A label takes a cell at most one character further.
+            // A label takes a cell at most one character further (a swap's
+            // second label takes the grandparent's cell two, but it puts the
+            // one between in this row, as BitParallelRows::prospect says).
             frame.least_height = static_cast<std::uint8_t>(least_height > 0 ? least_height - 1 : 0);
         }
         frame.block = first;

@@ -84,9 +84,12 @@ std::uint32_t DistanceTable::fill(std::size_t child, char32_t label) {
         left = cell;
         least = std::min(least, cell);
     }
+    // The band's last cell, where the parent's band ends: it lies bound
+    // cells off the diagonal, as the grandparent's cell that a swap would
+    // read, which is then at least bound and the swap at least the ceiling.
     if (j <= last) {
         const std::uint32_t substitute = above[0] + (query_[j - 1] == label ? 0 : 1);
-        const std::uint32_t cell = with_swap(j, std::min({left + 1, substitute, ceiling}));
+        const std::uint32_t cell = std::min({left + 1, substitute, ceiling});
         row[j - first] = cell;
         least = std::min(least, cell);
     }
