@@ -5,26 +5,9 @@
 #include "prefix/matcher/bit_parallel_walk.hpp"
 #include "prefix/matcher/checked_walk.hpp"
 #include "prefix/matcher/query_masks.hpp"
+#include "prefix/matcher/swap_walk.hpp"
 
 namespace kelnor {
-namespace {
-
-// Runs the bit-parallel walk with its bound fixed at compile time, trying
-// Bound, Bound + 1, ... up to MAX_BIT_PARALLEL_BOUND.
-template <EditMetric Metric, std::uint32_t Bound>
-void walk_with_static_bound(const Trie& trie, const QueryMasks& query, std::uint32_t bound,
-                            std::optional<std::uint32_t> limit, const InterruptCheck& interrupt,
-                            HitReporter report) {
-    if constexpr (Bound < MAX_BIT_PARALLEL_BOUND) {
-        if (bound != Bound) {
-            walk_with_static_bound<Metric, Bound + 1>(trie, query, bound, limit, interrupt, report);
-            return;
-        }
-    }
-    walk_bit_parallel<Bound, Metric>(trie, query, limit, interrupt, report);
-}
-
-}  // namespace
 
 void walk_within_distance(const Trie& trie, std::span<const char32_t> query, std::uint32_t max_dist,
                           EditMetric metric, std::optional<std::uint32_t> limit,
@@ -41,11 +24,10 @@ void walk_within_distance(const Trie& trie, std::span<const char32_t> query, std
         bound <= MAX_BIT_PARALLEL_BOUND) {
         const QueryMasks masks(query);
         if (metric == EditMetric::optimal_string_alignment) {
-            walk_with_static_bound<EditMetric::optimal_string_alignment, 1>(
-                trie, masks, bound, limit, interrupt, report);
+            walk_bit_parallel_with_swaps(trie, masks, bound, limit, interrupt, report);
         } else {
-            walk_with_static_bound<EditMetric::levenshtein, 0>(trie, masks, bound, limit, interrupt,
-                                                               report);
+            walk_bit_parallel_within<EditMetric::levenshtein, 0>(trie, masks, bound, limit,
+                                                                 interrupt, report);
         }
         return;
     }
