@@ -14,16 +14,20 @@
 //
 // The band (Ukkonen 1985): the distance between a prefix of j characters and
 // a text of d labels is at least |d - j| (in both metrics: a swap changes no
-// length), so only the cells with
-// |d - j| <= bound can be within the bound, and a row keeps just those, at
-// most 2 * bound + 1 of them, whatever the query's length. A cell outside the
-// band counts as bound + 1. Cells are clamped to bound + 1 too: every decision
-// of the walk (prune a row whose least cell exceeds the bound, report a last
-// cell within it) reads the same from the banded, clamped table as from the
-// exact one, and cells of 32 bits stay exact below the bound for any query
-// length and any depth. A swap reads cell j - 2 of row d - 2, on the same
-// diagonal as cell j of row d, so within that row's band whenever cell j is
-// within row d's.
+// length), so only the cells with |d - j| <= bound can be within the bound,
+// and a row keeps just those, at most 2 * bound + 1 of them, whatever the
+// query's length. A cell outside the band counts as bound + 1. Cells are
+// clamped to bound + 1 too: every decision of the walk (prune a row whose
+// least cell exceeds the bound, report a last cell within it) reads the same
+// from the banded, clamped table as from the exact one, and cells of 32 bits
+// stay exact below the bound for any query length and any depth. A swap
+// reads cell j - 2 of row d - 2, on the same diagonal as cell j of row d, so
+// within that row's band whenever cell j is within row d's.
+//
+// Pruning holds with swaps too: a row's least cell is at most one more than
+// its parent's, so when it exceeds the bound the parent's is at least the
+// bound, and a swap from the parent's row into the next costs more than the
+// bound: no row below comes back within it.
 //
 // Memory: a row is allocated the first time the walk reaches its depth, so a
 // walk costs (deepest depth reached + 1) rows of
