@@ -356,11 +356,14 @@ void walk_bit_parallel(const Trie& trie, const QueryMasks& query,
 
 // Runs the walk with its bound fixed at compile time, trying Bound,
 // Bound + 1, ... up to MAX_BIT_PARALLEL_BOUND. Precondition: Bound <= bound
-// <= MAX_BIT_PARALLEL_BOUND.
+// <= MAX_BIT_PARALLEL_BOUND. Inlined into its one caller, as a function of
+// that file alone would be.
 template <EditMetric Metric, std::uint32_t Bound>
-void walk_bit_parallel_within(const Trie& trie, const QueryMasks& query, std::uint32_t bound,
-                              std::optional<std::uint32_t> limit, const InterruptCheck& interrupt,
-                              HitReporter report) {
+KELNOR_WALK_INLINE void walk_bit_parallel_within(const Trie& trie, const QueryMasks& query,
+                                                 std::uint32_t bound,
+                                                 std::optional<std::uint32_t> limit,
+                                                 const InterruptCheck& interrupt,
+                                                 HitReporter report) {
     if constexpr (Bound < MAX_BIT_PARALLEL_BOUND) {
         if (bound != Bound) {
             walk_bit_parallel_within<Metric, Bound + 1>(trie, query, bound, limit, interrupt,
