@@ -62,9 +62,9 @@ struct Prospect {
 
 template <std::uint32_t Bound, EditMetric Metric>
 class BitParallelRows {
-    // Within no edit both metrics are exact spelling: the walk takes the
-    // Levenshtein rows (trie_walk.cpp).
     static constexpr bool SWAPS = Metric == EditMetric::optimal_string_alignment;
+    // Within no edit both metrics are exact spelling: the walk takes the
+    // Levenshtein rows there (trie_walk.cpp).
     static_assert(!SWAPS || Bound > 0);
 
   public:
