@@ -1,0 +1,243 @@
+#include "columns/column_build.hpp"
+
+#include <algorithm>
+#include <limits>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "columns/id_table.hpp"
+#include "columns/sorted_trie.hpp"
+#include "columns/term_check.hpp"
+#include "columns/uuid_text.hpp"
+#include "video_id_text.hpp"
+
+namespace kelnor::columns {
+namespace {
+
+constexpr std::uint64_t U32_MAX = std::numeric_limits<std::uint32_t>::max();
+
+struct Row {
+    std::uint32_t term;
+    std::uint32_t video;
+    std::uint32_t count;
+};
+
+enum class VideoKind : std::uint8_t { None, Integer, Uuid };
+
+// The video table in the making: positions in order of first appearance,
+// and the one kind of id an index holds.
+class VideoPositions {
+  public:
+    // The position of the video of `row` in `column`, or its refusal.
+    template <class Column>
+    Result<std::uint32_t, RowRefusal> position(const Column& column, std::int64_t row);
+
+    VideoTable table() {
+        VideoTable table;
+        table.id_mode = kind_ == VideoKind::Integer ? IdMode::Int32 : IdMode::Uuid;
+        table.video_int_ids = integers_.take_keys();
+        table.video_uuids = uuids_.take_keys();
+        return table;
+    }
+
+  private:
+    std::optional<RowRefusal> check_kind(VideoKind kind, std::string shown) {
+        if (kind_ == VideoKind::None) kind_ = kind;
+        if (kind == kind_) return std::nullopt;
+        RowRefusal refusal{Refusal::VideoKindMismatch, 0, std::move(shown)};
+        refusal.is_integer = kind == VideoKind::Integer;
+        return refusal;
+    }
+
+    static constexpr auto ALWAYS = [](const auto&) { return true; };
+
+    VideoKind kind_ = VideoKind::None;
+    IdTable<std::uint32_t> integers_;
+    IdTable<VideoUuid> uuids_;
+};
+
+template <>
+Result<std::uint32_t, RowRefusal> VideoPositions::position(const IntColumn& column,
+                                                           std::int64_t row) {
+    if (column.is_null(row)) return RowRefusal{Refusal::VideoNull};
+    std::uint64_t id = 0;
+    if (column.is_signed) {
+        const std::int64_t value = column.signed_at(row);
+        if (value < 0) return RowRefusal{Refusal::VideoOutOfRange, 0, std::to_string(value)};
+        id = static_cast<std::uint64_t>(value);
+    } else {
+        id = column.unsigned_at(row);
+    }
+    if (id > U32_MAX) return RowRefusal{Refusal::VideoOutOfRange, 0, std::to_string(id)};
+    if (auto refusal = check_kind(VideoKind::Integer, std::to_string(id))) return *refusal;
+    return integers_.id_of(static_cast<std::uint32_t>(id), ALWAYS);
+}
+
+template <>
+Result<std::uint32_t, RowRefusal> VideoPositions::position(const UuidColumn& column,
+                                                           std::int64_t row) {
+    const std::int64_t entry = column.offset + row;
+    if (!column.validity.has_value(entry)) return RowRefusal{Refusal::VideoNull};
+    VideoUuid uuid;
+    std::copy_n(column.values + 16 * entry, 16, uuid.begin());
+    if (kind_ != VideoKind::Uuid) {
+        if (auto refusal = check_kind(VideoKind::Uuid, uuid_text(uuid))) return *refusal;
+    }
+    return uuids_.id_of(uuid, ALWAYS);
+}
+
+template <>
+Result<std::uint32_t, RowRefusal> VideoPositions::position(const TextColumn& column,
+                                                           std::int64_t row) {
+    const TextAt text = column.at(row);
+    if (text.state == TextAt::State::Null) return RowRefusal{Refusal::VideoNull};
+    if (text.state == TextAt::State::Damaged) return RowRefusal{Refusal::VideoDamaged};
+    const std::optional<VideoUuid> uuid = parse_uuid_text(text.text);
+    if (!uuid) return RowRefusal{Refusal::VideoNotUuid, 0, std::string(text.text)};
+    if (kind_ != VideoKind::Uuid) {
+        if (auto refusal = check_kind(VideoKind::Uuid, std::string(text.text))) return *refusal;
+    }
+    return uuids_.id_of(*uuid, ALWAYS);
+}
+
+Result<std::uint32_t, RowRefusal> count_at(const IntColumn& column, std::int64_t row) {
+    if (column.is_null(row)) return RowRefusal{Refusal::CountNull};
+    std::uint64_t count = 0;
+    if (column.is_signed) {
+        const std::int64_t value = column.signed_at(row);
+        if (value < 0) return RowRefusal{Refusal::CountOutOfRange, 0, std::to_string(value)};
+        count = static_cast<std::uint64_t>(value);
+    } else {
+        count = column.unsigned_at(row);
+    }
+    if (count > U32_MAX) return RowRefusal{Refusal::CountOutOfRange, 0, std::to_string(count)};
+    return static_cast<std::uint32_t>(count);
+}
+
+// Every row's term id, video position and count, or the first refusal.
+struct Gathered {
+    std::vector<std::string_view> terms;  // by term id, in order of first appearance
+    std::vector<Row> rows;
+    VideoTable videos;
+};
+
+Result<Gathered, RowRefusal> gather(std::span<const ColumnChunk> chunks) {
+    IdTable<std::string_view> term_ids;
+    VideoPositions videos;
+    Gathered gathered;
+    std::size_t total = 0;
+    for (const ColumnChunk& chunk : chunks) total += static_cast<std::size_t>(chunk.length);
+    gathered.rows.reserve(total);
+
+    std::uint64_t first_row = 0;
+    std::optional<RowRefusal> refused;
+    const auto refuse = [&](RowRefusal refusal, std::int64_t row) {
+        refusal.where = first_row + static_cast<std::uint64_t>(row);
+        return refusal;
+    };
+    for (const ColumnChunk& chunk : chunks) {
+        for (std::int64_t row = 0; row < chunk.length; ++row) {
+            const TextAt term = chunk.terms.at(row);
+            if (term.state == TextAt::State::Null) return refuse({Refusal::TermNull}, row);
+            if (term.state == TextAt::State::Damaged) return refuse({Refusal::TermDamaged}, row);
+            const std::uint32_t term_id = term_ids.id_of(term.text, [&](std::string_view text) {
+                refused = term_refusal(text);
+                return !refused;
+            });
+            if (refused) return refuse(std::move(*refused), row);
+            auto count = count_at(chunk.counts, row);
+            if (!count.ok()) return refuse(count.error(), row);
+            auto video = std::visit(
+                [&](const auto& column) { return videos.position(column, row); }, chunk.videos);
+            if (!video.ok()) return refuse(video.error(), row);
+            gathered.rows.push_back({term_id, video.value(), count.value()});
+        }
+        first_row += static_cast<std::uint64_t>(chunk.length);
+    }
+    gathered.terms = term_ids.take_keys();
+    gathered.videos = videos.table();
+    return gathered;
+}
+
+// A video of a term and the sum of its counts there.
+struct VideoSum {
+    std::uint32_t video;
+    std::uint64_t sum;
+};
+
+std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
+    return a > std::numeric_limits<std::uint64_t>::max() - b
+               ? std::numeric_limits<std::uint64_t>::max()
+               : a + b;
+}
+
+}  // namespace
+
+Result<Trie, RowRefusal> build_from_columns(std::span<const ColumnChunk> chunks,
+                                            std::uint32_t top_n) {
+    auto gathered = gather(chunks);
+    if (!gathered.ok()) return gathered.error();
+    Gathered& all = gathered.value();
+
+    // Terms in code point order; rank[id] is a term's place in it.
+    const std::size_t term_count = all.terms.size();
+    std::vector<std::uint32_t> order(term_count);
+    for (std::size_t id = 0; id < term_count; ++id) order[id] = static_cast<std::uint32_t>(id);
+    std::sort(order.begin(), order.end(),
+              [&](std::uint32_t a, std::uint32_t b) { return all.terms[a] < all.terms[b]; });
+    std::vector<std::string_view> sorted_terms(term_count);
+    std::vector<std::uint32_t> rank(term_count);
+    for (std::size_t place = 0; place < term_count; ++place) {
+        sorted_terms[place] = all.terms[order[place]];
+        rank[order[place]] = static_cast<std::uint32_t>(place);
+    }
+    order = {};
+
+    // The rows of each term together, in the order of the sorted terms.
+    std::vector<std::size_t> starts(term_count + 1, 0);
+    for (const Row& row : all.rows) ++starts[rank[row.term] + 1];
+    for (std::size_t place = 0; place < term_count; ++place) starts[place + 1] += starts[place];
+    std::vector<VideoSum> by_term(all.rows.size());
+    {
+        std::vector<std::size_t> next(starts.begin(), starts.end() - 1);
+        for (const Row& row : all.rows) by_term[next[rank[row.term]]++] = {row.video, row.count};
+    }
+    all.rows = {};
+    rank = {};
+
+    std::vector<std::uint32_t> ids;
+    std::vector<std::uint32_t> counts;
+    const auto push_payload = [&](std::size_t place, PayloadTable& payloads) {
+        auto* const begin = by_term.data() + starts[place];
+        auto* end = by_term.data() + starts[place + 1];
+        std::sort(begin, end, [](const VideoSum& a, const VideoSum& b) { return a.video < b.video; });
+        // One entry per video with the sum of its counts, then the ranking.
+        auto* kept = begin;
+        std::uint64_t total = 0;
+        for (auto* at = begin; at != end; ++at) {
+            total = saturating_add(total, at->sum);
+            if (kept != begin && (kept - 1)->video == at->video) {
+                (kept - 1)->sum = saturating_add((kept - 1)->sum, at->sum);
+            } else {
+                *kept++ = *at;
+            }
+        }
+        end = kept;
+        std::sort(begin, end, [](const VideoSum& a, const VideoSum& b) {
+            return a.sum != b.sum ? a.sum > b.sum : a.video < b.video;
+        });
+        ids.clear();
+        counts.clear();
+        for (auto* at = begin; at != end; ++at) {
+            ids.push_back(at->video);
+            counts.push_back(static_cast<std::uint32_t>(std::min(at->sum, U32_MAX)));
+        }
+        payloads.push(static_cast<std::uint32_t>(std::min(total, U32_MAX)), ids, counts);
+    };
+    InternalData data = lay_out_sorted_terms(sorted_terms, push_payload);
+    by_term = {};
+    return assemble(std::move(data), std::move(all.videos), top_n);
+}
+
+}  // namespace kelnor::columns
