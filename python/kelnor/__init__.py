@@ -5,7 +5,8 @@
     index.fuzzy_match("harr")        # [('harry', 1, 1)]
     index.fuzzy_match_video("harr")  # [('7', 1.0)]
 
-`build` makes an index from (term, video id, count) records; `PrefixSearch`
+`build` makes an index from (term, video id, count) records or from an Arrow
+table, `build_columns` from three columns (see kelnor.columns); `PrefixSearch`
 is the index type of the extension module `_kelnor`. Importing this package
 makes indexes picklable.
 """
@@ -22,6 +23,7 @@ from kelnor.builder import (
     build,
     internal_data_v2,
 )
+from kelnor.columns import build_columns
 from kelnor.video_table import VideoId
 
 __all__ = [
@@ -33,6 +35,7 @@ __all__ = [
     "Record",
     "VideoId",
     "build",
+    "build_columns",
     "internal_data_v2",
 ]
 

@@ -13,8 +13,9 @@ import re
 from collections.abc import Iterable
 from typing import NamedTuple
 
-from _kelnor import PrefixSearch
+from _kelnor import PrefixSearch, build_from_arrow_stream
 
+from kelnor.arrow_protocols import ArrowStreamExportable
 from kelnor.trie_layout import lay_out
 from kelnor.video_table import U32_MAX, VideoId, VideoTable
 
@@ -128,6 +129,12 @@ def internal_data_v2(
     return _builder_of(records).internal_data_v2(video_top_n)
 
 
-def build(records: Iterable[Record], video_top_n: int = DEFAULT_VIDEO_TOP_N) -> PrefixSearch:
-    """The index of (term, video id, count) `records`."""
+def build(
+    records: Iterable[Record] | ArrowStreamExportable, video_top_n: int = DEFAULT_VIDEO_TOP_N
+) -> PrefixSearch:
+    """The index of (term, video id, count) `records`, or of the rows of a table
+    with columns `term`, `video` and `count`: an object of the Arrow stream
+    interface, read natively (see kelnor.columns)."""
+    if hasattr(records, "__arrow_c_stream__"):
+        return build_from_arrow_stream(records.__arrow_c_stream__(), video_top_n)
     return _builder_of(records).build(video_top_n)
