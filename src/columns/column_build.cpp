@@ -1,6 +1,7 @@
 #include "columns/column_build.hpp"
 
 #include <algorithm>
+#include <array>
 #include <limits>
 #include <string>
 #include <utility>
@@ -16,6 +17,7 @@ namespace kelnor::columns {
 namespace {
 
 constexpr std::uint64_t U32_MAX = std::numeric_limits<std::uint32_t>::max();
+constexpr std::size_t LOOKAHEAD = 16;
 
 struct Row {
     std::uint32_t term;
@@ -32,6 +34,10 @@ class VideoPositions {
     // The position of the video of `row` in `column`, or its refusal.
     template <class Column>
     Result<std::uint32_t, RowRefusal> position(const Column& column, std::int64_t row);
+
+    // Asks the memory for where the video of `row` will be looked up.
+    template <class Column>
+    void prefetch(const Column& column, std::int64_t row) const noexcept;
 
     VideoTable table() {
         VideoTable table;
@@ -71,8 +77,27 @@ Result<std::uint32_t, RowRefusal> VideoPositions::position(const IntColumn& colu
     }
     if (id > U32_MAX) return RowRefusal{Refusal::VideoOutOfRange, 0, std::to_string(id)};
     if (auto refusal = check_kind(VideoKind::Integer, std::to_string(id))) return *refusal;
-    return integers_.id_of(static_cast<std::uint32_t>(id), ALWAYS);
+    const auto key = static_cast<std::uint32_t>(id);
+    return integers_.id_of(key, IdTable<std::uint32_t>::hash(key), ALWAYS);
 }
+
+template <>
+void VideoPositions::prefetch(const IntColumn& column, std::int64_t row) const noexcept {
+    integers_.prefetch(IdTable<std::uint32_t>::hash(static_cast<std::uint32_t>(
+        column.is_signed ? static_cast<std::uint64_t>(column.signed_at(row))
+                         : column.unsigned_at(row))));
+}
+
+template <>
+void VideoPositions::prefetch(const UuidColumn& column, std::int64_t row) const noexcept {
+    VideoUuid uuid;
+    std::copy_n(column.values + 16 * (column.offset + row), 16, uuid.begin());
+    uuids_.prefetch(IdTable<VideoUuid>::hash(uuid));
+}
+
+// Text is read once: parsing it twice would cost more than the miss.
+template <>
+void VideoPositions::prefetch(const TextColumn&, std::int64_t) const noexcept {}
 
 template <>
 Result<std::uint32_t, RowRefusal> VideoPositions::position(const UuidColumn& column,
@@ -84,7 +109,7 @@ Result<std::uint32_t, RowRefusal> VideoPositions::position(const UuidColumn& col
     if (kind_ != VideoKind::Uuid) {
         if (auto refusal = check_kind(VideoKind::Uuid, uuid_text(uuid))) return *refusal;
     }
-    return uuids_.id_of(uuid, ALWAYS);
+    return uuids_.id_of(uuid, IdTable<VideoUuid>::hash(uuid), ALWAYS);
 }
 
 template <>
@@ -98,7 +123,7 @@ Result<std::uint32_t, RowRefusal> VideoPositions::position(const TextColumn& col
     if (kind_ != VideoKind::Uuid) {
         if (auto refusal = check_kind(VideoKind::Uuid, std::string(text.text))) return *refusal;
     }
-    return uuids_.id_of(*uuid, ALWAYS);
+    return uuids_.id_of(*uuid, IdTable<VideoUuid>::hash(*uuid), ALWAYS);
 }
 
 Result<std::uint32_t, RowRefusal> count_at(const IntColumn& column, std::int64_t row) {
@@ -136,15 +161,33 @@ Result<Gathered, RowRefusal> gather(std::span<const ColumnChunk> chunks) {
         refusal.where = first_row + static_cast<std::uint64_t>(row);
         return refusal;
     };
+    // Row k's term hash, made LOOKAHEAD rows before k is gathered, when its
+    // slot (and its video's) is asked for: the tables are far larger than
+    // the caches, and this hides most of the misses.
+    std::array<std::uint64_t, LOOKAHEAD> term_hashes{};
     for (const ColumnChunk& chunk : chunks) {
+        const auto look_ahead = [&](std::int64_t row) {
+            if (row >= chunk.length) return;
+            const std::uint64_t hash = IdTable<std::string_view>::hash(chunk.terms.at(row).text);
+            term_hashes[static_cast<std::size_t>(row) % LOOKAHEAD] = hash;
+            term_ids.prefetch(hash);
+            // A null row's entry is there to be read, whatever it holds.
+            std::visit([&](const auto& column) { videos.prefetch(column, row); }, chunk.videos);
+        };
+        for (std::int64_t row = 0; row < static_cast<std::int64_t>(LOOKAHEAD); ++row) {
+            look_ahead(row);
+        }
         for (std::int64_t row = 0; row < chunk.length; ++row) {
+            const std::uint64_t term_hash = term_hashes[static_cast<std::size_t>(row) % LOOKAHEAD];
+            look_ahead(row + static_cast<std::int64_t>(LOOKAHEAD));
             const TextAt term = chunk.terms.at(row);
             if (term.state == TextAt::State::Null) return refuse({Refusal::TermNull}, row);
             if (term.state == TextAt::State::Damaged) return refuse({Refusal::TermDamaged}, row);
-            const std::uint32_t term_id = term_ids.id_of(term.text, [&](std::string_view text) {
+            const auto check = [&](std::string_view text) {
                 refused = term_refusal(text);
                 return !refused;
-            });
+            };
+            const std::uint32_t term_id = term_ids.id_of(term.text, term_hash, check);
             if (refused) return refuse(std::move(*refused), row);
             auto count = count_at(chunk.counts, row);
             if (!count.ok()) return refuse(count.error(), row);
@@ -237,6 +280,8 @@ Result<Trie, RowRefusal> build_from_columns(std::span<const ColumnChunk> chunks,
     };
     InternalData data = lay_out_sorted_terms(sorted_terms, push_payload);
     by_term = {};
+    sorted_terms = {};
+    all.terms = {};
     return assemble(std::move(data), std::move(all.videos), top_n);
 }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -50,26 +51,36 @@ struct KeyHash {
 template <class Key>
 class IdTable {
   public:
-    // The id of `key`: the number of keys before it, new keys included. A new
-    // key is added only when `accept` (called with it) says so; otherwise
-    // the answer is NOT_ADDED and the table is unchanged.
+    // What id_of() answers for a new key that `accept` refused.
     static constexpr std::uint32_t NOT_ADDED = ~std::uint32_t{0};
 
+    static std::uint64_t hash(const Key& key) noexcept { return KeyHash{}(key); }
+
+    // Asks the memory for the slot where a key of `hash` would start its
+    // probe, so that a caller looking up keys in a row hides the misses.
+    void prefetch(std::uint64_t hash) const noexcept {
+        if (!slots_.empty()) __builtin_prefetch(&slots_[hash & (slots_.size() - 1)]);
+    }
+
+    // The id of `key` (whose hash is `hash`): the number of keys before it,
+    // new keys included. A new key is added only when `accept` (called with
+    // it) says so; otherwise the answer is NOT_ADDED and nothing changes.
     template <class Accept>
-    std::uint32_t id_of(const Key& key, Accept&& accept) {
+    std::uint32_t id_of(const Key& key, std::uint64_t hash, Accept&& accept) {
         if (2 * (keys_.size() + 1) > slots_.size()) grow();
-        const std::uint64_t hash = KeyHash{}(key);
-        const auto tag = static_cast<std::uint32_t>(hash >> 32);
+        const std::uint32_t check = check_of(key, hash);
         const std::size_t mask = slots_.size() - 1;
-        for (std::size_t at = static_cast<std::size_t>(hash) & mask;; at = (at + 1) & mask) {
+        for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
             Slot& slot = slots_[at];
             if (slot.id_plus_one == 0) {
                 if (!accept(key)) return NOT_ADDED;
                 keys_.push_back(key);
-                slot = {static_cast<std::uint32_t>(keys_.size()), tag};
+                slot = {static_cast<std::uint32_t>(keys_.size()), check};
                 return slot.id_plus_one - 1;
             }
-            if (slot.tag == tag && keys_[slot.id_plus_one - 1] == key) return slot.id_plus_one - 1;
+            if (slot.check == check && (KEY_IS_CHECK || keys_[slot.id_plus_one - 1] == key)) {
+                return slot.id_plus_one - 1;
+            }
         }
     }
 
@@ -82,9 +93,32 @@ class IdTable {
     }
 
   private:
+    // A 32-bit key is its own check, so that a probe never reads the keys.
+    // Any other key's check is the low half of its hash, which also chooses
+    // the first slot of its probe (a table has fewer than 2^32 slots): kept
+    // here, it spares the comparisons with most other keys and the hashing
+    // of every key when the table grows.
+    static constexpr bool KEY_IS_CHECK = std::is_same_v<Key, std::uint32_t>;
+
+    static std::uint32_t check_of(const Key& key, std::uint64_t hash) noexcept {
+        if constexpr (KEY_IS_CHECK) {
+            return key;
+        } else {
+            return static_cast<std::uint32_t>(hash);
+        }
+    }
+
+    std::uint64_t slot_hash(std::uint32_t check) const noexcept {
+        if constexpr (KEY_IS_CHECK) {
+            return hash(check);
+        } else {
+            return check;
+        }
+    }
+
     struct Slot {
         std::uint32_t id_plus_one = 0;  // 0: empty
-        std::uint32_t tag = 0;          // the high half of the key's hash
+        std::uint32_t check = 0;
     };
 
     void grow() {
@@ -93,8 +127,7 @@ class IdTable {
         const std::size_t mask = slots_.size() - 1;
         for (const Slot& slot : old) {
             if (slot.id_plus_one == 0) continue;
-            const std::uint64_t hash = KeyHash{}(keys_[slot.id_plus_one - 1]);
-            std::size_t at = static_cast<std::size_t>(hash) & mask;
+            std::size_t at = slot_hash(slot.check) & mask;
             while (slots_[at].id_plus_one != 0) at = (at + 1) & mask;
             slots_[at] = slot;
         }
