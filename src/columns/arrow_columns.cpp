@@ -13,14 +13,12 @@ using namespace std::string_literals;
 // Arrow's name of a format string, for messages.
 std::string type_name(const ArrowSchema& schema) {
     static constexpr std::pair<std::string_view, std::string_view> NAMES[] = {
-        {"n", "null"},         {"b", "bool"},          {"c", "int8"},
-        {"C", "uint8"},        {"s", "int16"},         {"S", "uint16"},
-        {"i", "int32"},        {"I", "uint32"},        {"l", "int64"},
-        {"L", "uint64"},       {"e", "float16"},       {"f", "float32"},
-        {"g", "float64"},      {"z", "binary"},        {"Z", "large_binary"},
-        {"vz", "binary_view"}, {"u", "string"},        {"U", "large_string"},
-        {"vu", "string_view"}, {"+s", "struct"},       {"+l", "list"},
-        {"+L", "large_list"},
+        {"n", "null"},    {"b", "bool"},         {"c", "int8"},         {"C", "uint8"},
+        {"s", "int16"},   {"S", "uint16"},       {"i", "int32"},        {"I", "uint32"},
+        {"l", "int64"},   {"L", "uint64"},       {"e", "float16"},      {"f", "float32"},
+        {"g", "float64"}, {"z", "binary"},       {"Z", "large_binary"}, {"vz", "binary_view"},
+        {"u", "string"},  {"U", "large_string"}, {"vu", "string_view"}, {"+s", "struct"},
+        {"+l", "list"},   {"+L", "large_list"},
     };
     const std::string_view format = schema.format != nullptr ? schema.format : "";
     std::string name(format);
@@ -57,11 +55,15 @@ std::optional<IntColumn> int_column(std::string_view format, const ArrowArray& a
     column.width = static_cast<std::uint8_t>(1U << (code / 2));
     column.is_signed = code % 2 == 0;
     column.values = buffer_or_empty(array, 1);
+    column.validity = validity_of(array);
+    column.offset = array.offset;
     return column;
 }
 
 std::optional<TextColumn> text_column(std::string_view format, const ArrowArray& array) {
     TextColumn column;
+    column.validity = validity_of(array);
+    column.offset = array.offset;
     if (format == "u" || format == "U") {
         if (array.n_buffers != 3) return std::nullopt;
         column.layout = format == "u" ? TextLayout::Offsets32 : TextLayout::Offsets64;
@@ -99,33 +101,21 @@ void shift(VideoColumn& column, std::int64_t by) {
 // The column of `array`, or why it cannot be one: `what` names the column.
 Result<TextColumn, std::string> terms_of(const ArrowSchema& schema, const ArrowArray& array,
                                          const std::string& what) {
-    if (auto column = text_column(format_of(schema), array)) {
-        column->validity = validity_of(array);
-        column->offset = array.offset;
-        return *column;
-    }
+    if (auto column = text_column(format_of(schema), array)) return *column;
     return what + " has type " + type_name(schema) +
            "; terms must be strings (string, large_string or string_view)";
 }
 
 Result<IntColumn, std::string> counts_of(const ArrowSchema& schema, const ArrowArray& array,
                                          const std::string& what) {
-    if (auto column = int_column(format_of(schema), array)) {
-        column->validity = validity_of(array);
-        column->offset = array.offset;
-        return *column;
-    }
+    if (auto column = int_column(format_of(schema), array)) return *column;
     return what + " has type " + type_name(schema) + "; counts must be integers";
 }
 
 Result<VideoColumn, std::string> videos_of(const ArrowSchema& schema, const ArrowArray& array,
                                            const std::string& what) {
     const std::string_view format = format_of(schema);
-    if (auto column = int_column(format, array)) {
-        column->validity = validity_of(array);
-        column->offset = array.offset;
-        return VideoColumn(*column);
-    }
+    if (auto column = int_column(format, array)) return VideoColumn(*column);
     if (format == "w:16") {
         UuidColumn column;
         column.values = static_cast<const std::uint8_t*>(buffer_or_empty(array, 1));
@@ -133,11 +123,7 @@ Result<VideoColumn, std::string> videos_of(const ArrowSchema& schema, const Arro
         column.offset = array.offset;
         return VideoColumn(column);
     }
-    if (auto column = text_column(format, array)) {
-        column->validity = validity_of(array);
-        column->offset = array.offset;
-        return VideoColumn(*column);
-    }
+    if (auto column = text_column(format, array)) return VideoColumn(*column);
     return what + " has type " + type_name(schema) +
            "; video ids must be integers, 16-byte UUIDs (fixed_size_binary(16)) or UUID strings";
 }
@@ -181,8 +167,8 @@ Result<ArrowTable, std::string> read_stream(OwnedStream stream) {
                 const char* name = schema.children[child]->name;
                 names += (child ? ", '"s : "'"s) + (name ? name : "") + "'";
             }
-            return "the table has no column '"s + NAMES[k] + "' (its columns: " +
-                   (names.empty() ? "none"s : names) + ")";
+            return "the table has no column '"s + NAMES[k] +
+                   "' (its columns: " + (names.empty() ? "none"s : names) + ")";
         }
     }
     const auto child_schema = [&](int k) -> const ArrowSchema& {

@@ -29,7 +29,6 @@ class ArrowOwned {
 
     Struct& get() noexcept { return value_; }
     const Struct& get() const noexcept { return value_; }
-    bool released() const noexcept { return value_.release == nullptr; }
 
   private:
     Struct value_;

@@ -48,10 +48,13 @@ class VideoPositions {
     }
 
   private:
-    std::optional<RowRefusal> check_kind(VideoKind kind, std::string shown) {
+    // Nothing when an id of `kind` may join the table, else the refusal,
+    // which shows the id as `shown()` gives it.
+    template <class Shown>
+    std::optional<RowRefusal> check_kind(VideoKind kind, Shown&& shown) {
         if (kind_ == VideoKind::None) kind_ = kind;
         if (kind == kind_) return std::nullopt;
-        RowRefusal refusal{Refusal::VideoKindMismatch, 0, std::move(shown)};
+        RowRefusal refusal{Refusal::VideoKindMismatch, 0, shown()};
         refusal.is_integer = kind == VideoKind::Integer;
         return refusal;
     }
@@ -63,21 +66,32 @@ class VideoPositions {
     IdTable<VideoUuid> uuids_;
 };
 
+// The value of `row` of an integer column when it is a 32-bit one, else the
+// refusal `null` or `out_of_range` (with the value in decimal).
+Result<std::uint32_t, RowRefusal> u32_at(const IntColumn& column, std::int64_t row, Refusal null,
+                                         Refusal out_of_range) {
+    if (column.is_null(row)) return RowRefusal{null};
+    std::uint64_t value = 0;
+    if (column.is_signed) {
+        const std::int64_t signed_value = column.signed_at(row);
+        if (signed_value < 0) return RowRefusal{out_of_range, 0, std::to_string(signed_value)};
+        value = static_cast<std::uint64_t>(signed_value);
+    } else {
+        value = column.unsigned_at(row);
+    }
+    if (value > U32_MAX) return RowRefusal{out_of_range, 0, std::to_string(value)};
+    return static_cast<std::uint32_t>(value);
+}
+
 template <>
 Result<std::uint32_t, RowRefusal> VideoPositions::position(const IntColumn& column,
                                                            std::int64_t row) {
-    if (column.is_null(row)) return RowRefusal{Refusal::VideoNull};
-    std::uint64_t id = 0;
-    if (column.is_signed) {
-        const std::int64_t value = column.signed_at(row);
-        if (value < 0) return RowRefusal{Refusal::VideoOutOfRange, 0, std::to_string(value)};
-        id = static_cast<std::uint64_t>(value);
-    } else {
-        id = column.unsigned_at(row);
+    auto id = u32_at(column, row, Refusal::VideoNull, Refusal::VideoOutOfRange);
+    if (!id.ok()) return id;
+    const std::uint32_t key = id.value();
+    if (auto refusal = check_kind(VideoKind::Integer, [&] { return std::to_string(key); })) {
+        return *refusal;
     }
-    if (id > U32_MAX) return RowRefusal{Refusal::VideoOutOfRange, 0, std::to_string(id)};
-    if (auto refusal = check_kind(VideoKind::Integer, std::to_string(id))) return *refusal;
-    const auto key = static_cast<std::uint32_t>(id);
     return integers_.id_of(key, IdTable<std::uint32_t>::hash(key), ALWAYS);
 }
 
@@ -106,8 +120,8 @@ Result<std::uint32_t, RowRefusal> VideoPositions::position(const UuidColumn& col
     if (!column.validity.has_value(entry)) return RowRefusal{Refusal::VideoNull};
     VideoUuid uuid;
     std::copy_n(column.values + 16 * entry, 16, uuid.begin());
-    if (kind_ != VideoKind::Uuid) {
-        if (auto refusal = check_kind(VideoKind::Uuid, uuid_text(uuid))) return *refusal;
+    if (auto refusal = check_kind(VideoKind::Uuid, [&] { return uuid_text(uuid); })) {
+        return *refusal;
     }
     return uuids_.id_of(uuid, IdTable<VideoUuid>::hash(uuid), ALWAYS);
 }
@@ -120,24 +134,10 @@ Result<std::uint32_t, RowRefusal> VideoPositions::position(const TextColumn& col
     if (text.state == TextAt::State::Damaged) return RowRefusal{Refusal::VideoDamaged};
     const std::optional<VideoUuid> uuid = parse_uuid_text(text.text);
     if (!uuid) return RowRefusal{Refusal::VideoNotUuid, 0, std::string(text.text)};
-    if (kind_ != VideoKind::Uuid) {
-        if (auto refusal = check_kind(VideoKind::Uuid, std::string(text.text))) return *refusal;
+    if (auto refusal = check_kind(VideoKind::Uuid, [&] { return std::string(text.text); })) {
+        return *refusal;
     }
     return uuids_.id_of(*uuid, IdTable<VideoUuid>::hash(*uuid), ALWAYS);
-}
-
-Result<std::uint32_t, RowRefusal> count_at(const IntColumn& column, std::int64_t row) {
-    if (column.is_null(row)) return RowRefusal{Refusal::CountNull};
-    std::uint64_t count = 0;
-    if (column.is_signed) {
-        const std::int64_t value = column.signed_at(row);
-        if (value < 0) return RowRefusal{Refusal::CountOutOfRange, 0, std::to_string(value)};
-        count = static_cast<std::uint64_t>(value);
-    } else {
-        count = column.unsigned_at(row);
-    }
-    if (count > U32_MAX) return RowRefusal{Refusal::CountOutOfRange, 0, std::to_string(count)};
-    return static_cast<std::uint32_t>(count);
 }
 
 // Every row's term id, video position and count, or the first refusal.
@@ -189,7 +189,7 @@ Result<Gathered, RowRefusal> gather(std::span<const ColumnChunk> chunks) {
             };
             const std::uint32_t term_id = term_ids.id_of(term.text, term_hash, check);
             if (refused) return refuse(std::move(*refused), row);
-            auto count = count_at(chunk.counts, row);
+            auto count = u32_at(chunk.counts, row, Refusal::CountNull, Refusal::CountOutOfRange);
             if (!count.ok()) return refuse(count.error(), row);
             auto video = std::visit(
                 [&](const auto& column) { return videos.position(column, row); }, chunk.videos);
@@ -254,7 +254,8 @@ Result<Trie, RowRefusal> build_from_columns(std::span<const ColumnChunk> chunks,
     const auto push_payload = [&](std::size_t place, PayloadTable& payloads) {
         auto* const begin = by_term.data() + starts[place];
         auto* end = by_term.data() + starts[place + 1];
-        std::sort(begin, end, [](const VideoSum& a, const VideoSum& b) { return a.video < b.video; });
+        std::sort(begin, end,
+                  [](const VideoSum& a, const VideoSum& b) { return a.video < b.video; });
         // One entry per video with the sum of its counts, then the ranking.
         auto* kept = begin;
         std::uint64_t total = 0;

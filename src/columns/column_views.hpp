@@ -38,9 +38,9 @@ struct TextAt {
 struct TextColumn {
     TextLayout layout = TextLayout::Offsets64;
     Validity validity;
-    const void* offsets = nullptr;  // the offsets, or the views
-    const char* data = nullptr;     // the characters of the offset layouts
-    std::span<const char* const> view_data;          // the views' data buffers
+    const void* offsets = nullptr;                  // the offsets, or the views
+    const char* data = nullptr;                     // the characters of the offset layouts
+    std::span<const char* const> view_data;         // the views' data buffers
     std::span<const std::int64_t> view_data_sizes;  // and their sizes
     std::int64_t offset = 0;
 
@@ -65,8 +65,7 @@ struct TextColumn {
   private:
     TextAt slice(std::int64_t begin, std::int64_t end) const noexcept {
         if (begin < 0 || end < begin) return {TextAt::State::Damaged, {}};
-        return {TextAt::State::Present,
-                {data + begin, static_cast<std::size_t>(end - begin)}};
+        return {TextAt::State::Present, {data + begin, static_cast<std::size_t>(end - begin)}};
     }
 
     // A view: its length, then the text itself when it has at most 12 bytes,
@@ -107,19 +106,27 @@ struct IntColumn {
     std::int64_t signed_at(std::int64_t row) const noexcept {
         const std::int64_t entry = offset + row;
         switch (width) {
-            case 1: return load<std::int8_t>(entry);
-            case 2: return load<std::int16_t>(entry);
-            case 4: return load<std::int32_t>(entry);
-            default: return load<std::int64_t>(entry);
+            case 1:
+                return load<std::int8_t>(entry);
+            case 2:
+                return load<std::int16_t>(entry);
+            case 4:
+                return load<std::int32_t>(entry);
+            default:
+                return load<std::int64_t>(entry);
         }
     }
     std::uint64_t unsigned_at(std::int64_t row) const noexcept {
         const std::int64_t entry = offset + row;
         switch (width) {
-            case 1: return load<std::uint8_t>(entry);
-            case 2: return load<std::uint16_t>(entry);
-            case 4: return load<std::uint32_t>(entry);
-            default: return load<std::uint64_t>(entry);
+            case 1:
+                return load<std::uint8_t>(entry);
+            case 2:
+                return load<std::uint16_t>(entry);
+            case 4:
+                return load<std::uint32_t>(entry);
+            default:
+                return load<std::uint64_t>(entry);
         }
     }
 

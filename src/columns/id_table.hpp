@@ -84,8 +84,6 @@ class IdTable {
         }
     }
 
-    const std::vector<Key>& keys() const noexcept { return keys_; }
-
     // Gives back the keys, leaving the table empty.
     std::vector<Key> take_keys() {
         slots_ = {};

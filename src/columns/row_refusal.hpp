@@ -16,18 +16,18 @@ enum class Refusal : std::uint8_t {
     TermNotUtf8,     // `text`: the term's bytes
     TermDamaged,     // offsets or a view outside the column's data
     CountNull,
-    CountOutOfRange,     // `text`: the count in decimal
+    CountOutOfRange,  // `text`: the count in decimal
     VideoNull,
-    VideoOutOfRange,     // `text`: the integer id in decimal
-    VideoNotUuid,        // `text`: the id's text
-    VideoKindMismatch,   // `text`: the id as the host shows it; `is_integer`: its kind
-    VideoDamaged,        // as TermDamaged
+    VideoOutOfRange,    // `text`: the integer id in decimal
+    VideoNotUuid,       // `text`: the id's text
+    VideoKindMismatch,  // `text`: the id as the host shows it; `is_integer`: its kind
+    VideoDamaged,       // as TermDamaged
     // Only for the lines of a records file:
-    LineNotUtf8,         // `text`: the decoder's reason
-    FieldCount,          // `number`: the fields found
-    CountNotWholeNumber, // `text`: the field
-    VideoNegative,       // `text`: the field
-    QuoteUnclosed,       // a quoted field of a CSV line that does not end
+    LineNotUtf8,          // `text`: the decoder's reason
+    FieldCount,           // `number`: the fields found
+    CountNotWholeNumber,  // `text`: the field
+    VideoNegative,        // `text`: the field
+    QuoteUnclosed,        // a quoted field of a CSV line that does not end
 };
 
 struct RowRefusal {

@@ -27,9 +27,13 @@ std::optional<std::string_view> utf8_error(std::string_view bytes) {
         const std::string_view rest = bytes.substr(at);
         const Utf8Sequence sequence = decode_utf8_sequence(utf8_bytes(rest));
         switch (sequence.status) {
-            case Utf8Status::Decoded: at += sequence.length; continue;
-            case Utf8Status::BadLead: return "invalid start byte";
-            case Utf8Status::IllFormed: return "invalid continuation byte";
+            case Utf8Status::Decoded:
+                at += sequence.length;
+                continue;
+            case Utf8Status::BadLead:
+                return "invalid start byte";
+            case Utf8Status::IllFormed:
+                return "invalid continuation byte";
             case Utf8Status::Truncated: {
                 // Cut short: Python names a byte already there that cannot
                 // continue before it names the end. Padding with a byte that
@@ -244,8 +248,8 @@ Result<TextRecords, RowRefusal> parse_text_records(std::span<const std::uint8_t>
         const VideoKind this_kind = integer_id ? VideoKind::Integer : VideoKind::Uuid;
         if (kind == VideoKind::None) kind = this_kind;
         if (kind != this_kind) {
-            RowRefusal refusal = refuse(Refusal::VideoKindMismatch,
-                                        integer_id ? decimal(video) : video);
+            RowRefusal refusal =
+                refuse(Refusal::VideoKindMismatch, integer_id ? decimal(video) : video);
             refusal.is_integer = integer_id;
             return refusal;
         }

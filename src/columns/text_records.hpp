@@ -28,7 +28,7 @@ namespace kelnor::columns {
 enum class Separator : char { Tab = '\t', Comma = ',' };
 
 struct TextRecords {
-    std::string term_bytes;                 // the terms end to end
+    std::string term_bytes;                  // the terms end to end
     std::vector<std::int64_t> term_ends{0};  // offsets: term k is [k, k + 1)
     std::vector<std::uint32_t> integer_ids;  // the video ids, of one kind
     std::vector<VideoUuid> uuids;

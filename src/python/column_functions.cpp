@@ -88,9 +88,9 @@ columns::IntColumn int_buffer_column(const char* name, PyObject* source, HeldCol
     held.buffer.hold(source, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS);
     const Py_buffer& view = held.buffer.view();
     std::string_view format = view.format != nullptr ? view.format : "B";
-    if (format.size() == 2 && (format[0] == '@' || format[0] == '=' ||
-                               (format[0] == '<' && PY_LITTLE_ENDIAN) ||
-                               (format[0] == '>' && !PY_LITTLE_ENDIAN))) {
+    if (format.size() == 2 &&
+        (format[0] == '@' || format[0] == '=' || (format[0] == '<' && PY_LITTLE_ENDIAN) ||
+         (format[0] == '>' && !PY_LITTLE_ENDIAN))) {
         format.remove_prefix(1);
     }
     static constexpr std::string_view CODES = "bBhHiIlLqQ";
@@ -191,8 +191,8 @@ PyObject* build_from_columns(PyObject*, PyObject* const* args, Py_ssize_t nargs,
             PyErr_SetString(PyExc_TypeError, "the terms must be an Arrow column");
             throw_python_error();
         }
-        chunk.terms = column_or_raise(
-            columns::terms_of(arrow(0).first, arrow(0).second, "the terms column"));
+        chunk.terms =
+            column_or_raise(columns::terms_of(arrow(0).first, arrow(0).second, "the terms column"));
         chunk.videos = PyTuple_Check(slots[1])
                            ? column_or_raise(columns::videos_of(arrow(1).first, arrow(1).second,
                                                                 "the video ids column"))
@@ -222,9 +222,8 @@ PyObject* build_from_text_records(PyObject*, PyObject* const* args, Py_ssize_t n
         const auto separator = static_cast<columns::Separator>(separator_text[0]);
         HeldBuffer data;
         data.hold(slots[0], PyBUF_SIMPLE);
-        const std::span<const std::uint8_t> bytes(
-            static_cast<const std::uint8_t*>(data.view().buf),
-            static_cast<std::size_t>(data.view().len));
+        const std::span<const std::uint8_t> bytes(static_cast<const std::uint8_t*>(data.view().buf),
+                                                  static_cast<std::size_t>(data.view().len));
         std::optional<Result<columns::TextRecords, RowRefusal>> records;
         std::optional<Result<Trie, RowRefusal>> built;
         {
@@ -242,8 +241,7 @@ PyObject* build_from_text_records(PyObject*, PyObject* const* args, Py_ssize_t n
     });
 }
 
-PyObject* index_sizes(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                      PyObject* keyword_names) {
+PyObject* index_sizes(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* keyword_names) {
     return call_guarded([&]() -> PyRef {
         PyObject* slots[1];
         bind_arguments(SIZES, args, nargs, keyword_names, slots);
@@ -251,8 +249,8 @@ PyObject* index_sizes(PyObject*, PyObject* const* args, Py_ssize_t nargs,
         const Trie& trie = index.value().trie;
         std::size_t terms = 0;
         for (const std::uint8_t terminal : trie.is_terminal) terms += terminal;
-        const std::size_t videos = trie.id_mode == IdMode::Int32 ? trie.video_int_ids.size()
-                                                                 : trie.video_uuids.size();
+        const std::size_t videos =
+            trie.id_mode == IdMode::Int32 ? trie.video_int_ids.size() : trie.video_uuids.size();
         return expect(Py_BuildValue("(nnn)", static_cast<Py_ssize_t>(terms),
                                     static_cast<Py_ssize_t>(videos),
                                     static_cast<Py_ssize_t>(trie.child_labels.size())));
@@ -270,7 +268,8 @@ PyMethodDef functions[] = {
     {"build_from_columns", as_cfunction(build_from_columns), METH_FASTCALL | METH_KEYWORDS,
      "build_from_columns(terms, videos, counts, video_top_n)\n--\n\n"},
     {"build_from_text_records", as_cfunction(build_from_text_records),
-     METH_FASTCALL | METH_KEYWORDS, "build_from_text_records(data, separator, video_top_n)\n--\n\n"},
+     METH_FASTCALL | METH_KEYWORDS,
+     "build_from_text_records(data, separator, video_top_n)\n--\n\n"},
     {"index_sizes", as_cfunction(index_sizes), METH_FASTCALL | METH_KEYWORDS,
      "index_sizes(index)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
@@ -278,6 +277,8 @@ PyMethodDef functions[] = {
 
 }  // namespace
 
-PyMethodDef* column_functions() { return functions; }
+PyMethodDef* column_functions() {
+    return functions;
+}
 
 }  // namespace kelnor::py

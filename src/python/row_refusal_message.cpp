@@ -11,8 +11,8 @@ using columns::Refusal;
 // write any other code point come back as themselves), or the bytes when
 // they are not UTF-8 at all.
 PyRef quoted(const std::string& text) {
-    PyRef value(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()),
-                                     "surrogatepass"));
+    PyRef value(
+        PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass"));
     if (!value) {
         PyErr_Clear();
         value = check(PyBytes_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
@@ -21,7 +21,8 @@ PyRef quoted(const std::string& text) {
 }
 
 PyRef text_of(const std::string& text) {
-    return check(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+    return check(
+        PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
 }
 
 }  // namespace
@@ -29,10 +30,13 @@ PyRef text_of(const std::string& text) {
 PyRef row_refusal_message(const columns::RowRefusal& refusal, columns::Separator separator) {
     const char* const text = refusal.text.c_str();
     switch (refusal.reason) {
-        case Refusal::TermNull: return check(PyUnicode_FromString("the term is null"));
-        case Refusal::TermEmpty: return check(PyUnicode_FromString("a term must not be empty"));
+        case Refusal::TermNull:
+            return check(PyUnicode_FromString("the term is null"));
+        case Refusal::TermEmpty:
+            return check(PyUnicode_FromString("a term must not be empty"));
         case Refusal::TermUnstorable: {
-            const PyRef character = check(PyUnicode_FromOrdinal(static_cast<int>(refusal.code_point)));
+            const PyRef character =
+                check(PyUnicode_FromOrdinal(static_cast<int>(refusal.code_point)));
             const PyRef shown = check(PyObject_Repr(character.get()));
             return check(PyUnicode_FromFormat("term %U holds %U, which an index cannot hold",
                                               quoted(refusal.text).get(), shown.get()));
@@ -41,12 +45,15 @@ PyRef row_refusal_message(const columns::RowRefusal& refusal, columns::Separator
             return check(PyUnicode_FromFormat("term %U is not UTF-8", quoted(refusal.text).get()));
         case Refusal::TermDamaged:
             return check(PyUnicode_FromString("the term lies outside its column's data"));
-        case Refusal::CountNull: return check(PyUnicode_FromString("the count is null"));
+        case Refusal::CountNull:
+            return check(PyUnicode_FromString("the count is null"));
         case Refusal::CountOutOfRange:
             return check(PyUnicode_FromFormat("count %s is outside 0..4294967295", text));
-        case Refusal::VideoNull: return check(PyUnicode_FromString("the video id is null"));
+        case Refusal::VideoNull:
+            return check(PyUnicode_FromString("the video id is null"));
         case Refusal::VideoOutOfRange:
-            return check(PyUnicode_FromFormat("integer video id %s is outside 0..4294967295", text));
+            return check(
+                PyUnicode_FromFormat("integer video id %s is outside 0..4294967295", text));
         case Refusal::VideoNotUuid:
             return check(
                 PyUnicode_FromFormat("video id %U is not a UUID string (give integer ids as int)",
