@@ -37,7 +37,7 @@ struct KeyHash {
             h ^= h >> 29;
         }
         std::uint64_t tail = 0;
-        std::memcpy(&tail, at, left);
+        if (left != 0) std::memcpy(&tail, at, left);  // an empty view may have no data
         return mix_bits(h ^ tail);
     }
 
