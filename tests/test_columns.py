@@ -104,6 +104,34 @@ def test_an_arrow_table_in_batches_builds_the_record_paths_image(
     assert kelnor.build(sliced, top_n).to_bytes() == record_image(rows[skipped:], top_n)
 
 
+def python_reader(pa, batches, failure=None):
+    """A record batch reader whose batches a Python generator makes: the
+    extension reads it with the interpreter lock released, and pyarrow takes
+    the lock back for each batch."""
+    schema = pa.schema([("term", pa.string()), ("video", pa.int64()), ("count", pa.int64())])
+
+    def generate():
+        for batch in batches:
+            yield pa.record_batch([pa.array(column) for column in zip(*batch)], schema=schema)
+        if failure:
+            raise failure
+
+    return pa.RecordBatchReader.from_batches(schema, generate())
+
+
+def test_a_reader_fed_by_python_builds_in_batches():
+    pa = pyarrow_module()
+    batches = [[("cat", 1, 2), ("car", 2, 1)], [("cat", 2, 5)], [("dog", 1, 1)]]
+    built = kelnor.build(python_reader(pa, batches))
+    assert built.to_bytes() == record_image([row for batch in batches for row in batch], 50)
+
+
+def test_a_failing_stream_is_refused_with_its_reason():
+    pa = pyarrow_module()
+    with pytest.raises(ValueError, match="^the table's stream failed to give a batch: .*gone"):
+        kelnor.build(python_reader(pa, [[("cat", 1, 2)]], failure=OSError("gone")))
+
+
 @settings(max_examples=80, deadline=None)
 @given(rows=ROWS, top_n=TOP_N)
 def test_arrow_arrays_build_the_record_paths_image(rows, top_n):
