@@ -241,41 +241,46 @@ Result<Trie, RowRefusal> build_from_columns(std::span<const ColumnChunk> chunks,
     std::vector<std::size_t> starts(term_count + 1, 0);
     for (const Row& row : all.rows) ++starts[rank[row.term] + 1];
     for (std::size_t place = 0; place < term_count; ++place) starts[place + 1] += starts[place];
-    std::vector<VideoSum> by_term(all.rows.size());
+    // A row as its video in the high half and its count in the low half, so
+    // that sorting a term's rows brings each video's together.
+    std::vector<std::uint64_t> by_term(all.rows.size());
     {
         std::vector<std::size_t> next(starts.begin(), starts.end() - 1);
-        for (const Row& row : all.rows) by_term[next[rank[row.term]]++] = {row.video, row.count};
+        for (const Row& row : all.rows) {
+            by_term[next[rank[row.term]]++] = std::uint64_t{row.video} << 32 | row.count;
+        }
     }
     all.rows = {};
     rank = {};
 
+    std::vector<VideoSum> sums;
     std::vector<std::uint32_t> ids;
     std::vector<std::uint32_t> counts;
     const auto push_payload = [&](std::size_t place, PayloadTable& payloads) {
         auto* const begin = by_term.data() + starts[place];
-        auto* end = by_term.data() + starts[place + 1];
-        std::sort(begin, end,
-                  [](const VideoSum& a, const VideoSum& b) { return a.video < b.video; });
+        auto* const end = by_term.data() + starts[place + 1];
+        std::sort(begin, end);
         // One entry per video with the sum of its counts, then the ranking.
-        auto* kept = begin;
+        sums.clear();
         std::uint64_t total = 0;
         for (auto* at = begin; at != end; ++at) {
-            total = saturating_add(total, at->sum);
-            if (kept != begin && (kept - 1)->video == at->video) {
-                (kept - 1)->sum = saturating_add((kept - 1)->sum, at->sum);
+            const auto video = static_cast<std::uint32_t>(*at >> 32);
+            const std::uint64_t count = *at & U32_MAX;
+            total = saturating_add(total, count);
+            if (!sums.empty() && sums.back().video == video) {
+                sums.back().sum = saturating_add(sums.back().sum, count);
             } else {
-                *kept++ = *at;
+                sums.push_back({video, count});
             }
         }
-        end = kept;
-        std::sort(begin, end, [](const VideoSum& a, const VideoSum& b) {
+        std::sort(sums.begin(), sums.end(), [](const VideoSum& a, const VideoSum& b) {
             return a.sum != b.sum ? a.sum > b.sum : a.video < b.video;
         });
         ids.clear();
         counts.clear();
-        for (auto* at = begin; at != end; ++at) {
-            ids.push_back(at->video);
-            counts.push_back(static_cast<std::uint32_t>(std::min(at->sum, U32_MAX)));
+        for (const VideoSum& entry : sums) {
+            ids.push_back(entry.video);
+            counts.push_back(static_cast<std::uint32_t>(std::min(entry.sum, U32_MAX)));
         }
         payloads.push(static_cast<std::uint32_t>(std::min(total, U32_MAX)), ids, counts);
     };
