@@ -30,6 +30,15 @@ class PrefixSearch:
         include_prefix_nodes: bool | None = None,
         min_score: float | None = None,
     ) -> list[tuple[str, float]]: ...
+    def suggest(
+        self,
+        text: str,
+        max_dist: SupportsIndex | None = None,
+        limit: SupportsIndex | None = 10,
+        *,
+        complete: bool = True,
+        transpositions: bool = False,
+    ) -> list[tuple[str, int, int]]: ...
 
 def build_from_arrow_stream(stream: object, video_top_n: SupportsIndex) -> PrefixSearch: ...
 def build_from_columns(
@@ -38,4 +47,7 @@ def build_from_columns(
 def build_from_text_records(
     data: bytes, separator: str, video_top_n: SupportsIndex
 ) -> PrefixSearch: ...
+def parse_text_records(
+    data: bytes, separator: str
+) -> tuple[list[int], list[str], list[int | bytes], list[int]]: ...
 def index_sizes(index: PrefixSearch) -> tuple[int, int, int]: ...

@@ -8,7 +8,8 @@
 //   render() of its DecodeError);
 // - the build from columns (columns/): Arrow arrays and streams read as
 //   views, records files parsed, and build_from_columns() with its RowRefusal;
-// - the queries (fuzzy_match(), fuzzy_match_video());
+// - the queries (fuzzy_match(), fuzzy_match_video(), suggest() and
+//   default_suggest_bound());
 // - how a host stops a long query (InterruptCheck, Interrupted);
 // - the failure type of a damaged index (InternalFailure, checked_at()) and
 //   the Result that carries expected failures.
@@ -22,6 +23,7 @@
 #include "internal_failure.hpp"
 #include "interrupt_check.hpp"
 #include "prefix/matcher/fuzzy_match.hpp"
+#include "prefix/matcher/suggest.hpp"
 #include "prefix/trie/trie_image.hpp"
 #include "prefix_search.hpp"
 #include "result.hpp"

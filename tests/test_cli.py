@@ -321,6 +321,31 @@ def test_query_json_keeps_text_readable(capsys, index_file):
 
 
 @pytest.mark.parametrize(
+    "options, args, kwargs",
+    [
+        ([], ("har", None, 10), {}),
+        (["--max-dist", "1", "--limit", "2"], ("har", 1, 2), {}),
+        (["--exact", "--max-dist", "2", "--transpositions"], ("har", 2, 10),
+         {"complete": False, "transpositions": True}),
+    ],
+)
+def test_suggest_json_gives_the_method_answers(capsys, index_file, options, args, kwargs):
+    status, out, err = run(capsys, "suggest", index_file, "har", "--json", *options)
+    assert (status, err) == (0, "")
+    expected = kelnor.build(RECORDS).suggest(*args, **kwargs)
+    assert json.loads(out) == [{"term": t, "distance": d, "count": c} for t, d, c in expected]
+
+
+def test_suggest_table_and_folded_build(capsys, tmp_path):
+    records = tmp_path / "folded.tsv"
+    records.write_text(tsv([("Harry", 7, 3), ("HARRY ", 8, 2), ("hâre", 7, 1)]), encoding="utf-8")
+    assert run(capsys, "build", records, "-o", tmp_path / "f.bin", "--fold")[0] == 0
+    assert run(capsys, "suggest", tmp_path / "f.bin", "har")[1] == (
+        "term   distance  count\nharry         0      5\nhare          0      1\n"
+    )
+
+
+@pytest.mark.parametrize(
     "image, message",
     [
         (b"", "{path} is not an index image (decode error: UnexpectedEnd { additional: 1 })"),
@@ -558,3 +583,30 @@ def test_build_refuses_a_file_that_is_not_parquet(capsys, tmp_path):
     status, _, err = run(capsys, "build", path, "-o", tmp_path / "index.bin")
     assert status == 1
     assert err.startswith(f"kelnor: {path} is not a readable parquet file (")
+
+
+@pytest.mark.parametrize("name", ["folded.csv", "folded.parquet"])
+def test_a_folded_build_of_csv_and_parquet(capsys, tmp_path, name):
+    records = [("Harry", 7, 3), ("HARRY ", 8, 2), ("hâre", 7, 1)]
+    path = tmp_path / name
+    if name.endswith(".csv"):
+        path.write_text(csv_records(records), encoding="utf-8")
+    else:
+        write_table(path, records, "parquet")
+    output = tmp_path / "f.bin"
+    assert run(capsys, "build", path, "-o", output, "--fold")[0] == 0
+    assert output.read_bytes() == kelnor.build(records, fold=True).to_bytes()
+
+
+@pytest.mark.parametrize(
+    "name, where", [("folded.tsv", ":2"), ("folded.parquet", ": row 1")]
+)
+def test_a_folded_build_names_a_term_that_folds_to_nothing(capsys, tmp_path, name, where):
+    records = [("cat", 7, 1), ("\u0301", 7, 1)]
+    path = tmp_path / name
+    if name.endswith(".tsv"):
+        path.write_text(tsv(records), encoding="utf-8")
+    else:
+        write_table(path, records, "parquet")
+    status, _, err = run(capsys, "build", path, "-o", tmp_path / "f.bin", "--fold")
+    assert (status, err) == (1, f"kelnor: {path}{where}: term '\u0301' folds to an empty term\n")

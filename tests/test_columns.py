@@ -376,3 +376,10 @@ def test_the_line_parser_follows_the_record_paths_reading(lines, separator, end,
     except ValueError as refused:
         built = str(refused)
     assert built == expected
+
+
+def test_a_table_is_not_folded():
+    pa = pyarrow_module()
+    table = pa.table({"term": ["Cat"], "video": [1], "count": [1]})
+    with pytest.raises(ValueError, match=r"^a table is built as it is: fold its terms first \(kelnor.fold\)$"):
+        kelnor.build(table, fold=True)

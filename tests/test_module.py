@@ -31,6 +31,7 @@ def test_namespace():
         "build_from_columns",
         "build_from_text_records",
         "index_sizes",
+        "parse_text_records",
     }
 
 

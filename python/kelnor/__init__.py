@@ -4,6 +4,7 @@
     index = kelnor.build([("harry", 7, 3), ("harold", 9, 1)])
     index.fuzzy_match("harr")        # [('harry', 1, 1)]
     index.fuzzy_match_video("harr")  # [('7', 1.0)]
+    index.suggest("har")             # [('harry', 0, 3), ('harold', 0, 1)]
 
 `build` makes an index from (term, video id, count) records or from an Arrow
 table, `build_columns` from three columns (see kelnor.columns); `PrefixSearch`
@@ -24,6 +25,7 @@ from kelnor.builder import (
     internal_data_v2,
 )
 from kelnor.columns import build_columns
+from kelnor.folding import fold
 from kelnor.video_table import VideoId
 
 __all__ = [
@@ -36,6 +38,7 @@ __all__ = [
     "VideoId",
     "build",
     "build_columns",
+    "fold",
     "internal_data_v2",
 ]
 

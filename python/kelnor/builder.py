@@ -16,6 +16,7 @@ from typing import NamedTuple
 from _kelnor import PrefixSearch, build_from_arrow_stream
 
 from kelnor.arrow_protocols import ArrowStreamExportable
+from kelnor.folding import fold as fold_text
 from kelnor.trie_layout import lay_out
 from kelnor.video_table import U32_MAX, VideoId, VideoTable
 
@@ -71,15 +72,24 @@ def _payload(counts: dict[int, int]) -> Payload:
 class IndexBuilder:
     """Gathers records one at a time; `build` makes an index of all so far.
 
+    With `fold`, each term is folded (kelnor.fold) before it is gathered, so
+    that records whose terms fold alike count as one term.
+
     A record that is refused (TypeError or ValueError) changes nothing, so a
     caller may report it and go on.
     """
 
-    def __init__(self) -> None:
+    def __init__(self, fold: bool = False) -> None:
         self._videos = VideoTable()
         self._counts: dict[str, dict[int, int]] = {}  # term -> video position -> count
+        self._fold = fold
 
     def add(self, term: str, video_id: VideoId, count: int) -> None:
+        if self._fold and isinstance(term, str):
+            folded = fold_text(term)
+            if term and not folded:
+                raise ValueError(f"term {term!r} folds to an empty term")
+            term = folded
         counts = self._counts.get(term) if isinstance(term, str) else None
         if counts is None:
             _check_new_term(term)
@@ -109,8 +119,8 @@ class IndexBuilder:
         return PrefixSearch.from_internal_data_v2(*self.internal_data_v2(video_top_n))
 
 
-def _builder_of(records: Iterable[Record]) -> IndexBuilder:
-    builder = IndexBuilder()
+def _builder_of(records: Iterable[Record], fold: bool = False) -> IndexBuilder:
+    builder = IndexBuilder(fold)
     for record in records:
         try:
             term, video_id, count = record
@@ -130,11 +140,17 @@ def internal_data_v2(
 
 
 def build(
-    records: Iterable[Record] | ArrowStreamExportable, video_top_n: int = DEFAULT_VIDEO_TOP_N
+    records: Iterable[Record] | ArrowStreamExportable,
+    video_top_n: int = DEFAULT_VIDEO_TOP_N,
+    fold: bool = False,
 ) -> PrefixSearch:
     """The index of (term, video id, count) `records`, or of the rows of a table
     with columns `term`, `video` and `count`: an object of the Arrow stream
-    interface, read natively (see kelnor.columns)."""
+    interface, read natively (see kelnor.columns). With `fold`, of their
+    folded terms (kelnor.fold), records that fold alike gathered as one; a
+    table is built as it is, so its terms are to be folded before."""
     if hasattr(records, "__arrow_c_stream__"):
+        if fold:
+            raise ValueError("a table is built as it is: fold its terms first (kelnor.fold)")
         return build_from_arrow_stream(records.__arrow_c_stream__(), video_top_n)
-    return _builder_of(records).build(video_top_n)
+    return _builder_of(records, fold).build(video_top_n)

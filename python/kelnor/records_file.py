@@ -7,6 +7,9 @@ so is a first line naming the columns; a bad line stops the build with its
 line number. A gzip-compressed file (or standard input) is read through
 gzip, whatever its name. With pyarrow installed, Parquet and Arrow IPC files
 are read as tables with the columns `term`, `video` and `count`.
+
+Folding the terms (kelnor.fold) is Python's work: with it, the records go
+through the record path after they are parsed, one by one.
 """
 
 from __future__ import annotations
@@ -14,11 +17,19 @@ from __future__ import annotations
 import gzip
 import importlib
 import sys
+import uuid
 import zlib
+from collections.abc import Iterable
 from typing import Any
 
-from _kelnor import PrefixSearch, build_from_arrow_stream, build_from_text_records
+from _kelnor import (
+    PrefixSearch,
+    build_from_arrow_stream,
+    build_from_text_records,
+    parse_text_records,
+)
 
+from kelnor.builder import IndexBuilder, Record
 from kelnor.command_error import CommandError
 from kelnor.progress import Progress
 from kelnor.text_lines import STDIN, shown_name
@@ -88,16 +99,51 @@ def _table(data: bytes, file_format: str, name: str) -> Any:
         raise CommandError(f"{name} is not a readable {file_format} file ({error})") from None
 
 
-def build_records_file(
-    path: str, file_format: str, video_top_n: int, progress: Progress | None = None
+def _folded_build(
+    numbered: Iterable[tuple[str, Record]], video_top_n: int, name: str
 ) -> PrefixSearch:
-    """The index of the records of `path` (standard input when it is "-")."""
+    """The record path, folding, over records numbered as a refusal names them."""
+    builder = IndexBuilder(fold=True)
+    for where, (term, video, count) in numbered:
+        try:
+            builder.add(term, video, count)
+        except (TypeError, ValueError) as error:
+            raise CommandError(f"{name}{where}: {error}") from None
+    return builder.build(video_top_n)
+
+
+def _folded_text_records(data: bytes, separator: str, video_top_n: int, name: str) -> PrefixSearch:
+    lines, terms, videos, counts = parse_text_records(data, separator)
+    ids = (video if isinstance(video, int) else uuid.UUID(bytes=video) for video in videos)
+    numbered = ((f":{line}", record) for line, record in zip(lines, zip(terms, ids, counts)))
+    return _folded_build(numbered, video_top_n, name)
+
+
+def _folded_table(table: Any, video_top_n: int, name: str) -> PrefixSearch:
+    records = zip(*(table.column(column).to_pylist() for column in ("term", "video", "count")))
+    return _folded_build(((f": row {row}", record) for row, record in enumerate(records)),
+                         video_top_n, name)
+
+
+def build_records_file(
+    path: str,
+    file_format: str,
+    video_top_n: int,
+    fold: bool = False,
+    progress: Progress | None = None,
+) -> PrefixSearch:
+    """The index of the records of `path` (standard input when it is "-"),
+    with `fold` of their folded terms."""
     name = shown_name(path)
     data = _read(path, progress)
     try:
         if file_format in SEPARATORS:
+            if fold:
+                return _folded_text_records(data, SEPARATORS[file_format], video_top_n, name)
             return build_from_text_records(data, SEPARATORS[file_format], video_top_n)
         table = _table(data, file_format, name)
+        if fold:
+            return _folded_table(table, video_top_n, name)
         return build_from_arrow_stream(table.__arrow_c_stream__(), video_top_n)
     except ValueError as error:
         # A records file's refusal starts with its line number, a table's with

@@ -189,7 +189,7 @@ ColumnChunk TextRecords::chunk() const {
 }
 
 Result<TextRecords, RowRefusal> parse_text_records(std::span<const std::uint8_t> bytes,
-                                                   Separator separator) {
+                                                   Separator separator, bool with_lines) {
     std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     if (text.starts_with(BYTE_ORDER_MARK)) text.remove_prefix(BYTE_ORDER_MARK.size());
     TextRecords records;
@@ -261,6 +261,7 @@ Result<TextRecords, RowRefusal> parse_text_records(std::span<const std::uint8_t>
             records.uuids.push_back(*uuid);
         }
         records.counts.push_back(*count_value);
+        if (with_lines) records.lines.push_back(number);
     }
     return records;
 }

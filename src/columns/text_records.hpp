@@ -33,12 +33,13 @@ struct TextRecords {
     std::vector<std::uint32_t> integer_ids;  // the video ids, of one kind
     std::vector<VideoUuid> uuids;
     std::vector<std::uint32_t> counts;
+    std::vector<std::uint64_t> lines;  // each record's line number, when asked for
 
     // The records as columns, views of the vectors above.
     ColumnChunk chunk() const;
 };
 
 Result<TextRecords, RowRefusal> parse_text_records(std::span<const std::uint8_t> bytes,
-                                                   Separator separator);
+                                                   Separator separator, bool with_lines = false);
 
 }  // namespace kelnor::columns

@@ -26,6 +26,8 @@ constexpr const char* COLUMNS_NAMES[] = {"terms", "videos", "counts", "video_top
 constinit MethodParameters COLUMNS{"build_from_columns()", COLUMNS_NAMES, 4};
 constexpr const char* TEXT_NAMES[] = {"data", "separator", "video_top_n"};
 constinit MethodParameters TEXT{"build_from_text_records()", TEXT_NAMES, 3};
+constexpr const char* PARSE_NAMES[] = {"data", "separator"};
+constinit MethodParameters PARSE{"parse_text_records()", PARSE_NAMES, 2};
 constexpr const char* SIZES_NAMES[] = {"index"};
 constinit MethodParameters SIZES{"index_sizes()", SIZES_NAMES, 1};
 
@@ -56,6 +58,11 @@ class HeldBuffer {
         held_ = true;
     }
     const Py_buffer& view() const noexcept { return view_; }
+    // The bytes of a bytes-like object, held.
+    std::span<const std::uint8_t> bytes_of(PyObject* source) {
+        hold(source, PyBUF_SIMPLE);
+        return {static_cast<const std::uint8_t*>(view_.buf), static_cast<std::size_t>(view_.len)};
+    }
 
   private:
     Py_buffer view_{};
@@ -68,6 +75,13 @@ struct HeldColumn {
     HeldBuffer buffer;
     std::int64_t length = 0;
 };
+
+columns::Separator separator_argument(PyObject* value) {
+    const std::string_view separator = convert_argument("separator", value, to_utf8);
+    if (separator != "\t" && separator != ",")
+        raise_value_error("the separator is a tab or a comma");
+    return static_cast<columns::Separator>(separator[0]);
+}
 
 template <class Struct>
 Struct& capsule_struct(PyObject* capsule, const char* name) {
@@ -241,6 +255,51 @@ PyObject* build_from_text_records(PyObject*, PyObject* const* args, Py_ssize_t n
     });
 }
 
+// The records of a records file as four lists: line numbers, terms, video
+// ids (ints, or the 16 bytes of UUIDs) and counts, for a host that changes
+// the terms before it builds (folding them, say).
+PyObject* parse_text_records(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* keyword_names) {
+    return call_guarded([&]() -> PyRef {
+        PyObject* slots[2];
+        bind_arguments(PARSE, args, nargs, keyword_names, slots);
+        const columns::Separator separator = separator_argument(slots[1]);
+        HeldBuffer data;
+        const std::span<const std::uint8_t> bytes = data.bytes_of(slots[0]);
+        std::optional<Result<columns::TextRecords, RowRefusal>> parsed;
+        {
+            LockReleased released;
+            parsed.emplace(columns::parse_text_records(bytes, separator, true));
+        }
+        if (!parsed->ok()) raise_refusal(parsed->error(), "", separator);
+        const columns::TextRecords& records = parsed->value();
+        const auto count = static_cast<Py_ssize_t>(records.counts.size());
+        PyRef lines = expect(PyList_New(count));
+        PyRef terms = expect(PyList_New(count));
+        PyRef videos = expect(PyList_New(count));
+        PyRef counts = expect(PyList_New(count));
+        for (Py_ssize_t k = 0; k < count; ++k) {
+            const auto at = static_cast<std::size_t>(k);
+            const auto begin = records.term_ends[at];
+            PyList_SET_ITEM(lines.get(), k,
+                            expect(PyLong_FromUnsignedLongLong(records.lines[at])).release());
+            PyList_SET_ITEM(terms.get(), k,
+                            expect(PyUnicode_DecodeUTF8(records.term_bytes.data() + begin,
+                                                        records.term_ends[at + 1] - begin, nullptr))
+                                .release());
+            PyObject* video =
+                records.uuids.empty()
+                    ? PyLong_FromUnsignedLong(records.integer_ids[at])
+                    : PyBytes_FromStringAndSize(
+                          reinterpret_cast<const char*>(records.uuids[at].data()), 16);
+            PyList_SET_ITEM(videos.get(), k, expect(video).release());
+            PyList_SET_ITEM(counts.get(), k,
+                            expect(PyLong_FromUnsignedLong(records.counts[at])).release());
+        }
+        return expect(PyTuple_Pack(4, lines.get(), terms.get(), videos.get(), counts.get()));
+    });
+}
+
 PyObject* index_sizes(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* keyword_names) {
     return call_guarded([&]() -> PyRef {
         PyObject* slots[1];
@@ -270,6 +329,8 @@ PyMethodDef functions[] = {
     {"build_from_text_records", as_cfunction(build_from_text_records),
      METH_FASTCALL | METH_KEYWORDS,
      "build_from_text_records(data, separator, video_top_n)\n--\n\n"},
+    {"parse_text_records", as_cfunction(parse_text_records), METH_FASTCALL | METH_KEYWORDS,
+     "parse_text_records(data, separator)\n--\n\n"},
     {"index_sizes", as_cfunction(index_sizes), METH_FASTCALL | METH_KEYWORDS,
      "index_sizes(index)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},

@@ -1,0 +1,63 @@
+#include "prefix/matcher/path_links.hpp"
+
+#include <algorithm>
+
+#include "prefix/matcher/utf8.hpp"
+
+namespace kelnor {
+
+bool PathLinks::leads_to(std::uint32_t path, std::span<const char32_t> labels,
+                         char32_t last) const {
+    std::size_t depth = links_[path].depth;
+    if (depth > labels.size() + 1) return false;
+    for (; path != ROOT; path = links_[path].parent, --depth) {
+        const char32_t expected = depth <= labels.size() ? labels[depth - 1] : last;
+        if (links_[path].label != expected) return false;
+    }
+    return true;
+}
+
+std::strong_ordering PathLinks::compare_texts(std::uint32_t a, char32_t a_last, std::uint32_t b,
+                                              char32_t b_last) const {
+    Cursor left{a, a_last, depth(a) + (a_last != NO_LABEL ? 1u : 0u)};
+    Cursor right{b, b_last, depth(b) + (b_last != NO_LABEL ? 1u : 0u)};
+    // A longer text whose first labels equal the shorter one's follows it.
+    const std::strong_ordering by_length = left.depth <=> right.depth;
+    while (left.depth > right.depth) up(left);
+    while (right.depth > left.depth) up(right);
+    // From the same depth up to the root (or to a link both share): the
+    // shallowest labels that differ decide.
+    std::strong_ordering order = std::strong_ordering::equal;
+    while (left.depth > 0 &&
+           !(left.last == NO_LABEL && right.last == NO_LABEL && left.link == right.link)) {
+        const char32_t x = spelled_as(label(left));
+        const char32_t y = spelled_as(label(right));
+        if (x != y) order = x <=> y;
+        up(left);
+        up(right);
+    }
+    return order != 0 ? order : by_length;
+}
+
+bool PathLinks::same_labels(std::uint32_t a, std::uint32_t b, char32_t b_last) const {
+    const std::uint32_t b_depth = links_[b].depth + (b_last != NO_LABEL ? 1 : 0);
+    if (links_[a].depth != b_depth) return false;
+    if (b_last != NO_LABEL) {
+        if (links_[a].label != b_last) return false;
+        a = links_[a].parent;
+    }
+    for (; a != b; a = links_[a].parent, b = links_[b].parent) {
+        if (links_[a].label != links_[b].label) return false;
+    }
+    return true;
+}
+
+std::string PathLinks::text(std::uint32_t path) const {
+    std::vector<char32_t> labels;
+    for (; path != ROOT; path = links_[path].parent) labels.push_back(links_[path].label);
+    std::string text;
+    for (auto label = labels.rbegin(); label != labels.rend(); ++label) append_utf8(text, *label);
+    return text;
+}
+
+}  // namespace kelnor
