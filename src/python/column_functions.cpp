@@ -44,6 +44,17 @@ class LockReleased {
     PyThreadState* state_;
 };
 
+// What `work()` gives, worked out with the interpreter lock let go.
+template <class Work>
+auto with_lock_released(Work&& work) {
+    std::optional<decltype(work())> result;
+    {
+        LockReleased released;
+        result.emplace(work());
+    }
+    return std::move(*result);
+}
+
 // A buffer held for the life of the object.
 class HeldBuffer {
   public:
@@ -160,13 +171,9 @@ Column column_or_raise(Result<Column, std::string> column) {
 // The index of `chunks`, built with the interpreter lock let go; a refused
 // row raises ValueError "row N: ...".
 PyRef build_index(std::span<const ColumnChunk> chunks, std::uint32_t top_n) {
-    std::optional<Result<Trie, RowRefusal>> built;
-    {
-        LockReleased released;
-        built.emplace(columns::build_from_columns(chunks, top_n));
-    }
-    if (!built->ok()) raise_refusal(built->error(), "row ");
-    return make_instance(PrefixSearch{std::move(*built).value()});
+    auto built = with_lock_released([&] { return columns::build_from_columns(chunks, top_n); });
+    if (!built.ok()) raise_refusal(built.error(), "row ");
+    return make_instance(PrefixSearch{std::move(built).value()});
 }
 
 PyObject* build_from_arrow_stream(PyObject*, PyObject* const* args, Py_ssize_t nargs,
@@ -177,13 +184,9 @@ PyObject* build_from_arrow_stream(PyObject*, PyObject* const* args, Py_ssize_t n
         const std::uint32_t top_n = convert_argument("video_top_n", slots[1], to_u32);
         columns::OwnedStream stream(
             capsule_struct<ArrowArrayStream>(slots[0], "arrow_array_stream"));
-        std::optional<Result<columns::ArrowTable, std::string>> table;
-        {
-            LockReleased released;
-            table.emplace(columns::read_stream(std::move(stream)));
-        }
-        if (!table->ok()) raise_value_error(table->error());
-        return build_index(table->value().chunks, top_n);
+        auto table = with_lock_released([&] { return columns::read_stream(std::move(stream)); });
+        if (!table.ok()) raise_value_error(table.error());
+        return build_index(table.value().chunks, top_n);
     });
 }
 
@@ -266,13 +269,10 @@ PyObject* parse_text_records(PyObject*, PyObject* const* args, Py_ssize_t nargs,
         const columns::Separator separator = separator_argument(slots[1]);
         HeldBuffer data;
         const std::span<const std::uint8_t> bytes = data.bytes_of(slots[0]);
-        std::optional<Result<columns::TextRecords, RowRefusal>> parsed;
-        {
-            LockReleased released;
-            parsed.emplace(columns::parse_text_records(bytes, separator, true));
-        }
-        if (!parsed->ok()) raise_refusal(parsed->error(), "", separator);
-        const columns::TextRecords& records = parsed->value();
+        auto parsed =
+            with_lock_released([&] { return columns::parse_text_records(bytes, separator, true); });
+        if (!parsed.ok()) raise_refusal(parsed.error(), "", separator);
+        const columns::TextRecords& records = parsed.value();
         const auto count = static_cast<Py_ssize_t>(records.counts.size());
         PyRef lines = expect(PyList_New(count));
         PyRef terms = expect(PyList_New(count));
