@@ -15,6 +15,7 @@
 #include "prefix/matcher/bit_parallel_rows.hpp"
 #include "prefix/matcher/fuzzy_match.hpp"
 #include "prefix/matcher/fuzzy_match_nodes.hpp"
+#include "prefix/matcher/suggest.hpp"
 #include "prefix/matcher/trie_walk.hpp"
 #include "prefix/matcher/utf8.hpp"
 #include "prefix/matcher/walk_budget.hpp"
@@ -118,6 +119,8 @@ struct Answers {
     std::optional<NodeDistances> swaps;
     // With include_prefix_nodes absent, true and false.
     std::array<std::optional<std::vector<VideoScore>>, 3> videos;
+    // Completions and nearest terms, each without and with swaps.
+    std::array<std::optional<std::vector<Suggestion>>, 4> suggestions;
 };
 
 constexpr std::optional<bool> INCLUDE_PREFIX_NODES[] = {std::nullopt, true, false};
@@ -166,6 +169,30 @@ std::optional<NodeDistances> nodes_with_swaps(const Trie& trie,
             });
         check_count(hits.size(), query.limit);
         return hits;
+    });
+}
+
+// Completions run through the cycles of a trie until they have `limit`
+// terms or spend their budget, which takes long: they are left to tries
+// without reachable cycles.
+std::optional<std::vector<Suggestion>> suggested(const Trie& trie, const QueryParameters& query,
+                                                 bool complete, bool transpositions,
+                                                 Damage damage) {
+    if (complete && has_reachable_cycle(trie)) return std::nullopt;
+    return attempt(damage, [&] {
+        const SuggestOptions options{query.max_dist, query.limit, complete, transpositions};
+        std::vector<Suggestion> found = suggest(trie, query.term, options);
+        check_count(found.size(), query.limit);
+        for (std::size_t k = 0; k < found.size(); ++k) {
+            check_distance(found[k].distance, query.max_dist);
+            if (!is_valid_utf8(found[k].term)) finding("a suggested term that is not valid UTF-8");
+            if (k > 0 &&
+                ranks_before(found[k].distance, found[k].count, found[k].term,
+                             found[k - 1].distance, found[k - 1].count, found[k - 1].term)) {
+                finding("suggestions out of order");
+            }
+        }
+        return found;
     });
 }
 
@@ -222,6 +249,9 @@ Answers answers_on(const Trie& trie, const QueryParameters& query,
     for (std::size_t k = 0; k < std::size(INCLUDE_PREFIX_NODES); ++k) {
         answers.videos[k] = ranked_videos(trie, query, INCLUDE_PREFIX_NODES[k], damage);
     }
+    for (std::size_t k = 0; k < answers.suggestions.size(); ++k) {
+        answers.suggestions[k] = suggested(trie, query, k < 2, k % 2 == 1, damage);
+    }
     return answers;
 }
 
@@ -233,10 +263,12 @@ bool differ(const std::optional<Answer>& fast, const std::optional<Answer>& chec
 }
 
 // The fast walk runs only on a sound index (trie_walk.hpp): a copy that is
-// not marked sound takes the checked walk for every query.
+// not marked sound takes the checked walk for every query, and without term
+// counts reads them from the payloads as it goes.
 Trie checked_walk_only(const Trie& trie) {
     Trie copy = trie;
     copy.walk_index = WalkIndex{};
+    copy.term_counts = TermCounts{};
     copy.walk_index.deepest = trie.walk_index.deepest;
     return copy;
 }
@@ -280,6 +312,11 @@ void run_every_query(const Trie& trie, const QueryParameters& query, Damage dama
     for (std::size_t k = 0; k < fast.videos.size(); ++k) {
         if (differ(fast.videos[k], checked.videos[k])) {
             finding("fuzzy_match_video: the two walks disagree");
+        }
+    }
+    for (std::size_t k = 0; k < fast.suggestions.size(); ++k) {
+        if (differ(fast.suggestions[k], checked.suggestions[k])) {
+            finding("suggest: the two walks disagree");
         }
     }
 }
