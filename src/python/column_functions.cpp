@@ -1,5 +1,6 @@
 #include "python/column_functions.hpp"
 
+#include <bit>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -113,9 +114,9 @@ columns::IntColumn int_buffer_column(const char* name, PyObject* source, HeldCol
     held.buffer.hold(source, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS);
     const Py_buffer& view = held.buffer.view();
     std::string_view format = view.format != nullptr ? view.format : "B";
-    if (format.size() == 2 &&
-        (format[0] == '@' || format[0] == '=' || (format[0] == '<' && PY_LITTLE_ENDIAN) ||
-         (format[0] == '>' && !PY_LITTLE_ENDIAN))) {
+    if (format.size() == 2 && (format[0] == '@' || format[0] == '=' ||
+                               (format[0] == '<' && std::endian::native == std::endian::little) ||
+                               (format[0] == '>' && std::endian::native == std::endian::big))) {
         format.remove_prefix(1);
     }
     static constexpr std::string_view CODES = "bBhHiIlLqQ";
