@@ -1,8 +1,8 @@
 // The core's part of a query, run without the interpreter lock.
 //
-// A query method converts its arguments with the lock held, runs the core
-// through without_interpreter_lock(), and builds its result once the lock is
-// back, so that other threads run Python, or other queries, meanwhile:
+// A method converts its arguments with the lock held, runs the core through
+// without_interpreter_lock(), and builds its result once the lock is back, so
+// that other threads run Python, or other queries, meanwhile:
 //
 //     const auto hits = without_interpreter_lock(
 //         [&](const InterruptCheck& interrupt) { return core_query(..., interrupt); });
@@ -18,6 +18,8 @@
 #pragma once
 
 #include <Python.h>
+
+#include <type_traits>
 
 #include "kelnor.hpp"
 
@@ -43,10 +45,17 @@ class LockRelease {
     PyThreadState* thread_state_;
 };
 
+// What `work` gives, worked out without the lock: handed the InterruptCheck
+// when it takes one (a query), called with nothing otherwise (a build, which
+// does not stop halfway).
 template <class Work>
 auto without_interpreter_lock(Work&& work) {
     LockRelease release;
-    return work(release.interrupt_check());
+    if constexpr (std::is_invocable_v<Work&, const InterruptCheck&>) {
+        return work(release.interrupt_check());
+    } else {
+        return work();
+    }
 }
 
 }  // namespace kelnor::py
