@@ -24,6 +24,7 @@ from __future__ import annotations
 
 import os
 import struct
+import threading
 import zlib
 from typing import BinaryIO, NamedTuple, Union
 
@@ -83,16 +84,27 @@ def load(path: PathArgument) -> PrefixSearch:
             _check_length(name, info, _length_after(file))
         image = file.read()
     _check_length(name, info, len(image))
-    checksum = _checksum_text(zlib.crc32(image))
+    # The checksum is worked out on another core while the image decodes
+    # (both let go of the interpreter lock); decoding is safe on any bytes,
+    # and its index is given out only once the checksum holds.
+    crc: list[int] = []
+    summing = threading.Thread(target=lambda: crc.append(zlib.crc32(image)), daemon=True)
+    summing.start()
+    try:
+        index: PrefixSearch | None = PrefixSearch.from_bytes(image)
+        failure = None
+    except ValueError as error:
+        index, failure = None, error
+    summing.join()
+    checksum = _checksum_text(crc[0])
     if checksum != info.checksum:
         raise IndexFileError(
             f"{name} is corrupted: its image's CRC-32 is {checksum}, "
             f"the header says {info.checksum}"
         )
-    try:
-        return PrefixSearch.from_bytes(image)
-    except ValueError as error:
-        raise IndexFileError(f"{name} holds an image that does not decode ({error})") from None
+    if index is None:
+        raise IndexFileError(f"{name} holds an image that does not decode ({failure})") from None
+    return index
 
 
 def file_info(path: PathArgument) -> IndexFileInfo:

@@ -9,6 +9,7 @@
 #include "python/binder.hpp"
 #include "python/call_guard.hpp"
 #include "python/convert.hpp"
+#include "python/lock_release.hpp"
 #include "python/methods.hpp"
 #include "python/prefix_search_type.hpp"
 
@@ -40,7 +41,10 @@ PyObject* from_bytes(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
         PyObject* slots[1];
         bind_arguments(FROM_BYTES, args, nargs, keyword_names, slots);
         const std::span<const std::uint8_t> image = convert_argument("b", slots[0], as_bytes);
-        Result<Trie, DecodeError> decoded = decode_trie(image);
+        // The bytes object is immutable and borrowed for the call: other
+        // threads (a checksum of the same image, say) run meanwhile.
+        Result<Trie, DecodeError> decoded =
+            without_interpreter_lock([&] { return decode_trie(image); });
         if (!decoded.ok()) raise_value_error("decode error: " + render(decoded.error()));
         return make_instance(PrefixSearch{std::move(decoded).value()});
     });
