@@ -8,7 +8,6 @@ index. Usage: python3 bench/build_bench.py [NODES] [VIDEO_TOP_N]
 
 from __future__ import annotations
 
-import ctypes
 import gc
 import os
 import random
@@ -17,8 +16,10 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from _kelnor import PrefixSearch  # noqa: E402
+from allocator import allocated_bytes  # noqa: E402
 from host_data import int_video_index, internal_data  # noqa: E402
 
 VIDEO_COUNT = 100_000
@@ -27,27 +28,6 @@ VIDEO_COUNT = 100_000
 def resident_bytes() -> int:
     with open("/proc/self/statm") as statm:
         return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
-
-
-class _MallInfo2(ctypes.Structure):
-    _fields_ = [
-        (name, ctypes.c_size_t)
-        for name in "arena ordblks smblks hblks hblkhd usmblks fsmblks uordblks fordblks keepcost".split()
-    ]
-
-
-def allocated_bytes() -> int | None:
-    """Bytes that the C allocator has handed out and not taken back (glibc only).
-
-    Unlike the resident size, this does not count memory that the build freed
-    but the allocator kept."""
-    try:
-        mallinfo2 = ctypes.CDLL(None).mallinfo2
-    except AttributeError:
-        return None
-    mallinfo2.restype = _MallInfo2
-    info = mallinfo2()
-    return info.uordblks + info.hblkhd
 
 
 def random_entries(node_goal: int, rng: random.Random) -> list:

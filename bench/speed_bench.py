@@ -28,7 +28,6 @@ as long as its later ones).
 from __future__ import annotations
 
 import argparse
-import ctypes
 import gc
 import importlib
 import os
@@ -46,6 +45,7 @@ sys.path.insert(0, os.path.join(ROOT, "tests"))
 sys.path.insert(0, HERE)
 
 import model_image  # noqa: E402
+from allocator import allocated_bytes  # noqa: E402
 import word_data  # noqa: E402
 from _kelnor import PrefixSearch  # noqa: E402
 from model_trie import INT32  # noqa: E402
@@ -167,21 +167,6 @@ def check_same_answers(contenders: Contenders, queries: Sequence[str]) -> None:
 
 
 # ------------------------------------------------------------ measurements
-
-
-class _MallInfo2(ctypes.Structure):
-    _fields_ = [
-        (name, ctypes.c_size_t)
-        for name in "arena ordblks smblks hblks hblkhd usmblks fsmblks uordblks fordblks keepcost".split()
-    ]
-
-
-def allocated_bytes() -> int:
-    """Bytes that glibc's allocator has handed out and not taken back."""
-    mallinfo2 = ctypes.CDLL(None).mallinfo2
-    mallinfo2.restype = _MallInfo2
-    info = mallinfo2()
-    return info.uordblks + info.hblkhd
 
 
 def median_seconds(action: Callable[[], object], rounds: int) -> float:

@@ -23,35 +23,20 @@ Usage: python3 bench/suggest_bench.py [--words english|french] [--queries N]
 from __future__ import annotations
 
 import argparse
-import ctypes
 import gc
 import random
 import statistics
 import string
-import sys
 import os
-import time
+import sys
 from typing import Callable, Dict, List
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import word_data  # noqa: E402
-from ab_bench import load_extension  # noqa: E402
+from ab_bench import load_extension, per_query  # noqa: E402
+from allocator import allocated_bytes  # noqa: E402
 from _kelnor import PrefixSearch  # noqa: E402
-
-
-class _MallInfo2(ctypes.Structure):
-    _fields_ = [
-        (name, ctypes.c_size_t)
-        for name in "arena ordblks smblks hblks hblkhd usmblks fsmblks uordblks fordblks keepcost".split()
-    ]
-
-
-def allocated_bytes() -> int:
-    mallinfo2 = ctypes.CDLL(None).mallinfo2
-    mallinfo2.restype = _MallInfo2
-    info = mallinfo2()
-    return info.uordblks + info.hblkhd
 
 
 def index_bytes(prefix_search: type, image: bytes) -> int:
@@ -62,13 +47,6 @@ def index_bytes(prefix_search: type, image: bytes) -> int:
     taken = allocated_bytes() - before
     del index
     return taken
-
-
-def per_query(run: Callable[[str], object], terms: List[str]) -> float:
-    started = time.process_time()
-    for term in terms:
-        run(term)
-    return (time.process_time() - started) / len(terms)
 
 
 def timed_rows(rows: Dict[str, Callable[[str], object]], terms: List[str],

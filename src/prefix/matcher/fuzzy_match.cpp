@@ -17,10 +17,7 @@ std::vector<MatchResult> fuzzy_match(const Trie& trie, std::string_view term_utf
                          [&](std::uint32_t node, std::uint32_t distance,
                              std::span<const char32_t> path, char32_t label) {
                              if (!checked_at(trie.is_terminal, node)) return false;
-                             std::string text;
-                             for (const char32_t character : path) append_utf8(text, character);
-                             append_utf8(text, label);
-                             results.push_back({std::move(text), node, distance});
+                             results.push_back({hit_text(path, label), node, distance});
                              return true;
                          });
     return results;

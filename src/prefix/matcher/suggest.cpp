@@ -20,16 +20,14 @@ std::vector<Suggestion> nearest_terms(const Trie& trie, std::span<const char32_t
     std::vector<Suggestion> found;
     if (limit == 0u) return found;
     const TermCounts& counts = trie.term_counts;
-    walk_within_distance(trie, query, max_dist, metric, std::nullopt, interrupt,
-                         [&](std::uint32_t node, std::uint32_t distance,
-                             std::span<const char32_t> path, char32_t label) {
-                             if (!checked_at(trie.is_terminal, node)) return false;
-                             std::string text;
-                             for (const char32_t character : path) append_utf8(text, character);
-                             append_utf8(text, label);
-                             found.push_back({std::move(text), distance, counts.own(trie, node)});
-                             return true;
-                         });
+    walk_within_distance(
+        trie, query, max_dist, metric, std::nullopt, interrupt,
+        [&](std::uint32_t node, std::uint32_t distance, std::span<const char32_t> path,
+            char32_t label) {
+            if (!checked_at(trie.is_terminal, node)) return false;
+            found.push_back({hit_text(path, label), distance, counts.own(trie, node)});
+            return true;
+        });
     const auto kept = std::min<std::size_t>(found.size(), limit.value_or(found.size()));
     std::partial_sort(found.begin(), found.begin() + static_cast<std::ptrdiff_t>(kept), found.end(),
                       [](const Suggestion& a, const Suggestion& b) {

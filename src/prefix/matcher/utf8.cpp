@@ -27,4 +27,11 @@ void append_utf8(std::string& text, char32_t character) {
     });
 }
 
+std::string hit_text(std::span<const char32_t> path, char32_t label) {
+    std::string text;
+    for (const char32_t character : path) append_utf8(text, character);
+    append_utf8(text, label);
+    return text;
+}
+
 }  // namespace kelnor

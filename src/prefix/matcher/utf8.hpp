@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <limits>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,5 +28,9 @@ inline char32_t spelled_as(char32_t character) noexcept {
 
 // Appends the UTF-8 form of spelled_as(`character`).
 void append_utf8(std::string& text, char32_t character);
+
+// The text of a walk's hit: the labels of `path` (down to the node's parent)
+// then the node's own `label`.
+std::string hit_text(std::span<const char32_t> path, char32_t label);
 
 }  // namespace kelnor
