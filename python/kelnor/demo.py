@@ -109,7 +109,7 @@ def _show_query(index: PrefixSearch, term: str, max_dist: int, out: TextIO) -> N
 class DemoIndex(NamedTuple):
     """The demo's index, the arrays it was built from, its distinct words and where they came from."""
 
-    index: PrefixSearch
+    prefix_search: PrefixSearch
     data: InternalDataV2
     words: list[str]
     source: str

@@ -31,6 +31,8 @@ _SHORT_LIST = b"(?:" + b"|".join(
 # An absent payload, or a present one (total, videos, counts) with short lists.
 _SHORT_PAYLOAD = rb"(?:\x00|\x01" + _VARINT + _SHORT_LIST + _SHORT_LIST + b")"
 _CHUNK = 256
+# The id_mode of an index whose videos have integer ids rather than UUIDs.
+_INTEGER_IDS = 1
 
 
 class IndexCounts(NamedTuple):
@@ -103,11 +105,11 @@ def index_counts(image: bytes) -> IndexCounts:
         reader.position += 16 * uuids
         integers = reader.varint()
         reader.skip(_VARINT, integers)
-        reader.position += 1  # id_mode
+        uses_integers = reader.varint() == _INTEGER_IDS
         flags = reader.varint()
     except IndexError:
         raise ValueError("the image ends early") from None
     terminal = image[reader.position : reader.position + flags]
     if len(terminal) != flags:
         raise ValueError("the image ends early")
-    return IndexCounts(nodes, terminal.count(1), uuids + integers)
+    return IndexCounts(nodes, terminal.count(1), integers if uses_integers else uuids)

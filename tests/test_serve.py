@@ -1,0 +1,359 @@
+"""`kelnor serve`: the API through Starlette's test client, its refusals, the
+counts /health reads from an image, and the command line's server process."""
+
+from __future__ import annotations
+
+import asyncio
+import importlib.resources
+import sys
+import threading
+
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+pytest.importorskip("starlette", reason="the serve extra is not installed")
+pytest.importorskip("httpx", reason="Starlette's test client needs httpx")
+
+import httpx  # noqa: E402
+from model_image import encode  # noqa: E402
+from model_trie import INT32, UUID, ModelTrie  # noqa: E402
+from serve_process import get_json, running_server  # noqa: E402
+from starlette.testclient import TestClient  # noqa: E402
+
+import kelnor  # noqa: E402
+from _kelnor import PrefixSearch  # noqa: E402
+from kelnor.cli import main  # noqa: E402
+from kelnor.server import IndexInfo, create_app, demo_index, file_index_info  # noqa: E402
+from kelnor.server.image_counts import IndexCounts, index_counts  # noqa: E402
+from kelnor.server.openapi import DESCRIPTION  # noqa: E402
+
+RECORDS = [
+    ("harry", 7, 3),
+    ("harry potter", 8, 9),
+    ("harold", 9, 1),
+    ("hare", 7, 2),
+    ("hare", 8, 6),
+    ("été", 12, 5),
+]
+INDEX = kelnor.build(RECORDS)
+INFO = file_index_info("/data/words.bin", INDEX.to_bytes())
+CLIENT = TestClient(create_app(INDEX, INFO))
+DAMAGED_IMAGE = bytes([1, 0, 1, 0, 1, 5, 1, 0, 0, 0, 0, 1, 0])  # node 0's child 5 does not exist
+
+has_suggest = pytest.mark.skipif(
+    not hasattr(PrefixSearch, "suggest"), reason="PrefixSearch.suggest is not built yet"
+)
+
+
+def query_string(**params) -> str:
+    """`params` as a query string, leaving out those that are None, flags as true or false."""
+    given_params = {
+        name: str(value).lower() if isinstance(value, bool) else value
+        for name, value in params.items()
+        if value is not None
+    }
+    return str(httpx.QueryParams(given_params))
+
+
+def get(path: str, client: TestClient = CLIENT) -> tuple[int, dict]:
+    response = client.get(path)
+    assert response.headers["content-type"] == "application/json"
+    return response.status_code, response.json()
+
+
+# ---------------------------------------------------------------- answers
+
+
+@has_suggest
+@settings(max_examples=150, deadline=None)
+@given(
+    q=st.text(alphabet="aehortyé ", min_size=1, max_size=8),
+    max_dist=st.one_of(st.none(), st.integers(0, 3)),
+    limit=st.one_of(st.none(), st.integers(0, 100)),
+    complete=st.one_of(st.none(), st.booleans()),
+    transpositions=st.one_of(st.none(), st.booleans()),
+)
+def test_suggest_answers_as_the_index_does(q, max_dist, limit, complete, transpositions):
+    params = query_string(
+        q=q, max_dist=max_dist, limit=limit, complete=complete, transpositions=transpositions
+    )
+    status, body = get("/suggest?" + params)
+    expected = INDEX.suggest(
+        q,
+        max_dist,
+        10 if limit is None else limit,
+        complete=complete is not False,
+        transpositions=transpositions is True,
+    )
+    assert status == 200
+    assert [tuple(s.values()) for s in body["suggestions"]] == expected
+    assert body["took_ms"] >= 0
+
+
+@settings(max_examples=150, deadline=None)
+@given(
+    q=st.text(alphabet="aehortyé ", min_size=1, max_size=8),
+    max_dist=st.one_of(st.none(), st.integers(0, 3)),
+    limit=st.one_of(st.none(), st.integers(0, 100)),
+    min_score=st.one_of(st.none(), st.sampled_from([0.0, 0.01, 0.3, 1.0])),
+)
+def test_videos_answers_as_the_index_does(q, max_dist, limit, min_score):
+    params = query_string(q=q, max_dist=max_dist, limit=limit, min_score=min_score)
+    status, body = get("/videos?" + params)
+    expected = INDEX.fuzzy_match_video(
+        q, 1 if max_dist is None else max_dist, 10 if limit is None else limit, min_score=min_score
+    )
+    assert status == 200
+    assert [(v["id"], v["score"]) for v in body["videos"]] == expected
+
+
+@has_suggest
+def test_the_flags_take_true_false_1_and_0():
+    answers = {
+        value: get(f"/suggest?q=harr&complete={value}")[1]["suggestions"]
+        for value in ["true", "1", "false", "0"]
+    }
+    assert answers["true"] == answers["1"] != answers["false"] == answers["0"]
+
+
+def test_health_reports_the_index():
+    status, body = get("/health")
+    assert (status, body) == (
+        200,
+        {
+            "status": "ok",
+            "index": "words.bin",
+            "nodes": INFO.nodes,
+            "terms": 5,
+            "videos": 4,
+            "checksum": INFO.checksum,
+        },
+    )
+
+
+def test_the_page_is_package_data_and_served_at_the_root():
+    page = (importlib.resources.files("kelnor.server") / "page.html").read_text(encoding="utf-8")
+    response = CLIENT.get("/")
+    assert response.status_code == 200
+    assert response.headers["content-type"] == "text/html; charset=utf-8"
+    assert response.text == page
+    # Self-contained: nothing fetched from another origin.
+    assert "http://" not in page and "https://" not in page and "//cdn" not in page
+
+
+def test_the_openapi_description_names_each_endpoints_parameters():
+    status, body = get("/openapi.json")
+    assert status == 200 and body == DESCRIPTION
+    for path, operations in DESCRIPTION["paths"].items():
+        names = [parameter["name"] for parameter in operations["get"].get("parameters", [])]
+        if names:
+            # The endpoint's refusal of an unknown parameter lists what it takes.
+            status, refusal = get(f"{path}?q=a&nope=1")
+            assert refusal["error"].endswith("this endpoint takes " + ", ".join(names))
+
+
+# ---------------------------------------------------------------- refusals
+
+LONG = "a" * 257
+
+
+@pytest.mark.parametrize(
+    "query, reason",
+    [
+        ("", "parameter 'q' is missing"),
+        ("?q=", "parameter 'q' is empty"),
+        (f"?q={LONG}", "parameter 'q' has 257 characters; at most 256 are accepted"),
+        ("?q=a&q=b", "parameter 'q' is given more than once"),
+        ("?q=a&max_dist=4", "parameter 'max_dist' must be a whole number from 0 to 3, got '4'"),
+        ("?q=a&max_dist=-1", "parameter 'max_dist' must be a whole number from 0 to 3, got '-1'"),
+        ("?q=a&max_dist=1.0", "parameter 'max_dist' must be a whole number from 0 to 3, got '1.0'"),
+        ("?q=a&max_dist=", "parameter 'max_dist' must be a whole number from 0 to 3, got ''"),
+        ("?q=a&limit=101", "parameter 'limit' must be a whole number from 0 to 100, got '101'"),
+        (
+            "?q=a&limit=" + "9" * 5000,
+            f"parameter 'limit' must be a whole number from 0 to 100, got '{'9' * 5000}'",
+        ),
+        ("?q=a&limit=%D9%A1", "parameter 'limit' must be a whole number from 0 to 100, got '١'"),
+    ],
+)
+@pytest.mark.parametrize("path", ["/suggest", "/videos"])
+def test_bad_input_gets_400_and_the_reason(path, query, reason):
+    assert get(path + query) == (400, {"error": reason})
+
+
+@pytest.mark.parametrize(
+    "path, reason",
+    [
+        (
+            "/suggest?q=a&min_score=1",
+            "unknown parameter 'min_score'; this endpoint takes "
+            "q, max_dist, limit, complete, transpositions",
+        ),
+        ("/suggest?q=a&complete=yes", "parameter 'complete' must be true or false, got 'yes'"),
+        (
+            "/suggest?q=a&transpositions=True",
+            "parameter 'transpositions' must be true or false, got 'True'",
+        ),
+        (
+            "/videos?q=a&complete=true",
+            "unknown parameter 'complete'; this endpoint takes q, max_dist, limit, min_score",
+        ),
+        ("/videos?q=a&min_score=1.5", "parameter 'min_score' must be a number from 0 to 1, got '1.5'"),
+        ("/videos?q=a&min_score=nan", "parameter 'min_score' must be a number from 0 to 1, got 'nan'"),
+        ("/videos?q=a&min_score=-0.1", "parameter 'min_score' must be a number from 0 to 1, got '-0.1'"),
+        ("/videos?q=a&min_score=half", "parameter 'min_score' must be a number from 0 to 1, got 'half'"),
+    ],
+)
+def test_each_endpoint_refuses_its_own_way(path, reason):
+    assert get(path) == (400, {"error": reason})
+
+
+def test_the_longest_q_is_accepted():
+    status, _ = get("/videos?q=" + "é" * 256)
+    assert status == 200
+
+
+@pytest.mark.parametrize(
+    "method, path, status, reason",
+    [
+        ("GET", "/search", 404, "Not Found"),
+        ("POST", "/videos?q=a", 405, "Method Not Allowed"),
+    ],
+)
+def test_unknown_routes_and_methods_get_json(method, path, status, reason):
+    response = CLIENT.request(method, path)
+    assert (response.status_code, response.json()) == (status, {"error": reason})
+
+
+def test_a_damaged_index_is_the_servers_fault_and_said_so():
+    damaged = PrefixSearch.from_bytes(DAMAGED_IMAGE)
+    client = TestClient(create_app(damaged, file_index_info("damaged.bin", DAMAGED_IMAGE)))
+    assert get("/videos?q=a", client) == (
+        500,
+        {"error": "the index is damaged (index out of bounds: the len is 1 but the index is 5)"},
+    )
+    assert get("/health", client)[0] == 200
+
+
+# ---------------------------------------------------------------- off the loop
+
+
+class BlockingIndex:
+    """Stands for an index whose video query waits until it is let go."""
+
+    def __init__(self) -> None:
+        self.entered = threading.Event()
+        self.release = threading.Event()
+
+    def fuzzy_match_video(self, *args, **keywords):
+        self.entered.set()
+        assert self.release.wait(10)
+        return [("1", 1.0)]
+
+
+def test_a_slow_query_stalls_neither_the_loop_nor_the_others():
+    slow = BlockingIndex()
+    app = create_app(slow, INFO)  # type: ignore[arg-type]
+
+    async def scenario() -> None:
+        transport = httpx.ASGITransport(app=app)
+        async with httpx.AsyncClient(transport=transport, base_url="http://test") as client:
+            pending = asyncio.ensure_future(client.get("/videos?q=a"))
+            await asyncio.get_running_loop().run_in_executor(None, slow.entered.wait, 10)
+            health = await asyncio.wait_for(client.get("/health"), 5)
+            assert health.status_code == 200 and not pending.done()
+            slow.release.set()
+            assert (await pending).json()["videos"] == [{"id": "1", "score": 1.0}]
+
+    asyncio.run(scenario())
+
+
+# ---------------------------------------------------------------- counts from the image
+
+_U32S = st.one_of(st.sampled_from([0, 250, 251, 65535, 65536, 2**32 - 1]), st.integers(0, 2**32 - 1))
+_LISTS = st.one_of(st.lists(_U32S, max_size=5), st.lists(st.just(7), min_size=251, max_size=253))
+model_tries = st.builds(
+    ModelTrie,
+    node_shifts=st.lists(_U32S, max_size=6),
+    child_labels=st.lists(st.characters(codec="utf-8").map(ord), max_size=6),
+    child_transitions=st.lists(_U32S, max_size=6),
+    payloads=st.lists(st.one_of(st.none(), st.tuples(_U32S, _LISTS, _LISTS)), max_size=300),
+    video_uuids=st.lists(st.binary(min_size=16, max_size=16), max_size=3),
+    video_int_ids=st.lists(_U32S, max_size=3),
+    id_mode=st.sampled_from([UUID, INT32]),
+    is_terminal=st.lists(st.booleans(), max_size=8),
+)
+
+
+@settings(max_examples=200, deadline=None)
+@given(model_tries)
+def test_counts_read_from_any_image(trie):
+    image = encode(trie)
+    PrefixSearch.from_bytes(image)  # the counts are read from images that decode
+    videos = trie.video_int_ids if trie.id_mode == INT32 else trie.video_uuids
+    assert index_counts(image) == IndexCounts(
+        len(trie.node_shifts), sum(trie.is_terminal), len(videos)
+    )
+
+
+def test_demo_counts_are_those_of_its_image():
+    index, info = demo_index()
+    assert (info.terms, info.videos) == (37372, 2000)
+    assert file_index_info("demo", index.to_bytes()) == info
+
+
+# ---------------------------------------------------------------- the command
+
+
+def run(capsys, *argv) -> tuple:
+    try:
+        status = main([str(arg) for arg in argv])
+    except SystemExit as exit:
+        status = exit.code
+    captured = capsys.readouterr()
+    return status, captured.err
+
+
+@pytest.mark.parametrize(
+    "argv, message",
+    [
+        ([], "one of the arguments INDEX.bin --demo is required"),
+        (["x.bin", "--demo"], "argument --demo: not allowed with argument INDEX.bin"),
+        (["--demo", "--port", "0"], "expected a whole number from 1 to 65535, got '0'"),
+        (["--demo", "--workers", "0"], "expected a whole number from 1 to 64, got '0'"),
+    ],
+)
+def test_serve_refuses_a_malformed_command_line(capsys, argv, message):
+    status, err = run(capsys, "serve", *argv)
+    assert status == 2 and message in err
+
+
+def test_serve_without_the_extra_says_what_to_install(capsys, monkeypatch):
+    monkeypatch.setitem(sys.modules, "kelnor.server", None)
+    monkeypatch.delattr(kelnor, "server")
+    status, err = run(capsys, "serve", "--demo")
+    assert status == 1
+    assert err.startswith("kelnor: kelnor serve needs the serve extra (")
+    assert err.endswith("): pip install 'kelnor[serve]'\n")
+
+
+def test_serve_refuses_a_file_that_is_no_index(capsys, tmp_path):
+    path = tmp_path / "not.bin"
+    path.write_bytes(b"\xff")
+    status, err = run(capsys, "serve", path)
+    assert (status, err) == (
+        1,
+        f"kelnor: {path} is not an index image (decode error: "
+        "InvalidIntegerType { expected: U64, found: Reserved })\n",
+    )
+
+
+def test_forked_workers_serve_a_file_and_stop_on_sigterm(tmp_path):
+    path = tmp_path / "words.bin"
+    path.write_bytes(INDEX.to_bytes())
+    with running_server(str(path), "--workers", "2") as (base, process):
+        assert get_json(base + "/health") == get("/health")[1]
+        served = get_json(base + "/videos?q=hary")["videos"]
+        assert served == get("/videos?q=hary")[1]["videos"] != []
+    assert process.returncode == 0
