@@ -278,7 +278,7 @@ model_tries = st.builds(
     node_shifts=st.lists(_U32S, max_size=6),
     child_labels=st.lists(st.characters(codec="utf-8").map(ord), max_size=6),
     child_transitions=st.lists(_U32S, max_size=6),
-    payloads=st.lists(st.one_of(st.none(), st.tuples(_U32S, _LISTS, _LISTS)), max_size=300),
+    payloads=st.lists(st.one_of(st.none(), st.tuples(_U32S, _LISTS, _LISTS)), max_size=40),
     video_uuids=st.lists(st.binary(min_size=16, max_size=16), max_size=3),
     video_int_ids=st.lists(_U32S, max_size=3),
     id_mode=st.sampled_from([UUID, INT32]),
