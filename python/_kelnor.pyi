@@ -30,3 +30,12 @@ class PrefixSearch:
         include_prefix_nodes: bool | None = None,
         min_score: float | None = None,
     ) -> list[tuple[str, float]]: ...
+    def suggest(
+        self,
+        text: str,
+        max_dist: SupportsIndex | None = None,
+        limit: SupportsIndex | None = 10,
+        *,
+        complete: bool = True,
+        transpositions: bool = False,
+    ) -> list[tuple[str, int, int]]: ...

@@ -49,6 +49,7 @@ Trie assemble(InternalData data, VideoTable videos, std::uint32_t top_n) {
     trie.id_mode = videos.id_mode;
     propagate(trie, top_n);
     trie.walk_index = walk_index_of(trie);
+    trie.term_counts = term_counts_of(trie);
     return trie;
 }
 

@@ -6,7 +6,8 @@
 //   label_code_point(), VideoIndexBytes, choose_video_ids(), assemble());
 // - the image (image_size(), encode_trie_into(), decode_trie() and the
 //   render() of its DecodeError);
-// - the queries (fuzzy_match(), fuzzy_match_video());
+// - the queries (fuzzy_match(), fuzzy_match_video(), suggest() and
+//   default_suggest_bound());
 // - how a host stops a long query (InterruptCheck, Interrupted);
 // - the failure type of a damaged index (InternalFailure, checked_at()) and
 //   the Result that carries expected failures.
@@ -17,6 +18,7 @@
 #include "internal_failure.hpp"
 #include "interrupt_check.hpp"
 #include "prefix/matcher/fuzzy_match.hpp"
+#include "prefix/matcher/suggest.hpp"
 #include "prefix/trie/trie_image.hpp"
 #include "prefix_search.hpp"
 #include "result.hpp"

@@ -10,13 +10,13 @@ namespace {
 
 [[noreturn]] void raise_too_many_positional(const MethodParameters& parameters, Py_ssize_t given) {
     const char* verb = given == 1 ? "was" : "were";
-    if (parameters.required == parameters.names.size()) {
+    if (parameters.required == parameters.positional) {
         PyErr_Format(PyExc_TypeError, "%s takes %zu positional arguments but %zd %s given",
-                     parameters.display_name, parameters.names.size(), given, verb);
+                     parameters.display_name, parameters.positional, given, verb);
     } else {
         PyErr_Format(
             PyExc_TypeError, "%s takes from %zu to %zu positional arguments but %zd %s given",
-            parameters.display_name, parameters.required, parameters.names.size(), given, verb);
+            parameters.display_name, parameters.required, parameters.positional, given, verb);
     }
     throw_python_error();
 }
@@ -77,7 +77,7 @@ void bind_arguments(MethodParameters& parameters, PyObject* const* args,
                     Py_ssize_t positional_count, PyObject* keyword_names,
                     std::span<PyObject*> slots) {
     const std::size_t count = parameters.names.size();
-    if (static_cast<std::size_t>(positional_count) > count) {
+    if (static_cast<std::size_t>(positional_count) > parameters.positional) {
         raise_too_many_positional(parameters, positional_count);
     }
     for (std::size_t i = 0; i < count; ++i) {

@@ -24,16 +24,19 @@ inline constexpr std::size_t MOST_PARAMETERS = 6;
 
 class MethodParameters {
   public:
+    // The parameters after the first `positional` can be given by keyword
+    // only (all of them can be given positionally by default).
     template <std::size_t N>
     consteval MethodParameters(const char* display_name, const char* const (&names)[N],
-                               std::size_t required)
-        : display_name(display_name), names(names), required(required) {
+                               std::size_t required, std::size_t positional = N)
+        : display_name(display_name), names(names), required(required), positional(positional) {
         static_assert(N <= MOST_PARAMETERS, "raise MOST_PARAMETERS");
     }
 
     const char* const display_name;  // e.g. "PrefixSearch.fuzzy_match()"
     const std::span<const char* const> names;
-    const std::size_t required;  // the first `required` parameters must be given
+    const std::size_t required;    // the first `required` parameters must be given
+    const std::size_t positional;  // how many may be given positionally
     // The names as interned str objects, filled on first use and kept for the
     // life of the process (the module is never unloaded).
     std::array<PyObject*, MOST_PARAMETERS> interned{};

@@ -1,5 +1,5 @@
-// PrefixSearch.fuzzy_match and PrefixSearch.fuzzy_match_video: the call into
-// the matchers and the result lists.
+// PrefixSearch.fuzzy_match, PrefixSearch.fuzzy_match_video and
+// PrefixSearch.suggest: the call into the matchers and the result lists.
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -23,8 +23,12 @@ constexpr const char* VIDEO_NAMES[] = {"term", "max_dist", "limit", "include_pre
                                        "min_score"};
 constinit MethodParameters VIDEO{"PrefixSearch.fuzzy_match_video()", VIDEO_NAMES, 1};
 
+constexpr const char* SUGGEST_NAMES[] = {"text", "max_dist", "limit", "complete", "transpositions"};
+constinit MethodParameters SUGGEST{"PrefixSearch.suggest()", SUGGEST_NAMES, 1, 3};
+
 // An explicit None is not a distance: it fails like any non-integer.
 constexpr std::uint32_t DEFAULT_MAX_DIST = 1;
+constexpr std::uint32_t DEFAULT_SUGGESTIONS = 10;
 
 }  // namespace
 
@@ -67,6 +71,31 @@ PyObject* fuzzy_match_video(PyObject* self, PyObject* const* args, Py_ssize_t na
                                       include_prefix_nodes, min_score, SIGNAL_CHECK);
         return list_of<VideoScore>(scores, [](const VideoScore& score) {
             return tuple_of(to_str(score.video_id), expect(PyFloat_FromDouble(score.score)));
+        });
+    });
+}
+
+PyObject* suggest(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                  PyObject* keyword_names) {
+    return call_guarded([&]() -> PyRef {
+        PyObject* slots[5];
+        bind_arguments(SUGGEST, args, nargs, keyword_names, slots);
+        ReceiverBorrow receiver(self);
+        const std::string_view text = convert_argument("text", slots[0], to_utf8);
+        SuggestOptions options;
+        options.max_dist =
+            convert_optional("max_dist", slots[1], to_u32).value_or(default_suggest_bound(text));
+        options.limit =
+            slots[2] == nullptr ? DEFAULT_SUGGESTIONS : convert_optional("limit", slots[2], to_u32);
+        options.complete = convert_or("complete", slots[3], true, to_flag);
+        options.transpositions = convert_or("transpositions", slots[4], false, to_flag);
+
+        const std::vector<Suggestion> suggestions =
+            kelnor::suggest(receiver.value().trie, text, options, SIGNAL_CHECK);
+        return list_of<Suggestion>(suggestions, [](const Suggestion& suggestion) {
+            return tuple_of(to_str(suggestion.term),
+                            expect(PyLong_FromUnsignedLong(suggestion.distance)),
+                            expect(PyLong_FromUnsignedLong(suggestion.count)));
         });
     });
 }

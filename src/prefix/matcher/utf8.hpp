@@ -16,9 +16,12 @@ namespace kelnor {
 std::vector<char32_t> decode_utf8(std::string_view text,
                                   std::size_t most = std::numeric_limits<std::size_t>::max());
 
-// Appends the UTF-8 form of `character`; a value that is not a Unicode scalar
-// value (a surrogate, or above U+10FFFF) is written as U+FFFD so that the text
-// stays valid UTF-8 whatever an index image holds.
+// The character that a label is spelled as in a text: itself when it is a
+// Unicode scalar value, and U+FFFD for a surrogate or a value above U+10FFFF,
+// so that texts stay valid UTF-8 whatever an index image holds.
+char32_t spelled_as(char32_t character) noexcept;
+
+// Appends the UTF-8 form of spelled_as(`character`).
 void append_utf8(std::string& text, char32_t character);
 
 }  // namespace kelnor

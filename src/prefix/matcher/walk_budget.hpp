@@ -39,9 +39,13 @@ inline constexpr std::uint32_t VISITS_BETWEEN_CHECKS = 4096;
 class WalkBudget {
   public:
     // Asks `interrupt` after every `visits_between_checks` visits (at least 1).
+    // A search that keeps something per visit passes a smaller
+    // `visits_per_entry`, so that what it keeps stays a small multiple of the
+    // index.
     WalkBudget(const Trie& trie, const InterruptCheck& interrupt,
-               std::uint32_t visits_between_checks)
-        : visits_(VISITS_PER_ENTRY *
+               std::uint32_t visits_between_checks,
+               std::uint64_t visits_per_entry = VISITS_PER_ENTRY)
+        : visits_(visits_per_entry *
                       (std::uint64_t{trie.node_shifts.size()} + trie.child_transitions.size()) +
                   VISITS_BEYOND),
           interrupt_(interrupt),

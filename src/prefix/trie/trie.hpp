@@ -15,6 +15,7 @@
 
 #include "internal_failure.hpp"
 #include "payload/payload.hpp"
+#include "prefix/trie/term_counts.hpp"
 #include "prefix/trie/walk_index.hpp"
 
 namespace kelnor {
@@ -43,6 +44,9 @@ struct Trie {
     // Trie whose arrays change afterwards must derive it again; left empty,
     // the matchers read the fields above instead.
     WalkIndex walk_index;
+    // Likewise derived, by term_counts_of() after the walk index, for the
+    // suggestions (term_counts.hpp).
+    TermCounts term_counts;
 };
 
 // Positions [begin, end) of a node's children in child_transitions. A range

@@ -109,6 +109,7 @@ Result<Trie, DecodeError> decode_trie(std::span<const std::uint8_t> bytes) {
     Trie trie;
     if (!read_trie(reader, trie)) return reader.error();
     trie.walk_index = walk_index_of(trie);
+    trie.term_counts = term_counts_of(trie);
     return trie;
 }
 

@@ -1,0 +1,209 @@
+#include "prefix/matcher/completion_search.hpp"
+
+#include <algorithm>
+
+#include "internal_failure.hpp"
+#include "prefix/matcher/path_links.hpp"
+#include "prefix/matcher/trie_walk.hpp"
+#include "prefix/matcher/walk_budget.hpp"
+#include "prefix/trie/term_counts.hpp"
+
+namespace kelnor {
+namespace {
+
+// The search keeps an entry and a link per visit: a few per entry of the
+// index are all a tree needs (each node is expanded once and pushed once).
+constexpr std::uint64_t SEARCH_VISITS_PER_ENTRY = 4;
+
+// A node at which the least distance along its path falls: the root of a
+// region.
+struct Seed {
+    std::uint32_t node;
+    std::uint32_t distance;
+    std::uint32_t path;
+    // The seeds after this one up to `end` lie below it, in walk order.
+    std::uint32_t end;
+};
+
+// The seeds among the walk's nodes within the bound, in walk order: the
+// root, when the query is short enough for the empty prefix, and every node
+// nearer the query than the nearest seed above it. A node's distance is a
+// function of its labels alone, so "above" can be told by labels.
+class SeedCollector {
+  public:
+    SeedCollector(PathLinks& paths, std::size_t query_length, std::uint32_t bound) : paths_(paths) {
+        if (query_length <= bound)
+            add(0, static_cast<std::uint32_t>(query_length), PathLinks::ROOT);
+    }
+
+    void offer(std::uint32_t node, std::uint32_t distance, std::span<const char32_t> path,
+               char32_t label) {
+        while (!chain_.empty() && !paths_.leads_to(seeds_[chain_.back()].path, path, label))
+            close();
+        if (!chain_.empty() && seeds_[chain_.back()].distance <= distance) return;
+        std::uint32_t link = chain_.empty() ? PathLinks::ROOT : seeds_[chain_.back()].path;
+        for (std::size_t depth = paths_.depth(link); depth < path.size(); ++depth) {
+            link = paths_.extend(link, path[depth]);
+        }
+        add(node, distance, paths_.extend(link, label));
+    }
+
+    std::vector<Seed> finish() && {
+        while (!chain_.empty()) close();
+        return std::move(seeds_);
+    }
+
+  private:
+    void add(std::uint32_t node, std::uint32_t distance, std::uint32_t path) {
+        chain_.push_back(static_cast<std::uint32_t>(seeds_.size()));
+        seeds_.push_back({node, distance, path, 0});
+    }
+
+    void close() {
+        seeds_[chain_.back()].end = static_cast<std::uint32_t>(seeds_.size());
+        chain_.pop_back();
+    }
+
+    PathLinks& paths_;
+    std::vector<Seed> seeds_;
+    std::vector<std::uint32_t> chain_;  // the seeds above the latest node, top last
+};
+
+// A node still to expand (its path is `parent` then `label`), or a term
+// found (its path is `parent` itself and `label` is NO_LABEL).
+struct Entry {
+    std::uint32_t distance;
+    std::uint32_t count;  // the term's own count, or the best count below the node
+    std::uint32_t parent;
+    char32_t label;
+    std::uint32_t node;
+    std::uint32_t seed;
+    bool term;
+};
+
+class Search {
+  public:
+    Search(const Trie& trie, PathLinks& paths, std::vector<Seed> seeds,
+           const InterruptCheck& interrupt)
+        : trie_(trie),
+          counts_(trie.term_counts),
+          paths_(paths),
+          seeds_(std::move(seeds)),
+          budget_(trie, interrupt, VISITS_BETWEEN_CHECKS, SEARCH_VISITS_PER_ENTRY) {
+        for (std::uint32_t k = 0; k < seeds_.size(); ++k) {
+            const Seed& seed = seeds_[k];
+            push({seed.distance, best_below(seed.node), seed.path, NO_LABEL, seed.node, k, false});
+            seeds_by_node_.push_back({seed.node, k});
+        }
+        std::sort(seeds_by_node_.begin(), seeds_by_node_.end());
+    }
+
+    std::vector<Suggestion> run(std::optional<std::uint32_t> limit) {
+        std::vector<Suggestion> found;
+        while (!queue_.empty() && (!limit || found.size() < *limit)) {
+            std::pop_heap(queue_.begin(), queue_.end(), ranks_after_);
+            const Entry entry = queue_.back();
+            queue_.pop_back();
+            if (entry.term) {
+                found.push_back({paths_.text(entry.parent), entry.distance, entry.count});
+            } else {
+                expand(entry);
+            }
+        }
+        return found;
+    }
+
+  private:
+    struct RanksAfter {
+        const PathLinks* paths;
+        // Whether `a` comes out after `b`: the heap's "less".
+        bool operator()(const Entry& a, const Entry& b) const {
+            if (a.distance != b.distance) return a.distance > b.distance;
+            if (a.count != b.count) return a.count < b.count;
+            const auto order = paths->compare_texts(a.parent, a.label, b.parent, b.label);
+            if (order != 0) return order > 0;
+            return !a.term && b.term;
+        }
+    };
+
+    void push(const Entry& entry) {
+        budget_.visit();
+        queue_.push_back(entry);
+        std::push_heap(queue_.begin(), queue_.end(), ranks_after_);
+    }
+
+    // The node's term, if it is one, and its children, each ranked by the
+    // best it can lead to.
+    void expand(const Entry& entry) {
+        const std::uint32_t path =
+            entry.label == NO_LABEL ? entry.parent : paths_.extend(entry.parent, entry.label);
+        // The empty prefix is no term, whatever the root's flag says.
+        if (paths_.depth(path) > 0 && checked_at(trie_.is_terminal, entry.node)) {
+            push({entry.distance, own(entry.node), path, NO_LABEL, entry.node, entry.seed, true});
+        }
+        const ChildRange children = child_range(trie_, entry.node);
+        for (std::size_t position = children.begin; position < children.end; ++position) {
+            const std::uint32_t child = checked_at(trie_.child_transitions, position);
+            const char32_t label = checked_at(trie_.child_labels, child);
+            if (label == NO_LABEL || seeds_below(entry.seed, child, path, label)) continue;
+            push({entry.distance, best_below(child), path, label, child, entry.seed, false});
+        }
+    }
+
+    // Whether `child`, at `path` then `label`, is a seed below `seed`: its
+    // region is its own, at a lower distance.
+    bool seeds_below(std::uint32_t seed, std::uint32_t child, std::uint32_t path,
+                     char32_t label) const {
+        if (seeds_[seed].end <= seed + 1) return false;
+        const auto [first, last] =
+            std::equal_range(seeds_by_node_.begin(), seeds_by_node_.end(), std::pair{child, 0u},
+                             [](const auto& x, const auto& y) { return x.first < y.first; });
+        for (auto at = first; at != last; ++at) {
+            const std::uint32_t k = at->second;
+            if (k > seed && k < seeds_[seed].end &&
+                paths_.same_labels(seeds_[k].path, path, label)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    std::uint32_t own(std::uint32_t node) const {
+        return counts_.own.empty() ? own_count(trie_, node) : counts_.own[node];
+    }
+
+    std::uint32_t best_below(std::uint32_t node) const {
+        return counts_.best_below.empty() ? UNKNOWN_BEST_BELOW : counts_.best_below[node];
+    }
+
+    const Trie& trie_;
+    const TermCounts& counts_;
+    PathLinks& paths_;
+    const std::vector<Seed> seeds_;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> seeds_by_node_;
+    WalkBudget budget_;
+    RanksAfter ranks_after_{&paths_};
+    std::vector<Entry> queue_;
+};
+
+}  // namespace
+
+std::vector<Suggestion> completions(const Trie& trie, std::span<const char32_t> query,
+                                    std::uint32_t max_dist, bool transpositions,
+                                    std::optional<std::uint32_t> limit,
+                                    const InterruptCheck& interrupt) {
+    if (trie.node_shifts.empty() || limit == 0u) return {};
+    const std::uint32_t bound = std::min(max_dist, MAX_DISTANCE_BOUND);
+    PathLinks paths;
+    SeedCollector collector(paths, query.size(), bound);
+    (void)transpositions;
+    walk_within_distance(trie, query, bound, std::nullopt, interrupt,
+                         [&](std::uint32_t node, std::uint32_t distance,
+                             std::span<const char32_t> path, char32_t label) {
+                             collector.offer(node, distance, path, label);
+                             return true;
+                         });
+    return Search(trie, paths, std::move(collector).finish(), interrupt).run(limit);
+}
+
+}  // namespace kelnor

@@ -1,0 +1,64 @@
+#include "prefix/matcher/suggest.hpp"
+
+#include <algorithm>
+
+#include "internal_failure.hpp"
+#include "prefix/matcher/completion_search.hpp"
+#include "prefix/matcher/trie_walk.hpp"
+#include "prefix/matcher/utf8.hpp"
+#include "prefix/matcher/walk_query.hpp"
+#include "prefix/trie/term_counts.hpp"
+
+namespace kelnor {
+namespace {
+
+// The terms within the bound, each with its count, then the best of them.
+std::vector<Suggestion> nearest_terms(const Trie& trie, std::span<const char32_t> query,
+                                      std::uint32_t max_dist, bool transpositions,
+                                      std::optional<std::uint32_t> limit,
+                                      const InterruptCheck& interrupt) {
+    std::vector<Suggestion> found;
+    if (limit == 0u) return found;
+    const TermCounts& counts = trie.term_counts;
+    (void)transpositions;
+    walk_within_distance(trie, query, max_dist, std::nullopt, interrupt,
+                         [&](std::uint32_t node, std::uint32_t distance,
+                             std::span<const char32_t> path, char32_t label) {
+                             if (!checked_at(trie.is_terminal, node)) return false;
+                             std::string text;
+                             for (const char32_t character : path) append_utf8(text, character);
+                             append_utf8(text, label);
+                             const std::uint32_t count =
+                                 counts.own.empty() ? own_count(trie, node) : counts.own[node];
+                             found.push_back({std::move(text), distance, count});
+                             return true;
+                         });
+    const auto kept = std::min<std::size_t>(found.size(), limit.value_or(found.size()));
+    std::partial_sort(found.begin(), found.begin() + static_cast<std::ptrdiff_t>(kept), found.end(),
+                      [](const Suggestion& a, const Suggestion& b) {
+                          return ranks_before(a.distance, a.count, a.term, b.distance, b.count,
+                                              b.term);
+                      });
+    found.resize(kept);
+    return found;
+}
+
+}  // namespace
+
+std::uint32_t default_suggest_bound(std::string_view text_utf8) {
+    const std::size_t length = decode_utf8(text_utf8, 8).size();
+    return length < 4 ? 0 : length < 8 ? 1 : 2;
+}
+
+std::vector<Suggestion> suggest(const Trie& trie, std::string_view text_utf8,
+                                const SuggestOptions& options, const InterruptCheck& interrupt) {
+    const std::optional<std::vector<char32_t>> query =
+        walk_query(trie, text_utf8, options.max_dist);
+    if (!query) return {};
+    return options.complete ? completions(trie, *query, options.max_dist, options.transpositions,
+                                          options.limit, interrupt)
+                            : nearest_terms(trie, *query, options.max_dist, options.transpositions,
+                                            options.limit, interrupt);
+}
+
+}  // namespace kelnor
