@@ -1,4 +1,5 @@
-"""`kelnor serve` in a child process on a free loopback port, for the tests that need a real server."""
+"""`kelnor serve` in a child process on a free loopback port, for the tests that
+need a real server."""
 
 from __future__ import annotations
 

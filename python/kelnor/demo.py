@@ -107,7 +107,8 @@ def _show_query(index: PrefixSearch, term: str, max_dist: int, out: TextIO) -> N
 
 
 class DemoIndex(NamedTuple):
-    """The demo's index, the arrays it was built from, its distinct words and where they came from."""
+    """The demo's index, the arrays it was built from, its distinct words and
+    where they came from."""
 
     prefix_search: PrefixSearch
     data: InternalDataV2

@@ -41,7 +41,9 @@ def _ok(schema_name: str, description: str) -> Json:
     return {
         "200": {
             "description": description,
-            "content": {"application/json": {"schema": {"$ref": f"#/components/schemas/{schema_name}"}}},
+            "content": {
+                "application/json": {"schema": {"$ref": f"#/components/schemas/{schema_name}"}}
+            },
         },
         "400": {
             "description": "a missing or empty q, a q that is too long, a number out of "

@@ -10,6 +10,7 @@ that dies and, on SIGINT or SIGTERM, stops them all.
 
 from __future__ import annotations
 
+import gc
 import logging
 import multiprocessing
 import os
@@ -67,7 +68,12 @@ def _supervise(config: uvicorn.Config, listener: socket.socket, count: int) -> N
     def on_signal(number: int, _: object) -> None:
         stop.set()
 
-    previous = {number: signal.signal(number, on_signal) for number in (signal.SIGINT, signal.SIGTERM)}
+    previous = {
+        number: signal.signal(number, on_signal) for number in (signal.SIGINT, signal.SIGTERM)
+    }
+    # The objects made so far stay out of the collector's passes, which would
+    # otherwise write to every one of them and so copy their pages into each worker.
+    gc.freeze()
     processes: list[BaseProcess] = [start() for _ in range(count)]
     try:
         while not stop.wait(_WATCH_SECONDS):
