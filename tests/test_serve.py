@@ -20,11 +20,11 @@ from model_image import encode  # noqa: E402
 from model_trie import INT32, UUID, ModelTrie  # noqa: E402
 from serve_process import get_json, running_server  # noqa: E402
 from starlette.testclient import TestClient  # noqa: E402
+from test_cli import run  # noqa: E402
 
 import kelnor  # noqa: E402
 from _kelnor import PrefixSearch  # noqa: E402
-from kelnor.cli import main  # noqa: E402
-from kelnor.server import IndexInfo, create_app, demo_index, file_index_info  # noqa: E402
+from kelnor.server import create_app, demo_index, file_index_info  # noqa: E402
 from kelnor.server.image_counts import IndexCounts, index_counts  # noqa: E402
 from kelnor.server.openapi import DESCRIPTION  # noqa: E402
 
@@ -309,15 +309,6 @@ def test_demo_counts_are_those_of_its_image():
 # ---------------------------------------------------------------- the command
 
 
-def run(capsys, *argv) -> tuple:
-    try:
-        status = main([str(arg) for arg in argv])
-    except SystemExit as exit:
-        status = exit.code
-    captured = capsys.readouterr()
-    return status, captured.err
-
-
 @pytest.mark.parametrize(
     "argv, message",
     [
@@ -328,14 +319,14 @@ def run(capsys, *argv) -> tuple:
     ],
 )
 def test_serve_refuses_a_malformed_command_line(capsys, argv, message):
-    status, err = run(capsys, "serve", *argv)
+    status, _, err = run(capsys, "serve", *argv)
     assert status == 2 and message in err
 
 
 def test_serve_without_the_extra_says_what_to_install(capsys, monkeypatch):
     monkeypatch.setitem(sys.modules, "kelnor.server", None)
     monkeypatch.delattr(kelnor, "server")
-    status, err = run(capsys, "serve", "--demo")
+    status, _, err = run(capsys, "serve", "--demo")
     assert status == 1
     assert err.startswith("kelnor: kelnor serve needs the serve extra (")
     assert err.endswith("): pip install 'kelnor[serve]'\n")
@@ -344,7 +335,7 @@ def test_serve_without_the_extra_says_what_to_install(capsys, monkeypatch):
 def test_serve_refuses_a_file_that_is_no_index(capsys, tmp_path):
     path = tmp_path / "not.bin"
     path.write_bytes(b"\xff")
-    status, err = run(capsys, "serve", path)
+    status, _, err = run(capsys, "serve", path)
     assert (status, err) == (
         1,
         f"kelnor: {path} is not an index image (decode error: "
