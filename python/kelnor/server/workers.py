@@ -72,8 +72,10 @@ def _supervise(config: uvicorn.Config, listener: socket.socket, count: int) -> N
         number: signal.signal(number, on_signal) for number in (signal.SIGINT, signal.SIGTERM)
     }
     # The objects made so far stay out of the collector's passes, which would
-    # otherwise write to every one of them and so copy their pages into each worker.
-    gc.freeze()
+    # otherwise write to every one of them and so copy their pages into each
+    # worker. (PyPy, whose collector works otherwise, has no freeze.)
+    if hasattr(gc, "freeze"):
+        gc.freeze()
     processes: list[BaseProcess] = [start() for _ in range(count)]
     try:
         while not stop.wait(_WATCH_SECONDS):
