@@ -17,6 +17,8 @@ import copy
 from dataclasses import dataclass, field
 from typing import Dict, Iterable, List, Optional, Sequence, Tuple
 
+import model_image
+from _kelnor import PrefixSearch
 from model_trie import UUID, ModelTrie
 
 Payload = Tuple[int, List[int], List[int]]  # (total_count, video_ids, video_counts)
@@ -137,3 +139,7 @@ def word_trie(entries, id_mode=UUID, video_uuids=(), video_int_ids=()) -> ModelT
         is_terminal=[payload is not None for payload in data.payloads],
     )
 
+
+def restored(trie: ModelTrie) -> PrefixSearch:
+    """The index that an image of `trie` restores."""
+    return PrefixSearch.from_bytes(model_image.encode(trie))

@@ -320,6 +320,31 @@ def test_query_json_keeps_text_readable(capsys, index_file):
 
 
 @pytest.mark.parametrize(
+    "options, args, kwargs",
+    [
+        ([], ("har", None, 10), {}),
+        (["--max-dist", "1", "--limit", "2"], ("har", 1, 2), {}),
+        (["--exact", "--max-dist", "2", "--transpositions"], ("har", 2, 10),
+         {"complete": False, "transpositions": True}),
+    ],
+)
+def test_suggest_json_gives_the_method_answers(capsys, index_file, options, args, kwargs):
+    status, out, err = run(capsys, "suggest", index_file, "har", "--json", *options)
+    assert (status, err) == (0, "")
+    expected = kelnor.build(RECORDS).suggest(*args, **kwargs)
+    assert json.loads(out) == [{"term": t, "distance": d, "count": c} for t, d, c in expected]
+
+
+def test_suggest_table_and_folded_build(capsys, tmp_path):
+    records = tmp_path / "folded.tsv"
+    records.write_text(tsv([("Harry", 7, 3), ("HARRY ", 8, 2), ("hâre", 7, 1)]), encoding="utf-8")
+    assert run(capsys, "build", records, "-o", tmp_path / "f.bin", "--fold")[0] == 0
+    assert run(capsys, "suggest", tmp_path / "f.bin", "har")[1] == (
+        "term   distance  count\nharry         0      5\nhare          0      1\n"
+    )
+
+
+@pytest.mark.parametrize(
     "image, message",
     [
         (b"", "{path} is not an index image (decode error: UnexpectedEnd { additional: 1 })"),

@@ -10,7 +10,6 @@ from __future__ import annotations
 import math
 import random
 import threading
-from pathlib import Path
 from typing import List, Tuple
 
 import pytest
@@ -22,11 +21,12 @@ import model_build
 import model_image
 import model_match
 from _kelnor import PrefixSearch
-from host_data import int_video_index, internal_data, uuid_video_index, word_trie
+from host_data import int_video_index, internal_data, restored, uuid_video_index, word_trie
 from host_objects import Index, Real
 from model_match import ModelPanic
 from model_trie import INT32, UUID, ModelTrie
 from outcomes import outcome
+from word_lists import WORD_LISTS, misspelt, read_words, word_index  # noqa: F401  (a fixture)
 
 U32_MAX = 2**32 - 1
 UUID_0_TO_15 = bytes(range(16))
@@ -45,10 +45,6 @@ def built(entries, video_index=(), video_top_n=10) -> PrefixSearch:
 def terms(*words: str) -> PrefixSearch:
     """An index of `words`, each carrying an empty payload."""
     return built([(word, (0, [], [])) for word in words])
-
-
-def restored(trie: ModelTrie) -> PrefixSearch:
-    return PrefixSearch.from_bytes(model_image.encode(trie))
 
 
 def chain(length: int, label: str = "a") -> ModelTrie:
@@ -834,56 +830,6 @@ def test_large_bounds_on_acyclic_tries_match_the_model(words, term):
 
 
 # ----------------------------------------------- differential: word lists
-
-
-WORD_LISTS = {
-    "english": Path("/usr/share/dict/american-english"),
-    "french": Path("/usr/share/dict/french"),
-    "german": Path("/usr/share/dict/ngerman"),
-}
-
-
-def read_words(path: Path, count: int, seed: int) -> List[str]:
-    words = sorted(
-        {line.strip() for line in path.read_text(encoding="utf-8").splitlines() if line.strip()}
-    )
-    return random.Random(seed).sample(words, min(count, len(words)))
-
-
-def misspelt(word: str, rng: random.Random) -> str:
-    chars = list(word)
-    for _ in range(rng.randint(0, 2)):
-        position = rng.randrange(len(chars) + 1)
-        edit = rng.choice(["insert", "delete", "replace", "swap"])
-        if edit == "insert" or not chars:
-            chars.insert(position, rng.choice("aeiouéßx"))
-        elif edit == "delete":
-            del chars[min(position, len(chars) - 1)]
-        elif edit == "replace":
-            chars[min(position, len(chars) - 1)] = rng.choice("aeiouéß")
-        elif len(chars) > 1:
-            k = min(position, len(chars) - 2)
-            chars[k], chars[k + 1] = chars[k + 1], chars[k]
-    return "".join(chars)
-
-
-@pytest.fixture(scope="module", params=sorted(WORD_LISTS))
-def word_index(request):
-    path = WORD_LISTS[request.param]
-    if not path.exists():
-        pytest.skip(f"{path} is not installed (Debian package w{request.param})")
-    rng = random.Random(request.param)
-    words = read_words(path, 4000, seed=1)
-    entries = []
-    for word in words:
-        videos = rng.sample(range(60), rng.randint(0, 4))
-        entries.append((word, (rng.randint(0, 50), videos, [rng.randint(0, 9) for _ in videos])))
-    trie = word_trie(entries, INT32, video_int_ids=list(range(5000, 5055)))
-    # Some payloads on prefix nodes too, so that prefix hits carry videos.
-    for node, payload in enumerate(trie.payloads):
-        if payload is None and node % 3 == 0:
-            trie.payloads[node] = (rng.randint(1, 30), [rng.randrange(60)], [rng.randint(1, 9)])
-    return trie, restored(trie), words
 
 
 @pytest.mark.parametrize("max_dist", [0, 1, 2, 3])

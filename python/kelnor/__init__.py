@@ -4,6 +4,7 @@
     index = kelnor.build([("harry", 7, 3), ("harold", 9, 1)])
     index.fuzzy_match("harr")        # [('harry', 1, 1)]
     index.fuzzy_match_video("harr")  # [('7', 1.0)]
+    index.suggest("har")             # [('harry', 0, 3), ('harold', 0, 1)]
 
 `build` makes an index from (term, video id, count) records; `PrefixSearch`
 is the index type of the extension module `_kelnor`. Importing this package
@@ -22,6 +23,7 @@ from kelnor.builder import (
     build,
     internal_data_v2,
 )
+from kelnor.folding import fold
 from kelnor.video_table import VideoId
 
 __all__ = [
@@ -33,6 +35,7 @@ __all__ = [
     "Record",
     "VideoId",
     "build",
+    "fold",
     "internal_data_v2",
 ]
 

@@ -15,6 +15,7 @@ from typing import NamedTuple
 
 from _kelnor import PrefixSearch
 
+from kelnor.folding import fold as fold_text
 from kelnor.trie_layout import lay_out
 from kelnor.video_table import U32_MAX, VideoId, VideoTable
 
@@ -70,15 +71,24 @@ def _payload(counts: dict[int, int]) -> Payload:
 class IndexBuilder:
     """Gathers records one at a time; `build` makes an index of all so far.
 
+    With `fold`, each term is folded (kelnor.fold) before it is gathered, so
+    that records whose terms fold alike count as one term.
+
     A record that is refused (TypeError or ValueError) changes nothing, so a
     caller may report it and go on.
     """
 
-    def __init__(self) -> None:
+    def __init__(self, fold: bool = False) -> None:
         self._videos = VideoTable()
         self._counts: dict[str, dict[int, int]] = {}  # term -> video position -> count
+        self._fold = fold
 
     def add(self, term: str, video_id: VideoId, count: int) -> None:
+        if self._fold and isinstance(term, str):
+            folded = fold_text(term)
+            if term and not folded:
+                raise ValueError(f"term {term!r} folds to an empty term")
+            term = folded
         counts = self._counts.get(term) if isinstance(term, str) else None
         if counts is None:
             _check_new_term(term)
@@ -108,8 +118,8 @@ class IndexBuilder:
         return PrefixSearch.from_internal_data_v2(*self.internal_data_v2(video_top_n))
 
 
-def _builder_of(records: Iterable[Record]) -> IndexBuilder:
-    builder = IndexBuilder()
+def _builder_of(records: Iterable[Record], fold: bool = False) -> IndexBuilder:
+    builder = IndexBuilder(fold)
     for record in records:
         try:
             term, video_id, count = record
@@ -128,6 +138,9 @@ def internal_data_v2(
     return _builder_of(records).internal_data_v2(video_top_n)
 
 
-def build(records: Iterable[Record], video_top_n: int = DEFAULT_VIDEO_TOP_N) -> PrefixSearch:
-    """The index of (term, video id, count) `records`."""
-    return _builder_of(records).build(video_top_n)
+def build(
+    records: Iterable[Record], video_top_n: int = DEFAULT_VIDEO_TOP_N, fold: bool = False
+) -> PrefixSearch:
+    """The index of (term, video id, count) `records`; with `fold`, of their
+    folded terms (kelnor.fold), records that fold alike gathered as one."""
+    return _builder_of(records, fold).build(video_top_n)

@@ -1,4 +1,5 @@
-"""The `kelnor` command: build an index from a records file, query it, or try a demo.
+"""The `kelnor` command: build an index from a records file, query it, ask it
+for suggestions, or try a demo.
 
 `kelnor --version` prints the version of the installed distribution (of the
 source tree when it runs from there).
@@ -26,7 +27,7 @@ from kelnor.demo import run_demo
 from kelnor.index_failure import DamagedIndexError, answer
 from kelnor.progress import Progress
 from kelnor.records_file import add_records
-from kelnor.results_view import terms_view, videos_view
+from kelnor.results_view import suggestions_view, terms_view, videos_view
 from kelnor.text_lines import STDIN
 from kelnor.version import VERSION
 from kelnor.whole_number import whole_number_in
@@ -87,7 +88,7 @@ def _progress_for(path: str, wanted: bool | None) -> Progress | None:
 
 def _build(args: argparse.Namespace) -> None:
     progress = _progress_for(args.records, args.progress)
-    builder = IndexBuilder()
+    builder = IndexBuilder(args.fold)
     add_records(builder, args.records, progress)
     if progress:
         progress.finish()
@@ -157,6 +158,22 @@ def _query(args: argparse.Namespace) -> None:
         print(terms_view(matches, args.json))
 
 
+def _suggest(args: argparse.Namespace) -> None:
+    _check_term(args.text)
+    index = _load(args.index)
+    suggestions = _answer(
+        args.index,
+        lambda: index.suggest(
+            args.text,
+            args.max_dist,
+            args.limit,
+            complete=not args.exact,
+            transpositions=args.transpositions,
+        ),
+    )
+    print(suggestions_view(suggestions, args.json))
+
+
 def _demo(args: argparse.Namespace) -> None:
     run_demo(args.words, args.seed, sys.stdout)
 
@@ -210,6 +227,11 @@ def _parser() -> argparse.ArgumentParser:
         action=argparse.BooleanOptionalAction,
         help="show a progress bar (default: for large inputs on a terminal)",
     )
+    build.add_argument(
+        "--fold",
+        action="store_true",
+        help="fold terms (case, accents, spacing; see kelnor.fold) and gather those that fold alike",
+    )
     build.set_defaults(run=_build)
 
     query = commands.add_parser(
@@ -227,6 +249,35 @@ def _parser() -> argparse.ArgumentParser:
     query.add_argument("--videos", action="store_true", help="rank videos instead of listing terms")
     query.add_argument("--json", action="store_true", help="print JSON instead of a table")
     query.set_defaults(run=_query)
+
+    suggest = commands.add_parser(
+        "suggest",
+        help="suggest searches for what was typed",
+        description="Print the indexed terms that complete TEXT within --max-dist edits "
+        "(with --exact: the terms within --max-dist edits of it), nearest first, "
+        "then most counted.",
+    )
+    suggest.add_argument("index", metavar="INDEX.bin")
+    suggest.add_argument("text", metavar="TEXT")
+    suggest.add_argument(
+        "--max-dist",
+        type=_u32,
+        metavar="N",
+        help="edits allowed (default: 0 below 4 characters, 1 up to 7, 2 from 8)",
+    )
+    suggest.add_argument(
+        "--limit", type=_u32, default=10, metavar="N", help="at most N suggestions (default 10)"
+    )
+    suggest.add_argument(
+        "--exact", action="store_true", help="whole terms only, no completions of TEXT"
+    )
+    suggest.add_argument(
+        "--transpositions",
+        action="store_true",
+        help="count two neighbouring characters swapped as one edit",
+    )
+    suggest.add_argument("--json", action="store_true", help="print JSON instead of a table")
+    suggest.set_defaults(run=_suggest)
 
     demo = commands.add_parser(
         "demo",

@@ -1,7 +1,9 @@
 """`kelnor demo`: index a real word list with made-up videos and query it with typos.
 
 Every word is linked to one to three of a few thousand made-up videos with
-made-up counts, drawn from a seeded generator, so a run is repeatable.
+made-up counts, drawn from a seeded generator, so a run is repeatable. Each
+query shows what a search box would: the searches to suggest (a swap counted
+as one typo) beside the best videos, and the terms within the bound.
 """
 
 from __future__ import annotations
@@ -21,6 +23,7 @@ VIDEO_COUNT = 2000
 FIRST_VIDEO_ID = 100000
 SHOWN_TERMS = 6
 SHOWN_VIDEOS = 3
+SHOWN_SUGGESTIONS = 5
 
 T = TypeVar("T")
 Typo = Callable[[str, random.Random], Optional[str]]
@@ -69,7 +72,8 @@ def _started(word: str, rng: random.Random) -> str | None:
     return word[: len(word) // 2] if len(word) >= 4 else None
 
 
-# (what the typo does, how to make it, the max_dist that finds the word again)
+# (what the typo does, how to make it, the max_dist that finds the word again;
+# suggestions count a swap as one edit)
 QUERIES: list[tuple[str, Typo, int]] = [
     ("two neighbouring letters of {!r} swapped", _swapped, 2),
     ("a letter of {!r} left out", _dropped, 1),
@@ -89,7 +93,22 @@ def _terms(count: int) -> str:
     return "1 term" if count == 1 else f"{count:,} terms"
 
 
+def _show_suggestions(index: PrefixSearch, term: str, out: TextIO) -> None:
+    max_dist = 1
+    suggestions, ms = _timed(
+        lambda: index.suggest(term, max_dist, SHOWN_SUGGESTIONS, transpositions=True)
+    )
+    shown = ", ".join(f"{text} ({distance}, {count})" for text, distance, count in suggestions)
+    print(
+        f"  suggest({term!r}, max_dist={max_dist}, limit={SHOWN_SUGGESTIONS}, "
+        f"transpositions=True) in {ms:.2f} ms\n"
+        f"    {shown or 'none'}",
+        file=out,
+    )
+
+
 def _show_query(index: PrefixSearch, term: str, max_dist: int, out: TextIO) -> None:
+    _show_suggestions(index, term, out)
     matches, match_ms = _timed(lambda: index.fuzzy_match(term, max_dist))
     videos, video_ms = _timed(lambda: index.fuzzy_match_video(term, max_dist, SHOWN_VIDEOS))
     shown = ", ".join(f"{text} ({distance})" for text, _, distance in matches[:SHOWN_TERMS])

@@ -40,3 +40,18 @@ def videos_view(videos: list[tuple[str, float]], as_json: bool) -> str:
         return NO_MATCHES
     rows = [(video, f"{score:.4f}") for video, score in videos]
     return table(("video", "score"), rows, (False, True))
+
+
+def suggestions_view(suggestions: list[tuple[str, int, int]], as_json: bool) -> str:
+    if as_json:
+        return json.dumps(
+            [
+                {"term": term, "distance": distance, "count": count}
+                for term, distance, count in suggestions
+            ],
+            ensure_ascii=False,
+        )
+    if not suggestions:
+        return NO_MATCHES
+    rows = [(term, str(distance), str(count)) for term, distance, count in suggestions]
+    return table(("term", "distance", "count"), rows, (False, True, True))

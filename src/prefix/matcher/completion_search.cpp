@@ -90,25 +90,54 @@ class Search {
           paths_(paths),
           seeds_(std::move(seeds)),
           budget_(trie, interrupt, VISITS_BETWEEN_CHECKS, SEARCH_VISITS_PER_ENTRY) {
+        // Only a region with seeds below it needs to look its children up.
+        const bool nested = std::any_of(seeds_.begin(), seeds_.end(), [this](const Seed& seed) {
+            return seed.end > &seed - seeds_.data() + 1;
+        });
+        if (!nested) return;
         for (std::uint32_t k = 0; k < seeds_.size(); ++k) {
-            const Seed& seed = seeds_[k];
-            push({seed.distance, best_below(seed.node), seed.path, NO_LABEL, seed.node, k, false});
-            seeds_by_node_.push_back({seed.node, k});
+            seeds_by_node_.emplace_back(seeds_[k].node, k);
         }
         std::sort(seeds_by_node_.begin(), seeds_by_node_.end());
     }
 
+    // Region by region from the nearest: every entry that a region's search
+    // makes has the region's distance, so the regions of a farther seed are
+    // not looked at (not even their best counts read) while nearer ones fill
+    // the answer.
     std::vector<Suggestion> run(std::optional<std::uint32_t> limit) {
+        std::vector<std::uint32_t> by_distance(seeds_.size());
+        for (std::uint32_t k = 0; k < seeds_.size(); ++k) by_distance[k] = k;
+        std::stable_sort(by_distance.begin(), by_distance.end(),
+                         [this](std::uint32_t a, std::uint32_t b) {
+                             return seeds_[a].distance < seeds_[b].distance;
+                         });
         std::vector<Suggestion> found;
-        while (!queue_.empty() && (!limit || found.size() < *limit)) {
-            std::pop_heap(queue_.begin(), queue_.end(), ranks_after_);
-            const Entry entry = queue_.back();
-            queue_.pop_back();
-            if (entry.term) {
-                found.push_back({paths_.text(entry.parent), entry.distance, entry.count});
-            } else {
-                expand(entry);
+        found.reserve(std::min<std::uint32_t>(limit.value_or(64), 64));
+        queue_.reserve(256);
+        const auto full = [&] { return limit && found.size() >= *limit; };
+        for (std::size_t next = 0; next < by_distance.size() && !full();) {
+            const std::uint32_t distance = seeds_[by_distance[next]].distance;
+            for (; next < by_distance.size() && seeds_[by_distance[next]].distance == distance;
+                 ++next) {
+                const std::uint32_t k = by_distance[next];
+                const Seed& seed = seeds_[k];
+                budget_.visit();
+                queue_.push_back({seed.distance, best_below(seed.node), seed.path, NO_LABEL,
+                                  seed.node, k, false});
             }
+            std::make_heap(queue_.begin(), queue_.end(), ranks_after_);
+            while (!queue_.empty() && !full()) {
+                std::pop_heap(queue_.begin(), queue_.end(), ranks_after_);
+                const Entry entry = queue_.back();
+                queue_.pop_back();
+                if (entry.term) {
+                    found.push_back({paths_.text(entry.parent), entry.distance, entry.count});
+                } else {
+                    expand(entry);
+                }
+            }
+            queue_.clear();
         }
         return found;
     }

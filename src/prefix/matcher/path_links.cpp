@@ -17,28 +17,26 @@ bool PathLinks::leads_to(std::uint32_t path, std::span<const char32_t> labels,
     return true;
 }
 
-void PathLinks::spell(std::uint32_t path, char32_t last, std::vector<char32_t>& labels) const {
-    labels.clear();
-    if (last != NO_LABEL) labels.push_back(last);
-    for (; path != ROOT; path = links_[path].parent) labels.push_back(links_[path].label);
-    std::reverse(labels.begin(), labels.end());
-}
-
 std::strong_ordering PathLinks::compare_texts(std::uint32_t a, char32_t a_last, std::uint32_t b,
                                               char32_t b_last) const {
-    // Siblings, the commonest pair in a search's queue, differ in the last
-    // label alone.
-    if (a == b) {
-        if (a_last == NO_LABEL || b_last == NO_LABEL) {
-            return (a_last != NO_LABEL) <=> (b_last != NO_LABEL);
-        }
-        return spelled_as(a_last) <=> spelled_as(b_last);
+    Cursor left{a, a_last, depth(a) + (a_last != NO_LABEL ? 1u : 0u)};
+    Cursor right{b, b_last, depth(b) + (b_last != NO_LABEL ? 1u : 0u)};
+    // A longer text whose first labels equal the shorter one's follows it.
+    const std::strong_ordering by_length = left.depth <=> right.depth;
+    while (left.depth > right.depth) up(left);
+    while (right.depth > left.depth) up(right);
+    // From the same depth up to the root (or to a link both share): the
+    // shallowest labels that differ decide.
+    std::strong_ordering order = std::strong_ordering::equal;
+    while (left.depth > 0 &&
+           !(left.last == NO_LABEL && right.last == NO_LABEL && left.link == right.link)) {
+        const char32_t x = spelled_as(label(left));
+        const char32_t y = spelled_as(label(right));
+        if (x != y) order = x <=> y;
+        up(left);
+        up(right);
     }
-    spell(a, a_last, left_);
-    spell(b, b_last, right_);
-    return std::lexicographical_compare_three_way(
-        left_.begin(), left_.end(), right_.begin(), right_.end(),
-        [](char32_t x, char32_t y) { return spelled_as(x) <=> spelled_as(y); });
+    return order != 0 ? order : by_length;
 }
 
 bool PathLinks::same_labels(std::uint32_t a, std::uint32_t b, char32_t b_last) const {
@@ -56,9 +54,9 @@ bool PathLinks::same_labels(std::uint32_t a, std::uint32_t b, char32_t b_last) c
 
 std::string PathLinks::text(std::uint32_t path) const {
     std::vector<char32_t> labels;
-    spell(path, NO_LABEL, labels);
+    for (; path != ROOT; path = links_[path].parent) labels.push_back(links_[path].label);
     std::string text;
-    for (const char32_t label : labels) append_utf8(text, label);
+    for (auto label = labels.rbegin(); label != labels.rend(); ++label) append_utf8(text, *label);
     return text;
 }
 

@@ -19,7 +19,11 @@ class PathLinks {
     // The empty path.
     static constexpr std::uint32_t ROOT = 0;
 
-    PathLinks() { links_.push_back({ROOT, NO_LABEL, 0}); }
+    PathLinks() {
+        // Room for what a typical query keeps, so that it allocates once.
+        links_.reserve(256);
+        links_.push_back({ROOT, NO_LABEL, 0});
+    }
 
     // The path of `parent` followed by `label`.
     std::uint32_t extend(std::uint32_t parent, char32_t label) {
@@ -51,14 +55,30 @@ class PathLinks {
         std::uint32_t depth;
     };
 
-    // Fills `labels` with the labels of `path` then `last`, from the root.
-    void spell(std::uint32_t path, char32_t last, std::vector<char32_t>& labels) const;
+    // A place on a path that may end in a label not yet linked: the labels
+    // of `link`, then `last` unless it is NO_LABEL; `depth` counts them all.
+    struct Cursor {
+        std::uint32_t link;
+        char32_t last;
+        std::uint32_t depth;
+    };
+
+    // The deepest label of a cursor at depth 1 or more.
+    char32_t label(const Cursor& at) const {
+        return at.last != NO_LABEL ? at.last : links_[at.link].label;
+    }
+
+    // One label up.
+    void up(Cursor& at) const {
+        if (at.last != NO_LABEL) {
+            at.last = NO_LABEL;
+        } else {
+            at.link = links_[at.link].parent;
+        }
+        --at.depth;
+    }
 
     std::vector<Link> links_;
-    // Room reused by compare_texts(), so that comparing allocates only while
-    // the deepest path compared so far grows.
-    mutable std::vector<char32_t> left_;
-    mutable std::vector<char32_t> right_;
 };
 
 }  // namespace kelnor
