@@ -15,6 +15,8 @@
 #include "prefix/matcher/bit_parallel_rows.hpp"
 #include "prefix/matcher/fuzzy_match.hpp"
 #include "prefix/matcher/fuzzy_match_nodes.hpp"
+#include "prefix/matcher/suggest.hpp"
+#include "prefix/matcher/trie_walk.hpp"
 #include "prefix/matcher/utf8.hpp"
 #include "prefix/matcher/walk_budget.hpp"
 #include "prefix/trie/walk_index.hpp"
@@ -94,11 +96,14 @@ void check_distance(std::uint32_t distance, std::uint32_t max_dist) {
     if (distance > std::min(max_dist, WIDEST_BOUND)) finding("a hit beyond the bound");
 }
 
-// Whether `part` appears in `whole` in the same order.
-bool is_subsequence(const NodeDistances& part, const NodeDistances& whole) {
+// Whether `part` appears in `whole` in the same order, each hit of `part`
+// as one of `whole` that `covers` it. Taking the first that does is never
+// wrong: a later one leaves no more room for the rest.
+template <class Covers>
+bool is_subsequence(const NodeDistances& part, const NodeDistances& whole, Covers&& covers) {
     std::size_t next = 0;
     for (const auto& hit : whole) {
-        if (next < part.size() && part[next] == hit) ++next;
+        if (next < part.size() && covers(hit, part[next])) ++next;
     }
     return next == part.size();
 }
@@ -110,8 +115,12 @@ struct Answers {
     std::optional<std::vector<MatchResult>> terms;
     std::optional<NodeDistances> terminal;
     std::optional<NodeDistances> all;
+    // Every node, with swaps as one edit.
+    std::optional<NodeDistances> swaps;
     // With include_prefix_nodes absent, true and false.
     std::array<std::optional<std::vector<VideoScore>>, 3> videos;
+    // Completions and nearest terms, each without and with swaps.
+    std::array<std::optional<std::vector<Suggestion>>, 4> suggestions;
 };
 
 constexpr std::optional<bool> INCLUDE_PREFIX_NODES[] = {std::nullopt, true, false};
@@ -142,6 +151,48 @@ std::optional<NodeDistances> matched_nodes(const Trie& trie, std::span<const cha
         }
         check_count(hits.size(), query.limit);
         return hits;
+    });
+}
+
+std::optional<NodeDistances> nodes_with_swaps(const Trie& trie,
+                                              std::span<const char32_t> characters,
+                                              const QueryParameters& query, Damage damage) {
+    return attempt(damage, [&] {
+        NodeDistances hits;
+        walk_within_distance(
+            trie, characters, query.max_dist, EditMetric::optimal_string_alignment, query.limit,
+            InterruptCheck{},
+            [&](std::uint32_t node, std::uint32_t distance, std::span<const char32_t>, char32_t) {
+                check_distance(distance, query.max_dist);
+                hits.emplace_back(node, distance);
+                return true;
+            });
+        check_count(hits.size(), query.limit);
+        return hits;
+    });
+}
+
+// Completions run through the cycles of a trie until they have `limit`
+// terms or spend their budget, which takes long: they are left to tries
+// without reachable cycles.
+std::optional<std::vector<Suggestion>> suggested(const Trie& trie, const QueryParameters& query,
+                                                 bool complete, bool transpositions,
+                                                 Damage damage) {
+    if (complete && has_reachable_cycle(trie)) return std::nullopt;
+    return attempt(damage, [&] {
+        const SuggestOptions options{query.max_dist, query.limit, complete, transpositions};
+        std::vector<Suggestion> found = suggest(trie, query.term, options);
+        check_count(found.size(), query.limit);
+        for (std::size_t k = 0; k < found.size(); ++k) {
+            check_distance(found[k].distance, query.max_dist);
+            if (!is_valid_utf8(found[k].term)) finding("a suggested term that is not valid UTF-8");
+            if (k > 0 &&
+                ranks_before(found[k].distance, found[k].count, found[k].term,
+                             found[k - 1].distance, found[k - 1].count, found[k - 1].term)) {
+                finding("suggestions out of order");
+            }
+        }
+        return found;
     });
 }
 
@@ -180,12 +231,26 @@ Answers answers_on(const Trie& trie, const QueryParameters& query,
         finding("fuzzy_match and fuzzy_match_nodes disagree");
     }
     answers.all = matched_nodes(trie, characters, query, false, damage);
+    const auto same = [](const auto& hit, const auto& part) { return hit == part; };
     if (!query.limit && answers.terminal && answers.all &&
-        !is_subsequence(*answers.terminal, *answers.all)) {
+        !is_subsequence(*answers.terminal, *answers.all, same)) {
         finding("a terminal hit missing among all hits");
+    }
+    // A swap is two edits without swaps: every path within the bound stays
+    // within it, as near or nearer.
+    answers.swaps = nodes_with_swaps(trie, characters, query, damage);
+    const auto as_near = [](const auto& hit, const auto& part) {
+        return hit.first == part.first && hit.second <= part.second;
+    };
+    if (!query.limit && answers.all && answers.swaps &&
+        !is_subsequence(*answers.all, *answers.swaps, as_near)) {
+        finding("a hit without swaps missing among the hits with swaps");
     }
     for (std::size_t k = 0; k < std::size(INCLUDE_PREFIX_NODES); ++k) {
         answers.videos[k] = ranked_videos(trie, query, INCLUDE_PREFIX_NODES[k], damage);
+    }
+    for (std::size_t k = 0; k < answers.suggestions.size(); ++k) {
+        answers.suggestions[k] = suggested(trie, query, k < 2, k % 2 == 1, damage);
     }
     return answers;
 }
@@ -198,10 +263,12 @@ bool differ(const std::optional<Answer>& fast, const std::optional<Answer>& chec
 }
 
 // The fast walk runs only on a sound index (trie_walk.hpp): a copy that is
-// not marked sound takes the checked walk for every query.
+// not marked sound takes the checked walk for every query, and without term
+// counts reads them from the payloads as it goes.
 Trie checked_walk_only(const Trie& trie) {
     Trie copy = trie;
     copy.walk_index = WalkIndex{};
+    copy.term_counts = TermCounts{};
     copy.walk_index.deepest = trie.walk_index.deepest;
     return copy;
 }
@@ -241,9 +308,15 @@ void run_every_query(const Trie& trie, const QueryParameters& query, Damage dama
     if (differ(fast.terminal, checked.terminal) || differ(fast.all, checked.all)) {
         finding("fuzzy_match_nodes: the two walks disagree");
     }
+    if (differ(fast.swaps, checked.swaps)) finding("walk with swaps: the two walks disagree");
     for (std::size_t k = 0; k < fast.videos.size(); ++k) {
         if (differ(fast.videos[k], checked.videos[k])) {
             finding("fuzzy_match_video: the two walks disagree");
+        }
+    }
+    for (std::size_t k = 0; k < fast.suggestions.size(); ++k) {
+        if (differ(fast.suggestions[k], checked.suggestions[k])) {
+            finding("suggest: the two walks disagree");
         }
     }
 }

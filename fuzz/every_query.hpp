@@ -26,14 +26,16 @@ QueryParameters take_query_parameters(FuzzInput& input);
 // restored image) or is known to keep them (a successful build).
 enum class Damage { Possible, Impossible };
 
-// Runs fuzzy_match, fuzzy_match_nodes with and without terminal_only, and
+// Runs fuzzy_match, fuzzy_match_nodes with and without terminal_only, the
+// walk of every node with swaps (EditMetric::optimal_string_alignment), and
 // fuzzy_match_video with include_prefix_nodes absent, true and false; on a
 // sound index, where the fast walk answers, runs them all again on the
-// checked walk (trie_walk.hpp), unless that would take long (path_count.hpp). On a possibly damaged index a query may raise
-// InternalFailure, and on any index WalkBudgetSpent; any other exception
+// checked walk (trie_walk.hpp), unless that would take long (path_count.hpp). On a possibly damaged
+// index a query may raise InternalFailure, and on any index WalkBudgetSpent; any other exception
 // escapes. Aborts with a message when an answer is wrong: a distance beyond
 // the bound, more hits than the limit, invalid UTF-8, the term and node
-// matchers disagreeing, scores out of order or below min_score, or the two
+// matchers disagreeing, a hit without swaps that the walk with swaps misses
+// or finds farther, scores out of order or below min_score, or the two
 // walks answering differently. Queries at wide bounds on tries with cycles
 // are skipped (see reachable_cycle.hpp).
 void run_every_query(const Trie& trie, const QueryParameters& query, Damage damage);

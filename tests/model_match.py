@@ -92,6 +92,26 @@ def walk(
     return hits
 
 
+def edit_distance(a: Sequence, b: Sequence, transpositions: bool) -> int:
+    """The Levenshtein distance, or with `transpositions` the optimal string
+    alignment distance: two adjacent characters swapped count as one edit, and
+    no character is edited twice ("ca" is three edits from "abc", not two)."""
+    d = [[i + j if i == 0 or j == 0 else 0 for j in range(len(b) + 1)] for i in range(len(a) + 1)]
+    for i in range(1, len(a) + 1):
+        for j in range(1, len(b) + 1):
+            substitute = d[i - 1][j - 1] + (a[i - 1] != b[j - 1])
+            d[i][j] = min(d[i - 1][j] + 1, d[i][j - 1] + 1, substitute)
+            if (
+                transpositions
+                and i > 1
+                and j > 1
+                and a[i - 1] == b[j - 2]
+                and a[i - 2] == b[j - 1]
+            ):
+                d[i][j] = min(d[i][j], d[i - 2][j - 2] + 1)
+    return d[len(a)][len(b)]
+
+
 def fuzzy_match(
     trie: ModelTrie, term: str, max_dist: int = 1, limit: Optional[int] = None
 ) -> List[Tuple[str, int, int]]:

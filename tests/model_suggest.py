@@ -10,9 +10,9 @@ ModelTooBig, which a test takes as "not drawn".
 
 from __future__ import annotations
 
-from typing import List, Optional, Sequence, Tuple
+from typing import List, Optional, Tuple
 
-from model_match import MAX_DISTANCE_BOUND, at, children
+from model_match import MAX_DISTANCE_BOUND, at, children, edit_distance
 from model_trie import ModelTrie
 
 VISIT_BUDGET = 20000
@@ -30,28 +30,6 @@ def spelled(label: int) -> str:
     if label > 0x10FFFF or 0xD800 <= label <= 0xDFFF:
         return "\ufffd"
     return chr(label)
-
-
-def distance(labels: Sequence[int], text: str, transpositions: bool) -> int:
-    """Levenshtein distance, or with transpositions the optimal string alignment
-    distance, between the labels and the text's code points."""
-    query = [ord(c) for c in text]
-    rows = [list(range(len(query) + 1))]
-    for i, label in enumerate(labels, 1):
-        row = [i]
-        for j in range(1, len(query) + 1):
-            cell = min(rows[-1][j] + 1, row[j - 1] + 1, rows[-1][j - 1] + (query[j - 1] != label))
-            if (
-                transpositions
-                and i > 1
-                and j > 1
-                and label == query[j - 2]
-                and labels[i - 2] == query[j - 1]
-            ):
-                cell = min(cell, rows[-2][j - 2] + 1)
-            row.append(cell)
-        rows.append(row)
-    return rows[-1][-1]
 
 
 def default_bound(text: str) -> int:
@@ -97,13 +75,15 @@ def suggest(
             if visits > VISIT_BUDGET or len(labels) > DEPTH_BUDGET:
                 raise ModelTooBig
             path = labels + [label]
-            own = distance(path, text, transpositions)
+            own = edit_distance(path, [ord(c) for c in text], transpositions)
             nearest = min(least, own) if complete else own
             if nearest <= bound and at(trie.is_terminal, child):
                 found.append(("".join(map(spelled, path)), nearest, own_count(trie, child)))
             # Below a prefix within the bound every term completes the text;
-            # elsewhere a path longer than the text plus the bound is out.
-            if (complete and nearest <= bound) or len(path) < len(text) + bound:
+            # elsewhere a walk reads the children of paths up to the text's
+            # length plus the bound (and of no longer ones), so the model
+            # reads at least what the index does.
+            if (complete and nearest <= bound) or len(path) <= len(text) + bound:
                 visit(child, path, nearest)
 
     visit(0, [], len(text) if complete else MAX_DISTANCE_BOUND + 1)

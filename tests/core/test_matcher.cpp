@@ -280,11 +280,10 @@ KELNOR_TEST(a_walk_asks_its_host_and_stops_when_told) {
 // The walk gives a child whose label matches no position of its parent's
 // continuation the parent's unmatched row; that is only sound if extend()
 // ignores every other bit of the label's mask.
-template <std::uint32_t Bound>
-void check_labels_outside_the_continuation(const QueryMasks& query,
-                                           const BitParallelRows<Bound>& rows,
-                                           const typename BitParallelRows<Bound>::Row& row,
-                                           std::size_t depth, std::u32string_view alphabet) {
+template <class Rows>
+void check_labels_outside_the_continuation(const QueryMasks& query, const Rows& rows,
+                                           const typename Rows::Row& row, std::size_t depth,
+                                           std::u32string_view alphabet) {
     if (depth == 5) return;
     for (const char32_t label : alphabet) {
         const std::uint64_t match = query.of(label);
@@ -294,13 +293,19 @@ void check_labels_outside_the_continuation(const QueryMasks& query,
     }
 }
 
+template <std::uint32_t Bound, EditMetric Metric>
+void check_labels_outside_the_continuation(const QueryMasks& query) {
+    const BitParallelRows<Bound, Metric> rows(query);
+    check_labels_outside_the_continuation(query, rows, rows.first_row(), 0, U"abcdx");
+}
+
 KELNOR_TEST(labels_outside_the_continuation_extend_a_row_as_no_match) {
-    for (const std::u32string_view text : {U"abcabd"sv, U"aab"sv, U"dcbaabcd"sv}) {
+    for (const std::u32string_view text : {U"abcabd"sv, U"aab"sv, U"dcbaabcd"sv, U"badcab"sv}) {
         const QueryMasks query(text);
-        const BitParallelRows<1> one(query);
-        check_labels_outside_the_continuation(query, one, one.first_row(), 0, U"abcdx");
-        const BitParallelRows<2> two(query);
-        check_labels_outside_the_continuation(query, two, two.first_row(), 0, U"abcdx");
+        check_labels_outside_the_continuation<1, EditMetric::levenshtein>(query);
+        check_labels_outside_the_continuation<2, EditMetric::levenshtein>(query);
+        check_labels_outside_the_continuation<1, EditMetric::optimal_string_alignment>(query);
+        check_labels_outside_the_continuation<2, EditMetric::optimal_string_alignment>(query);
     }
 }
 

@@ -12,7 +12,8 @@
 #include <vector>
 
 #include "check.hpp"
-#include "prefix/matcher/fuzzy_match_nodes.hpp"
+#include "internal_failure.hpp"
+#include "prefix/matcher/trie_walk.hpp"
 #include "prefix/trie/trie.hpp"
 #include "prefix/trie/walk_index.hpp"
 #include "trie_builder.hpp"
@@ -152,14 +153,21 @@ void check_top(const Trie& trie) {
     }
 }
 
+// The walk's hits as (node, distance) pairs.
 Hits node_hits(const Trie& trie, std::u32string_view query, std::uint32_t bound, bool terminal_only,
-               std::optional<std::uint32_t> limit) {
+               std::optional<std::uint32_t> limit, EditMetric metric = EditMetric::levenshtein) {
     Hits hits;
-    for (const NodeHit& hit : fuzzy_match_nodes(trie, query, bound, terminal_only, limit)) {
-        hits.emplace_back(hit.node, hit.distance);
-    }
+    walk_within_distance(
+        trie, query, bound, metric, limit, InterruptCheck{},
+        [&](std::uint32_t node, std::uint32_t distance, std::span<const char32_t>, char32_t) {
+            if (terminal_only && !checked_at(trie.is_terminal, node)) return false;
+            hits.emplace_back(node, distance);
+            return true;
+        });
     return hits;
 }
+
+constexpr EditMetric METRICS[] = {EditMetric::levenshtein, EditMetric::optimal_string_alignment};
 
 // The same trie without its walk index: the matchers read its arrays alone.
 Trie without_walk_index(const Trie& trie) {
@@ -168,8 +176,8 @@ Trie without_walk_index(const Trie& trie) {
     return plain;
 }
 
-// Both walks give the same nodes in the same order for words of the trie's
-// alphabet, and for those words with random edits.
+// Both walks give the same nodes in the same order, in both metrics, for
+// words of the trie's alphabet, and for those words with random edits.
 void check_walks_agree(const Trie& trie, std::uint32_t seed, std::size_t alphabet,
                        std::size_t queries) {
     CHECK(trie.walk_index.sound);
@@ -178,12 +186,14 @@ void check_walks_agree(const Trie& trie, std::uint32_t seed, std::size_t alphabe
     for (std::size_t k = 0; k < queries; ++k) {
         const std::u32string query = random_word(random, alphabet, 9);
         for (std::uint32_t bound = 0; bound <= 3; ++bound) {
-            for (const bool terminal_only : {false, true}) {
-                CHECK_EQ(node_hits(trie, query, bound, terminal_only, std::nullopt),
-                         node_hits(plain, query, bound, terminal_only, std::nullopt));
+            for (const EditMetric metric : METRICS) {
+                for (const bool terminal_only : {false, true}) {
+                    CHECK_EQ(node_hits(trie, query, bound, terminal_only, std::nullopt, metric),
+                             node_hits(plain, query, bound, terminal_only, std::nullopt, metric));
+                }
+                CHECK_EQ(node_hits(trie, query, bound, false, 3u, metric),
+                         node_hits(plain, query, bound, false, 3u, metric));
             }
-            CHECK_EQ(node_hits(trie, query, bound, false, 3u),
-                     node_hits(plain, query, bound, false, 3u));
         }
     }
 }
@@ -269,8 +279,10 @@ KELNOR_TEST(the_top_ends_before_a_level_it_cannot_hold) {
     for (const std::u32string query :
          {U"ab", U"\u00fe\u00ff", U"\u0100\u0101", U"a", U"\u018f\u0190x", U""}) {
         for (std::uint32_t bound = 0; bound <= 2; ++bound) {
-            CHECK_EQ(node_hits(trie, query, bound, true, std::nullopt),
-                     node_hits(plain, query, bound, true, std::nullopt));
+            for (const EditMetric metric : METRICS) {
+                CHECK_EQ(node_hits(trie, query, bound, true, std::nullopt, metric),
+                         node_hits(plain, query, bound, true, std::nullopt, metric));
+            }
         }
     }
 }
@@ -350,8 +362,10 @@ KELNOR_TEST(shared_children_spend_the_lookahead_budget_safely) {
          {U"ab", U"abba", U"dddddddddddddddddddddddddddddddddddddddddd",
           U"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaae"}) {
         for (std::uint32_t bound = 0; bound <= 1; ++bound) {
-            CHECK_EQ(node_hits(trie, query, bound, false, 50u),
-                     node_hits(plain, query, bound, false, 50u));
+            for (const EditMetric metric : METRICS) {
+                CHECK_EQ(node_hits(trie, query, bound, false, 50u, metric),
+                         node_hits(plain, query, bound, false, 50u, metric));
+            }
         }
     }
 }

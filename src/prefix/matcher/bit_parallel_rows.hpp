@@ -16,6 +16,21 @@
 // whole query's distance is the least e whose word has bit n set; both read
 // the same as the full table's row minimum and last cell.
 //
+// With swaps (EditMetric::optimal_string_alignment) a cell can also come from
+// the row two depths up, when the path's last two labels are the query's
+// characters j - 1 and j - 2 (0-based) in that order. A row then carries the
+// pending words P beside R: bit j of P[e] says that the path's parent was
+// within e - 1 edits of the query's first j - 2 characters and the path's
+// last label is the query's character j - 1, so that a child labelled with
+// character j - 2 completes the swap and has cell j at e edits:
+//
+//   P'[0] = 0,  P'[e] = (R[e-1] << 2) & M
+//   R'[e] = (as above) | (P[e] & (M << 1))
+//
+// A swap costs one edit in both its characters, so a cell it makes feeds
+// the later words through (R'[e-1] << 1) as any other, and no character
+// takes part in two edits.
+//
 // Bit 0 stands for the empty query prefix, so queries of up to 62 characters
 // fit a word with bit 63 to spare. The bound is a template argument so that a
 // row is a handful of unrolled instructions.
@@ -26,7 +41,9 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
+#include "prefix/matcher/edit_metric.hpp"
 #include "prefix/matcher/query_masks.hpp"
 #include "prefix/matcher/walk_codegen.hpp"
 
@@ -43,10 +60,22 @@ struct Prospect {
     std::uint64_t cells;
 };
 
-template <std::uint32_t Bound>
+template <std::uint32_t Bound, EditMetric Metric>
 class BitParallelRows {
+    static constexpr bool SWAPS = Metric == EditMetric::optimal_string_alignment;
+    // Within no edit both metrics are exact spelling: the walk takes the
+    // Levenshtein rows there (trie_walk.cpp).
+    static_assert(!SWAPS || Bound > 0);
+
   public:
-    using Row = std::array<std::uint64_t, Bound + 1>;
+    // R[0] to R[Bound].
+    using Words = std::array<std::uint64_t, Bound + 1>;
+    struct SwapRow {
+        Words words;
+        Words pending;  // P[0] (always 0) to P[Bound]
+        bool operator==(const SwapRow&) const = default;
+    };
+    using Row = std::conditional_t<SWAPS, SwapRow, Words>;
 
     // More than any height.
     static constexpr std::uint32_t HOPELESS = 256;
@@ -61,9 +90,9 @@ class BitParallelRows {
 
     // Row 0: the query's first j characters are j edits from the empty path.
     KELNOR_WALK_INLINE Row first_row() const noexcept {
-        Row row;
+        Row row{};
         for (std::uint32_t e = 0; e <= Bound; ++e) {
-            row[e] = e >= query_.length() ? cells_ : (std::uint64_t{1} << (e + 1)) - 1;
+            words(row)[e] = e >= query_.length() ? cells_ : (std::uint64_t{1} << (e + 1)) - 1;
         }
         return row;
     }
@@ -73,31 +102,41 @@ class BitParallelRows {
     KELNOR_WALK_INLINE Row extend(const Row& parent, std::size_t depth,
                                   std::uint64_t match) const noexcept {
         Row row;
-        std::uint64_t current = (parent[0] << 1) & match;
-        row[0] = current;
+        const Words& above = words(parent);
+        std::uint64_t current = (above[0] << 1) & match;
+        words(row)[0] = current;
+        if constexpr (SWAPS) row.pending[0] = 0;
         for (std::uint32_t e = 1; e <= Bound; ++e) {
-            const std::uint64_t below = parent[e - 1];
-            current = (((parent[e] << 1) & match) | (below << 1) | below | (current << 1) |
-                       (depth + 1 <= e ? 1u : 0u)) &
-                      cells_;
-            row[e] = current;
+            const std::uint64_t below = above[e - 1];
+            std::uint64_t next = ((above[e] << 1) & match) | (below << 1) | below | (current << 1) |
+                                 (depth + 1 <= e ? 1u : 0u);
+            if constexpr (SWAPS) {
+                next |= parent.pending[e] & (match << 1);
+                row.pending[e] = (below << 2) & match;
+            }
+            current = next & cells_;
+            words(row)[e] = current;
         }
         return row;
     }
 
-    // Whether no cell of the row is below the bound. Such a row's cells can
-    // stay within the bound only through matches: a child's row is then the
-    // cells after those at the bound whose next query character is its label,
-    // narrow_row(query mask of the label & continuation(row)), and a narrow
-    // row is the last word alone.
+    // Whether no cell of the row is below the bound, and, with swaps, no
+    // swap is pending within it (P[Bound] == 0; P[e] only grows with e).
+    // Such a row's cells can stay within the bound only through matches: a
+    // child's row is then the cells after those at the bound whose next
+    // query character is its label, narrow_row(query mask of the label &
+    // continuation(row)), with no swap pending, and a narrow row is the last
+    // word alone. A row with a swap pending is wide even when no cell is
+    // below the bound: a child can take a cell by the swap.
     KELNOR_WALK_INLINE static bool narrow(const Row& row) noexcept {
-        if constexpr (Bound > 0) return row[Bound - 1] == 0;
+        if constexpr (SWAPS) return words(row)[Bound - 1] == 0 && row.pending[Bound] == 0;
+        if constexpr (Bound > 0) return words(row)[Bound - 1] == 0;
         return true;
     }
 
     KELNOR_WALK_INLINE static Row narrow_row(std::uint64_t cells) noexcept {
         Row row{};
-        row[Bound] = cells;
+        words(row)[Bound] = cells;
         return row;
     }
 
@@ -107,8 +146,15 @@ class BitParallelRows {
     // where the parent has a cell before it (and each word's cells are among
     // the last word's). For a narrow row these are the positions that a
     // label can continue.
+    //
+    // With swaps, extend() also reads a label's mask at bit j - 1 for each
+    // bit j of P[Bound] (completing a swap) and at bit c + 2 for each cell c
+    // of R[Bound - 1] (starting one, in P'). Those bits are already here: a
+    // bit j of P[e] comes from the parent's cell j - 2 at e - 1, which is
+    // cell j - 2 of the row at e by a deletion; a cell c of R[Bound - 1]
+    // puts c + 1 in R[Bound] by an insertion, up to n.
     KELNOR_WALK_INLINE std::uint64_t continuation(const Row& row) const noexcept {
-        return (row[Bound] & ~last_) << 1;
+        return (words(row)[Bound] & ~last_) << 1;
     }
 
     // Whether a node with the row (`cells` for a narrow row) can lead to
@@ -117,12 +163,17 @@ class BitParallelRows {
     // whether its children and grandchildren can continue the query
     // (QueryMasks::lookahead_after).
     KELNOR_WALK_INLINE Prospect prospect(const Row& row) const noexcept {
-        if (narrow(row)) return narrow_prospect(row[Bound]);
-        // A cell j at e edits needs at least n - j - (Bound - e) more labels.
+        const Words& cells = words(row);
+        if (narrow(row)) return narrow_prospect(cells[Bound]);
+        // A cell j at e edits needs at least n - j - (Bound - e) more labels:
+        // a label takes a cell one character on at most, and a swap two with
+        // two labels. A bit j of P[e] needs one label more than cell j at e,
+        // as many as cell j - 1 at e, which the row holds (a substitution
+        // from the parent's cell j - 2), so the cells of R decide alone.
         long least = HOPELESS;
         for (std::uint32_t e = 0; e <= Bound; ++e) {
-            if (row[e] == 0) continue;
-            const long deepest = 63 - std::countl_zero(row[e]);
+            if (cells[e] == 0) continue;
+            const long deepest = 63 - std::countl_zero(cells[e]);
             least = std::min(
                 least, static_cast<long>(query_.length()) - deepest - static_cast<long>(Bound - e));
         }
@@ -162,13 +213,29 @@ class BitParallelRows {
     // The distance between the whole query and the row's path, or Bound + 1
     // when it exceeds the bound.
     KELNOR_WALK_INLINE std::uint32_t distance(const Row& row) const noexcept {
-        if ((row[Bound] & last_) == 0) return Bound + 1;
+        const Words& cells = words(row);
+        if ((cells[Bound] & last_) == 0) return Bound + 1;
         std::uint32_t e = 0;
-        while ((row[e] & last_) == 0) ++e;
+        while ((cells[e] & last_) == 0) ++e;
         return e;
     }
 
   private:
+    KELNOR_WALK_INLINE static Words& words(Row& row) noexcept {
+        if constexpr (SWAPS) {
+            return row.words;
+        } else {
+            return row;
+        }
+    }
+    KELNOR_WALK_INLINE static const Words& words(const Row& row) noexcept {
+        if constexpr (SWAPS) {
+            return row.words;
+        } else {
+            return row;
+        }
+    }
+
     const QueryMasks& query_;
     std::uint64_t cells_;  // bits 0..n
     std::uint64_t last_;   // bit n

@@ -42,6 +42,7 @@
 #include "interrupt_check.hpp"
 #include "prefix/matcher/bit_parallel_rows.hpp"
 #include "prefix/matcher/child_sieve.hpp"
+#include "prefix/matcher/edit_metric.hpp"
 #include "prefix/matcher/gram_check.hpp"
 #include "prefix/matcher/hit_reporter.hpp"
 #include "prefix/matcher/query_masks.hpp"
@@ -52,10 +53,14 @@
 
 namespace kelnor {
 
-// The walk of walk_within_distance() for a sound trie and bound `Bound`.
-template <std::uint32_t Bound>
+// The walk of walk_within_distance() for a sound trie, bound `Bound` and
+// `Metric`. The metric changes the rows alone: with swaps a row carries the
+// swaps pending and is wide while one is, so that a narrow row, its
+// continuation and its least height (BitParallelRows) mean what they mean
+// without swaps, and every filter below reads them as it does without.
+template <std::uint32_t Bound, EditMetric Metric>
 class BitParallelWalk {
-    using Rows = BitParallelRows<Bound>;
+    using Rows = BitParallelRows<Bound, Metric>;
     using Row = typename Rows::Row;
     // Children are examined in blocks of this many.
     static constexpr std::size_t BLOCK = 64;
@@ -179,7 +184,9 @@ class BitParallelWalk {
             frame.unmatched_prospect = rows_.prospect(frame.unmatched);
             frame.unmatched_children =
                 grams_.unmatched(in_top, top_node, frame.unmatched_prospect.cells);
-            // A label takes a cell at most one character further.
+            // A label takes a cell at most one character further (a swap's
+            // second label takes the grandparent's cell two, but it puts the
+            // one between in this row, as BitParallelRows::prospect says).
             frame.least_height = static_cast<std::uint8_t>(least_height > 0 ? least_height - 1 : 0);
         }
         frame.block = first;
@@ -325,26 +332,46 @@ class BitParallelWalk {
 // GCC takes a call through the dispatcher of such a function not to throw,
 // so an exception must not leave it: whatever the reporter throws comes back
 // as a value, for walk_bit_parallel() to throw on.
-template <std::uint32_t Bound>
+template <std::uint32_t Bound, EditMetric Metric>
 KELNOR_CLONED_FOR_X86_64_V3 std::exception_ptr walk_bit_parallel_caught(
     const Trie& trie, const QueryMasks& query, std::optional<std::uint32_t> limit,
     const InterruptCheck& interrupt, HitReporter report) noexcept {
     try {
-        BitParallelWalk<Bound>(trie, query, limit, interrupt, report).run();
+        BitParallelWalk<Bound, Metric>(trie, query, limit, interrupt, report).run();
     } catch (...) {
         return std::current_exception();
     }
     return nullptr;
 }
 
-template <std::uint32_t Bound>
+template <std::uint32_t Bound, EditMetric Metric>
 void walk_bit_parallel(const Trie& trie, const QueryMasks& query,
                        std::optional<std::uint32_t> limit, const InterruptCheck& interrupt,
                        HitReporter report) {
     if (std::exception_ptr failure =
-            walk_bit_parallel_caught<Bound>(trie, query, limit, interrupt, report)) {
+            walk_bit_parallel_caught<Bound, Metric>(trie, query, limit, interrupt, report)) {
         std::rethrow_exception(failure);
     }
+}
+
+// Runs the walk with its bound fixed at compile time, trying Bound,
+// Bound + 1, ... up to MAX_BIT_PARALLEL_BOUND. Precondition: Bound <= bound
+// <= MAX_BIT_PARALLEL_BOUND. Inlined into its one caller, as a function of
+// that file alone would be.
+template <EditMetric Metric, std::uint32_t Bound>
+KELNOR_WALK_INLINE void walk_bit_parallel_within(const Trie& trie, const QueryMasks& query,
+                                                 std::uint32_t bound,
+                                                 std::optional<std::uint32_t> limit,
+                                                 const InterruptCheck& interrupt,
+                                                 HitReporter report) {
+    if constexpr (Bound < MAX_BIT_PARALLEL_BOUND) {
+        if (bound != Bound) {
+            walk_bit_parallel_within<Metric, Bound + 1>(trie, query, bound, limit, interrupt,
+                                                        report);
+            return;
+        }
+    }
+    walk_bit_parallel<Bound, Metric>(trie, query, limit, interrupt, report);
 }
 
 }  // namespace kelnor

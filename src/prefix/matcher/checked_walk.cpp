@@ -10,9 +10,9 @@
 namespace kelnor {
 
 void walk_checked(const Trie& trie, std::span<const char32_t> query, std::uint32_t bound,
-                  std::optional<std::uint32_t> limit, const InterruptCheck& interrupt,
-                  HitReporter report) {
-    DistanceTable table(query, bound);
+                  EditMetric metric, std::optional<std::uint32_t> limit,
+                  const InterruptCheck& interrupt, HitReporter report) {
+    DistanceTable table(query, bound, metric);
     WalkBudget budget(trie, interrupt,
                       static_cast<std::uint32_t>(std::min<std::size_t>(
                           VISITS_BETWEEN_CHECKS, CELLS_BETWEEN_CHECKS / table.row_width())));

@@ -9,6 +9,7 @@
 #include <span>
 
 #include "interrupt_check.hpp"
+#include "prefix/matcher/edit_metric.hpp"
 #include "prefix/matcher/hit_reporter.hpp"
 #include "prefix/trie/trie.hpp"
 
@@ -21,7 +22,7 @@ inline constexpr std::size_t CELLS_BETWEEN_CHECKS = std::size_t{1} << 18;
 
 // The walk of walk_within_distance() for `bound` (at most 65535).
 void walk_checked(const Trie& trie, std::span<const char32_t> query, std::uint32_t bound,
-                  std::optional<std::uint32_t> limit, const InterruptCheck& interrupt,
-                  HitReporter report);
+                  EditMetric metric, std::optional<std::uint32_t> limit,
+                  const InterruptCheck& interrupt, HitReporter report);
 
 }  // namespace kelnor

@@ -218,15 +218,14 @@ class Search {
 }  // namespace
 
 std::vector<Suggestion> completions(const Trie& trie, std::span<const char32_t> query,
-                                    std::uint32_t max_dist, bool transpositions,
+                                    std::uint32_t max_dist, EditMetric metric,
                                     std::optional<std::uint32_t> limit,
                                     const InterruptCheck& interrupt) {
     if (trie.node_shifts.empty() || limit == 0u) return {};
     const std::uint32_t bound = std::min(max_dist, MAX_DISTANCE_BOUND);
     PathLinks paths;
     SeedCollector collector(paths, query.size(), bound);
-    (void)transpositions;
-    walk_within_distance(trie, query, bound, std::nullopt, interrupt,
+    walk_within_distance(trie, query, bound, metric, std::nullopt, interrupt,
                          [&](std::uint32_t node, std::uint32_t distance,
                              std::span<const char32_t> path, char32_t label) {
                              collector.offer(node, distance, path, label);

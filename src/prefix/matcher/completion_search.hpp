@@ -22,17 +22,18 @@
 #include <vector>
 
 #include "interrupt_check.hpp"
+#include "prefix/matcher/edit_metric.hpp"
 #include "prefix/matcher/suggest.hpp"
 #include "prefix/trie/trie.hpp"
 
 namespace kelnor {
 
 // The best `limit` completions of `query` within min(max_dist, 65535) edits
-// (nothing: all of them), in the order of ranks_before(). Raises
+// (nothing: all of them), distances in `metric`, in the order of ranks_before(). Raises
 // InternalFailure on a damaged index and Interrupted when `interrupt` says
 // stop.
 std::vector<Suggestion> completions(const Trie& trie, std::span<const char32_t> query,
-                                    std::uint32_t max_dist, bool transpositions,
+                                    std::uint32_t max_dist, EditMetric metric,
                                     std::optional<std::uint32_t> limit,
                                     const InterruptCheck& interrupt);
 

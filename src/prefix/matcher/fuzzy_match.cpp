@@ -13,7 +13,7 @@ std::vector<MatchResult> fuzzy_match(const Trie& trie, std::string_view term_utf
     const std::optional<std::vector<char32_t>> query = walk_query(trie, term_utf8, max_dist);
     if (!query) return {};
     std::vector<MatchResult> results;
-    walk_within_distance(trie, *query, max_dist, limit, interrupt,
+    walk_within_distance(trie, *query, max_dist, EditMetric::levenshtein, limit, interrupt,
                          [&](std::uint32_t node, std::uint32_t distance,
                              std::span<const char32_t> path, char32_t label) {
                              if (!checked_at(trie.is_terminal, node)) return false;

@@ -11,7 +11,7 @@ std::vector<NodeHit> fuzzy_match_nodes(const Trie& trie, std::span<const char32_
                                        const InterruptCheck& interrupt) {
     std::vector<NodeHit> hits;
     walk_within_distance(
-        trie, query, max_dist, limit, interrupt,
+        trie, query, max_dist, EditMetric::levenshtein, limit, interrupt,
         [&](std::uint32_t node, std::uint32_t distance, std::span<const char32_t>, char32_t) {
             if (terminal_only && !checked_at(trie.is_terminal, node)) return false;
             hits.push_back({node, distance});
@@ -28,7 +28,7 @@ std::vector<NodeHit> fuzzy_match_nodes_terminal_first(const Trie& trie,
     std::vector<NodeHit> terminal;
     bool terminal_counts = false;
     walk_within_distance(
-        trie, query, max_dist, std::nullopt, interrupt,
+        trie, query, max_dist, EditMetric::levenshtein, std::nullopt, interrupt,
         [&](std::uint32_t node, std::uint32_t distance, std::span<const char32_t>, char32_t) {
             // Checked for every node in walk order, as the terminal_only walk does.
             if (checked_at(trie.is_terminal, node)) {

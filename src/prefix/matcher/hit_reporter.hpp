@@ -1,9 +1,9 @@
 // What a walk calls for each node within the bound (see trie_walk.hpp), held
 // as a function pointer and the caller's callable rather than as a template
-// parameter: the walks are then compiled once per bound and instruction set
-// instead of once more per caller, which kept most of the module's code in
-// copies of the fast walk, and a hit costs one indirect call, little beside
-// the visits that a walk makes per hit.
+// parameter: the walks are then compiled once per bound, metric and
+// instruction set instead of once more per caller, which kept most of the
+// module's code in copies of the fast walk, and a hit costs one indirect
+// call, little beside the visits that a walk makes per hit.
 #pragma once
 
 #include <cstdint>

@@ -14,14 +14,13 @@ namespace {
 
 // The terms within the bound, each with its count, then the best of them.
 std::vector<Suggestion> nearest_terms(const Trie& trie, std::span<const char32_t> query,
-                                      std::uint32_t max_dist, bool transpositions,
+                                      std::uint32_t max_dist, EditMetric metric,
                                       std::optional<std::uint32_t> limit,
                                       const InterruptCheck& interrupt) {
     std::vector<Suggestion> found;
     if (limit == 0u) return found;
     const TermCounts& counts = trie.term_counts;
-    (void)transpositions;
-    walk_within_distance(trie, query, max_dist, std::nullopt, interrupt,
+    walk_within_distance(trie, query, max_dist, metric, std::nullopt, interrupt,
                          [&](std::uint32_t node, std::uint32_t distance,
                              std::span<const char32_t> path, char32_t label) {
                              if (!checked_at(trie.is_terminal, node)) return false;
@@ -55,10 +54,11 @@ std::vector<Suggestion> suggest(const Trie& trie, std::string_view text_utf8,
     const std::optional<std::vector<char32_t>> query =
         walk_query(trie, text_utf8, options.max_dist);
     if (!query) return {};
-    return options.complete ? completions(trie, *query, options.max_dist, options.transpositions,
-                                          options.limit, interrupt)
-                            : nearest_terms(trie, *query, options.max_dist, options.transpositions,
-                                            options.limit, interrupt);
+    const EditMetric metric =
+        options.transpositions ? EditMetric::optimal_string_alignment : EditMetric::levenshtein;
+    return options.complete
+               ? completions(trie, *query, options.max_dist, metric, options.limit, interrupt)
+               : nearest_terms(trie, *query, options.max_dist, metric, options.limit, interrupt);
 }
 
 }  // namespace kelnor

@@ -29,6 +29,7 @@
 #include <span>
 
 #include "interrupt_check.hpp"
+#include "prefix/matcher/edit_metric.hpp"
 #include "prefix/matcher/hit_reporter.hpp"
 #include "prefix/trie/trie.hpp"
 
@@ -38,14 +39,13 @@ namespace kelnor {
 inline constexpr std::uint32_t MAX_DISTANCE_BOUND = 65535;
 
 // `report(node, distance, path, label)` is called for each node within the
-// bound: `path` holds the labels from depth 1 down to the node's parent and
-// `label` is the node's own. It returns whether it recorded a hit; the walk
-// stops as soon as `limit` hits are recorded, and records none for a limit
-// of 0. A trie without nodes has no root and yields nothing. Raises
-// InternalFailure on a damaged index (a read it cannot make, or a walk past
-// its budget) and Interrupted when `interrupt` says stop.
+// bound, the distance being that of `metric` (edit_metric.hpp): `path` holds the labels from depth
+// 1 down to the node's parent and `label` is the node's own. It returns whether it recorded a hit;
+// the walk stops as soon as `limit` hits are recorded, and records none for a limit of 0. A trie
+// without nodes has no root and yields nothing. Raises InternalFailure on a damaged index (a read
+// it cannot make, or a walk past its budget) and Interrupted when `interrupt` says stop.
 void walk_within_distance(const Trie& trie, std::span<const char32_t> query, std::uint32_t max_dist,
-                          std::optional<std::uint32_t> limit, const InterruptCheck& interrupt,
-                          HitReporter report);
+                          EditMetric metric, std::optional<std::uint32_t> limit,
+                          const InterruptCheck& interrupt, HitReporter report);
 
 }  // namespace kelnor

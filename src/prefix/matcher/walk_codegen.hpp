@@ -1,9 +1,9 @@
 // How the fast walk is compiled.
 //
-// The walk runs as one function per bound: everything it calls per child is
-// forced inline (KELNOR_WALK_INLINE), which spares the calls and lets the
-// compiler keep a frame's fields in registers across them. Only the reporter,
-// which runs once per hit, is called (hit_reporter.hpp).
+// The walk runs as one function per bound and metric: everything it calls
+// per child is forced inline (KELNOR_WALK_INLINE), which spares the calls and
+// lets the compiler keep a frame's fields in registers across them. Only the
+// reporter, which runs once per hit, is called (hit_reporter.hpp).
 //
 // Where the toolchain can choose between copies of a function when the
 // module is loaded (GCC 12 or later, x86-64, glibc's ifunc), that function
