@@ -6,6 +6,8 @@
 //   label_code_point(), VideoIndexBytes, choose_video_ids(), assemble());
 // - the image (image_size(), encode_trie_into(), decode_trie() and the
 //   render() of its DecodeError);
+// - the build from columns (columns/): Arrow arrays and streams read as
+//   views, records files parsed, and build_from_columns() with its RowRefusal;
 // - the queries (fuzzy_match(), fuzzy_match_video(), suggest() and
 //   default_suggest_bound());
 // - how a host stops a long query (InterruptCheck, Interrupted);
@@ -13,6 +15,9 @@
 //   the Result that carries expected failures.
 #pragma once
 
+#include "columns/arrow_columns.hpp"
+#include "columns/column_build.hpp"
+#include "columns/text_records.hpp"
 #include "encoding/decode_error.hpp"
 #include "internal_data.hpp"
 #include "internal_failure.hpp"

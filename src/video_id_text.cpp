@@ -4,8 +4,6 @@
 
 namespace kelnor {
 
-namespace {
-
 std::string uuid_text(const VideoUuid& bytes) {
     static constexpr char DIGITS[] = "0123456789abcdef";
     std::string text;
@@ -17,8 +15,6 @@ std::string uuid_text(const VideoUuid& bytes) {
     }
     return text;
 }
-
-}  // namespace
 
 std::optional<std::string> video_id_text(const Trie& trie, std::uint32_t position) {
     if (trie.id_mode == IdMode::Int32) {

@@ -9,6 +9,9 @@
 
 namespace kelnor {
 
+// Lower-case 8-4-4-4-12 UUID text.
+std::string uuid_text(const VideoUuid& bytes);
+
 // The id of the video at `position` in the table that the trie's id mode
 // selects: decimal text in Int32 mode, lower-case 8-4-4-4-12 UUID text
 // otherwise. None when the position lies outside that table (the build does

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import gzip
 import importlib.metadata
 import io
 import json
@@ -501,3 +502,111 @@ def test_module_entry_point():
     completed = run_child("demo")
     assert completed.returncode == 0, completed.stderr
     assert "the same answers" in completed.stdout
+
+
+# --------------------------------------------------------- other formats
+
+
+def csv_records(records) -> str:
+    return "term,video,count\n" + "".join(
+        f'"{term}",{video},{count}\n' for term, video, count in records
+    )
+
+
+@pytest.mark.parametrize(
+    "name, content, flags",
+    [
+        ("records.csv", csv_records(RECORDS).encode(), []),
+        ("records.tsv.gz", gzip.compress(tsv(RECORDS).encode()), []),
+        ("records.csv.gz", gzip.compress(csv_records(RECORDS).encode()), []),
+        ("records.txt", csv_records(RECORDS).encode(), ["--format", "csv"]),
+        ("records", gzip.compress(tsv(RECORDS).encode()), []),
+    ],
+)
+def test_build_reads_csv_and_gzip(capsys, tmp_path, name, content, flags):
+    path = tmp_path / name
+    path.write_bytes(content)
+    output = tmp_path / "index.bin"
+    status, out, _ = run(capsys, "build", path, "-o", output, *flags)
+    assert status == 0, out
+    assert output.read_bytes() == kelnor.build(RECORDS).to_bytes()
+
+
+@pytest.mark.parametrize(
+    "content, message",
+    [
+        (b"cat,7\n", "{path}:1: expected 3 comma-separated fields (term, video id, count), found 2"),
+        (b'"cat,7,1\n', "{path}:1: a quoted field does not end on its line"),
+        (gzip.compress(b"cat,7,1\n")[:-4], "cannot read {path}: a damaged gzip file"),
+    ],
+)
+def test_build_reports_a_bad_csv_line(capsys, tmp_path, content, message):
+    path = tmp_path / "records.csv"
+    path.write_bytes(content)
+    status, _, err = run(capsys, "build", path, "-o", tmp_path / "index.bin")
+    assert status == 1
+    assert err.startswith("kelnor: " + message.format(path=path))
+
+
+def write_table(path, records, file_format):
+    pa = pytest.importorskip("pyarrow", reason="pyarrow is not installed (it has no wheels for PyPy)")
+    table = pa.table({name: list(column) for name, column in zip(("term", "video", "count"), zip(*records))})
+    if file_format == "parquet":
+        pytest.importorskip("pyarrow.parquet").write_table(table, path)
+        return
+    with pa.ipc.new_file(str(path), table.schema) as writer:
+        writer.write_table(table)
+
+
+@pytest.mark.parametrize("name", ["records.parquet", "records.arrow", "records.feather"])
+def test_build_reads_parquet_and_arrow_files(capsys, tmp_path, name):
+    path = tmp_path / name
+    write_table(path, RECORDS, "parquet" if name.endswith(".parquet") else "arrow")
+    output = tmp_path / "index.bin"
+    status, out, _ = run(capsys, "build", path, "-o", output)
+    assert status == 0
+    assert out == f"{output}: 4 terms, 4 videos, 13 nodes, {output.stat().st_size:,} bytes\n"
+    assert output.read_bytes() == kelnor.build(RECORDS).to_bytes()
+
+
+def test_build_names_the_refused_row_of_a_table(capsys, tmp_path):
+    path = tmp_path / "records.parquet"
+    write_table(path, [("cat", 7, 1), ("", 7, 1)], "parquet")
+    status, _, err = run(capsys, "build", path, "-o", tmp_path / "index.bin")
+    assert (status, err) == (1, f"kelnor: {path}: row 1: a term must not be empty\n")
+
+
+def test_build_refuses_a_file_that_is_not_parquet(capsys, tmp_path):
+    pytest.importorskip("pyarrow", reason="pyarrow is not installed (it has no wheels for PyPy)")
+    path = tmp_path / "records.parquet"
+    path.write_bytes(b"cat\t7\t1\n")
+    status, _, err = run(capsys, "build", path, "-o", tmp_path / "index.bin")
+    assert status == 1
+    assert err.startswith(f"kelnor: {path} is not a readable parquet file (")
+
+
+@pytest.mark.parametrize("name", ["folded.csv", "folded.parquet"])
+def test_a_folded_build_of_csv_and_parquet(capsys, tmp_path, name):
+    records = [("Harry", 7, 3), ("HARRY ", 8, 2), ("hâre", 7, 1)]
+    path = tmp_path / name
+    if name.endswith(".csv"):
+        path.write_text(csv_records(records), encoding="utf-8")
+    else:
+        write_table(path, records, "parquet")
+    output = tmp_path / "f.bin"
+    assert run(capsys, "build", path, "-o", output, "--fold")[0] == 0
+    assert output.read_bytes() == kelnor.build(records, fold=True).to_bytes()
+
+
+@pytest.mark.parametrize(
+    "name, where", [("folded.tsv", ":2"), ("folded.parquet", ": row 1")]
+)
+def test_a_folded_build_names_a_term_that_folds_to_nothing(capsys, tmp_path, name, where):
+    records = [("cat", 7, 1), ("\u0301", 7, 1)]
+    path = tmp_path / name
+    if name.endswith(".tsv"):
+        path.write_text(tsv(records), encoding="utf-8")
+    else:
+        write_table(path, records, "parquet")
+    status, _, err = run(capsys, "build", path, "-o", tmp_path / "f.bin", "--fold")
+    assert (status, err) == (1, f"kelnor: {path}{where}: term '\u0301' folds to an empty term\n")

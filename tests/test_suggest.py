@@ -136,6 +136,14 @@ def test_bad_arguments(harry, call, error, message):
     assert str(raised.value) == message
 
 
+@pytest.mark.parametrize("mode", MODES)
+def test_a_repeated_child_is_suggested_once_per_path(mode):
+    # The root lists node 2 twice (and itself, unlabelled).
+    args = ([0, 3, 3], ["", "", "中"], [None, None, (0, [], [])], [0, 2, 2], [], 0)
+    index = PrefixSearch.from_internal_data_v2(*args)
+    assert index.suggest("中", 0, **mode) == [("中", 0, 0)] * 2
+
+
 # ------------------------------------------------------------- differential
 
 texts = st.text(alphabet=ALPHABET + "x", max_size=4)

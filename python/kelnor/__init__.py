@@ -6,7 +6,8 @@
     index.fuzzy_match_video("harr")  # [('7', 1.0)]
     index.suggest("har")             # [('harry', 0, 3), ('harold', 0, 1)]
 
-`build` makes an index from (term, video id, count) records; `PrefixSearch`
+`build` makes an index from (term, video id, count) records or from an Arrow
+table, `build_columns` from three columns (see kelnor.columns); `PrefixSearch`
 is the index type of the extension module `_kelnor`. Importing this package
 makes indexes picklable.
 """
@@ -23,6 +24,7 @@ from kelnor.builder import (
     build,
     internal_data_v2,
 )
+from kelnor.columns import build_columns
 from kelnor.folding import fold
 from kelnor.video_table import VideoId
 
@@ -35,6 +37,7 @@ __all__ = [
     "Record",
     "VideoId",
     "build",
+    "build_columns",
     "fold",
     "internal_data_v2",
 ]

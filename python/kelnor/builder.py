@@ -13,8 +13,9 @@ import re
 from collections.abc import Iterable
 from typing import NamedTuple
 
-from _kelnor import PrefixSearch
+from _kelnor import PrefixSearch, build_from_arrow_stream
 
+from kelnor.arrow_protocols import ArrowStreamExportable
 from kelnor.folding import fold as fold_text
 from kelnor.trie_layout import lay_out
 from kelnor.video_table import U32_MAX, VideoId, VideoTable
@@ -139,8 +140,17 @@ def internal_data_v2(
 
 
 def build(
-    records: Iterable[Record], video_top_n: int = DEFAULT_VIDEO_TOP_N, fold: bool = False
+    records: Iterable[Record] | ArrowStreamExportable,
+    video_top_n: int = DEFAULT_VIDEO_TOP_N,
+    fold: bool = False,
 ) -> PrefixSearch:
-    """The index of (term, video id, count) `records`; with `fold`, of their
-    folded terms (kelnor.fold), records that fold alike gathered as one."""
+    """The index of (term, video id, count) `records`, or of the rows of a table
+    with columns `term`, `video` and `count`: an object of the Arrow stream
+    interface, read natively (see kelnor.columns). With `fold`, of their
+    folded terms (kelnor.fold), records that fold alike gathered as one; a
+    table is built as it is, so its terms are to be folded before."""
+    if hasattr(records, "__arrow_c_stream__"):
+        if fold:
+            raise ValueError("a table is built as it is: fold its terms first (kelnor.fold)")
+        return build_from_arrow_stream(records.__arrow_c_stream__(), video_top_n)
     return _builder_of(records, fold).build(video_top_n)

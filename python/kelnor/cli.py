@@ -18,15 +18,15 @@ import sys
 from collections.abc import Sequence
 from typing import Callable, TypeVar
 
-from _kelnor import PrefixSearch
+from _kelnor import PrefixSearch, index_sizes
 
 from kelnor.atomic_file import write_atomically
-from kelnor.builder import DEFAULT_VIDEO_TOP_N, IndexBuilder
+from kelnor.builder import DEFAULT_VIDEO_TOP_N
 from kelnor.command_error import CommandError
 from kelnor.demo import run_demo
 from kelnor.index_failure import DamagedIndexError, answer
 from kelnor.progress import Progress
-from kelnor.records_file import add_records
+from kelnor.records_file import FORMATS, build_records_file, format_of
 from kelnor.results_view import suggestions_view, terms_view, videos_view
 from kelnor.text_lines import STDIN
 from kelnor.version import VERSION
@@ -88,20 +88,18 @@ def _progress_for(path: str, wanted: bool | None) -> Progress | None:
 
 def _build(args: argparse.Namespace) -> None:
     progress = _progress_for(args.records, args.progress)
-    builder = IndexBuilder(args.fold)
-    add_records(builder, args.records, progress)
+    file_format = args.format or format_of(args.records)
+    index = build_records_file(args.records, file_format, args.video_top_n, args.fold, progress)
     if progress:
         progress.finish()
-    data = builder.internal_data_v2(args.video_top_n)
-    image = PrefixSearch.from_internal_data_v2(*data).to_bytes()
+    image = index.to_bytes()
     try:
         write_atomically(args.output, image)
     except OSError as error:
         raise CommandError(f"cannot write {args.output}: {error.strerror}") from None
-    terms = sum(payload is not None for payload in data.payloads)
+    terms, videos, nodes = index_sizes(index)
     print(
-        f"{args.output}: {terms:,} terms, {len(data.video_index):,} videos, "
-        f"{len(data.child_labels):,} nodes, {len(image):,} bytes"
+        f"{args.output}: {terms:,} terms, {videos:,} videos, {nodes:,} nodes, {len(image):,} bytes"
     )
 
 
@@ -205,12 +203,19 @@ def _parser() -> argparse.ArgumentParser:
     build = commands.add_parser(
         "build",
         help="build an index from a records file",
-        description="Build an index from RECORDS, a UTF-8 file of tab-separated lines: "
-        "term, video id (a UUID or a whole number), count. A first line "
-        "'term<TAB>video<TAB>count' names the columns and is skipped.",
+        description="Build an index from RECORDS, a UTF-8 file of tab-separated lines "
+        "(comma-separated for .csv): term, video id (a UUID or a whole number), count. A first "
+        "line 'term<TAB>video<TAB>count' names the columns and is skipped. Files compressed "
+        "with gzip are read as they are; with pyarrow installed, Parquet and Arrow IPC files "
+        "with the columns term, video and count are read too.",
     )
     build.add_argument(
         "records", metavar="RECORDS.tsv", help="the records file, or - for standard input"
+    )
+    build.add_argument(
+        "--format",
+        choices=FORMATS,
+        help="the records file's format (default: by its extension, else tsv)",
     )
     build.add_argument(
         "-o", "--output", required=True, metavar="INDEX.bin", help="where to write the index image"

@@ -8,7 +8,6 @@ from collections.abc import Iterator
 from typing import BinaryIO
 
 from kelnor.command_error import CommandError
-from kelnor.progress import Progress
 
 STDIN = "-"
 
@@ -18,7 +17,7 @@ def shown_name(path: str) -> str:
     return "<stdin>" if path == STDIN else path
 
 
-def _lines(file: BinaryIO, name: str, progress: Progress | None) -> Iterator[tuple[int, str]]:
+def _lines(file: BinaryIO, name: str) -> Iterator[tuple[int, str]]:
     for number, raw in enumerate(file, 1):
         # Editors on some systems start UTF-8 files with a byte-order mark,
         # which is no part of the first line's text.
@@ -28,25 +27,23 @@ def _lines(file: BinaryIO, name: str, progress: Progress | None) -> Iterator[tup
         except UnicodeDecodeError as error:
             raise CommandError(f"{name}:{number}: not UTF-8 text ({error.reason})") from None
         yield number, text.rstrip("\r\n")
-        if progress:
-            progress.advance(len(raw))
 
 
-def numbered_lines(path: str, progress: Progress | None = None) -> Iterator[tuple[int, str]]:
+def numbered_lines(path: str) -> Iterator[tuple[int, str]]:
     """(line number from 1, text without its line break) for each line of `path`,
     or of standard input when `path` is "-".
 
     Lines are decoded one at a time so that bad bytes are reported with the
-    number of their line; `progress` advances by the bytes read.
+    number of their line.
     """
     name = shown_name(path)
     try:
         if path == STDIN:
             if sys.stdin is None:
                 raise CommandError("cannot read standard input: it is closed")
-            yield from _lines(sys.stdin.buffer, name, progress)
+            yield from _lines(sys.stdin.buffer, name)
         else:
             with open(path, "rb") as file:
-                yield from _lines(file, name, progress)
+                yield from _lines(file, name)
     except OSError as error:
         raise CommandError(f"cannot read {name}: {error.strerror}") from None

@@ -7,13 +7,14 @@
 #include <Python.h>
 
 #include "python/call_guard.hpp"
+#include "python/column_functions.hpp"
 #include "python/prefix_search_type.hpp"
 
 namespace kelnor::py {
 namespace {
 
 PyModuleDef module_definition = {
-    PyModuleDef_HEAD_INIT, "_kelnor", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr,
+    PyModuleDef_HEAD_INIT, "_kelnor", "", 0, column_functions(), nullptr, nullptr, nullptr, nullptr,
 };
 
 constexpr int API_VERSION = 1013;

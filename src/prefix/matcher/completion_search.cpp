@@ -38,7 +38,7 @@ class SeedCollector {
 
     void offer(std::uint32_t node, std::uint32_t distance, std::span<const char32_t> path,
                char32_t label) {
-        while (!chain_.empty() && !paths_.leads_to(seeds_[chain_.back()].path, path, label))
+        while (!chain_.empty() && !paths_.lies_above(seeds_[chain_.back()].path, path, label))
             close();
         if (!chain_.empty() && seeds_[chain_.back()].distance <= distance) return;
         std::uint32_t link = chain_.empty() ? PathLinks::ROOT : seeds_[chain_.back()].path;

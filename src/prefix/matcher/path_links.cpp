@@ -6,10 +6,10 @@
 
 namespace kelnor {
 
-bool PathLinks::leads_to(std::uint32_t path, std::span<const char32_t> labels,
-                         char32_t last) const {
+bool PathLinks::lies_above(std::uint32_t path, std::span<const char32_t> labels,
+                           char32_t last) const {
     std::size_t depth = links_[path].depth;
-    if (depth > labels.size() + 1) return false;
+    if (depth > labels.size()) return false;
     for (; path != ROOT; path = links_[path].parent, --depth) {
         const char32_t expected = depth <= labels.size() ? labels[depth - 1] : last;
         if (links_[path].label != expected) return false;

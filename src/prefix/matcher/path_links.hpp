@@ -33,8 +33,10 @@ class PathLinks {
 
     std::uint32_t depth(std::uint32_t path) const { return links_[path].depth; }
 
-    // Whether the labels of `path` begin those of `labels` followed by `last`.
-    bool leads_to(std::uint32_t path, std::span<const char32_t> labels, char32_t last) const;
+    // Whether the labels of `path` begin those of `labels` followed by `last`
+    // and are fewer: whether `path` lies above that path. (One of the same
+    // labels may be another node, a sibling with the same label.)
+    bool lies_above(std::uint32_t path, std::span<const char32_t> labels, char32_t last) const;
 
     // The order of the texts of `a` followed by `a_last` and of `b` followed
     // by `b_last` (a last label of NO_LABEL adds nothing), in code points as

@@ -1,0 +1,49 @@
+// Reading the three columns of a build from Arrow arrays and streams,
+// without copying them: each column becomes a view of its producer's buffers,
+// which stay alive (owned here) until the build is done. A column of a type
+// the build cannot take is refused by its name, with its type.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "columns/arrow_owned.hpp"
+#include "columns/column_views.hpp"
+#include "result.hpp"
+
+namespace kelnor::columns {
+
+// One array taken over from its producer.
+struct ArrowColumn {
+    OwnedSchema schema;
+    OwnedArray array;
+};
+
+// The view of an array as the terms, the video ids or the counts, or why it
+// cannot be one (its type): `what` names the column in the message.
+Result<TextColumn, std::string> terms_of(const ArrowSchema& schema, const ArrowArray& array,
+                                         const std::string& what);
+Result<VideoColumn, std::string> videos_of(const ArrowSchema& schema, const ArrowArray& array,
+                                           const std::string& what);
+Result<IntColumn, std::string> counts_of(const ArrowSchema& schema, const ArrowArray& array,
+                                         const std::string& what);
+
+// The message for three columns of different lengths, or nothing.
+std::optional<std::string> check_lengths(std::int64_t terms, std::int64_t videos,
+                                         std::int64_t counts);
+
+// The batches of a stream of record batches, and their rows as chunks.
+struct ArrowTable {
+    OwnedSchema schema;
+    std::vector<OwnedArray> batches;
+    std::vector<ColumnChunk> chunks;
+};
+
+// Every batch of a stream of record batches with columns "term", "video" and
+// "count" (others are left alone). Refused when the stream fails, a column
+// is missing or of a wrong type.
+Result<ArrowTable, std::string> read_stream(OwnedStream stream);
+
+}  // namespace kelnor::columns

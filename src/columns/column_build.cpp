@@ -1,0 +1,294 @@
+#include "columns/column_build.hpp"
+
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "columns/id_table.hpp"
+#include "columns/sorted_trie.hpp"
+#include "columns/term_check.hpp"
+#include "columns/uuid_text.hpp"
+#include "video_id_text.hpp"
+
+namespace kelnor::columns {
+namespace {
+
+constexpr std::uint64_t U32_MAX = std::numeric_limits<std::uint32_t>::max();
+constexpr std::size_t LOOKAHEAD = 16;
+
+struct Row {
+    std::uint32_t term;
+    std::uint32_t video;
+    std::uint32_t count;
+};
+
+enum class VideoKind : std::uint8_t { None, Integer, Uuid };
+
+// The video table in the making: positions in order of first appearance,
+// and the one kind of id an index holds.
+class VideoPositions {
+  public:
+    // The position of the video of `row` in `column`, or its refusal.
+    template <class Column>
+    Result<std::uint32_t, RowRefusal> position(const Column& column, std::int64_t row);
+
+    // Asks the memory for where the video of `row` will be looked up.
+    template <class Column>
+    void prefetch(const Column& column, std::int64_t row) const noexcept;
+
+    VideoTable table() {
+        VideoTable table;
+        table.id_mode = kind_ == VideoKind::Integer ? IdMode::Int32 : IdMode::Uuid;
+        table.video_int_ids = integers_.take_keys();
+        table.video_uuids = uuids_.take_keys();
+        return table;
+    }
+
+  private:
+    // Nothing when an id of `kind` may join the table, else the refusal,
+    // which shows the id as `shown()` gives it.
+    template <class Shown>
+    std::optional<RowRefusal> check_kind(VideoKind kind, Shown&& shown) {
+        if (kind_ == VideoKind::None) kind_ = kind;
+        if (kind == kind_) return std::nullopt;
+        RowRefusal refusal{Refusal::VideoKindMismatch, 0, shown()};
+        refusal.is_integer = kind == VideoKind::Integer;
+        return refusal;
+    }
+
+    static constexpr auto ALWAYS = [](const auto&) { return true; };
+
+    VideoKind kind_ = VideoKind::None;
+    IdTable<std::uint32_t> integers_;
+    IdTable<VideoUuid> uuids_;
+};
+
+// The value of `row` of an integer column when it is a 32-bit one, else the
+// refusal `null` or `out_of_range` (with the value in decimal).
+Result<std::uint32_t, RowRefusal> u32_at(const IntColumn& column, std::int64_t row, Refusal null,
+                                         Refusal out_of_range) {
+    if (column.is_null(row)) return RowRefusal{null};
+    std::uint64_t value = 0;
+    if (column.is_signed) {
+        const std::int64_t signed_value = column.signed_at(row);
+        if (signed_value < 0) return RowRefusal{out_of_range, 0, std::to_string(signed_value)};
+        value = static_cast<std::uint64_t>(signed_value);
+    } else {
+        value = column.unsigned_at(row);
+    }
+    if (value > U32_MAX) return RowRefusal{out_of_range, 0, std::to_string(value)};
+    return static_cast<std::uint32_t>(value);
+}
+
+template <>
+Result<std::uint32_t, RowRefusal> VideoPositions::position(const IntColumn& column,
+                                                           std::int64_t row) {
+    auto id = u32_at(column, row, Refusal::VideoNull, Refusal::VideoOutOfRange);
+    if (!id.ok()) return id;
+    const std::uint32_t key = id.value();
+    if (auto refusal = check_kind(VideoKind::Integer, [&] { return std::to_string(key); })) {
+        return *refusal;
+    }
+    return integers_.id_of(key, IdTable<std::uint32_t>::hash(key), ALWAYS);
+}
+
+template <>
+void VideoPositions::prefetch(const IntColumn& column, std::int64_t row) const noexcept {
+    integers_.prefetch(IdTable<std::uint32_t>::hash(static_cast<std::uint32_t>(
+        column.is_signed ? static_cast<std::uint64_t>(column.signed_at(row))
+                         : column.unsigned_at(row))));
+}
+
+template <>
+void VideoPositions::prefetch(const UuidColumn& column, std::int64_t row) const noexcept {
+    VideoUuid uuid;
+    std::copy_n(column.values + 16 * (column.offset + row), 16, uuid.begin());
+    uuids_.prefetch(IdTable<VideoUuid>::hash(uuid));
+}
+
+// Text is read once: parsing it twice would cost more than the miss.
+template <>
+void VideoPositions::prefetch(const TextColumn&, std::int64_t) const noexcept {}
+
+template <>
+Result<std::uint32_t, RowRefusal> VideoPositions::position(const UuidColumn& column,
+                                                           std::int64_t row) {
+    const std::int64_t entry = column.offset + row;
+    if (!column.validity.has_value(entry)) return RowRefusal{Refusal::VideoNull};
+    VideoUuid uuid;
+    std::copy_n(column.values + 16 * entry, 16, uuid.begin());
+    if (auto refusal = check_kind(VideoKind::Uuid, [&] { return uuid_text(uuid); })) {
+        return *refusal;
+    }
+    return uuids_.id_of(uuid, IdTable<VideoUuid>::hash(uuid), ALWAYS);
+}
+
+template <>
+Result<std::uint32_t, RowRefusal> VideoPositions::position(const TextColumn& column,
+                                                           std::int64_t row) {
+    const TextAt text = column.at(row);
+    if (text.state == TextAt::State::Null) return RowRefusal{Refusal::VideoNull};
+    if (text.state == TextAt::State::Damaged) return RowRefusal{Refusal::VideoDamaged};
+    const std::optional<VideoUuid> uuid = parse_uuid_text(text.text);
+    if (!uuid) return RowRefusal{Refusal::VideoNotUuid, 0, std::string(text.text)};
+    if (auto refusal = check_kind(VideoKind::Uuid, [&] { return std::string(text.text); })) {
+        return *refusal;
+    }
+    return uuids_.id_of(*uuid, IdTable<VideoUuid>::hash(*uuid), ALWAYS);
+}
+
+// Every row's term id, video position and count, or the first refusal.
+struct Gathered {
+    std::vector<std::string_view> terms;  // by term id, in order of first appearance
+    std::vector<Row> rows;
+    VideoTable videos;
+};
+
+Result<Gathered, RowRefusal> gather(std::span<const ColumnChunk> chunks) {
+    IdTable<std::string_view> term_ids;
+    VideoPositions videos;
+    Gathered gathered;
+    std::size_t total = 0;
+    for (const ColumnChunk& chunk : chunks) total += static_cast<std::size_t>(chunk.length);
+    gathered.rows.reserve(total);
+
+    std::uint64_t first_row = 0;
+    std::optional<RowRefusal> refused;
+    const auto refuse = [&](RowRefusal refusal, std::int64_t row) {
+        refusal.where = first_row + static_cast<std::uint64_t>(row);
+        return refusal;
+    };
+    // Row k's term hash, made LOOKAHEAD rows before k is gathered, when its
+    // slot (and its video's) is asked for: the tables are far larger than
+    // the caches, and this hides most of the misses.
+    std::array<std::uint64_t, LOOKAHEAD> term_hashes{};
+    for (const ColumnChunk& chunk : chunks) {
+        const auto look_ahead = [&](std::int64_t row) {
+            if (row >= chunk.length) return;
+            const std::uint64_t hash = IdTable<std::string_view>::hash(chunk.terms.at(row).text);
+            term_hashes[static_cast<std::size_t>(row) % LOOKAHEAD] = hash;
+            term_ids.prefetch(hash);
+            // A null row's entry is there to be read, whatever it holds.
+            std::visit([&](const auto& column) { videos.prefetch(column, row); }, chunk.videos);
+        };
+        for (std::int64_t row = 0; row < static_cast<std::int64_t>(LOOKAHEAD); ++row) {
+            look_ahead(row);
+        }
+        for (std::int64_t row = 0; row < chunk.length; ++row) {
+            const std::uint64_t term_hash = term_hashes[static_cast<std::size_t>(row) % LOOKAHEAD];
+            look_ahead(row + static_cast<std::int64_t>(LOOKAHEAD));
+            const TextAt term = chunk.terms.at(row);
+            if (term.state == TextAt::State::Null) return refuse({Refusal::TermNull}, row);
+            if (term.state == TextAt::State::Damaged) return refuse({Refusal::TermDamaged}, row);
+            const auto check = [&](std::string_view text) {
+                refused = term_refusal(text);
+                return !refused;
+            };
+            const std::uint32_t term_id = term_ids.id_of(term.text, term_hash, check);
+            if (refused) return refuse(std::move(*refused), row);
+            auto count = u32_at(chunk.counts, row, Refusal::CountNull, Refusal::CountOutOfRange);
+            if (!count.ok()) return refuse(count.error(), row);
+            auto video = std::visit(
+                [&](const auto& column) { return videos.position(column, row); }, chunk.videos);
+            if (!video.ok()) return refuse(video.error(), row);
+            gathered.rows.push_back({term_id, video.value(), count.value()});
+        }
+        first_row += static_cast<std::uint64_t>(chunk.length);
+    }
+    gathered.terms = term_ids.take_keys();
+    gathered.videos = videos.table();
+    return gathered;
+}
+
+// A video of a term and the sum of its counts there.
+struct VideoSum {
+    std::uint32_t video;
+    std::uint64_t sum;
+};
+
+std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
+    return a > std::numeric_limits<std::uint64_t>::max() - b
+               ? std::numeric_limits<std::uint64_t>::max()
+               : a + b;
+}
+
+}  // namespace
+
+Result<Trie, RowRefusal> build_from_columns(std::span<const ColumnChunk> chunks,
+                                            std::uint32_t top_n) {
+    auto gathered = gather(chunks);
+    if (!gathered.ok()) return gathered.error();
+    Gathered& all = gathered.value();
+
+    // Terms in code point order; rank[id] is a term's place in it.
+    const std::size_t term_count = all.terms.size();
+    std::vector<std::uint32_t> order(term_count);
+    for (std::size_t id = 0; id < term_count; ++id) order[id] = static_cast<std::uint32_t>(id);
+    std::sort(order.begin(), order.end(),
+              [&](std::uint32_t a, std::uint32_t b) { return all.terms[a] < all.terms[b]; });
+    std::vector<std::string_view> sorted_terms(term_count);
+    std::vector<std::uint32_t> rank(term_count);
+    for (std::size_t place = 0; place < term_count; ++place) {
+        sorted_terms[place] = all.terms[order[place]];
+        rank[order[place]] = static_cast<std::uint32_t>(place);
+    }
+    order = {};
+
+    // The rows of each term together, in the order of the sorted terms.
+    std::vector<std::size_t> starts(term_count + 1, 0);
+    for (const Row& row : all.rows) ++starts[rank[row.term] + 1];
+    for (std::size_t place = 0; place < term_count; ++place) starts[place + 1] += starts[place];
+    // A row as its video in the high half and its count in the low half, so
+    // that sorting a term's rows brings each video's together.
+    std::vector<std::uint64_t> by_term(all.rows.size());
+    {
+        std::vector<std::size_t> next(starts.begin(), starts.end() - 1);
+        for (const Row& row : all.rows) {
+            by_term[next[rank[row.term]]++] = std::uint64_t{row.video} << 32 | row.count;
+        }
+    }
+    all.rows = {};
+    rank = {};
+
+    std::vector<VideoSum> sums;
+    std::vector<std::uint32_t> ids;
+    std::vector<std::uint32_t> counts;
+    const auto push_payload = [&](std::size_t place, PayloadTable& payloads) {
+        auto* const begin = by_term.data() + starts[place];
+        auto* const end = by_term.data() + starts[place + 1];
+        std::sort(begin, end);
+        // One entry per video with the sum of its counts, then the ranking.
+        sums.clear();
+        std::uint64_t total = 0;
+        for (auto* at = begin; at != end; ++at) {
+            const auto video = static_cast<std::uint32_t>(*at >> 32);
+            const std::uint64_t count = *at & U32_MAX;
+            total = saturating_add(total, count);
+            if (!sums.empty() && sums.back().video == video) {
+                sums.back().sum = saturating_add(sums.back().sum, count);
+            } else {
+                sums.push_back({video, count});
+            }
+        }
+        std::sort(sums.begin(), sums.end(), [](const VideoSum& a, const VideoSum& b) {
+            return a.sum != b.sum ? a.sum > b.sum : a.video < b.video;
+        });
+        ids.clear();
+        counts.clear();
+        for (const VideoSum& entry : sums) {
+            ids.push_back(entry.video);
+            counts.push_back(static_cast<std::uint32_t>(std::min(entry.sum, U32_MAX)));
+        }
+        payloads.push(static_cast<std::uint32_t>(std::min(total, U32_MAX)), ids, counts);
+    };
+    InternalData data = lay_out_sorted_terms(sorted_terms, push_payload);
+    by_term = {};
+    sorted_terms = {};
+    all.terms = {};
+    return assemble(std::move(data), std::move(all.videos), top_n);
+}
+
+}  // namespace kelnor::columns

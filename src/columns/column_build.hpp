@@ -1,0 +1,25 @@
+// Building an index from columns of (term, video id, count) rows, the way the
+// record path builds it from the same rows, byte for byte: a term's payload
+// lists each of its videos once with the sum of its counts, most counted first
+// (ties by the video's position), counts and totals above 2^32 - 1 stored as
+// 2^32 - 1 while the order follows the sums; videos take positions in order
+// of first appearance. The first refused row, in row order (and, within a
+// row, term before count before video id), is the answer instead.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "columns/column_views.hpp"
+#include "columns/row_refusal.hpp"
+#include "prefix/trie/trie.hpp"
+#include "result.hpp"
+
+namespace kelnor::columns {
+
+// The index of the rows of `chunks`, one after another, with `top_n` videos
+// kept per node. The refusal names its row counted over all chunks from 0.
+Result<Trie, RowRefusal> build_from_columns(std::span<const ColumnChunk> chunks,
+                                            std::uint32_t top_n);
+
+}  // namespace kelnor::columns

@@ -1,0 +1,346 @@
+#include "python/column_functions.hpp"
+
+#include <bit>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "kelnor.hpp"
+#include "python/binder.hpp"
+#include "python/call_guard.hpp"
+#include "python/convert.hpp"
+#include "python/prefix_search_type.hpp"
+#include "python/row_refusal_message.hpp"
+
+namespace kelnor::py {
+namespace {
+
+using columns::ColumnChunk;
+using columns::RowRefusal;
+
+constexpr const char* STREAM_NAMES[] = {"stream", "video_top_n"};
+constinit MethodParameters STREAM{"build_from_arrow_stream()", STREAM_NAMES, 2};
+constexpr const char* COLUMNS_NAMES[] = {"terms", "videos", "counts", "video_top_n"};
+constinit MethodParameters COLUMNS{"build_from_columns()", COLUMNS_NAMES, 4};
+constexpr const char* TEXT_NAMES[] = {"data", "separator", "video_top_n"};
+constinit MethodParameters TEXT{"build_from_text_records()", TEXT_NAMES, 3};
+constexpr const char* PARSE_NAMES[] = {"data", "separator"};
+constinit MethodParameters PARSE{"parse_text_records()", PARSE_NAMES, 2};
+constexpr const char* SIZES_NAMES[] = {"index"};
+constinit MethodParameters SIZES{"index_sizes()", SIZES_NAMES, 1};
+
+// The interpreter lock let go for the life of the object, so that other
+// threads run while the core builds; the core touches no Python object.
+class LockReleased {
+  public:
+    LockReleased() noexcept : state_(PyEval_SaveThread()) {}
+    ~LockReleased() { PyEval_RestoreThread(state_); }
+    LockReleased(const LockReleased&) = delete;
+    LockReleased& operator=(const LockReleased&) = delete;
+
+  private:
+    PyThreadState* state_;
+};
+
+// What `work()` gives, worked out with the interpreter lock let go.
+template <class Work>
+auto with_lock_released(Work&& work) {
+    std::optional<decltype(work())> result;
+    {
+        LockReleased released;
+        result.emplace(work());
+    }
+    return std::move(*result);
+}
+
+// A buffer held for the life of the object.
+class HeldBuffer {
+  public:
+    HeldBuffer() = default;
+    HeldBuffer(const HeldBuffer&) = delete;
+    HeldBuffer& operator=(const HeldBuffer&) = delete;
+    ~HeldBuffer() {
+        if (held_) PyBuffer_Release(&view_);
+    }
+    void hold(PyObject* source, int flags) {
+        if (PyObject_GetBuffer(source, &view_, flags) < 0) throw_python_error();
+        held_ = true;
+    }
+    const Py_buffer& view() const noexcept { return view_; }
+    // The bytes of a bytes-like object, held.
+    std::span<const std::uint8_t> bytes_of(PyObject* source) {
+        hold(source, PyBUF_SIMPLE);
+        return {static_cast<const std::uint8_t*>(view_.buf), static_cast<std::size_t>(view_.len)};
+    }
+
+  private:
+    Py_buffer view_{};
+    bool held_ = false;
+};
+
+// What a column argument holds while the build reads it.
+struct HeldColumn {
+    columns::ArrowColumn arrow;
+    HeldBuffer buffer;
+    std::int64_t length = 0;
+};
+
+columns::Separator separator_argument(PyObject* value) {
+    const std::string_view separator = convert_argument("separator", value, to_utf8);
+    if (separator != "\t" && separator != ",")
+        raise_value_error("the separator is a tab or a comma");
+    return static_cast<columns::Separator>(separator[0]);
+}
+
+template <class Struct>
+Struct& capsule_struct(PyObject* capsule, const char* name) {
+    if (!PyCapsule_IsValid(capsule, name)) {
+        PyErr_Format(PyExc_TypeError, "expected a PyCapsule named '%s'", name);
+        throw_python_error();
+    }
+    auto* value = static_cast<Struct*>(PyCapsule_GetPointer(capsule, name));
+    if (value->release == nullptr) {
+        PyErr_Format(PyExc_ValueError, "the '%s' was already taken", name);
+        throw_python_error();
+    }
+    return *value;
+}
+
+// A one-dimensional, contiguous buffer of native integers as a column.
+columns::IntColumn int_buffer_column(const char* name, PyObject* source, HeldColumn& held) {
+    held.buffer.hold(source, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS);
+    const Py_buffer& view = held.buffer.view();
+    std::string_view format = view.format != nullptr ? view.format : "B";
+    if (format.size() == 2 && (format[0] == '@' || format[0] == '=' ||
+                               (format[0] == '<' && std::endian::native == std::endian::little) ||
+                               (format[0] == '>' && std::endian::native == std::endian::big))) {
+        format.remove_prefix(1);
+    }
+    static constexpr std::string_view CODES = "bBhHiIlLqQ";
+    const std::size_t code = format.size() == 1 ? CODES.find(format[0]) : std::string_view::npos;
+    if (view.ndim != 1 || code == std::string_view::npos ||
+        (view.itemsize != 1 && view.itemsize != 2 && view.itemsize != 4 && view.itemsize != 8)) {
+        PyErr_Format(PyExc_TypeError,
+                     "%s must be one-dimensional integers in native byte order, not a buffer of "
+                     "format '%s' in %d dimensions",
+                     name, view.format != nullptr ? view.format : "B", view.ndim);
+        throw_python_error();
+    }
+    held.length = view.shape[0];
+    columns::IntColumn column;
+    column.values = view.buf;
+    column.width = static_cast<std::uint8_t>(view.itemsize);
+    column.is_signed = code % 2 == 0;
+    return column;
+}
+
+// An Arrow array given as the pair of capsules of __arrow_c_array__(), taken over.
+void take_arrow_array(PyObject* pair, HeldColumn& held) {
+    if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2) {
+        PyErr_SetString(PyExc_TypeError,
+                        "an Arrow column is given as the (schema, array) capsules of "
+                        "__arrow_c_array__()");
+        throw_python_error();
+    }
+    ArrowSchema& schema = capsule_struct<ArrowSchema>(PyTuple_GET_ITEM(pair, 0), "arrow_schema");
+    ArrowArray& array = capsule_struct<ArrowArray>(PyTuple_GET_ITEM(pair, 1), "arrow_array");
+    held.arrow.schema = columns::OwnedSchema(schema);
+    held.arrow.array = columns::OwnedArray(array);
+    held.length = held.arrow.array.get().length;
+}
+
+template <class Column>
+Column column_or_raise(Result<Column, std::string> column) {
+    if (!column.ok()) {
+        PyErr_SetString(PyExc_TypeError, column.error().c_str());
+        throw_python_error();
+    }
+    return std::move(column).value();
+}
+
+[[noreturn]] void raise_refusal(const RowRefusal& refusal, const char* where,
+                                columns::Separator separator = columns::Separator::Tab) {
+    const PyRef message = row_refusal_message(refusal, separator);
+    PyErr_Format(PyExc_ValueError, "%s%llu: %U", where,
+                 static_cast<unsigned long long>(refusal.where), message.get());
+    throw_python_error();
+}
+
+// The index of `chunks`, built with the interpreter lock let go; a refused
+// row raises ValueError "row N: ...".
+PyRef build_index(std::span<const ColumnChunk> chunks, std::uint32_t top_n) {
+    auto built = with_lock_released([&] { return columns::build_from_columns(chunks, top_n); });
+    if (!built.ok()) raise_refusal(built.error(), "row ");
+    return make_instance(PrefixSearch{std::move(built).value()});
+}
+
+PyObject* build_from_arrow_stream(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                  PyObject* keyword_names) {
+    return call_guarded([&]() -> PyRef {
+        PyObject* slots[2];
+        bind_arguments(STREAM, args, nargs, keyword_names, slots);
+        const std::uint32_t top_n = convert_argument("video_top_n", slots[1], to_u32);
+        columns::OwnedStream stream(
+            capsule_struct<ArrowArrayStream>(slots[0], "arrow_array_stream"));
+        auto table = with_lock_released([&] { return columns::read_stream(std::move(stream)); });
+        if (!table.ok()) raise_value_error(table.error());
+        return build_index(table.value().chunks, top_n);
+    });
+}
+
+PyObject* build_from_columns(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* keyword_names) {
+    return call_guarded([&]() -> PyRef {
+        PyObject* slots[4];
+        bind_arguments(COLUMNS, args, nargs, keyword_names, slots);
+        const std::uint32_t top_n = convert_argument("video_top_n", slots[3], to_u32);
+        HeldColumn held[3];
+        for (int k = 0; k < 3; ++k) {
+            if (PyTuple_Check(slots[k])) take_arrow_array(slots[k], held[k]);
+        }
+        const auto arrow = [&](int k) -> std::pair<const ArrowSchema&, const ArrowArray&> {
+            return {held[k].arrow.schema.get(), held[k].arrow.array.get()};
+        };
+        ColumnChunk chunk;
+        if (!PyTuple_Check(slots[0])) {
+            PyErr_SetString(PyExc_TypeError, "the terms must be an Arrow column");
+            throw_python_error();
+        }
+        chunk.terms =
+            column_or_raise(columns::terms_of(arrow(0).first, arrow(0).second, "the terms column"));
+        chunk.videos = PyTuple_Check(slots[1])
+                           ? column_or_raise(columns::videos_of(arrow(1).first, arrow(1).second,
+                                                                "the video ids column"))
+                           : columns::VideoColumn(int_buffer_column("videos", slots[1], held[1]));
+        chunk.counts = PyTuple_Check(slots[2])
+                           ? column_or_raise(columns::counts_of(arrow(2).first, arrow(2).second,
+                                                                "the counts column"))
+                           : int_buffer_column("counts", slots[2], held[2]);
+        if (auto error = columns::check_lengths(held[0].length, held[1].length, held[2].length)) {
+            raise_value_error(*error);
+        }
+        chunk.length = held[0].length;
+        return build_index({&chunk, 1}, top_n);
+    });
+}
+
+PyObject* build_from_text_records(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                  PyObject* keyword_names) {
+    return call_guarded([&]() -> PyRef {
+        PyObject* slots[3];
+        bind_arguments(TEXT, args, nargs, keyword_names, slots);
+        const std::string_view separator_text = convert_argument("separator", slots[1], to_utf8);
+        const std::uint32_t top_n = convert_argument("video_top_n", slots[2], to_u32);
+        if (separator_text != "\t" && separator_text != ",") {
+            raise_value_error("the separator is a tab or a comma");
+        }
+        const auto separator = static_cast<columns::Separator>(separator_text[0]);
+        HeldBuffer data;
+        data.hold(slots[0], PyBUF_SIMPLE);
+        const std::span<const std::uint8_t> bytes(static_cast<const std::uint8_t*>(data.view().buf),
+                                                  static_cast<std::size_t>(data.view().len));
+        std::optional<Result<columns::TextRecords, RowRefusal>> records;
+        std::optional<Result<Trie, RowRefusal>> built;
+        {
+            LockReleased released;
+            records.emplace(columns::parse_text_records(bytes, separator));
+            if (records->ok()) {
+                const ColumnChunk chunk = records->value().chunk();
+                built.emplace(columns::build_from_columns({&chunk, 1}, top_n));
+            }
+        }
+        if (!records->ok()) raise_refusal(records->error(), "", separator);
+        // Every line was checked as the build checks a row.
+        if (!built->ok()) throw InternalFailure("a checked records file refused by the build");
+        return make_instance(PrefixSearch{std::move(*built).value()});
+    });
+}
+
+// The records of a records file as four lists: line numbers, terms, video
+// ids (ints, or the 16 bytes of UUIDs) and counts, for a host that changes
+// the terms before it builds (folding them, say).
+PyObject* parse_text_records(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* keyword_names) {
+    return call_guarded([&]() -> PyRef {
+        PyObject* slots[2];
+        bind_arguments(PARSE, args, nargs, keyword_names, slots);
+        const columns::Separator separator = separator_argument(slots[1]);
+        HeldBuffer data;
+        const std::span<const std::uint8_t> bytes = data.bytes_of(slots[0]);
+        auto parsed =
+            with_lock_released([&] { return columns::parse_text_records(bytes, separator, true); });
+        if (!parsed.ok()) raise_refusal(parsed.error(), "", separator);
+        const columns::TextRecords& records = parsed.value();
+        const auto count = static_cast<Py_ssize_t>(records.counts.size());
+        PyRef lines = expect(PyList_New(count));
+        PyRef terms = expect(PyList_New(count));
+        PyRef videos = expect(PyList_New(count));
+        PyRef counts = expect(PyList_New(count));
+        for (Py_ssize_t k = 0; k < count; ++k) {
+            const auto at = static_cast<std::size_t>(k);
+            const auto begin = records.term_ends[at];
+            PyList_SET_ITEM(lines.get(), k,
+                            expect(PyLong_FromUnsignedLongLong(records.lines[at])).release());
+            PyList_SET_ITEM(terms.get(), k,
+                            expect(PyUnicode_DecodeUTF8(records.term_bytes.data() + begin,
+                                                        records.term_ends[at + 1] - begin, nullptr))
+                                .release());
+            PyObject* video =
+                records.uuids.empty()
+                    ? PyLong_FromUnsignedLong(records.integer_ids[at])
+                    : PyBytes_FromStringAndSize(
+                          reinterpret_cast<const char*>(records.uuids[at].data()), 16);
+            PyList_SET_ITEM(videos.get(), k, expect(video).release());
+            PyList_SET_ITEM(counts.get(), k,
+                            expect(PyLong_FromUnsignedLong(records.counts[at])).release());
+        }
+        return expect(PyTuple_Pack(4, lines.get(), terms.get(), videos.get(), counts.get()));
+    });
+}
+
+PyObject* index_sizes(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* keyword_names) {
+    return call_guarded([&]() -> PyRef {
+        PyObject* slots[1];
+        bind_arguments(SIZES, args, nargs, keyword_names, slots);
+        ReceiverBorrow index(slots[0]);
+        const Trie& trie = index.value().trie;
+        std::size_t terms = 0;
+        for (const std::uint8_t terminal : trie.is_terminal) terms += terminal;
+        const std::size_t videos =
+            trie.id_mode == IdMode::Int32 ? trie.video_int_ids.size() : trie.video_uuids.size();
+        return expect(Py_BuildValue("(nnn)", static_cast<Py_ssize_t>(terms),
+                                    static_cast<Py_ssize_t>(videos),
+                                    static_cast<Py_ssize_t>(trie.child_labels.size())));
+    });
+}
+
+template <class Function>
+PyCFunction as_cfunction(Function function) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+PyMethodDef functions[] = {
+    {"build_from_arrow_stream", as_cfunction(build_from_arrow_stream),
+     METH_FASTCALL | METH_KEYWORDS, "build_from_arrow_stream(stream, video_top_n)\n--\n\n"},
+    {"build_from_columns", as_cfunction(build_from_columns), METH_FASTCALL | METH_KEYWORDS,
+     "build_from_columns(terms, videos, counts, video_top_n)\n--\n\n"},
+    {"build_from_text_records", as_cfunction(build_from_text_records),
+     METH_FASTCALL | METH_KEYWORDS,
+     "build_from_text_records(data, separator, video_top_n)\n--\n\n"},
+    {"parse_text_records", as_cfunction(parse_text_records), METH_FASTCALL | METH_KEYWORDS,
+     "parse_text_records(data, separator)\n--\n\n"},
+    {"index_sizes", as_cfunction(index_sizes), METH_FASTCALL | METH_KEYWORDS,
+     "index_sizes(index)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace
+
+PyMethodDef* column_functions() {
+    return functions;
+}
+
+}  // namespace kelnor::py
