@@ -20,6 +20,7 @@ import pytest
 import kelnor
 from kelnor.cli import main
 from kelnor.version import VERSION
+from model_index_file import file_of
 
 RECORDS = [
     ("harry", 7, 3),
@@ -82,7 +83,7 @@ def test_build_writes_the_image_of_the_records(capsys, tmp_path, records_file):
     output = tmp_path / "out.bin"
     status, out, err = run(capsys, "build", records_file, "-o", output, "--video-top-n", "2")
     assert (status, err) == (0, "")
-    assert output.read_bytes() == kelnor.build(RECORDS, video_top_n=2).to_bytes()
+    assert output.read_bytes() == file_of(kelnor.build(RECORDS, video_top_n=2).to_bytes())
     assert out == f"{output}: 4 terms, 4 videos, 13 nodes, {output.stat().st_size:,} bytes\n"
 
 
@@ -92,7 +93,8 @@ def test_build_reads_uuids_blank_lines_and_crlf(capsys, tmp_path):
     path.write_bytes(f"cat\t{video}\t2\r\n\r\ncar\t {video} \t 3 \n".encode())
     output = tmp_path / "index.bin"
     assert run(capsys, "build", path, "-o", output)[0] == 0
-    assert output.read_bytes() == kelnor.build([("cat", video, 2), ("car", video, 3)]).to_bytes()
+    expected = kelnor.build([("cat", video, 2), ("car", video, 3)])
+    assert output.read_bytes() == file_of(expected.to_bytes())
 
 
 @pytest.mark.parametrize(
@@ -158,7 +160,7 @@ def test_build_skips_a_byte_order_mark_and_a_header(
         0,
         f"{output}: 4 terms, 4 videos, 13 nodes, {output.stat().st_size:,} bytes\n",
     )
-    assert output.read_bytes() == kelnor.build(RECORDS).to_bytes()
+    assert output.read_bytes() == file_of(kelnor.build(RECORDS).to_bytes())
 
 
 @pytest.mark.parametrize(
@@ -241,7 +243,7 @@ def test_build_replaces_the_file_a_link_points_to_keeping_its_permissions(capsys
     link.symlink_to(target.name)
     assert run(capsys, "build", records_file, "-o", link)[0] == 0
     assert link.is_symlink()
-    assert target.read_bytes() == kelnor.build(RECORDS).to_bytes()
+    assert target.read_bytes() == file_of(kelnor.build(RECORDS).to_bytes())
     assert stat.S_IMODE(target.stat().st_mode) == 0o640
 
 
@@ -262,7 +264,7 @@ def test_build_writes_into_a_pipe(capsys, tmp_path, records_file):
     reader = os.open(pipe, os.O_RDONLY | os.O_NONBLOCK)
     try:
         assert run(capsys, "build", records_file, "-o", pipe)[0] == 0
-        assert os.read(reader, 1 << 16) == kelnor.build(RECORDS).to_bytes()
+        assert os.read(reader, 1 << 16) == file_of(kelnor.build(RECORDS).to_bytes())
     finally:
         os.close(reader)
     assert stat.S_ISFIFO(pipe.stat().st_mode)
@@ -315,6 +317,15 @@ def test_query_tables(capsys, index_file):
     assert run(capsys, "query", index_file, "zzz", "--json")[1] == "[]\n"
 
 
+def test_query_reads_a_bare_image(capsys, tmp_path):
+    path = tmp_path / "bare.bin"
+    path.write_bytes(kelnor.build(RECORDS).to_bytes())
+    assert run(capsys, "query", path, "hare", "--json", "--max-dist", "0")[:2] == (
+        0,
+        '[{"term": "hare", "distance": 0}]\n',
+    )
+
+
 def test_query_json_keeps_text_readable(capsys, index_file):
     out = run(capsys, "query", index_file, "ete", "--json", "--max-dist", "2")[1]
     assert out == '[{"term": "été", "distance": 2}]\n'
@@ -352,6 +363,14 @@ def test_suggest_table_and_folded_build(capsys, tmp_path):
         (
             DAMAGED_IMAGE,
             "{path} is a damaged index (index out of bounds: the len is 1 but the index is 5)",
+        ),
+        (
+            file_of(DAMAGED_IMAGE),
+            "{path} is a damaged index (index out of bounds: the len is 1 but the index is 5)",
+        ),
+        (
+            file_of(DAMAGED_IMAGE)[:-1],
+            "{path} is truncated: the header gives an image of 13 bytes, the file holds 12",
         ),
     ],
 )
@@ -529,7 +548,7 @@ def test_build_reads_csv_and_gzip(capsys, tmp_path, name, content, flags):
     output = tmp_path / "index.bin"
     status, out, _ = run(capsys, "build", path, "-o", output, *flags)
     assert status == 0, out
-    assert output.read_bytes() == kelnor.build(RECORDS).to_bytes()
+    assert output.read_bytes() == file_of(kelnor.build(RECORDS).to_bytes())
 
 
 @pytest.mark.parametrize(
@@ -566,7 +585,7 @@ def test_build_reads_parquet_and_arrow_files(capsys, tmp_path, name):
     status, out, _ = run(capsys, "build", path, "-o", output)
     assert status == 0
     assert out == f"{output}: 4 terms, 4 videos, 13 nodes, {output.stat().st_size:,} bytes\n"
-    assert output.read_bytes() == kelnor.build(RECORDS).to_bytes()
+    assert output.read_bytes() == file_of(kelnor.build(RECORDS).to_bytes())
 
 
 def test_build_names_the_refused_row_of_a_table(capsys, tmp_path):
@@ -595,7 +614,7 @@ def test_a_folded_build_of_csv_and_parquet(capsys, tmp_path, name):
         write_table(path, records, "parquet")
     output = tmp_path / "f.bin"
     assert run(capsys, "build", path, "-o", output, "--fold")[0] == 0
-    assert output.read_bytes() == kelnor.build(records, fold=True).to_bytes()
+    assert output.read_bytes() == file_of(kelnor.build(records, fold=True).to_bytes())
 
 
 @pytest.mark.parametrize(

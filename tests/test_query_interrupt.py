@@ -3,6 +3,8 @@
 The walk asks for pending signals every few thousand visits, so Ctrl-C
 (KeyboardInterrupt) or an alarm whose handler raises ends a query that would
 run for seconds, with the handler's exception, and leaves the index usable.
+A query in another thread, which signals do not stop, leaves the main thread
+free meanwhile: the handler raises there at once, in the middle of a join.
 Each case runs in a child process, which a process of its own signals.
 """
 
@@ -24,10 +26,11 @@ pytestmark = pytest.mark.skipif(sys.platform == "win32", reason="needs POSIX sig
 # term of 10,000 characters at the widest bound (each leaf then costs a row
 # of 10,001 cells: seconds in all); the signal comes about 0.2 s into the
 # query.
-# Prints the exception's type name, the seconds from the signal to it, and
-# the answer of a short query afterwards.
+# Runs the query in the main thread, or in a second one that the main thread
+# joins. Prints the exception's type name, the seconds from the signal to it,
+# whether the long query still runs then, and the answer of a short query.
 CHILD = textwrap.dedent("""
-    import os, signal, sys, time
+    import os, signal, sys, threading, time
     import model_image
     from _kelnor import PrefixSearch
     from model_trie import ModelTrie
@@ -48,8 +51,7 @@ CHILD = textwrap.dedent("""
     def on_alarm(number, frame):
         raise Alarm
 
-    # The query holds the interpreter lock, so the signal comes from another
-    # process.
+    # The signal comes from another process, as Ctrl-C does.
     number = signal.SIGALRM if sys.argv[1] == "alarm" else signal.SIGINT
     signal.signal(signal.SIGALRM, on_alarm)
     parent = os.getpid()
@@ -58,28 +60,44 @@ CHILD = textwrap.dedent("""
         time.sleep(0.2)
         os.kill(parent, number)
         os._exit(0)
+    query = lambda: getattr(index, sys.argv[2])("b" * 10_000, 2**32 - 1)
+    answered = []
+    worker = threading.Thread(target=lambda: answered.append(query()), daemon=True)
     try:
-        getattr(index, sys.argv[2])("b" * 10_000, 2**32 - 1)
+        if sys.argv[3] == "thread":
+            worker.start()
+            worker.join()
+        else:
+            query()
         raised = None
     except BaseException as error:
         raised = type(error).__name__
-    print(repr((raised, time.monotonic() - sent, index.fuzzy_match("a", 0))))
+    seconds = time.monotonic() - sent
+    still_querying = worker.ident is not None and not answered
+    print(repr((raised, seconds, still_querying, index.fuzzy_match("a", 0))), flush=True)
+    os._exit(0)  # not waiting for the query in the other thread
     """)
 
 
-@pypy_differs("cpyext's PyErr_CheckSignals leaves Python signal handlers for later")
-@pytest.mark.parametrize("method", ["fuzzy_match", "fuzzy_match_video"])
+IN_THE_MAIN_THREAD = pytest.param(
+    "main", marks=pypy_differs("cpyext's PyErr_CheckSignals leaves Python signal handlers for later")
+)
+
+
+@pytest.mark.parametrize("method", ["fuzzy_match", "fuzzy_match_video", "suggest"])
 @pytest.mark.parametrize("signal_kind, raised", [("alarm", "Alarm"), ("sigint", "KeyboardInterrupt")])
-def test_a_signal_stops_a_long_query(method, signal_kind, raised):
+@pytest.mark.parametrize("where", [IN_THE_MAIN_THREAD, "thread"])
+def test_a_signal_stops_a_long_query(method, signal_kind, raised, where):
     completed = subprocess.run(
-        [sys.executable, "-c", CHILD, signal_kind, method],
+        [sys.executable, "-c", CHILD, signal_kind, method, where],
         capture_output=True,
         text=True,
         timeout=120,
         env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)},
     )
     assert completed.returncode == 0, completed.stderr
-    name, seconds, answer = ast.literal_eval(completed.stdout)
+    name, seconds, still_querying, answer = ast.literal_eval(completed.stdout)
     assert name == raised
     assert seconds < 2
+    assert still_querying == (where == "thread")
     assert answer == [("a", 1, 0), ("a", 1, 0)]

@@ -7,6 +7,7 @@ import asyncio
 import importlib.resources
 import sys
 import threading
+import zlib
 
 import pytest
 from hypothesis import given, settings
@@ -16,16 +17,13 @@ pytest.importorskip("starlette", reason="the serve extra is not installed")
 pytest.importorskip("httpx", reason="Starlette's test client needs httpx")
 
 import httpx  # noqa: E402
-from model_image import encode  # noqa: E402
-from model_trie import INT32, UUID, ModelTrie  # noqa: E402
 from serve_process import get_json, running_server  # noqa: E402
 from starlette.testclient import TestClient  # noqa: E402
 from test_cli import run  # noqa: E402
 
 import kelnor  # noqa: E402
 from _kelnor import PrefixSearch  # noqa: E402
-from kelnor.server import create_app, demo_index, file_index_info  # noqa: E402
-from kelnor.server.image_counts import IndexCounts, index_counts  # noqa: E402
+from kelnor.server import create_app, demo_index, file_index_info, index_info  # noqa: E402
 from kelnor.server.openapi import DESCRIPTION  # noqa: E402
 
 RECORDS = [
@@ -37,13 +35,10 @@ RECORDS = [
     ("été", 12, 5),
 ]
 INDEX = kelnor.build(RECORDS)
-INFO = file_index_info("/data/words.bin", INDEX.to_bytes())
+INFO = index_info("/data/words.bin", INDEX, "0123abcd")
 CLIENT = TestClient(create_app(INDEX, INFO))
 DAMAGED_IMAGE = bytes([1, 0, 1, 0, 1, 5, 1, 0, 0, 0, 0, 1, 0])  # node 0's child 5 does not exist
 
-has_suggest = pytest.mark.skipif(
-    not hasattr(PrefixSearch, "suggest"), reason="PrefixSearch.suggest is not built yet"
-)
 
 
 def query_string(**params) -> str:
@@ -65,7 +60,6 @@ def get(path: str, client: TestClient = CLIENT) -> tuple[int, dict]:
 # ---------------------------------------------------------------- answers
 
 
-@has_suggest
 @settings(max_examples=150, deadline=None)
 @given(
     q=st.text(alphabet="aehortyé ", min_size=1, max_size=8),
@@ -108,7 +102,6 @@ def test_videos_answers_as_the_index_does(q, max_dist, limit, min_score):
     assert [(v["id"], v["score"]) for v in body["videos"]] == expected
 
 
-@has_suggest
 def test_the_flags_take_true_false_1_and_0():
     answers = {
         value: get(f"/suggest?q=harr&complete={value}")[1]["suggestions"]
@@ -229,7 +222,7 @@ def test_unknown_routes_and_methods_get_json(method, path, status, reason):
 
 def test_a_damaged_index_is_the_servers_fault_and_said_so():
     damaged = PrefixSearch.from_bytes(DAMAGED_IMAGE)
-    client = TestClient(create_app(damaged, file_index_info("damaged.bin", DAMAGED_IMAGE)))
+    client = TestClient(create_app(damaged, index_info("damaged.bin", damaged, "00000000")))
     assert get("/videos?q=a", client) == (
         500,
         {"error": "the index is damaged (index out of bounds: the len is 1 but the index is 5)"},
@@ -270,40 +263,24 @@ def test_a_slow_query_stalls_neither_the_loop_nor_the_others():
     asyncio.run(scenario())
 
 
-# ---------------------------------------------------------------- counts from the image
-
-_U32S = st.one_of(
-    st.sampled_from([0, 250, 251, 65535, 65536, 2**32 - 1]), st.integers(0, 2**32 - 1)
-)
-_LISTS = st.one_of(st.lists(_U32S, max_size=5), st.lists(st.just(7), min_size=251, max_size=253))
-model_tries = st.builds(
-    ModelTrie,
-    node_shifts=st.lists(_U32S, max_size=6),
-    child_labels=st.lists(st.characters(codec="utf-8").map(ord), max_size=6),
-    child_transitions=st.lists(_U32S, max_size=6),
-    payloads=st.lists(st.one_of(st.none(), st.tuples(_U32S, _LISTS, _LISTS)), max_size=40),
-    video_uuids=st.lists(st.binary(min_size=16, max_size=16), max_size=3),
-    video_int_ids=st.lists(_U32S, max_size=3),
-    id_mode=st.sampled_from([UUID, INT32]),
-    is_terminal=st.lists(st.booleans(), max_size=8),
-)
+# ---------------------------------------------------------------- what /health reports
 
 
-@settings(max_examples=200, deadline=None)
-@given(model_tries)
-def test_counts_read_from_any_image(trie):
-    image = encode(trie)
-    PrefixSearch.from_bytes(image)  # the counts are read from images that decode
-    videos = trie.video_int_ids if trie.id_mode == INT32 else trie.video_uuids
-    assert index_counts(image) == IndexCounts(
-        len(trie.node_shifts), sum(trie.is_terminal), len(videos)
-    )
+def test_health_reports_an_index_files_sizes_and_checksum(tmp_path):
+    saved, bare = tmp_path / "saved.bin", tmp_path / "bare.bin"
+    kelnor.save(INDEX, saved)
+    bare.write_bytes(INDEX.to_bytes())
+    for path in [saved, bare]:
+        info = file_index_info(str(path), INDEX)
+        assert (info.terms, info.videos) == (5, 4)
+        assert info.checksum == kelnor.file_info(path).checksum
+    assert file_index_info(str(bare), INDEX).checksum == f"{zlib.crc32(INDEX.to_bytes()):08x}"
 
 
-def test_demo_counts_are_those_of_its_image():
+def test_the_demo_index_is_the_shipped_sample():
     index, info = demo_index()
-    assert (info.terms, info.videos) == (37372, 2000)
-    assert file_index_info("demo", index.to_bytes()) == info
+    assert (info.source, info.terms, info.videos) == ("demo", 37372, 2000)
+    assert info.checksum == f"{zlib.crc32(index.to_bytes()):08x}"
 
 
 # ---------------------------------------------------------------- the command
@@ -345,9 +322,11 @@ def test_serve_refuses_a_file_that_is_no_index(capsys, tmp_path):
 
 def test_forked_workers_serve_a_file_and_stop_on_sigterm(tmp_path):
     path = tmp_path / "words.bin"
-    path.write_bytes(INDEX.to_bytes())
+    kelnor.save(INDEX, path)
     with running_server(str(path), "--workers", "2") as (base, process):
-        assert get_json(base + "/health") == get("/health")[1]
+        health = get_json(base + "/health")
+        assert (health["index"], health["terms"]) == ("words.bin", 5)
+        assert health["checksum"] == kelnor.file_info(path).checksum
         served = get_json(base + "/videos?q=hary")["videos"]
         assert served == get("/videos?q=hary")[1]["videos"] != []
     assert process.returncode == 0

@@ -7,9 +7,9 @@
     index.suggest("har")             # [('harry', 0, 3), ('harold', 0, 1)]
 
 `build` makes an index from (term, video id, count) records or from an Arrow
-table, `build_columns` from three columns (see kelnor.columns); `PrefixSearch`
-is the index type of the extension module `_kelnor`. Importing this package
-makes indexes picklable.
+table, `build_columns` from three columns (see kelnor.columns), and `save` and
+`load` keep one in a file; `PrefixSearch` is the index type of the extension
+module `_kelnor`. Importing this package makes indexes picklable.
 """
 
 from _kelnor import PrefixSearch
@@ -26,11 +26,14 @@ from kelnor.builder import (
 )
 from kelnor.columns import build_columns
 from kelnor.folding import fold
+from kelnor.index_file import IndexFileError, IndexFileInfo, file_info, load, save
 from kelnor.video_table import VideoId
 
 __all__ = [
     "DEFAULT_VIDEO_TOP_N",
     "IndexBuilder",
+    "IndexFileError",
+    "IndexFileInfo",
     "InternalDataV2",
     "Payload",
     "PrefixSearch",
@@ -38,8 +41,11 @@ __all__ = [
     "VideoId",
     "build",
     "build_columns",
+    "file_info",
     "fold",
     "internal_data_v2",
+    "load",
+    "save",
 ]
 
 pickling.register()

@@ -29,8 +29,9 @@ def _default_mode() -> int:
     return 0o666 & ~umask
 
 
-def write_atomically(path: str, data: bytes) -> None:
-    """Replaces the file at `path` (through a symbolic link) by one holding `data`.
+def write_atomically(path: str, *parts: bytes) -> None:
+    """Replaces the file at `path` (through a symbolic link) by one holding `parts`,
+    one after the other (so that a large part is not copied to join them).
 
     The new file keeps the old one's permissions (mkstemp's own are the
     owner's only). A device or pipe cannot be replaced, and renaming over one
@@ -40,7 +41,7 @@ def write_atomically(path: str, data: bytes) -> None:
     mode = _mode_of(path)
     if mode is not None and not stat.S_ISREG(mode):
         with open(path, "wb") as special:
-            special.write(data)
+            special.writelines(parts)
         return
     target = os.path.realpath(path)
     directory, name = os.path.split(target)
@@ -48,7 +49,7 @@ def write_atomically(path: str, data: bytes) -> None:
     try:
         with open(descriptor, "wb") as file:
             os.fchmod(descriptor, _default_mode() if mode is None else stat.S_IMODE(mode))
-            file.write(data)
+            file.writelines(parts)
             file.flush()
             os.fsync(descriptor)
         os.replace(temporary, target)

@@ -20,11 +20,11 @@ from typing import Callable, TypeVar
 
 from _kelnor import PrefixSearch, index_sizes
 
-from kelnor.atomic_file import write_atomically
 from kelnor.builder import DEFAULT_VIDEO_TOP_N
 from kelnor.command_error import CommandError
 from kelnor.demo import run_demo
 from kelnor.index_failure import DamagedIndexError, answer
+from kelnor.index_file import IndexFileError, load, save
 from kelnor.progress import Progress
 from kelnor.records_file import FORMATS, build_records_file, format_of
 from kelnor.results_view import suggestions_view, terms_view, videos_view
@@ -92,34 +92,23 @@ def _build(args: argparse.Namespace) -> None:
     index = build_records_file(args.records, file_format, args.video_top_n, args.fold, progress)
     if progress:
         progress.finish()
-    image = index.to_bytes()
     try:
-        write_atomically(args.output, image)
+        size = save(index, args.output)
     except OSError as error:
         raise CommandError(f"cannot write {args.output}: {error.strerror}") from None
     terms, videos, nodes = index_sizes(index)
     print(
-        f"{args.output}: {terms:,} terms, {videos:,} videos, {nodes:,} nodes, {len(image):,} bytes"
+        f"{args.output}: {terms:,} terms, {videos:,} videos, {nodes:,} nodes, {size:,} bytes"
     )
 
 
-def _read(path: str) -> bytes:
+def _load(path: str) -> PrefixSearch:
     try:
-        with open(path, "rb") as file:
-            return file.read()
+        return load(path)
     except OSError as error:
         raise CommandError(f"cannot read {path}: {error.strerror}") from None
-
-
-def _decode(path: str, image: bytes) -> PrefixSearch:
-    try:
-        return PrefixSearch.from_bytes(image)
-    except ValueError as error:
-        raise CommandError(f"{path} is not an index image ({error})") from None
-
-
-def _load(path: str) -> PrefixSearch:
-    return _decode(path, _read(path))
+    except IndexFileError as error:
+        raise CommandError(str(error)) from None
 
 
 def _answer(path: str, query: Callable[[], T]) -> T:
@@ -186,10 +175,13 @@ def _serve(args: argparse.Namespace) -> None:
     if args.demo:
         index, info = server.demo_index()
     else:
-        image = _read(args.index)
-        index = _decode(args.index, image)
-        info = server.file_index_info(args.index, image)
-        del image  # the workers share the index's pages; the image would be dead weight
+        index = _load(args.index)
+        try:
+            info = server.file_index_info(args.index, index)
+        except OSError as error:
+            raise CommandError(f"cannot read {args.index}: {error.strerror}") from None
+        except IndexFileError as error:
+            raise CommandError(str(error)) from None
     server.serve(server.create_app(index, info), args.host, args.port, args.workers)
 
 
@@ -218,7 +210,7 @@ def _parser() -> argparse.ArgumentParser:
         help="the records file's format (default: by its extension, else tsv)",
     )
     build.add_argument(
-        "-o", "--output", required=True, metavar="INDEX.bin", help="where to write the index image"
+        "-o", "--output", required=True, metavar="INDEX.bin", help="where to write the index file"
     )
     build.add_argument(
         "--video-top-n",

@@ -43,10 +43,6 @@ PyRef expect(PyObject* result) {
     return PyRef(result);
 }
 
-bool signal_handler_raised(void*) {
-    return PyErr_CheckSignals() != 0;
-}
-
 void raise_panic(const char* message) noexcept {
     if (message == nullptr || *message == '\0') message = "internal failure without a message";
     std::fprintf(stderr, "_kelnor: internal failure: %s\n", message);

@@ -4,7 +4,7 @@
 //  - PythonErrorSet means "a Python exception is already pending": the body
 //    (or a helper) saw an interpreter call fail and threw this sentinel;
 //    kelnor::Interrupted means the same, from the core, after the body's
-//    InterruptCheck saw a signal handler raise;
+//    InterruptCheck saw a signal handler raise (see lock_release.hpp);
 //  - kelnor::InternalFailure (a violated invariant in the core) is written to
 //    standard error and raised as PanicException, which derives from
 //    BaseException so that `except Exception` does not swallow it;
@@ -46,14 +46,6 @@ inline PyRef check(PyObject* result) {
 // for want of memory: a pending MemoryError propagates as it is; any other
 // failure is printed and becomes an internal failure.
 PyRef expect(PyObject* result);
-
-// The check handed to the core's long calls, asked every few thousand visits
-// of a walk: runs the handlers of pending signals, so that Ctrl-C or an alarm
-// stops a long query with the exception its handler raises. A release of the
-// interpreter lock for the walk would take the lock back here, around this
-// call alone.
-bool signal_handler_raised(void* unused);
-inline constexpr InterruptCheck SIGNAL_CHECK{signal_handler_raised, nullptr};
 
 // Sets PanicException(message) as the pending exception, after writing the
 // message to standard error.

@@ -12,6 +12,7 @@
 #include "python/binder.hpp"
 #include "python/call_guard.hpp"
 #include "python/convert.hpp"
+#include "python/lock_release.hpp"
 #include "python/prefix_search_type.hpp"
 #include "python/row_refusal_message.hpp"
 
@@ -31,30 +32,6 @@ constexpr const char* PARSE_NAMES[] = {"data", "separator"};
 constinit MethodParameters PARSE{"parse_text_records()", PARSE_NAMES, 2};
 constexpr const char* SIZES_NAMES[] = {"index"};
 constinit MethodParameters SIZES{"index_sizes()", SIZES_NAMES, 1};
-
-// The interpreter lock let go for the life of the object, so that other
-// threads run while the core builds; the core touches no Python object.
-class LockReleased {
-  public:
-    LockReleased() noexcept : state_(PyEval_SaveThread()) {}
-    ~LockReleased() { PyEval_RestoreThread(state_); }
-    LockReleased(const LockReleased&) = delete;
-    LockReleased& operator=(const LockReleased&) = delete;
-
-  private:
-    PyThreadState* state_;
-};
-
-// What `work()` gives, worked out with the interpreter lock let go.
-template <class Work>
-auto with_lock_released(Work&& work) {
-    std::optional<decltype(work())> result;
-    {
-        LockReleased released;
-        result.emplace(work());
-    }
-    return std::move(*result);
-}
 
 // A buffer held for the life of the object.
 class HeldBuffer {
@@ -172,7 +149,8 @@ Column column_or_raise(Result<Column, std::string> column) {
 // The index of `chunks`, built with the interpreter lock let go; a refused
 // row raises ValueError "row N: ...".
 PyRef build_index(std::span<const ColumnChunk> chunks, std::uint32_t top_n) {
-    auto built = with_lock_released([&] { return columns::build_from_columns(chunks, top_n); });
+    auto built =
+        without_interpreter_lock([&] { return columns::build_from_columns(chunks, top_n); });
     if (!built.ok()) raise_refusal(built.error(), "row ");
     return make_instance(PrefixSearch{std::move(built).value()});
 }
@@ -185,7 +163,8 @@ PyObject* build_from_arrow_stream(PyObject*, PyObject* const* args, Py_ssize_t n
         const std::uint32_t top_n = convert_argument("video_top_n", slots[1], to_u32);
         columns::OwnedStream stream(
             capsule_struct<ArrowArrayStream>(slots[0], "arrow_array_stream"));
-        auto table = with_lock_released([&] { return columns::read_stream(std::move(stream)); });
+        auto table =
+            without_interpreter_lock([&] { return columns::read_stream(std::move(stream)); });
         if (!table.ok()) raise_value_error(table.error());
         return build_index(table.value().chunks, top_n);
     });
@@ -245,7 +224,7 @@ PyObject* build_from_text_records(PyObject*, PyObject* const* args, Py_ssize_t n
         std::optional<Result<columns::TextRecords, RowRefusal>> records;
         std::optional<Result<Trie, RowRefusal>> built;
         {
-            LockReleased released;
+            LockRelease released;
             records.emplace(columns::parse_text_records(bytes, separator));
             if (records->ok()) {
                 const ColumnChunk chunk = records->value().chunk();
@@ -270,8 +249,8 @@ PyObject* parse_text_records(PyObject*, PyObject* const* args, Py_ssize_t nargs,
         const columns::Separator separator = separator_argument(slots[1]);
         HeldBuffer data;
         const std::span<const std::uint8_t> bytes = data.bytes_of(slots[0]);
-        auto parsed =
-            with_lock_released([&] { return columns::parse_text_records(bytes, separator, true); });
+        auto parsed = without_interpreter_lock(
+            [&] { return columns::parse_text_records(bytes, separator, true); });
         if (!parsed.ok()) raise_refusal(parsed.error(), "", separator);
         const columns::TextRecords& records = parsed.value();
         const auto count = static_cast<Py_ssize_t>(records.counts.size());

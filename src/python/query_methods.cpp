@@ -1,5 +1,6 @@
 // PrefixSearch.fuzzy_match, PrefixSearch.fuzzy_match_video and
-// PrefixSearch.suggest: the call into the matchers and the result lists.
+// PrefixSearch.suggest: the call into the matchers, without the interpreter
+// lock, and the result lists.
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -9,6 +10,7 @@
 #include "python/binder.hpp"
 #include "python/call_guard.hpp"
 #include "python/convert.hpp"
+#include "python/lock_release.hpp"
 #include "python/methods.hpp"
 #include "python/prefix_search_type.hpp"
 #include "python/results.hpp"
@@ -44,7 +46,9 @@ PyObject* fuzzy_match(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
 
         const Trie& trie = receiver.value().trie;
         const std::vector<MatchResult> results =
-            kelnor::fuzzy_match(trie, term, max_dist, limit, SIGNAL_CHECK);
+            without_interpreter_lock([&](const InterruptCheck& interrupt) {
+                return kelnor::fuzzy_match(trie, term, max_dist, limit, interrupt);
+            });
         return list_of<MatchResult>(results, [&](const MatchResult& result) {
             const long terminal = checked_at(trie.is_terminal, result.node) ? 1 : 0;
             return tuple_of(to_str(result.term), expect(PyLong_FromLong(terminal)),
@@ -67,8 +71,10 @@ PyObject* fuzzy_match_video(PyObject* self, PyObject* const* args, Py_ssize_t na
         const std::optional<double> min_score = convert_optional("min_score", slots[4], to_double);
 
         const std::vector<VideoScore> scores =
-            kelnor::fuzzy_match_video(receiver.value().trie, term, max_dist, limit,
-                                      include_prefix_nodes, min_score, SIGNAL_CHECK);
+            without_interpreter_lock([&](const InterruptCheck& interrupt) {
+                return kelnor::fuzzy_match_video(receiver.value().trie, term, max_dist, limit,
+                                                 include_prefix_nodes, min_score, interrupt);
+            });
         return list_of<VideoScore>(scores, [](const VideoScore& score) {
             return tuple_of(to_str(score.video_id), expect(PyFloat_FromDouble(score.score)));
         });
@@ -91,7 +97,9 @@ PyObject* suggest(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
         options.transpositions = convert_or("transpositions", slots[4], false, to_flag);
 
         const std::vector<Suggestion> suggestions =
-            kelnor::suggest(receiver.value().trie, text, options, SIGNAL_CHECK);
+            without_interpreter_lock([&](const InterruptCheck& interrupt) {
+                return kelnor::suggest(receiver.value().trie, text, options, interrupt);
+            });
         return list_of<Suggestion>(suggestions, [](const Suggestion& suggestion) {
             return tuple_of(to_str(suggestion.term),
                             expect(PyLong_FromUnsignedLong(suggestion.distance)),

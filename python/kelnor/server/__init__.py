@@ -5,7 +5,7 @@ Needs the `serve` extra (`pip install kelnor[serve]`): Starlette and uvicorn.
 """
 
 from kelnor.server.app import create_app
-from kelnor.server.served_index import IndexInfo, demo_index, file_index_info
+from kelnor.server.served_index import IndexInfo, demo_index, file_index_info, index_info
 from kelnor.server.workers import serve
 
-__all__ = ["IndexInfo", "create_app", "demo_index", "file_index_info", "serve"]
+__all__ = ["IndexInfo", "create_app", "demo_index", "file_index_info", "index_info", "serve"]

@@ -6,10 +6,10 @@ import random
 import zlib
 from typing import NamedTuple
 
-from _kelnor import PrefixSearch
+from _kelnor import PrefixSearch, index_sizes
 
 from kelnor.demo import build_demo_index
-from kelnor.server.image_counts import index_counts
+from kelnor.index_file import file_info
 
 
 class IndexInfo(NamedTuple):
@@ -23,22 +23,20 @@ class IndexInfo(NamedTuple):
     checksum: str
 
 
-def _checksum(image: bytes) -> str:
-    return f"{zlib.crc32(image):08x}"
+def index_info(source: str, index: PrefixSearch, checksum: str) -> IndexInfo:
+    """What /health says of `index`, from `source`, whose image has `checksum`."""
+    terms, videos, nodes = index_sizes(index)
+    return IndexInfo(source, nodes, terms, videos, checksum)
 
 
-def file_index_info(path: str, image: bytes) -> IndexInfo:
-    """What /health says of the index whose file `path` holds `image`, an image
-    that `PrefixSearch.from_bytes` accepted."""
-    nodes, terms, videos = index_counts(image)
-    return IndexInfo(path, nodes, terms, videos, _checksum(image))
+def file_index_info(path: str, index: PrefixSearch) -> IndexInfo:
+    """What /health says of `index`, loaded from the index file (or bare image)
+    at `path`, whose checksum this reads from the file's header (for a bare
+    image, computes). Raises OSError and IndexFileError as `kelnor.load` does."""
+    return index_info(path, index, file_info(path).checksum)
 
 
 def demo_index(seed: int = 0) -> tuple[PrefixSearch, IndexInfo]:
     """The demo's index: the shipped word sample with made-up videos."""
-    index, data, _, _ = build_demo_index(None, random.Random(seed))
-    terms = sum(payload is not None for payload in data.payloads)
-    info = IndexInfo(
-        "demo", len(data.child_labels), terms, len(data.video_index), _checksum(index.to_bytes())
-    )
-    return index, info
+    index = build_demo_index(None, random.Random(seed)).prefix_search
+    return index, index_info("demo", index, f"{zlib.crc32(index.to_bytes()):08x}")

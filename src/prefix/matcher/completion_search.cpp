@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "internal_failure.hpp"
+#include "prefix/matcher/count_floor.hpp"
 #include "prefix/matcher/path_links.hpp"
 #include "prefix/matcher/trie_walk.hpp"
 #include "prefix/matcher/walk_budget.hpp"
@@ -79,6 +80,7 @@ struct Entry {
     std::uint32_t node;
     std::uint32_t seed;
     bool term;
+    bool sure;  // whether `count` is in the search's CountFloor
 };
 
 class Search {
@@ -118,13 +120,20 @@ class Search {
         const auto full = [&] { return limit && found.size() >= *limit; };
         for (std::size_t next = 0; next < by_distance.size() && !full();) {
             const std::uint32_t distance = seeds_[by_distance[next]].distance;
+            floor_.reset(limit ? *limit - found.size() : 0);
             for (; next < by_distance.size() && seeds_[by_distance[next]].distance == distance;
                  ++next) {
                 const std::uint32_t k = by_distance[next];
                 const Seed& seed = seeds_[k];
+                const std::uint32_t best = best_below(seed.node);
+                // The root's best may be its own count, which is no term's.
+                const bool sure = best != UNKNOWN_BEST_BELOW && !has_seeds_below(k) &&
+                                  paths_.depth(seed.path) > 0;
+                if (floor_.above(best)) continue;
+                if (sure) floor_.add(best);
                 budget_.visit();
-                queue_.push_back({seed.distance, best_below(seed.node), seed.path, NO_LABEL,
-                                  seed.node, k, false});
+                queue_.push_back(
+                    {seed.distance, best, seed.path, NO_LABEL, seed.node, k, false, sure});
             }
             std::make_heap(queue_.begin(), queue_.end(), ranks_after_);
             while (!queue_.empty() && !full()) {
@@ -133,6 +142,7 @@ class Search {
                 queue_.pop_back();
                 if (entry.term) {
                     found.push_back({paths_.text(entry.parent), entry.distance, entry.count});
+                    floor_.took(entry.count, entry.sure);
                 } else {
                     expand(entry);
                 }
@@ -162,28 +172,68 @@ class Search {
     }
 
     // The node's term, if it is one, and its children, each ranked by the
-    // best it can lead to.
+    // best it can lead to, but for those the answer cannot need. In a region
+    // without seeds below it each of these is sure to yield a term of its
+    // count, when that count is known; one of them yields the node's own best
+    // count, which the floor holds already for the node.
     void expand(const Entry& entry) {
         const std::uint32_t path =
             entry.label == NO_LABEL ? entry.parent : paths_.extend(entry.parent, entry.label);
+        const bool nested = has_seeds_below(entry.seed);
+        bool carried = !entry.sure;
+        const auto offer = [&](Entry item) {
+            if (floor_.above(item.count)) return;
+            item.sure = !nested && item.count != UNKNOWN_BEST_BELOW;
+            if (item.sure) {
+                if (!carried && item.count == entry.count) {
+                    carried = true;
+                } else {
+                    floor_.add(item.count);
+                }
+            }
+            push(item);
+        };
         // The empty prefix is no term, whatever the root's flag says.
         if (paths_.depth(path) > 0 && checked_at(trie_.is_terminal, entry.node)) {
-            push({entry.distance, own(entry.node), path, NO_LABEL, entry.node, entry.seed, true});
+            offer({entry.distance, own(entry.node), path, NO_LABEL, entry.node, entry.seed, true,
+                   false});
         }
         const ChildRange children = child_range(trie_, entry.node);
+        // The children's counts lie anywhere in memory: ask for all of them
+        // before the first is needed.
+        if (!counts_.nodes.empty()) {
+            for (std::size_t position = children.begin; position < children.end; ++position) {
+                __builtin_prefetch(counts_.address_of(trie_.child_transitions[position]));
+            }
+        }
         for (std::size_t position = children.begin; position < children.end; ++position) {
             const std::uint32_t child = checked_at(trie_.child_transitions, position);
-            const char32_t label = checked_at(trie_.child_labels, child);
+            const char32_t label = label_of(children, position, child);
             if (label == NO_LABEL || seeds_below(entry.seed, child, path, label)) continue;
-            push({entry.distance, best_below(child), path, label, child, entry.seed, false});
+            offer(
+                {entry.distance, best_below(child), path, label, child, entry.seed, false, false});
         }
+        // Only where the floor could not need the node's count.
+        if (!carried) floor_.forget(entry.count);
+    }
+
+    bool has_seeds_below(std::uint32_t seed) const { return seeds_[seed].end > seed + 1; }
+
+    // The label of the child at `position`: from the walk index's label
+    // bytes, next to its siblings', where that has them.
+    char32_t label_of(ChildRange children, std::size_t position, std::uint32_t child) const {
+        if (trie_.walk_index.sound) {
+            const std::uint8_t byte = trie_.walk_index.edge_bytes.labels(children.begin)[position];
+            if (byte != LABEL_ELSEWHERE) return byte;
+        }
+        return checked_at(trie_.child_labels, child);
     }
 
     // Whether `child`, at `path` then `label`, is a seed below `seed`: its
     // region is its own, at a lower distance.
     bool seeds_below(std::uint32_t seed, std::uint32_t child, std::uint32_t path,
                      char32_t label) const {
-        if (seeds_[seed].end <= seed + 1) return false;
+        if (!has_seeds_below(seed)) return false;
         const auto [first, last] =
             std::equal_range(seeds_by_node_.begin(), seeds_by_node_.end(), std::pair{child, 0u},
                              [](const auto& x, const auto& y) { return x.first < y.first; });
@@ -197,13 +247,9 @@ class Search {
         return false;
     }
 
-    std::uint32_t own(std::uint32_t node) const {
-        return counts_.own.empty() ? own_count(trie_, node) : counts_.own[node];
-    }
+    std::uint32_t own(std::uint32_t node) const { return counts_.own(trie_, node); }
 
-    std::uint32_t best_below(std::uint32_t node) const {
-        return counts_.best_below.empty() ? UNKNOWN_BEST_BELOW : counts_.best_below[node];
-    }
+    std::uint32_t best_below(std::uint32_t node) const { return counts_.best_below(node); }
 
     const Trie& trie_;
     const TermCounts& counts_;
@@ -213,6 +259,7 @@ class Search {
     WalkBudget budget_;
     RanksAfter ranks_after_{&paths_};
     std::vector<Entry> queue_;
+    CountFloor floor_;
 };
 
 }  // namespace

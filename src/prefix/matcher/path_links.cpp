@@ -53,10 +53,13 @@ bool PathLinks::same_labels(std::uint32_t a, std::uint32_t b, char32_t b_last) c
 }
 
 std::string PathLinks::text(std::uint32_t path) const {
-    std::vector<char32_t> labels;
-    for (; path != ROOT; path = links_[path].parent) labels.push_back(links_[path].label);
+    spelling_.clear();
+    for (; path != ROOT; path = links_[path].parent) spelling_.push_back(links_[path].label);
     std::string text;
-    for (auto label = labels.rbegin(); label != labels.rend(); ++label) append_utf8(text, *label);
+    text.reserve(spelling_.size());
+    for (auto label = spelling_.rbegin(); label != spelling_.rend(); ++label) {
+        append_utf8(text, *label);
+    }
     return text;
 }
 

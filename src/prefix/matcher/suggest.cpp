@@ -27,9 +27,7 @@ std::vector<Suggestion> nearest_terms(const Trie& trie, std::span<const char32_t
                              std::string text;
                              for (const char32_t character : path) append_utf8(text, character);
                              append_utf8(text, label);
-                             const std::uint32_t count =
-                                 counts.own.empty() ? own_count(trie, node) : counts.own[node];
-                             found.push_back({std::move(text), distance, count});
+                             found.push_back({std::move(text), distance, counts.own(trie, node)});
                              return true;
                          });
     const auto kept = std::min<std::size_t>(found.size(), limit.value_or(found.size()));

@@ -21,10 +21,6 @@ std::vector<char32_t> decode_utf8(std::string_view text, std::size_t most) {
     return characters;
 }
 
-char32_t spelled_as(char32_t character) noexcept {
-    return is_scalar_value(character) ? character : REPLACEMENT_CHARACTER;
-}
-
 void append_utf8(std::string& text, char32_t character) {
     encode_utf8(spelled_as(character), [&text](const auto& bytes) {
         text.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());

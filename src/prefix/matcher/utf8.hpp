@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "encoding/utf8.hpp"
+
 namespace kelnor {
 
 // The characters of `text`, or its first `most` characters when it has more.
@@ -19,7 +21,9 @@ std::vector<char32_t> decode_utf8(std::string_view text,
 // The character that a label is spelled as in a text: itself when it is a
 // Unicode scalar value, and U+FFFD for a surrogate or a value above U+10FFFF,
 // so that texts stay valid UTF-8 whatever an index image holds.
-char32_t spelled_as(char32_t character) noexcept;
+inline char32_t spelled_as(char32_t character) noexcept {
+    return is_scalar_value(character) ? character : REPLACEMENT_CHARACTER;
+}
 
 // Appends the UTF-8 form of spelled_as(`character`).
 void append_utf8(std::string& text, char32_t character);

@@ -32,6 +32,10 @@ std::uint32_t own_count_of(const Trie& trie, std::uint32_t node, TotalOf&& total
 
 }  // namespace
 
+std::uint32_t TermCounts::own(const Trie& trie, std::uint32_t node) const {
+    return nodes.empty() ? own_count(trie, node) : nodes[node].own;
+}
+
 std::uint32_t own_count(const Trie& trie, std::uint32_t node) {
     return own_count_of(trie, node, [&trie](std::uint32_t at) {
         if (at >= trie.payloads.size()) fail_index_out_of_bounds(trie.payloads.size(), at);
@@ -47,23 +51,22 @@ TermCounts term_counts_of(const Trie& trie) {
     for (std::size_t node = 0; node < node_count; ++node) {
         totals[node] = trie.payloads.view(node).total_count;
     }
-    counts.own.resize(node_count);
-    counts.best_below.resize(node_count);
+    counts.nodes.resize(node_count);
     // One pass from the last node up: a child numbered above its parent is
     // complete when the parent reads it.
     for (std::size_t node = node_count; node-- > 0;) {
         const auto at = static_cast<std::uint32_t>(node);
         const std::uint32_t own =
             own_count_of(trie, at, [&totals](std::uint32_t child) { return totals[child]; });
-        counts.own[node] = own;
         std::uint32_t best = trie.is_terminal[node] ? own : 0;
         const ChildRange children = child_range(trie, node);
         for (std::size_t position = children.begin; position < children.end; ++position) {
             const std::uint32_t child = trie.child_transitions[position];
             if (trie.child_labels[child] == 0) continue;
-            best = std::max(best, child > node ? counts.best_below[child] : UNKNOWN_BEST_BELOW);
+            best =
+                std::max(best, child > node ? counts.nodes[child].best_below : UNKNOWN_BEST_BELOW);
         }
-        counts.best_below[node] = best;
+        counts.nodes[node] = {own, best};
     }
     return counts;
 }

@@ -1,0 +1,190 @@
+"""Index files: an index image behind a header that says what it is.
+
+    offset  size  field
+    0       8     magic, b"\\x89KELNOR\\n"
+    8       2     format version, 1 (u16 little-endian)
+    10      2     flags, 0: none is defined yet (u16 little-endian)
+    12      8     image length in bytes (u64 little-endian)
+    20      4     CRC-32 of the image (u32 little-endian, as zlib.crc32 gives it)
+    24      ...   the image, exactly as PrefixSearch.to_bytes() writes it
+
+The magic's first byte has its high bit set and its last is a line feed, so a
+copy that strips the eighth bit or rewrites line ends shows as such. `load`
+checks the magic, the version, the flags, the length against what the file
+holds and the checksum, in that order, before it decodes anything, and names
+the file and what is wrong when one fails. A file that does not start with
+the magic is read as a bare image: what `to_bytes` gave before files had a
+header.
+
+The image is read into one bytes object and decoded from it: no copy of it
+is made on the way.
+"""
+
+from __future__ import annotations
+
+import os
+import struct
+import zlib
+from typing import BinaryIO, NamedTuple, Union
+
+from _kelnor import PrefixSearch
+
+from kelnor.atomic_file import write_atomically
+
+MAGIC = b"\x89KELNOR\n"
+FORMAT_VERSION = 1
+# The flags this version knows: none.
+KNOWN_FLAGS = 0
+_HEADER = struct.Struct("<8sHHQI")
+HEADER_SIZE = _HEADER.size
+# What file_info reads of a bare image at a time to checksum it.
+_CHUNK = 1 << 20
+
+PathArgument = Union[str, "os.PathLike[str]"]
+
+
+class IndexFileError(ValueError):
+    """A file that is not a sound index file or image; the message names the file."""
+
+
+class IndexFileInfo(NamedTuple):
+    """What an index file's header says (for a bare image, version 0 and its computed checksum)."""
+
+    format_version: int
+    flags: int
+    image_length: int
+    checksum: str  # the image's CRC-32, as 8 lower-case hex digits
+
+
+def save(index: PrefixSearch, path: PathArgument) -> int:
+    """Writes `index` to `path` as an index file, atomically (see atomic_file), and
+    returns the file's length. Raises OSError when the write fails."""
+    image = index.to_bytes()
+    header = _HEADER.pack(MAGIC, FORMAT_VERSION, KNOWN_FLAGS, len(image), zlib.crc32(image))
+    write_atomically(os.fspath(path), header, image)
+    return len(header) + len(image)
+
+
+def load(path: PathArgument) -> PrefixSearch:
+    """The index in the index file or bare image at `path`.
+
+    Raises IndexFileError for a file that is neither, and OSError when it
+    cannot be read.
+    """
+    name = os.fspath(path)
+    # Unbuffered: a buffered reader would join what it holds to the rest of
+    # the file, copying the whole image.
+    with open(name, "rb", buffering=0) as file:
+        start = _read_up_to(file, HEADER_SIZE)
+        if not start.startswith(MAGIC):
+            return _decode_bare(name, start, _bare_image(file, start))
+        info = _header_info(name, start)
+        if file.seekable():  # refused before a long read
+            _check_length(name, info, _length_after(file))
+        image = file.read()
+    _check_length(name, info, len(image))
+    checksum = _checksum_text(zlib.crc32(image))
+    if checksum != info.checksum:
+        raise IndexFileError(
+            f"{name} is corrupted: its image's CRC-32 is {checksum}, "
+            f"the header says {info.checksum}"
+        )
+    try:
+        return PrefixSearch.from_bytes(image)
+    except ValueError as error:
+        raise IndexFileError(f"{name} holds an image that does not decode ({error})") from None
+
+
+def file_info(path: PathArgument) -> IndexFileInfo:
+    """The header of the index file at `path`, checked as `load` checks it but for
+    the checksum, which is given as the header has it; for a bare image, format
+    version 0, no flags, the file's length and its CRC-32, which this reads the
+    whole file to compute. Raises IndexFileError and OSError as `load` does."""
+    name = os.fspath(path)
+    with open(name, "rb") as file:
+        start = file.read(HEADER_SIZE)
+        if not start.startswith(MAGIC):
+            length, checksum = len(start), zlib.crc32(start)
+            for chunk in iter(lambda: file.read(_CHUNK), b""):
+                length, checksum = length + len(chunk), zlib.crc32(chunk, checksum)
+            return IndexFileInfo(0, 0, length, _checksum_text(checksum))
+        info = _header_info(name, start)
+        _check_length(name, info, _length_after(file))
+    return info
+
+
+def _read_up_to(file: BinaryIO, size: int) -> bytes:
+    """The next `size` bytes of `file`, fewer only at its end (a pipe may give
+    them a few at a time)."""
+    parts = []
+    while size > 0 and (part := file.read(size)):
+        parts.append(part)
+        size -= len(part)
+    return b"".join(parts)
+
+
+def _checksum_text(checksum: int) -> str:
+    return f"{checksum:08x}"
+
+
+def _header_info(name: str, start: bytes) -> IndexFileInfo:
+    """The header that `start` (the file's first bytes, from the magic on) holds,
+    if this kelnor can read what follows it."""
+    if len(start) < HEADER_SIZE:
+        raise IndexFileError(
+            f"{name} is truncated: an index file's header takes {HEADER_SIZE} bytes, "
+            f"the file has {len(start)}"
+        )
+    _, version, flags, length, checksum = _HEADER.unpack(start)
+    if version != FORMAT_VERSION:
+        raise IndexFileError(
+            f"{name} is in index file format version {version}; "
+            f"this kelnor reads version {FORMAT_VERSION}"
+        )
+    if flags & ~KNOWN_FLAGS:
+        raise IndexFileError(f"{name} has flags {flags:#06x}, which this kelnor does not know")
+    return IndexFileInfo(version, flags, length, _checksum_text(checksum))
+
+
+def _check_length(name: str, info: IndexFileInfo, held: int) -> None:
+    """Refuses a file whose `held` bytes after the header are not the image the header gives."""
+    if held < info.image_length:
+        raise IndexFileError(
+            f"{name} is truncated: the header gives an image of {info.image_length:,} bytes, "
+            f"the file holds {held:,}"
+        )
+    if held > info.image_length:
+        raise IndexFileError(
+            f"{name} has {held - info.image_length:,} bytes after the end of its image "
+            f"of {info.image_length:,} bytes"
+        )
+
+
+def _length_after(file: BinaryIO) -> int:
+    """How many bytes of `file` are left: from its size when it is a regular file,
+    by reading them otherwise (a pipe)."""
+    if file.seekable():
+        return os.fstat(file.fileno()).st_size - file.tell()
+    return sum(len(chunk) for chunk in iter(lambda: file.read(_CHUNK), b""))
+
+
+def _bare_image(file: BinaryIO, start: bytes) -> bytes:
+    """The whole content of `file`, whose first bytes `start` were read already:
+    read again from the beginning, so that it is one object, when it can be."""
+    if file.seekable():
+        file.seek(0)
+        return file.read()
+    return start + file.read()
+
+
+def _decode_bare(name: str, start: bytes, image: bytes) -> PrefixSearch:
+    try:
+        return PrefixSearch.from_bytes(image)
+    except ValueError as error:
+        if start[1:7] == MAGIC[1:7]:
+            # The magic's other bytes are what a text-mode or 7-bit copy changes.
+            raise IndexFileError(
+                f"{name} is an index file damaged in transfer: it starts with "
+                f"{start[:8]!r} instead of {MAGIC!r} (copied as text?)"
+            ) from None
+        raise IndexFileError(f"{name} is not an index image ({error})") from None

@@ -1,0 +1,159 @@
+"""Index files: save, load and file_info against the format written out by hand."""
+
+from __future__ import annotations
+
+import os
+import threading
+import time
+import zlib
+
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+import kelnor
+from kelnor import IndexFileError, IndexFileInfo
+from model_index_file import MAGIC, file_of, header
+
+RECORDS = [("harry", 7, 3), ("harold", 9, 1), ("hare", 8, 6), ("été", 12, 5)]
+IMAGE = kelnor.build(RECORDS).to_bytes()
+FILE = file_of(IMAGE)
+
+
+def answers(index: kelnor.PrefixSearch) -> list:
+    return [index.fuzzy_match("har", 2), index.fuzzy_match_video("har", 2)]
+
+
+def written(tmp_path, content: bytes):
+    path = tmp_path / "index.kelnor"
+    path.write_bytes(content)
+    return path
+
+
+def test_save_writes_the_header_and_the_image_and_load_reads_them(tmp_path):
+    path = tmp_path / "index.kelnor"
+    index = kelnor.build(RECORDS)
+    assert kelnor.save(index, path) == len(FILE)
+    assert path.read_bytes() == FILE
+    loaded = kelnor.load(path)
+    assert loaded.to_bytes() == IMAGE
+    assert answers(loaded) == answers(index)
+    assert kelnor.file_info(path) == IndexFileInfo(1, 0, len(IMAGE), f"{zlib.crc32(IMAGE):08x}")
+
+
+@settings(max_examples=25, deadline=None)
+@given(
+    records=st.lists(
+        st.tuples(st.text("abé", min_size=1, max_size=6), st.integers(0, 9), st.integers(0, 9)),
+        max_size=12,
+    )
+)
+def test_any_index_comes_back_whole(tmp_path_factory, records):
+    path = tmp_path_factory.mktemp("saved") / "index.kelnor"
+    index = kelnor.build(records)
+    kelnor.save(index, str(path))
+    assert kelnor.load(str(path)).to_bytes() == index.to_bytes()
+
+
+def test_a_bare_image_still_loads(tmp_path):
+    path = written(tmp_path, IMAGE)
+    assert kelnor.load(path).to_bytes() == IMAGE
+    assert kelnor.file_info(path) == IndexFileInfo(0, 0, len(IMAGE), f"{zlib.crc32(IMAGE):08x}")
+
+
+def flipped(content: bytes, position: int) -> bytes:
+    return content[:position] + bytes([content[position] ^ 0x10]) + content[position + 1 :]
+
+
+CHECKSUM = f"{zlib.crc32(IMAGE):08x}"
+# Refused by load and by file_info alike: the header, and the length against the file.
+HEADER_REFUSALS = [
+    (
+        MAGIC + b"\x01\x00",
+        "PATH is truncated: an index file's header takes 24 bytes, the file has 10",
+    ),
+    (
+        FILE[:-1],
+        f"PATH is truncated: the header gives an image of {len(IMAGE)} bytes, "
+        f"the file holds {len(IMAGE) - 1}",
+    ),
+    (FILE + b"\0\0", f"PATH has 2 bytes after the end of its image of {len(IMAGE)} bytes"),
+    (
+        header(IMAGE, version=2) + IMAGE,
+        "PATH is in index file format version 2; this kelnor reads version 1",
+    ),
+    (header(IMAGE, flags=0x8001) + IMAGE, "PATH has flags 0x8001, which this kelnor does not know"),
+    (
+        header(IMAGE, length=2**64 - 1) + IMAGE,
+        f"PATH is truncated: the header gives an image of {2**64 - 1:,} bytes, "
+        f"the file holds {len(IMAGE)}",
+    ),
+]
+# Refused by load alone: what only reading or decoding the image shows.
+IMAGE_REFUSALS = [
+    (
+        flipped(FILE, len(FILE) - 3),
+        "PATH is corrupted: its image's CRC-32 is "
+        f"{zlib.crc32(flipped(IMAGE, len(IMAGE) - 3)):08x}, the header says {CHECKSUM}",
+    ),
+    (
+        header(IMAGE, checksum=0) + IMAGE,
+        f"PATH is corrupted: its image's CRC-32 is {CHECKSUM}, the header says 00000000",
+    ),
+    (
+        file_of(b"\x01"),
+        "PATH holds an image that does not decode (decode error: UnexpectedEnd { additional: 1 })",
+    ),
+    (
+        b"GIF89a\x01\x00\x01\x00",
+        "PATH is not an index image (decode error: UnexpectedEnd { additional: 1 })",
+    ),
+    (b"", "PATH is not an index image (decode error: UnexpectedEnd { additional: 1 })"),
+    (
+        FILE.replace(b"\n", b"\r\n", 1),
+        "PATH is an index file damaged in transfer: it starts with "
+        "b'\\x89KELNOR\\r' instead of b'\\x89KELNOR\\n' (copied as text?)",
+    ),
+    (
+        bytes(byte & 0x7F for byte in FILE),
+        "PATH is an index file damaged in transfer: it starts with "
+        "b'\\tKELNOR\\n' instead of b'\\x89KELNOR\\n' (copied as text?)",
+    ),
+]
+
+
+@pytest.mark.parametrize(
+    "read, content, message",
+    [(kelnor.load, *case) for case in HEADER_REFUSALS + IMAGE_REFUSALS]
+    + [(kelnor.file_info, *case) for case in HEADER_REFUSALS],
+)
+def test_refusals_name_the_file_and_the_fault(tmp_path, read, content, message):
+    path = written(tmp_path, content)
+    with pytest.raises(IndexFileError) as refused:
+        read(path)
+    assert str(refused.value) == message.replace("PATH", str(path))
+    assert isinstance(refused.value, ValueError)
+
+
+def test_file_info_gives_the_header_checksum_without_reading_the_image(tmp_path):
+    path = written(tmp_path, header(IMAGE, checksum=0xABC) + IMAGE)
+    assert kelnor.file_info(path).checksum == "00000abc"
+
+
+def write_in_two_parts(path, content: bytes) -> None:
+    with open(path, "wb", buffering=0) as pipe:
+        pipe.write(content[:5])
+        time.sleep(0.05)  # so that the reader gets the first part alone
+        pipe.write(content[5:])
+
+
+@pytest.mark.parametrize("content", [FILE, IMAGE], ids=["file", "bare image"])
+def test_load_reads_a_pipe(tmp_path, content):
+    pipe = tmp_path / "pipe"
+    os.mkfifo(pipe)
+    writer = threading.Thread(target=write_in_two_parts, args=(pipe, content))
+    writer.start()
+    try:
+        assert kelnor.load(pipe).to_bytes() == IMAGE
+    finally:
+        writer.join()
