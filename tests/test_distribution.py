@@ -40,6 +40,7 @@ def test_installed_files():
         "kelnor/py.typed",
         "kelnor/words/sample.txt",
         "kelnor/words/LICENSE",
+        "kelnor/server/page.html",
     ]:
         assert expected in files
     assert any(name.startswith("_kelnor.") and name.endswith(".so") for name in files)

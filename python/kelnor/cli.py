@@ -23,12 +23,14 @@ from _kelnor import PrefixSearch, index_sizes
 from kelnor.builder import DEFAULT_VIDEO_TOP_N
 from kelnor.command_error import CommandError
 from kelnor.demo import run_demo
+from kelnor.index_failure import DamagedIndexError, answer
 from kelnor.index_file import IndexFileError, load, save
 from kelnor.progress import Progress
 from kelnor.records_file import FORMATS, build_records_file, format_of
 from kelnor.results_view import suggestions_view, terms_view, videos_view
 from kelnor.text_lines import STDIN
 from kelnor.version import VERSION
+from kelnor.whole_number import whole_number_in
 from kelnor.video_table import U32_MAX
 
 # The status of a command stopped by Ctrl-C, as shells give one killed by SIGINT.
@@ -37,15 +39,29 @@ INTERRUPTED = 130
 # Inputs at least this large get a progress bar when standard error is a terminal.
 LARGE_INPUT_BYTES = 4 * 2**20
 
+# More server workers than this would be a typo: each is a process.
+MAX_WORKERS = 64
+
 T = TypeVar("T")
 
 
-def _u32(text: str) -> int:
-    if not (text.isascii() and text.isdigit()) or int(text) > U32_MAX:
-        raise argparse.ArgumentTypeError(
-            f"expected a whole number from 0 to {U32_MAX}, got {text!r}"
-        )
-    return int(text)
+def _bounded(low: int, high: int) -> Callable[[str], int]:
+    """An argument type: a whole number from `low` to `high`."""
+
+    def parse(text: str) -> int:
+        number = whole_number_in(text, low, high)
+        if number is None:
+            raise argparse.ArgumentTypeError(
+                f"expected a whole number from {low} to {high}, got {text!r}"
+            )
+        return number
+
+    return parse
+
+
+_u32 = _bounded(0, U32_MAX)
+
+
 
 
 def _version() -> str:
@@ -96,17 +112,10 @@ def _load(path: str) -> PrefixSearch:
 
 
 def _answer(path: str, query: Callable[[], T]) -> T:
-    """The result of `query`, or a CommandError if the index turns out damaged.
-
-    An index can decode and still break the index's invariants; a query on it
-    then fails with the extension's internal failure, which derives from
-    BaseException rather than Exception.
-    """
+    """The result of `query`, or a CommandError if the index turns out damaged."""
     try:
-        return query()
-    except (Exception, KeyboardInterrupt, SystemExit, GeneratorExit):
-        raise
-    except BaseException as failure:
+        return answer(query)
+    except DamagedIndexError as failure:
         raise CommandError(f"{path} is a damaged index ({failure})") from None
 
 
@@ -154,6 +163,26 @@ def _suggest(args: argparse.Namespace) -> None:
 
 def _demo(args: argparse.Namespace) -> None:
     run_demo(args.words, args.seed, sys.stdout)
+
+
+def _serve(args: argparse.Namespace) -> None:
+    try:
+        from kelnor import server
+    except ImportError as error:
+        raise CommandError(
+            f"kelnor serve needs the serve extra ({error}): pip install 'kelnor[serve]'"
+        ) from None
+    if args.demo:
+        index, info = server.demo_index()
+    else:
+        index = _load(args.index)
+        try:
+            info = server.file_index_info(args.index, index)
+        except OSError as error:
+            raise CommandError(f"cannot read {args.index}: {error.strerror}") from None
+        except IndexFileError as error:
+            raise CommandError(str(error)) from None
+    server.serve(server.create_app(index, info), args.host, args.port, args.workers)
 
 
 def _parser() -> argparse.ArgumentParser:
@@ -262,6 +291,34 @@ def _parser() -> argparse.ArgumentParser:
         "--seed", type=int, default=0, help="seed of the made-up videos and typos (default 0)"
     )
     demo.set_defaults(run=_demo)
+
+    serve = commands.add_parser(
+        "serve",
+        help="serve a search page and a JSON API over an index",
+        description="Serve the search page at / and the API (/suggest, /videos, /health, "
+        "described at /openapi.json) over INDEX, or over the demo's index of the shipped "
+        "word sample with made-up videos. Needs the serve extra: pip install 'kelnor[serve]'.",
+    )
+    source = serve.add_mutually_exclusive_group(required=True)
+    source.add_argument("index", metavar="INDEX.bin", nargs="?", help="the index to serve")
+    source.add_argument(
+        "--demo", action="store_true", help="serve the demo's index instead of a file"
+    )
+    serve.add_argument(
+        "--host", default="127.0.0.1", help="address to listen on (default 127.0.0.1, loopback)"
+    )
+    serve.add_argument(
+        "--port", type=_bounded(1, 65535), default=8000, help="port to listen on (default 8000)"
+    )
+    serve.add_argument(
+        "--workers",
+        type=_bounded(1, MAX_WORKERS),
+        default=1,
+        metavar="N",
+        help="worker processes, forked after the index is loaded so that they share it "
+        "(default 1)",
+    )
+    serve.set_defaults(run=_serve)
     return parser
 
 

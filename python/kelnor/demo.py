@@ -11,11 +11,11 @@ from __future__ import annotations
 import importlib.resources
 import random
 import time
-from typing import Callable, Optional, TextIO, TypeVar
+from typing import Callable, NamedTuple, Optional, TextIO, TypeVar
 
 from _kelnor import PrefixSearch
 
-from kelnor.builder import IndexBuilder
+from kelnor.builder import IndexBuilder, InternalDataV2
 from kelnor.command_error import CommandError
 from kelnor.text_lines import numbered_lines
 
@@ -125,10 +125,20 @@ def _show_query(index: PrefixSearch, term: str, max_dist: int, out: TextIO) -> N
     )
 
 
-def run_demo(words_path: str | None, seed: int, out: TextIO) -> None:
-    rng = random.Random(seed)
+class DemoIndex(NamedTuple):
+    """The demo's index, the arrays it was built from, its distinct words and
+    where they came from."""
+
+    prefix_search: PrefixSearch
+    data: InternalDataV2
+    words: list[str]
+    source: str
+
+
+def build_demo_index(words_path: str | None, rng: random.Random) -> DemoIndex:
+    """The index of the words of `words_path` (None: the shipped sample), each
+    linked to made-up videos drawn from `rng`."""
     builder = IndexBuilder()
-    start = time.perf_counter()
     if words_path is None:
         sample = importlib.resources.files("kelnor") / "words" / "sample.txt"
         with importlib.resources.as_file(sample) as path:
@@ -138,7 +148,13 @@ def run_demo(words_path: str | None, seed: int, out: TextIO) -> None:
         words = _index_words(builder, words_path, rng)
         source = words_path
     data = builder.internal_data_v2()
-    index = PrefixSearch.from_internal_data_v2(*data)
+    return DemoIndex(PrefixSearch.from_internal_data_v2(*data), data, words, source)
+
+
+def run_demo(words_path: str | None, seed: int, out: TextIO) -> None:
+    rng = random.Random(seed)
+    start = time.perf_counter()
+    index, data, words, source = build_demo_index(words_path, rng)
     seconds = time.perf_counter() - start
     print(
         f"Indexed {len(words):,} words from {source}, each linked to 1 to 3 of "

@@ -1,0 +1,150 @@
+"""The server's ASGI application: the search page and its JSON API over one index.
+
+Queries run on Starlette's thread pool, off the event loop's thread: the index
+releases the interpreter lock while it searches, so a slow query holds up
+neither the other queries nor the loop.
+"""
+
+from __future__ import annotations
+
+import importlib.resources
+import os
+import time
+from typing import Any, Callable, TypeVar
+
+from _kelnor import PrefixSearch
+from starlette.applications import Starlette
+from starlette.concurrency import run_in_threadpool
+from starlette.exceptions import HTTPException
+from starlette.requests import Request
+from starlette.responses import HTMLResponse, JSONResponse, Response
+from starlette.routing import Route
+
+from kelnor.index_failure import DamagedIndexError, answer
+from kelnor.server.openapi import DESCRIPTION
+from kelnor.server.params import MAX_DIST_LIMIT, MAX_RESULTS, BadRequest, Parameters
+from kelnor.server.served_index import IndexInfo
+
+T = TypeVar("T")
+
+DEFAULT_LIMIT = 10
+
+
+def page_html() -> str:
+    """The search page, a data file of this package."""
+    return (importlib.resources.files(__package__) / "page.html").read_text(encoding="utf-8")
+
+
+def _timed(query: Callable[[], T]) -> Callable[[], tuple[T, float]]:
+    """`query` as a call that also gives the milliseconds it took."""
+
+    def run() -> tuple[T, float]:
+        start = time.perf_counter()
+        result = answer(query)
+        return result, round((time.perf_counter() - start) * 1000, 3)
+
+    return run
+
+
+def _error(status: int, reason: str) -> JSONResponse:
+    return JSONResponse({"error": reason}, status_code=status)
+
+
+async def _bad_request(_: Request, error: Exception) -> Response:
+    return _error(400, str(error))
+
+
+async def _http_error(_: Request, error: Exception) -> Response:
+    assert isinstance(error, HTTPException)
+    return _error(error.status_code, error.detail)
+
+
+async def _damaged(_: Request, error: Exception) -> Response:
+    return _error(500, f"the index is damaged ({error})")
+
+
+async def _unexpected(_: Request, error: Exception) -> Response:
+    # uvicorn logs the traceback; the client learns only that the fault is ours.
+    return _error(500, "internal server error")
+
+
+def create_app(index: PrefixSearch, info: IndexInfo) -> Starlette:
+    """The application answering from `index`, whose /health reports `info`."""
+    page = page_html()
+    health = {
+        "status": "ok",
+        "index": os.path.basename(info.source),
+        "nodes": info.nodes,
+        "terms": info.terms,
+        "videos": info.videos,
+        "checksum": info.checksum,
+    }
+
+    async def search_page(_: Request) -> Response:
+        return HTMLResponse(page)
+
+    async def suggest(request: Request) -> Response:
+        params = Parameters(
+            request.query_params, ("q", "max_dist", "limit", "complete", "transpositions")
+        )
+        q = params.text("q")
+        max_dist = params.whole_number("max_dist", 0, MAX_DIST_LIMIT)
+        limit = params.whole_number("limit", 0, MAX_RESULTS)
+        complete = params.flag("complete", True)
+        transpositions = params.flag("transpositions", False)
+        suggestions, took_ms = await run_in_threadpool(
+            _timed(
+                lambda: index.suggest(
+                    q,
+                    max_dist,
+                    DEFAULT_LIMIT if limit is None else limit,
+                    complete=complete,
+                    transpositions=transpositions,
+                )
+            )
+        )
+        found = [
+            {"term": term, "distance": distance, "count": count}
+            for term, distance, count in suggestions
+        ]
+        return JSONResponse({"suggestions": found, "took_ms": took_ms})
+
+    async def videos(request: Request) -> Response:
+        params = Parameters(request.query_params, ("q", "max_dist", "limit", "min_score"))
+        q = params.text("q")
+        max_dist = params.whole_number("max_dist", 0, MAX_DIST_LIMIT)
+        limit = params.whole_number("limit", 0, MAX_RESULTS)
+        min_score = params.fraction("min_score")
+        ranked, took_ms = await run_in_threadpool(
+            _timed(
+                lambda: index.fuzzy_match_video(
+                    q,
+                    1 if max_dist is None else max_dist,
+                    DEFAULT_LIMIT if limit is None else limit,
+                    min_score=min_score,
+                )
+            )
+        )
+        found = [{"id": video, "score": score} for video, score in ranked]
+        return JSONResponse({"videos": found, "took_ms": took_ms})
+
+    async def health_report(_: Request) -> Response:
+        return JSONResponse(health)
+
+    async def openapi(_: Request) -> Response:
+        return JSONResponse(DESCRIPTION)
+
+    routes = [
+        Route("/", search_page),
+        Route("/suggest", suggest),
+        Route("/videos", videos),
+        Route("/health", health_report),
+        Route("/openapi.json", openapi),
+    ]
+    handlers: dict[Any, Callable[[Request, Exception], Any]] = {
+        BadRequest: _bad_request,
+        HTTPException: _http_error,
+        DamagedIndexError: _damaged,
+        Exception: _unexpected,
+    }
+    return Starlette(routes=routes, exception_handlers=handlers)

@@ -1,0 +1,170 @@
+"""The OpenAPI 3.1 description of the server's API, served at /openapi.json."""
+
+from __future__ import annotations
+
+from typing import Any
+
+from kelnor.server.params import MAX_DIST_LIMIT, MAX_QUERY_LENGTH, MAX_RESULTS
+from kelnor.version import VERSION
+
+Json = dict[str, Any]
+
+
+def _parameter(name: str, schema: Json, description: str, required: bool = False) -> Json:
+    return {
+        "name": name,
+        "in": "query",
+        "required": required,
+        "schema": schema,
+        "description": description,
+    }
+
+
+def _whole(low: int, high: int, default: int | None = None) -> Json:
+    schema: Json = {"type": "integer", "minimum": low, "maximum": high}
+    if default is not None:
+        schema["default"] = default
+    return schema
+
+
+_Q = _parameter(
+    "q",
+    {"type": "string", "minLength": 1, "maxLength": MAX_QUERY_LENGTH},
+    "the text typed so far, not empty, at most "
+    f"{MAX_QUERY_LENGTH} characters; the index does not fold case or accents",
+    required=True,
+)
+_LIMIT = _parameter("limit", _whole(0, MAX_RESULTS, 10), "at most this many results")
+
+
+def _ok(schema_name: str, description: str) -> Json:
+    return {
+        "200": {
+            "description": description,
+            "content": {
+                "application/json": {"schema": {"$ref": f"#/components/schemas/{schema_name}"}}
+            },
+        },
+        "400": {
+            "description": "a missing or empty q, a q that is too long, a number out of "
+            "range, an unknown or repeated parameter",
+            "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}},
+        },
+    }
+
+
+def _object(properties: Json) -> Json:
+    return {"type": "object", "required": list(properties), "properties": properties}
+
+
+_TOOK_MS = {"type": "number", "description": "milliseconds the index took to answer"}
+
+_SCHEMAS: Json = {
+    "Error": _object({"error": {"type": "string", "description": "what is wrong"}}),
+    "Suggestions": _object(
+        {
+            "suggestions": {
+                "type": "array",
+                "items": _object(
+                    {
+                        "term": {"type": "string"},
+                        "distance": {"type": "integer"},
+                        "count": {"type": "integer"},
+                    }
+                ),
+            },
+            "took_ms": _TOOK_MS,
+        }
+    ),
+    "Videos": _object(
+        {
+            "videos": {
+                "type": "array",
+                "items": _object({"id": {"type": "string"}, "score": {"type": "number"}}),
+            },
+            "took_ms": _TOOK_MS,
+        }
+    ),
+    "Health": _object(
+        {
+            "status": {"const": "ok"},
+            "index": {"type": "string", "description": "the index file's name, or demo"},
+            "nodes": {"type": "integer"},
+            "terms": {"type": "integer"},
+            "videos": {"type": "integer"},
+            "checksum": {
+                "type": "string",
+                "pattern": "^[0-9a-f]{8}$",
+                "description": "CRC-32 of the index image, 8 hex digits",
+            },
+        }
+    ),
+}
+
+DESCRIPTION: Json = {
+    "openapi": "3.1.0",
+    "info": {
+        "title": "kelnor",
+        "version": VERSION,
+        "description": "Typo-tolerant search-as-you-type over one index. "
+        "Bad input gets a 4xx answer with a JSON reason.",
+    },
+    "paths": {
+        "/suggest": {
+            "get": {
+                "summary": "Searches to suggest for the text typed so far, best first",
+                "description": "Ranked by edit distance, then count, then term.",
+                "parameters": [
+                    _Q,
+                    _parameter(
+                        "max_dist",
+                        _whole(0, MAX_DIST_LIMIT),
+                        "edits allowed; not given: 0 below 4 characters, 1 from 4 to 7, 2 from 8",
+                    ),
+                    _LIMIT,
+                    _parameter(
+                        "complete",
+                        {"type": "boolean", "default": True},
+                        "also offer the terms that continue the text (true or false)",
+                    ),
+                    _parameter(
+                        "transpositions",
+                        {"type": "boolean", "default": False},
+                        "two neighbouring letters swapped count as one edit",
+                    ),
+                ],
+                "responses": _ok("Suggestions", "(term, distance, count) suggestions"),
+            }
+        },
+        "/videos": {
+            "get": {
+                "summary": "The best videos for the text typed so far, best first",
+                "parameters": [
+                    _Q,
+                    _parameter("max_dist", _whole(0, MAX_DIST_LIMIT, 1), "edits allowed"),
+                    _LIMIT,
+                    _parameter(
+                        "min_score",
+                        {"type": "number", "minimum": 0, "maximum": 1},
+                        "leave out videos scoring below this (default 0.01)",
+                    ),
+                ],
+                "responses": _ok("Videos", "videos with their scores"),
+            }
+        },
+        "/health": {
+            "get": {
+                "summary": "The index's node, term and video counts and its image's checksum",
+                "responses": {
+                    "200": {
+                        "description": "the server is up",
+                        "content": {
+                            "application/json": {"schema": {"$ref": "#/components/schemas/Health"}}
+                        },
+                    }
+                },
+            }
+        },
+    },
+    "components": {"schemas": _SCHEMAS},
+}

@@ -1,0 +1,62 @@
+"""`kelnor serve` in a child process on a free loopback port, for the tests that
+need a real server."""
+
+from __future__ import annotations
+
+import contextlib
+import json
+import os
+import signal
+import socket
+import subprocess
+import sys
+import time
+import urllib.request
+from collections.abc import Iterator
+
+START_SECONDS = 60
+
+
+def free_port() -> int:
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def get_json(url: str) -> dict:
+    with urllib.request.urlopen(url, timeout=10) as response:
+        return json.load(response)
+
+
+@contextlib.contextmanager
+def running_server(*args: str) -> Iterator[tuple[str, subprocess.Popen]]:
+    """(base URL, process) of `kelnor serve args` once /health answers; stopped
+    with SIGTERM afterwards, and its output shown if it failed."""
+    port = free_port()
+    process = subprocess.Popen(
+        [sys.executable, "-m", "kelnor", "serve", *args, "--port", str(port)],
+        env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)},
+        stdout=subprocess.PIPE,
+        stderr=subprocess.STDOUT,
+        text=True,
+    )
+    base = f"http://127.0.0.1:{port}"
+    try:
+        deadline = time.monotonic() + START_SECONDS
+        while True:
+            try:
+                get_json(base + "/health")
+                break
+            except OSError:
+                if process.poll() is not None or time.monotonic() > deadline:
+                    raise AssertionError(f"the server did not start:\n{process.communicate()[0]}")
+                time.sleep(0.1)
+        yield base, process
+    finally:
+        if process.poll() is None:
+            process.send_signal(signal.SIGTERM)
+        try:
+            process.communicate(timeout=30)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.communicate()

@@ -1,0 +1,113 @@
+"""The search page in a real browser: headless Chromium against `kelnor serve --demo`.
+
+A visitor types a misspelt word key by key, sees the suggestion and the video
+the index ranks first, picks a suggestion with the arrow keys and Enter, and
+the page is photographed at desktop and phone widths for the README.
+"""
+
+from __future__ import annotations
+
+import os
+import shutil
+from pathlib import Path
+
+import pytest
+
+pytest.importorskip("selenium", reason="selenium is not installed")
+pytest.importorskip("uvicorn", reason="the serve extra is not installed")
+CHROMIUM = shutil.which("chromium")
+CHROMEDRIVER = shutil.which("chromedriver")
+pytestmark = pytest.mark.skipif(
+    not (CHROMIUM and CHROMEDRIVER),
+    reason="needs chromium and chromedriver (apt-get install chromium chromium-driver)",
+)
+
+from selenium import webdriver  # noqa: E402
+from selenium.webdriver.chrome.service import Service  # noqa: E402
+from selenium.webdriver.common.by import By  # noqa: E402
+from selenium.webdriver.common.keys import Keys  # noqa: E402
+from selenium.webdriver.support.ui import WebDriverWait  # noqa: E402
+from serve_process import running_server  # noqa: E402
+
+from kelnor.server import demo_index  # noqa: E402
+
+DOCS = Path(__file__).resolve().parent.parent / "docs"
+MISSPELT = "accomodate"
+WAIT_SECONDS = 20
+
+
+@pytest.fixture(scope="module")
+def browser():
+    options = webdriver.ChromeOptions()
+    options.binary_location = CHROMIUM
+    for argument in ["--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--disable-gpu"]:
+        options.add_argument(argument)
+    options.add_argument("--window-size=1280,800")
+    # The driver is Debian's: nothing is downloaded. The browser does not get
+    # the sanitizer runtime that a sanitizer run of the suite preloads.
+    env = {name: value for name, value in os.environ.items() if name != "LD_PRELOAD"}
+    service = Service(executable_path=CHROMEDRIVER, env=env)
+    driver = webdriver.Chrome(service=service, options=options)
+    try:
+        yield driver
+    finally:
+        driver.quit()
+
+
+def texts(driver, selector: str) -> list[str]:
+    return [element.text for element in driver.find_elements(By.CSS_SELECTOR, selector)]
+
+
+def wait_for(driver, condition, what: str):
+    return WebDriverWait(driver, WAIT_SECONDS).until(lambda _: condition(), message=what)
+
+
+def test_typing_a_misspelt_word_and_choosing_a_suggestion(browser):
+    index, _ = demo_index()  # the same seed as the server's, so the same index
+    suggestions = [term for term, _, _ in index.suggest(MISSPELT)]
+    best_video = index.fuzzy_match_video(MISSPELT)[0][0]
+    assert len(suggestions) >= 2
+
+    with running_server("--demo") as (base, _):
+        browser.get(base + "/")
+        box = browser.find_element(By.ID, "q")
+        for key in MISSPELT:
+            box.send_keys(key)
+        wait_for(
+            browser,
+            lambda: texts(browser, "#suggestions .term") == suggestions,
+            f"the suggestions for {MISSPELT!r}",
+        )
+        assert texts(browser, "#videos .video-id")[0] == f"Video {best_video}"
+        # The typed part is set apart from the completion.
+        typed_part = os.path.commonprefix([suggestions[0], MISSPELT])
+        assert texts(browser, "#suggestions .typed")[0] == typed_part
+        assert texts(browser, "#suggestions .completion")[0] == suggestions[0][len(typed_part) :]
+        assert "ms" in browser.find_element(By.ID, "timing").text
+
+        DOCS.mkdir(exist_ok=True)
+        box.send_keys(Keys.ARROW_DOWN, Keys.ARROW_DOWN)
+        selected = browser.find_element(By.CSS_SELECTOR, '#suggestions [aria-selected="true"]')
+        assert selected.get_attribute("data-term") == suggestions[1]
+        browser.save_screenshot(str(DOCS / "serve_page.png"))
+        browser.execute_cdp_cmd(
+            "Emulation.setDeviceMetricsOverride",
+            {"width": 390, "height": 844, "deviceScaleFactor": 2, "mobile": True},
+        )
+        browser.save_screenshot(str(DOCS / "serve_page_phone.png"))
+        browser.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
+
+        box.send_keys(Keys.ENTER)
+        chosen = suggestions[1]
+        wait_for(
+            browser,
+            lambda: browser.find_element(By.ID, "no-suggestions").text == f"Chosen: {chosen}",
+            "the chosen suggestion",
+        )
+        assert box.get_attribute("value") == chosen
+        chosen_best = index.fuzzy_match_video(chosen)[0][0]
+        wait_for(
+            browser,
+            lambda: texts(browser, "#videos .video-id")[:1] == [f"Video {chosen_best}"],
+            "the videos of the chosen suggestion",
+        )
