@@ -37,7 +37,9 @@ unsigned long main_thread() {
 }  // namespace
 
 LockRelease::LockRelease()
-    : runs_signal_handlers_(PyThread_get_thread_ident() == main_thread()),
+    // The ident is unsigned long in CPython and long in PyPy.
+    : runs_signal_handlers_(static_cast<unsigned long>(PyThread_get_thread_ident()) ==
+                            main_thread()),
       thread_state_(PyEval_SaveThread()) {}
 
 LockRelease::~LockRelease() {
