@@ -19,6 +19,7 @@ import model_build
 import model_image
 import model_suggest
 from _kelnor import PrefixSearch
+from conftest import pypy_differs
 from index_strategies import ALPHABET, damaged_images, tries_of_any_shape, tries_of_terms
 from model_match import ModelPanic
 from model_image import ModelDecodeError
@@ -120,8 +121,9 @@ def test_count_is_the_sum_of_the_terms_own_records(harry):
          "PrefixSearch.suggest() got an unexpected keyword argument 'colour'"),
         (lambda i: i.suggest(b"a"), TypeError,
          "argument 'text': 'bytes' object cannot be converted to 'PyString'"),
-        (lambda i: i.suggest("a", -1), OverflowError,
-         "can't convert negative int to unsigned"),
+        pytest.param(lambda i: i.suggest("a", -1), OverflowError,
+                     "can't convert negative int to unsigned",
+                     marks=pypy_differs("the interpreter words this OverflowError itself")),
         (lambda i: i.suggest("a", limit=2**32), OverflowError,
          "out of range integral type conversion attempted"),
         (lambda i: i.suggest("a", complete=1), TypeError,
