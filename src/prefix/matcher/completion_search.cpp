@@ -93,9 +93,8 @@ class Search {
           seeds_(std::move(seeds)),
           budget_(trie, interrupt, VISITS_BETWEEN_CHECKS, SEARCH_VISITS_PER_ENTRY) {
         // Only a region with seeds below it needs to look its children up.
-        const bool nested = std::any_of(seeds_.begin(), seeds_.end(), [this](const Seed& seed) {
-            return seed.end > &seed - seeds_.data() + 1;
-        });
+        bool nested = false;
+        for (std::uint32_t k = 0; k < seeds_.size(); ++k) nested = nested || has_seeds_below(k);
         if (!nested) return;
         for (std::uint32_t k = 0; k < seeds_.size(); ++k) {
             seeds_by_node_.emplace_back(seeds_[k].node, k);
