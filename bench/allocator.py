@@ -3,6 +3,8 @@
 from __future__ import annotations
 
 import ctypes
+import gc
+from typing import Callable
 
 
 class _MallInfo2(ctypes.Structure):
@@ -24,3 +26,15 @@ def allocated_bytes() -> int | None:
     mallinfo2.restype = _MallInfo2
     info = mallinfo2()
     return info.uordblks + info.hblkhd
+
+
+def bytes_allocated_by(make: Callable[[], object]) -> int:
+    """What the object that `make` returns holds in the C allocator (glibc)."""
+    gc.collect()
+    before = allocated_bytes()
+    made = make()
+    gc.collect()
+    after = allocated_bytes()
+    del made
+    assert before is not None and after is not None, "needs glibc's mallinfo2"
+    return after - before

@@ -45,7 +45,7 @@ sys.path.insert(0, os.path.join(ROOT, "tests"))
 sys.path.insert(0, HERE)
 
 import model_image  # noqa: E402
-from allocator import allocated_bytes  # noqa: E402
+from allocator import bytes_allocated_by  # noqa: E402
 import word_data  # noqa: E402
 from _kelnor import PrefixSearch  # noqa: E402
 from model_trie import INT32  # noqa: E402
@@ -185,12 +185,7 @@ def index_figures(contenders: Contenders, rounds: int) -> Dict[str, float]:
     build = median_seconds(lambda: PrefixSearch.from_internal_data_v2(*data.args()), rounds)
     encode = median_seconds(contenders.index.to_bytes, rounds)
     decode = median_seconds(lambda: PrefixSearch.from_bytes(image), rounds)
-    gc.collect()
-    before = allocated_bytes()
-    restored = PrefixSearch.from_bytes(image)
-    gc.collect()
-    memory = allocated_bytes() - before
-    del restored
+    memory = bytes_allocated_by(lambda: PrefixSearch.from_bytes(image))
     return {
         "nodes": nodes,
         "image_mb": len(image) / 1e6,

@@ -23,7 +23,6 @@ Usage: python3 bench/suggest_bench.py [--words english|french] [--queries N]
 from __future__ import annotations
 
 import argparse
-import gc
 import random
 import statistics
 import string
@@ -35,18 +34,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import word_data  # noqa: E402
 from ab_bench import load_extension, per_query  # noqa: E402
-from allocator import allocated_bytes  # noqa: E402
+from allocator import bytes_allocated_by  # noqa: E402
 from _kelnor import PrefixSearch  # noqa: E402
-
-
-def index_bytes(prefix_search: type, image: bytes) -> int:
-    gc.collect()
-    before = allocated_bytes()
-    index = prefix_search.from_bytes(image)
-    gc.collect()
-    taken = allocated_bytes() - before
-    del index
-    return taken
 
 
 def timed_rows(rows: Dict[str, Callable[[str], object]], terms: List[str],
@@ -104,10 +93,11 @@ def main() -> None:
     print(f"\none-letter prefixes ({completions:.0f} completions each on average): "
           f"{single['suggest(letter, 0, 10)'] * 1e6:.1f} us per query")
 
-    after_bytes = index_bytes(PrefixSearch, image)
+    after_bytes = bytes_allocated_by(lambda: PrefixSearch.from_bytes(image))
     print(f"\nindex memory: {after_bytes / nodes:.1f} bytes per node")
     if args.before:
-        before_bytes = index_bytes(load_extension(args.before).PrefixSearch, image)
+        before_type = load_extension(args.before).PrefixSearch
+        before_bytes = bytes_allocated_by(lambda: before_type.from_bytes(image))
         print(f"  before ({args.before}): {before_bytes / nodes:.1f} bytes per node; "
               f"added {(after_bytes - before_bytes) / nodes:.1f} bytes per node")
 

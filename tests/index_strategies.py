@@ -117,19 +117,27 @@ interesting_bytes = st.one_of(
 )
 
 
+def edited(draw, image: bytes, edits: int, kinds: list, new_bytes) -> bytes:
+    """`image` with `edits` byte edits of the `kinds` drawn (set, insert,
+    delete, truncate), new bytes drawn from `new_bytes`."""
+    edited_image = bytearray(image)
+    for _ in range(edits):
+        kind = draw(st.sampled_from(kinds))
+        position = draw(st.integers(0, len(edited_image)))
+        if kind == "set" and position < len(edited_image):
+            edited_image[position] = draw(new_bytes)
+        elif kind == "insert":
+            edited_image.insert(position, draw(new_bytes))
+        elif kind == "delete" and position < len(edited_image):
+            del edited_image[position]
+        elif kind == "truncate":
+            del edited_image[position:]
+    return bytes(edited_image)
+
+
 @st.composite
 def damaged_images(draw) -> bytes:
     args = draw(tries_of_terms())
-    image = bytearray(PrefixSearch.from_internal_data_v2(*args).to_bytes())
-    for _ in range(draw(st.integers(1, 3))):
-        kind = draw(st.sampled_from(["set"] * 6 + ["insert", "delete", "truncate"]))
-        position = draw(st.integers(0, len(image)))
-        if kind == "set" and position < len(image):
-            image[position] = draw(interesting_bytes)
-        elif kind == "insert":
-            image.insert(position, draw(interesting_bytes))
-        elif kind == "delete" and position < len(image):
-            del image[position]
-        elif kind == "truncate":
-            del image[position:]
-    return bytes(image)
+    image = PrefixSearch.from_internal_data_v2(*args).to_bytes()
+    kinds = ["set"] * 6 + ["insert", "delete", "truncate"]
+    return edited(draw, image, draw(st.integers(1, 3)), kinds, interesting_bytes)

@@ -11,6 +11,7 @@ from hypothesis import strategies as st
 
 import model_image
 from _kelnor import PrefixSearch
+from index_strategies import edited
 from model_image import ModelDecodeError
 from model_trie import INT32, UUID, ModelTrie
 
@@ -519,19 +520,9 @@ def test_random_bytes_decode_as_the_model_does(image):
 
 @st.composite
 def edited_images(draw):
-    image = bytearray(model_image.encode(draw(model_tries)))
-    for _ in range(draw(st.integers(1, 4))):
-        kind = draw(st.sampled_from(["set", "insert", "delete", "truncate"]))
-        position = draw(st.integers(0, len(image)))
-        if kind == "set" and position < len(image):
-            image[position] = draw(_interesting_bytes)
-        elif kind == "insert":
-            image.insert(position, draw(_interesting_bytes))
-        elif kind == "delete" and position < len(image):
-            del image[position]
-        elif kind == "truncate":
-            del image[position:]
-    return bytes(image)
+    image = model_image.encode(draw(model_tries))
+    kinds = ["set", "insert", "delete", "truncate"]
+    return edited(draw, image, draw(st.integers(1, 4)), kinds, _interesting_bytes)
 
 
 @settings(max_examples=400, deadline=None)

@@ -89,8 +89,9 @@ PyObject* suggest(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
         ReceiverBorrow receiver(self);
         const std::string_view text = convert_argument("text", slots[0], to_utf8);
         SuggestOptions options;
-        options.max_dist =
-            convert_optional("max_dist", slots[1], to_u32).value_or(default_suggest_bound(text));
+        const std::optional<std::uint32_t> max_dist =
+            convert_optional("max_dist", slots[1], to_u32);
+        options.max_dist = max_dist ? *max_dist : default_suggest_bound(text);
         options.limit =
             slots[2] == nullptr ? DEFAULT_SUGGESTIONS : convert_optional("limit", slots[2], to_u32);
         options.complete = convert_or("complete", slots[3], true, to_flag);

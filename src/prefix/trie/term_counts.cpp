@@ -30,17 +30,18 @@ std::uint32_t own_count_of(const Trie& trie, std::uint32_t node, TotalOf&& total
     return static_cast<std::uint32_t>(total > passed_up ? total - passed_up : 0);
 }
 
-}  // namespace
-
-std::uint32_t TermCounts::own(const Trie& trie, std::uint32_t node) const {
-    return nodes.empty() ? own_count(trie, node) : nodes[node].own;
-}
-
-std::uint32_t own_count(const Trie& trie, std::uint32_t node) {
+// The own count of `node`, read from the trie's arrays with bounds checks.
+std::uint32_t checked_own_count(const Trie& trie, std::uint32_t node) {
     return own_count_of(trie, node, [&trie](std::uint32_t at) {
         if (at >= trie.payloads.size()) fail_index_out_of_bounds(trie.payloads.size(), at);
         return trie.payloads.view(at).total_count;
     });
+}
+
+}  // namespace
+
+std::uint32_t TermCounts::own(const Trie& trie, std::uint32_t node) const {
+    return nodes.empty() ? checked_own_count(trie, node) : nodes[node].own;
 }
 
 TermCounts term_counts_of(const Trie& trie) {

@@ -52,8 +52,4 @@ struct TermCounts {
 
 TermCounts term_counts_of(const Trie& trie);
 
-// The own count of `node`, read from the trie's arrays with bounds checks
-// (InternalFailure on a damaged index).
-std::uint32_t own_count(const Trie& trie, std::uint32_t node);
-
 }  // namespace kelnor
