@@ -136,14 +136,26 @@ class Search {
             }
             std::make_heap(queue_.begin(), queue_.end(), ranks_after_);
             while (!queue_.empty() && !full()) {
-                std::pop_heap(queue_.begin(), queue_.end(), ranks_after_);
-                const Entry entry = queue_.back();
-                queue_.pop_back();
+                const Entry entry = queue_.front();
+                // The top's place goes to the first entry that the expansion
+                // queues, most often the child on the way to the best count,
+                // which stays on top: one step instead of a pop and a push.
+                top_free_ = true;
+                // One of the top's children in the heap comes out next unless
+                // the expansion queues something better.
+                for (std::size_t next = 1; next < std::min<std::size_t>(queue_.size(), 3); ++next) {
+                    prefetch_children(queue_[next]);
+                }
                 if (entry.term) {
                     found.push_back({paths_.text(entry.parent), entry.distance, entry.count});
                     floor_.took(entry.count, entry.sure);
                 } else {
                     expand(entry);
+                }
+                if (top_free_) {
+                    std::pop_heap(queue_.begin(), queue_.end(), ranks_after_);
+                    queue_.pop_back();
+                    top_free_ = false;
                 }
             }
             queue_.clear();
@@ -166,8 +178,44 @@ class Search {
 
     void push(const Entry& entry) {
         budget_.visit();
-        queue_.push_back(entry);
-        std::push_heap(queue_.begin(), queue_.end(), ranks_after_);
+        // A node queued near the top is expanded soon: ask for its child run
+        // and its terminal flag now, while the queue is worked on.
+        if (!entry.term && entry.node + 1 < trie_.node_shifts.size() &&
+            entry.node < trie_.is_terminal.size()) {
+            __builtin_prefetch(trie_.node_shifts.data() + entry.node);
+            __builtin_prefetch(trie_.is_terminal.data() + entry.node);
+        }
+        if (top_free_) {
+            top_free_ = false;
+            replace_top(entry);
+        } else {
+            queue_.push_back(entry);
+            std::push_heap(queue_.begin(), queue_.end(), ranks_after_);
+        }
+    }
+
+    // Puts `entry` in the top's place and sifts it down to where it ranks.
+    void replace_top(const Entry& entry) {
+        const std::size_t size = queue_.size();
+        std::size_t hole = 0;
+        for (std::size_t child = 1; child < size; child = 2 * hole + 1) {
+            if (child + 1 < size && ranks_after_(queue_[child], queue_[child + 1])) ++child;
+            if (!ranks_after_(entry, queue_[child])) break;
+            queue_[hole] = queue_[child];
+            hole = child;
+        }
+        queue_[hole] = entry;
+    }
+
+    // The child run of the entry likely to be expanded next, asked for while
+    // this one is.
+    void prefetch_children(const Entry& next) const {
+        if (next.term || next.node + 1 >= trie_.node_shifts.size()) return;
+        const std::uint32_t begin = trie_.node_shifts[next.node];
+        if (begin >= trie_.child_transitions.size()) return;
+        __builtin_prefetch(trie_.child_transitions.data() + begin);
+        if (trie_.walk_index.sound)
+            __builtin_prefetch(trie_.walk_index.edge_bytes.labels(begin) + begin);
     }
 
     // The node's term, if it is one, and its children, each ranked by the
@@ -257,7 +305,8 @@ class Search {
     std::vector<std::pair<std::uint32_t, std::uint32_t>> seeds_by_node_;
     WalkBudget budget_;
     RanksAfter ranks_after_{&paths_};
-    std::vector<Entry> queue_;
+    std::vector<Entry> queue_;  // a heap, ranks_after_ its "less"
+    bool top_free_ = false;     // whether the top's entry is taken and its place free
     CountFloor floor_;
 };
 

@@ -21,7 +21,7 @@ std::vector<char32_t> decode_utf8(std::string_view text, std::size_t most) {
     return characters;
 }
 
-void append_utf8(std::string& text, char32_t character) {
+void append_utf8_sequence(std::string& text, char32_t character) {
     encode_utf8(spelled_as(character), [&text](const auto& bytes) {
         text.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     });

@@ -26,8 +26,19 @@ inline char32_t spelled_as(char32_t character) noexcept {
     return is_scalar_value(character) ? character : REPLACEMENT_CHARACTER;
 }
 
-// Appends the UTF-8 form of spelled_as(`character`).
-void append_utf8(std::string& text, char32_t character);
+// Appends the UTF-8 form of spelled_as(`character`) when it takes more than
+// one byte.
+void append_utf8_sequence(std::string& text, char32_t character);
+
+// Appends the UTF-8 form of spelled_as(`character`). Most labels are ASCII,
+// which takes one byte as it is.
+inline void append_utf8(std::string& text, char32_t character) {
+    if (character < 0x80) {
+        text.push_back(static_cast<char>(character));
+    } else {
+        append_utf8_sequence(text, character);
+    }
+}
 
 // The text of a walk's hit: the labels of `path` (down to the node's parent)
 // then the node's own `label`.
