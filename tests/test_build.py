@@ -217,6 +217,18 @@ PROPAGATION_CASES = {
         10,
         [(0, [5, 1], [MAX, MAX]), (0, [1, 5], [1, MAX])],
     ),
+    "a node with nothing of its own passes its one child's merge up as it is": (
+        [[1], [2], []],
+        [None, None, (4, [7, 3, 7], [1, 2, 5])],
+        2,
+        [(4, [3, 7], [2, 1]), (4, [3, 7], [2, 1]), (4, [7, 3], [1, 2])],
+    ),
+    "a node's own total joins its one child's merge": (
+        [[1], [2], []],
+        [(5, [], []), None, (4, [7, 3, 7], [1, 2, 5])],
+        2,
+        [(9, [3, 7], [2, 1]), (4, [3, 7], [2, 1]), (4, [7, 3], [1, 2])],
+    ),
     "a subtree reaches the root through children numbered above their parents": (
         [[1, 3], [2], [], []],
         [None, (1, [0], [1]), (1, [0], [2]), (1, [1], [2])],

@@ -1,5 +1,6 @@
 #include "payload/payload.hpp"
 
+#include <algorithm>
 #include <limits>
 #include <utility>
 
@@ -69,10 +70,15 @@ void PayloadTable::push(std::uint32_t total_count, std::span<const std::uint32_t
 }
 
 void PayloadTable::push_slot_of(const PayloadTable& other, std::size_t index) {
-    const std::uint8_t* begin = other.bytes_.data() + other.offset(index);
-    const std::uint8_t* end = other.bytes_.data() + other.offset(index + 1);
-    bytes_.insert(bytes_.end(), begin, end);
-    end_slot(other.view(index).video_ids.size());
+    // By offsets, which growing the bytes keeps valid when `other` is this table.
+    const std::size_t begin = other.offset(index);
+    const std::size_t length = other.offset(index + 1) - begin;
+    const std::size_t videos = other.video_count(index);
+    const std::size_t at = bytes_.size();
+    bytes_.resize(at + length);
+    std::copy_n(other.bytes_.begin() + static_cast<std::ptrdiff_t>(begin), length,
+                bytes_.begin() + static_cast<std::ptrdiff_t>(at));
+    end_slot(videos);
 }
 
 PayloadTable PayloadTable::from_encoded(std::vector<std::uint8_t> bytes,

@@ -57,7 +57,7 @@ class PayloadTable {
     void push(std::uint32_t total_count, std::span<const std::uint32_t> video_ids,
               std::span<const std::uint32_t> video_counts);
 
-    // Appends a copy of slot `index` of `other`.
+    // Appends a copy of slot `index` of `other`, which may be this table.
     void push_slot_of(const PayloadTable& other, std::size_t index);
 
     // The slots one after another, as the image holds them.

@@ -49,10 +49,14 @@ PayloadMerge::Merged PayloadMerge::finish(std::uint32_t top_n) {
     }
     const std::size_t kept = std::min<std::size_t>(distinct, top_n);
     const auto end = entries_.begin() + static_cast<std::ptrdiff_t>(distinct);
-    std::partial_sort(entries_.begin(), entries_.begin() + static_cast<std::ptrdiff_t>(kept), end,
-                      [](const Entry& a, const Entry& b) {
-                          return a.count != b.count ? a.count > b.count : a.id < b.id;
-                      });
+    const auto kept_end = entries_.begin() + static_cast<std::ptrdiff_t>(kept);
+    const auto ranks_before = [](const Entry& a, const Entry& b) {
+        return a.count != b.count ? a.count > b.count : a.id < b.id;
+    };
+    // The order is total, so choosing the kept ones first and then sorting
+    // them gives what sorting all would; most merges keep them all.
+    if (kept_end != end) std::nth_element(entries_.begin(), kept_end, end, ranks_before);
+    std::sort(entries_.begin(), kept_end, ranks_before);
     ids_.clear();
     counts_.clear();
     for (std::size_t j = 0; j < kept; ++j) {

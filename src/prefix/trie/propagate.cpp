@@ -47,12 +47,26 @@ void propagate(Trie& trie, std::uint32_t top_n) {
     PayloadMerge merge;
     std::vector<std::uint32_t> ids;
     std::vector<std::uint32_t> counts;
+    // Whether a slot of `backwards` came out of a merge: its videos distinct,
+    // ranked and cut, so that merging it alone would give it back unchanged.
+    std::vector<bool> merged_slot(node_count, false);
 
     for (std::size_t node = node_count; node-- > 0;) {
         const ChildRange children = child_range(trie, node);
         if (!children.empty() && children.end > transitions.size()) {
             fail_index_out_of_bounds(transitions.size(),
                                      std::max(children.begin, transitions.size()));
+        }
+        // Most nodes inside a long term have one child and nothing of their
+        // own: they take their child's merged payload as it is.
+        if (children.end == children.begin + 1) {
+            const std::size_t child = transitions[children.begin];
+            if (child > node && child < node_count && merged_slot[node_count - 1 - child] &&
+                given.video_count(node) == 0 && given.view(node).total_count == 0) {
+                backwards.push_slot_of(backwards, node_count - 1 - child);
+                merged_slot[node_count - 1 - node] = true;
+                continue;
+            }
         }
         bool merging = false;
         for (std::size_t position = children.begin; position < children.end; ++position) {
@@ -69,6 +83,7 @@ void propagate(Trie& trie, std::uint32_t top_n) {
         if (merging) {
             const PayloadMerge::Merged merged = merge.finish(top_n);
             backwards.push(merged.total_count, merged.video_ids, merged.video_counts);
+            merged_slot[node_count - 1 - node] = true;
         } else {
             push_cut(backwards, given, node, top_n, ids, counts);
         }
