@@ -229,6 +229,12 @@ PROPAGATION_CASES = {
         2,
         [(9, [3, 7], [2, 1]), (4, [3, 7], [2, 1]), (4, [7, 3], [1, 2])],
     ),
+    "sums saturated apart are ranked again when merged alone": (
+        [[1], [2], []],
+        [None, None, (0, [0, 1, 1], [MAX, 1, MAX])],
+        3,
+        [(0, [0, 1], [MAX, MAX]), (0, [1, 0], [MAX, MAX]), (0, [0, 1, 1], [MAX, 1, MAX])],
+    ),
     "a subtree reaches the root through children numbered above their parents": (
         [[1, 3], [2], [], []],
         [None, (1, [0], [1]), (1, [0], [2]), (1, [1], [2])],

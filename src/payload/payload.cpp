@@ -1,6 +1,5 @@
 #include "payload/payload.hpp"
 
-#include <algorithm>
 #include <limits>
 #include <utility>
 
@@ -43,9 +42,9 @@ void PayloadTable::reserve(std::size_t slots, std::size_t entries) {
     bytes_.reserve(2 * slots + 3 * entries);
 }
 
-void PayloadTable::reserve_like(const PayloadTable& other) {
-    starts_.reserve(other.size() + 1);
-    bytes_.reserve(other.bytes_.size());
+void PayloadTable::reserve_exactly(std::size_t slots, std::size_t bytes) {
+    starts_.reserve(slots + 1);
+    bytes_.reserve(bytes);
 }
 
 void PayloadTable::push_absent() {
@@ -70,15 +69,10 @@ void PayloadTable::push(std::uint32_t total_count, std::span<const std::uint32_t
 }
 
 void PayloadTable::push_slot_of(const PayloadTable& other, std::size_t index) {
-    // By offsets, which growing the bytes keeps valid when `other` is this table.
-    const std::size_t begin = other.offset(index);
-    const std::size_t length = other.offset(index + 1) - begin;
-    const std::size_t videos = other.video_count(index);
-    const std::size_t at = bytes_.size();
-    bytes_.resize(at + length);
-    std::copy_n(other.bytes_.begin() + static_cast<std::ptrdiff_t>(begin), length,
-                bytes_.begin() + static_cast<std::ptrdiff_t>(at));
-    end_slot(videos);
+    const std::uint8_t* begin = other.bytes_.data() + other.offset(index);
+    const std::uint8_t* end = other.bytes_.data() + other.offset(index + 1);
+    bytes_.insert(bytes_.end(), begin, end);
+    end_slot(other.video_count(index));
 }
 
 PayloadTable PayloadTable::from_encoded(std::vector<std::uint8_t> bytes,

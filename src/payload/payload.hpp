@@ -49,15 +49,20 @@ class PayloadTable {
 
     void reserve(std::size_t slots, std::size_t entries);
 
-    // Room for exactly the slots of `other`.
-    void reserve_like(const PayloadTable& other);
+    // Room for exactly `slots` slots of `bytes` bytes in all.
+    void reserve_exactly(std::size_t slots, std::size_t bytes);
+
+    // How many bytes slot `index` takes; precondition: index < size().
+    std::size_t slot_bytes(std::size_t index) const noexcept {
+        return offset(index + 1) - offset(index);
+    }
 
     void push_absent();
 
     void push(std::uint32_t total_count, std::span<const std::uint32_t> video_ids,
               std::span<const std::uint32_t> video_counts);
 
-    // Appends a copy of slot `index` of `other`, which may be this table.
+    // Appends a copy of slot `index` of `other` (another table).
     void push_slot_of(const PayloadTable& other, std::size_t index);
 
     // The slots one after another, as the image holds them.

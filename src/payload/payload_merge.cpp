@@ -59,11 +59,13 @@ PayloadMerge::Merged PayloadMerge::finish(std::uint32_t top_n) {
     std::sort(entries_.begin(), kept_end, ranks_before);
     ids_.clear();
     counts_.clear();
+    bool counts_exact = true;
     for (std::size_t j = 0; j < kept; ++j) {
         ids_.push_back(entries_[j].id);
         counts_.push_back(saturate(entries_[j].count));
+        counts_exact = counts_exact && entries_[j].count <= count_max;
     }
-    return {total_count_, ids_, counts_};
+    return {total_count_, ids_, counts_, counts_exact};
 }
 
 }  // namespace kelnor

@@ -32,6 +32,10 @@ class PayloadMerge {
         std::uint32_t total_count;
         std::span<const std::uint32_t> video_ids;
         std::span<const std::uint32_t> video_counts;
+        // Whether every kept count is its full sum: only then does merging
+        // the result alone give it back unchanged (saturated sums that were
+        // ranked apart tie once stored).
+        bool counts_exact;
     };
     Merged finish(std::uint32_t top_n);
 
