@@ -22,8 +22,12 @@ U32_MAX = 2**32 - 1
 NO_PYARROW = "pyarrow is not installed (it has no wheels for PyPy)"
 
 # A few characters of one to four UTF-8 bytes and a space, so that terms share
-# prefixes, and video ids and counts that repeat and reach the 32-bit edge.
-TERMS = st.text(alphabet="abé日😀 ", min_size=1, max_size=4)
+# prefixes (some past their first eight bytes), and video ids and counts that
+# repeat and reach the 32-bit edge.
+TERMS = st.one_of(
+    st.text(alphabet="abé日😀 ", min_size=1, max_size=4),
+    st.text(alphabet="ab", min_size=7, max_size=10),
+)
 INT_IDS = st.one_of(st.integers(0, 5), st.integers(0, U32_MAX))
 UUIDS = st.sampled_from([uuid.UUID(int=k * 0x0123456789ABCDEF0123456789ABCDEF) for k in range(1, 6)])
 COUNTS = st.one_of(st.integers(0, 4), st.just(U32_MAX), st.integers(0, U32_MAX))

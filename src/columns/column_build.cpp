@@ -18,6 +18,7 @@ namespace {
 
 constexpr std::uint64_t U32_MAX = std::numeric_limits<std::uint32_t>::max();
 constexpr std::size_t LOOKAHEAD = 16;
+constexpr std::size_t MOST_RESERVED_KEYS = std::size_t{1} << 20;
 
 struct Row {
     std::uint32_t term;
@@ -39,6 +40,9 @@ class VideoPositions {
     template <class Column>
     void prefetch(const Column& column, std::int64_t row) const noexcept;
 
+    // Room for `keys` videos, made in the table of the kind the first video has.
+    void reserve(std::size_t keys) { reserved_keys_ = keys; }
+
     VideoTable table() {
         VideoTable table;
         table.id_mode = kind_ == VideoKind::Integer ? IdMode::Int32 : IdMode::Uuid;
@@ -52,7 +56,14 @@ class VideoPositions {
     // which shows the id as `shown()` gives it.
     template <class Shown>
     std::optional<RowRefusal> check_kind(VideoKind kind, Shown&& shown) {
-        if (kind_ == VideoKind::None) kind_ = kind;
+        if (kind_ == VideoKind::None) {
+            kind_ = kind;
+            if (kind == VideoKind::Integer) {
+                integers_.reserve(reserved_keys_);
+            } else {
+                uuids_.reserve(reserved_keys_);
+            }
+        }
         if (kind == kind_) return std::nullopt;
         RowRefusal refusal{Refusal::VideoKindMismatch, 0, shown()};
         refusal.is_integer = kind == VideoKind::Integer;
@@ -62,6 +73,7 @@ class VideoPositions {
     static constexpr auto ALWAYS = [](const auto&) { return true; };
 
     VideoKind kind_ = VideoKind::None;
+    std::size_t reserved_keys_ = 0;
     IdTable<std::uint32_t> integers_;
     IdTable<VideoUuid> uuids_;
 };
@@ -154,6 +166,11 @@ Result<Gathered, RowRefusal> gather(std::span<const ColumnChunk> chunks) {
     std::size_t total = 0;
     for (const ColumnChunk& chunk : chunks) total += static_cast<std::size_t>(chunk.length);
     gathered.rows.reserve(total);
+    // Logs repeat their terms and videos: room for a distinct one in every
+    // few rows, up to a bound that keeps a small table's memory small.
+    const std::size_t expected_keys = std::min(total / 4, MOST_RESERVED_KEYS);
+    term_ids.reserve(expected_keys);
+    videos.reserve(expected_keys);
 
     std::uint64_t first_row = 0;
     std::optional<RowRefusal> refused;
@@ -203,6 +220,21 @@ Result<Gathered, RowRefusal> gather(std::span<const ColumnChunk> chunks) {
     return gathered;
 }
 
+// A term's first eight bytes (zeros past its end) as a number that orders
+// as the bytes do, and its id.
+struct SortKey {
+    std::uint64_t first_bytes;
+    std::uint32_t id;
+};
+
+std::uint64_t first_bytes(std::string_view text) {
+    std::uint64_t key = 0;
+    for (std::size_t k = 0; k < 8; ++k) {
+        key = key << 8 | (k < text.size() ? static_cast<unsigned char>(text[k]) : 0u);
+    }
+    return key;
+}
+
 // A video of a term and the sum of its counts there.
 struct VideoSum {
     std::uint32_t video;
@@ -223,17 +255,23 @@ Result<Trie, RowRefusal> build_from_columns(std::span<const ColumnChunk> chunks,
     if (!gathered.ok()) return gathered.error();
     Gathered& all = gathered.value();
 
-    // Terms in code point order; rank[id] is a term's place in it.
+    // Terms in code point order (UTF-8's byte order); rank[id] is a term's
+    // place in it. Most comparisons are settled by the first bytes, kept
+    // beside the id, without a visit to the text.
     const std::size_t term_count = all.terms.size();
-    std::vector<std::uint32_t> order(term_count);
-    for (std::size_t id = 0; id < term_count; ++id) order[id] = static_cast<std::uint32_t>(id);
-    std::sort(order.begin(), order.end(),
-              [&](std::uint32_t a, std::uint32_t b) { return all.terms[a] < all.terms[b]; });
+    std::vector<SortKey> order(term_count);
+    for (std::size_t id = 0; id < term_count; ++id) {
+        order[id] = {first_bytes(all.terms[id]), static_cast<std::uint32_t>(id)};
+    }
+    std::sort(order.begin(), order.end(), [&](const SortKey& a, const SortKey& b) {
+        if (a.first_bytes != b.first_bytes) return a.first_bytes < b.first_bytes;
+        return all.terms[a.id] < all.terms[b.id];
+    });
     std::vector<std::string_view> sorted_terms(term_count);
     std::vector<std::uint32_t> rank(term_count);
     for (std::size_t place = 0; place < term_count; ++place) {
-        sorted_terms[place] = all.terms[order[place]];
-        rank[order[place]] = static_cast<std::uint32_t>(place);
+        sorted_terms[place] = all.terms[order[place].id];
+        rank[order[place].id] = static_cast<std::uint32_t>(place);
     }
     order = {};
 

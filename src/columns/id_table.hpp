@@ -56,6 +56,15 @@ class IdTable {
 
     static std::uint64_t hash(const Key& key) noexcept { return KeyHash{}(key); }
 
+    // Room for `keys` keys before the table first grows: growing rehashes
+    // every slot, a miss each once the table outgrows the caches.
+    void reserve(std::size_t keys) {
+        std::size_t size = 1024;
+        while (size < 2 * keys) size *= 2;
+        if (size > slots_.size()) rehash(size);
+        keys_.reserve(keys);
+    }
+
     // Asks the memory for the slot where a key of `hash` would start its
     // probe, so that a caller looking up keys in a row hides the misses.
     void prefetch(std::uint64_t hash) const noexcept {
@@ -119,9 +128,11 @@ class IdTable {
         std::uint32_t check = 0;
     };
 
-    void grow() {
+    void grow() { rehash(slots_.empty() ? 1024 : 2 * slots_.size()); }
+
+    void rehash(std::size_t size) {
         std::vector<Slot> old = std::move(slots_);
-        slots_.assign(old.empty() ? 1024 : 2 * old.size(), Slot{});
+        slots_.assign(size, Slot{});
         const std::size_t mask = slots_.size() - 1;
         for (const Slot& slot : old) {
             if (slot.id_plus_one == 0) continue;
