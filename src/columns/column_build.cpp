@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <limits>
+#include <optional>
 #include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "columns/id_table.hpp"
@@ -19,6 +21,7 @@ namespace {
 constexpr std::uint64_t U32_MAX = std::numeric_limits<std::uint32_t>::max();
 constexpr std::size_t LOOKAHEAD = 16;
 constexpr std::size_t MOST_RESERVED_KEYS = std::size_t{1} << 20;
+constexpr std::size_t DIRECT_IDS_PER_ROW = 4;  // 16 bytes a row at most
 
 struct Row {
     std::uint32_t term;
@@ -43,10 +46,15 @@ class VideoPositions {
     // Room for `keys` videos, made in the table of the kind the first video has.
     void reserve(std::size_t keys) { reserved_keys_ = keys; }
 
+    // Integer ids are numbered through an array indexed by id, made for ids
+    // up to `largest`, rather than hashed.
+    void index_directly(std::uint32_t largest) { direct_integers_ = DirectIds(largest); }
+
     VideoTable table() {
         VideoTable table;
         table.id_mode = kind_ == VideoKind::Integer ? IdMode::Int32 : IdMode::Uuid;
-        table.video_int_ids = integers_.take_keys();
+        table.video_int_ids =
+            direct_integers_.empty() ? integers_.take_keys() : direct_integers_.take_keys();
         table.video_uuids = uuids_.take_keys();
         return table;
     }
@@ -59,7 +67,7 @@ class VideoPositions {
         if (kind_ == VideoKind::None) {
             kind_ = kind;
             if (kind == VideoKind::Integer) {
-                integers_.reserve(reserved_keys_);
+                if (direct_integers_.empty()) integers_.reserve(reserved_keys_);
             } else {
                 uuids_.reserve(reserved_keys_);
             }
@@ -75,6 +83,7 @@ class VideoPositions {
     VideoKind kind_ = VideoKind::None;
     std::size_t reserved_keys_ = 0;
     IdTable<std::uint32_t> integers_;
+    DirectIds direct_integers_;  // used instead of `integers_` when not empty
     IdTable<VideoUuid> uuids_;
 };
 
@@ -104,14 +113,20 @@ Result<std::uint32_t, RowRefusal> VideoPositions::position(const IntColumn& colu
     if (auto refusal = check_kind(VideoKind::Integer, [&] { return std::to_string(key); })) {
         return *refusal;
     }
+    if (!direct_integers_.empty()) return direct_integers_.id_of(key);
     return integers_.id_of(key, IdTable<std::uint32_t>::hash(key), ALWAYS);
 }
 
 template <>
 void VideoPositions::prefetch(const IntColumn& column, std::int64_t row) const noexcept {
-    integers_.prefetch(IdTable<std::uint32_t>::hash(static_cast<std::uint32_t>(
+    const auto key = static_cast<std::uint32_t>(
         column.is_signed ? static_cast<std::uint64_t>(column.signed_at(row))
-                         : column.unsigned_at(row))));
+                         : column.unsigned_at(row));
+    if (direct_integers_.empty()) {
+        integers_.prefetch(IdTable<std::uint32_t>::hash(key));
+    } else {
+        direct_integers_.prefetch(key);
+    }
 }
 
 template <>
@@ -152,6 +167,28 @@ Result<std::uint32_t, RowRefusal> VideoPositions::position(const TextColumn& col
     return uuids_.id_of(*uuid, IdTable<VideoUuid>::hash(*uuid), ALWAYS);
 }
 
+// The largest integer video id that the rows hold (nulls and ids beyond 32
+// bits, which are refused, aside), if they hold one.
+std::optional<std::uint32_t> largest_integer_id(std::span<const ColumnChunk> chunks) {
+    std::optional<std::uint32_t> largest;
+    for (const ColumnChunk& chunk : chunks) {
+        const auto* column = std::get_if<IntColumn>(&chunk.videos);
+        if (column == nullptr) continue;
+        for (std::int64_t row = 0; row < chunk.length; ++row) {
+            if (column->is_null(row)) continue;
+            std::uint64_t value = column->unsigned_at(row);
+            if (column->is_signed) {
+                const std::int64_t signed_value = column->signed_at(row);
+                if (signed_value < 0) continue;
+                value = static_cast<std::uint64_t>(signed_value);
+            }
+            if (value > U32_MAX) continue;
+            largest = std::max(largest.value_or(0), static_cast<std::uint32_t>(value));
+        }
+    }
+    return largest;
+}
+
 // Every row's term id, video position and count, or the first refusal.
 struct Gathered {
     std::vector<std::string_view> terms;  // by term id, in order of first appearance
@@ -171,6 +208,11 @@ Result<Gathered, RowRefusal> gather(std::span<const ColumnChunk> chunks) {
     const std::size_t expected_keys = std::min(total / 4, MOST_RESERVED_KEYS);
     term_ids.reserve(expected_keys);
     videos.reserve(expected_keys);
+    // Ids numbered from 0, as most are, fit an array of a few bytes a row.
+    if (const auto largest = largest_integer_id(chunks);
+        largest && *largest < DIRECT_IDS_PER_ROW * total) {
+        videos.index_directly(*largest);
+    }
 
     std::uint64_t first_row = 0;
     std::optional<RowRefusal> refused;

@@ -146,4 +146,41 @@ class IdTable {
     std::vector<Key> keys_;
 };
 
+// Dense ids for 32-bit keys up to a bound known ahead, in order of first
+// appearance: an array indexed by key. Where the keys are dense it is a few
+// times smaller than IdTable's slots, and a lookup is one read of it.
+class DirectIds {
+  public:
+    DirectIds() = default;
+
+    // Keys up to `largest` are numbered without the array growing.
+    explicit DirectIds(std::uint32_t largest) : ids_plus_one_(std::size_t{largest} + 1, 0) {}
+
+    bool empty() const noexcept { return ids_plus_one_.empty(); }
+
+    void prefetch(std::uint32_t key) const noexcept {
+        if (key < ids_plus_one_.size()) __builtin_prefetch(&ids_plus_one_[key]);
+    }
+
+    std::uint32_t id_of(std::uint32_t key) {
+        if (key >= ids_plus_one_.size()) ids_plus_one_.resize(std::size_t{key} + 1, 0);
+        std::uint32_t& id_plus_one = ids_plus_one_[key];
+        if (id_plus_one == 0) {
+            keys_.push_back(key);
+            id_plus_one = static_cast<std::uint32_t>(keys_.size());
+        }
+        return id_plus_one - 1;
+    }
+
+    // Gives back the keys, leaving the table empty.
+    std::vector<std::uint32_t> take_keys() {
+        ids_plus_one_ = {};
+        return std::move(keys_);
+    }
+
+  private:
+    std::vector<std::uint32_t> ids_plus_one_;  // 0: not seen yet
+    std::vector<std::uint32_t> keys_;
+};
+
 }  // namespace kelnor::columns
