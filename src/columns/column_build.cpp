@@ -210,7 +210,8 @@ Result<Gathered, RowRefusal> gather(std::span<const ColumnChunk> chunks) {
     videos.reserve(expected_keys);
     // Ids numbered from 0, as most are, fit an array of a few bytes a row.
     if (const auto largest = largest_integer_id(chunks);
-        largest && *largest < DIRECT_IDS_PER_ROW * total) {
+        largest && *largest < U32_MAX &&
+        std::uint64_t{*largest} < std::uint64_t{DIRECT_IDS_PER_ROW} * total) {
         videos.index_directly(*largest);
     }
 

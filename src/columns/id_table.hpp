@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "internal_failure.hpp"
+
 namespace kelnor::columns {
 
 inline std::uint64_t mix_bits(std::uint64_t x) noexcept {
@@ -153,7 +155,7 @@ class DirectIds {
   public:
     DirectIds() = default;
 
-    // Keys up to `largest` are numbered without the array growing.
+    // For keys up to `largest` (below 2^32 - 1).
     explicit DirectIds(std::uint32_t largest) : ids_plus_one_(std::size_t{largest} + 1, 0) {}
 
     bool empty() const noexcept { return ids_plus_one_.empty(); }
@@ -162,8 +164,9 @@ class DirectIds {
         if (key < ids_plus_one_.size()) __builtin_prefetch(&ids_plus_one_[key]);
     }
 
+    // The id of `key`; InternalFailure when it is beyond the largest.
     std::uint32_t id_of(std::uint32_t key) {
-        if (key >= ids_plus_one_.size()) ids_plus_one_.resize(std::size_t{key} + 1, 0);
+        if (key >= ids_plus_one_.size()) fail_index_out_of_bounds(ids_plus_one_.size(), key);
         std::uint32_t& id_plus_one = ids_plus_one_[key];
         if (id_plus_one == 0) {
             keys_.push_back(key);

@@ -180,7 +180,7 @@ class Search {
         budget_.visit();
         // A node queued near the top is expanded soon: ask for its child run
         // and its terminal flag now, while the queue is worked on.
-        if (!entry.term && entry.node + 1 < trie_.node_shifts.size() &&
+        if (!entry.term && entry.node < trie_.node_shifts.size() &&
             entry.node < trie_.is_terminal.size()) {
             __builtin_prefetch(trie_.node_shifts.data() + entry.node);
             __builtin_prefetch(trie_.is_terminal.data() + entry.node);
@@ -210,7 +210,7 @@ class Search {
     // The child run of the entry likely to be expanded next, asked for while
     // this one is.
     void prefetch_children(const Entry& next) const {
-        if (next.term || next.node + 1 >= trie_.node_shifts.size()) return;
+        if (next.term || next.node >= trie_.node_shifts.size()) return;
         const std::uint32_t begin = trie_.node_shifts[next.node];
         if (begin >= trie_.child_transitions.size()) return;
         __builtin_prefetch(trie_.child_transitions.data() + begin);

@@ -66,7 +66,7 @@ void propagate(Trie& trie, std::uint32_t top_n) {
         }
         // Most nodes inside a long term have one child and nothing of their
         // own: they share their child's merged payload.
-        if (children.end == children.begin + 1) {
+        if (!children.empty() && children.end - children.begin == 1) {
             const std::size_t child = transitions[children.begin];
             if (child > node && child < node_count && slot_stays_merged[merged_slot[child]] &&
                 given.video_count(node) == 0 && given.view(node).total_count == 0) {
