@@ -171,6 +171,37 @@ def test_plain_sequences_build_the_record_paths_image(rows, top_n):
     )
 
 
+@pytest.mark.parametrize(
+    "videos",
+    [
+        pytest.param([3, 0, 3, 7], id="dense, looked up by id"),
+        pytest.param([15, 2, 15, 9], id="the densest looked up by id"),
+        pytest.param([16, 2, 16, 9], id="just too sparse, hashed"),
+        pytest.param([2**32 - 2, 5, 2**32 - 2, 0], id="sparse, hashed"),
+        pytest.param([5, 2**32, 5, 1], id="dense with one out of range"),
+        pytest.param([5, None, 5, 1], id="dense with a null"),
+    ],
+)
+def test_videos_take_positions_in_order_of_first_appearance(videos):
+    rows = list(zip(["cat", "car", "dog", "cat"], videos, [1, 2, 3, 4]))
+    try:
+        expected = record_image(rows, 50)
+    except (TypeError, ValueError):
+        with pytest.raises((TypeError, ValueError)) as refused:
+            kelnor.build_columns(*columns_of(rows))
+        assert str(refused.value) == record_refusal(rows)
+    else:
+        assert kelnor.build_columns(*columns_of(rows)).to_bytes() == expected
+
+
+def test_terms_that_share_their_first_eight_bytes_sort_by_code_point():
+    terms = ["abcdefgh", "abcdefg", "abcdefghé", "abcdefgha", "abcdefg\x7f", "abcdefg\x80",
+             "abcdefgé", "abcdefgh日", "abcdefgh\U0001f600", "abcdefgh "]
+    rows = [(term, k, 1) for k, term in enumerate(terms)]
+    assert kelnor.build_columns(*columns_of(rows)).to_bytes() == record_image(rows, 50)
+    assert kelnor.build_columns(*columns_of(rows[::-1])).to_bytes() == record_image(rows[::-1], 50)
+
+
 def test_strided_numpy_counts_are_read_from_a_copy():
     np = pytest.importorskip("numpy")
     counts = np.arange(10, dtype=np.int32)[::2]

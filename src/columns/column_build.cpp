@@ -175,15 +175,8 @@ std::optional<std::uint32_t> largest_integer_id(std::span<const ColumnChunk> chu
         const auto* column = std::get_if<IntColumn>(&chunk.videos);
         if (column == nullptr) continue;
         for (std::int64_t row = 0; row < chunk.length; ++row) {
-            if (column->is_null(row)) continue;
-            std::uint64_t value = column->unsigned_at(row);
-            if (column->is_signed) {
-                const std::int64_t signed_value = column->signed_at(row);
-                if (signed_value < 0) continue;
-                value = static_cast<std::uint64_t>(signed_value);
-            }
-            if (value > U32_MAX) continue;
-            largest = std::max(largest.value_or(0), static_cast<std::uint32_t>(value));
+            auto id = u32_at(*column, row, Refusal::VideoNull, Refusal::VideoOutOfRange);
+            if (id.ok()) largest = std::max(largest.value_or(0), id.value());
         }
     }
     return largest;
