@@ -24,7 +24,7 @@ from model_trie import UUID, ModelTrie
 Payload = Tuple[int, List[int], List[int]]  # (total_count, video_ids, video_counts)
 
 # The arguments for the terms "ab" (video 7, count 5) and "ac" (video 9,
-# count 2; video 7, count 1): the README's example of internal data.
+# count 2; video 7, count 1): the example of internal data in docs/building.md.
 TWO_TERMS = (
     [0, 1, 3, 3],
     ["", "a", "b", "c"],

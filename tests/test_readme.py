@@ -1,5 +1,6 @@
 """The documentation: the README's set-up commands come first, CI runs its test
-command, and its code examples and the scripts in examples/ run."""
+command, the code examples of the README and of docs/ run, every link between
+the documents leads somewhere, and the scripts in examples/ run."""
 
 from __future__ import annotations
 
@@ -8,14 +9,27 @@ import os
 import re
 import subprocess
 import sys
+import traceback
 import types
 from pathlib import Path
+from typing import Dict, List, Tuple
 
 import pytest
 
 ROOT = Path(__file__).resolve().parent.parent
 README = (ROOT / "README.md").read_text(encoding="utf-8")
-BLOCKS = re.findall(r"^```(\w*)\n(.*?)^```$", README, flags=re.MULTILINE | re.DOTALL)
+FENCED = re.compile(r"^```(\w*)\n(.*?)^```$", flags=re.MULTILINE | re.DOTALL)
+
+# The documents a reader is sent to, by their path from the root.
+DOCUMENTS = ["README.md", "HACKING.md", "bench/RESULTS.md"] + sorted(
+    path.relative_to(ROOT).as_posix() for path in (ROOT / "docs").glob("*.md")
+)
+
+
+def python_blocks(document: str) -> List[str]:
+    text = (ROOT / document).read_text(encoding="utf-8")
+    return [code for language, code in FENCED.findall(text) if language == "python"]
+
 
 # The modules of the arrow extra, which PyPy goes without (pyarrow has no
 # wheels for it): a block that imports one that is missing is not run.
@@ -23,7 +37,6 @@ OPTIONAL = {"numpy", "pyarrow"}
 
 INSTALL_AND_DEMO = "python3 -m pip install . && kelnor demo"
 TEST_COMMAND = "python3 -m pip install '.[test]' && python3 -m pytest"
-
 
 def test_starts_with_the_two_set_up_commands():
     assert README.startswith(
@@ -36,23 +49,97 @@ def test_ci_runs_the_readme_test_command():
     assert ci.count(TEST_COMMAND) == 2  # on CPython and on PyPy
 
 
-def test_python_examples_run(tmp_path, monkeypatch):
+def test_readme_stays_short():
+    assert README.count("\n") <= 300
+
+
+def test_readme_opens_with_a_first_suggest():
+    assert ".suggest(" in python_blocks("README.md")[0]
+
+
+@pytest.mark.parametrize(
+    "document", [document for document in DOCUMENTS if python_blocks(document)]
+)
+def test_python_examples_run(document, tmp_path, monkeypatch):
     monkeypatch.chdir(tmp_path)
-    # The blocks run as one module that pickle can find by name, so a process
-    # pool can send the functions they define to its (forked) workers.
-    module = types.ModuleType("readme")
-    monkeypatch.setitem(sys.modules, "readme", module)
+    # A document's blocks run in order as one module that pickle can find by
+    # name, so a process pool can send the functions they define to its
+    # (forked) workers.
+    module_name = re.sub(r"\W", "_", document)
+    module = types.ModuleType(module_name)
+    monkeypatch.setitem(sys.modules, module_name, module)
     namespace = module.__dict__
-    examples = [code for language, code in BLOCKS if language == "python"]
-    assert len(examples) >= 5
-    for number, code in enumerate(examples, 1):
+    for number, code in enumerate(python_blocks(document), 1):
         imported = set(re.findall(r"^import (\w+)", code, flags=re.MULTILINE))
         if any(importlib.util.find_spec(name) is None for name in imported & OPTIONAL):
             continue
         try:
-            exec(compile(code, f"README.md python block {number}", "exec"), namespace)
+            exec(compile(code, f"{document} python block {number}", "exec"), namespace)
         except Exception:
-            pytest.fail(f"README python block {number} failed:\n{code}")
+            failure = traceback.format_exc()
+            pytest.fail(f"{document} python block {number} failed:\n{code}\n{failure}")
+
+
+def test_the_manual_has_its_examples():
+    with_examples = {document for document in DOCUMENTS if python_blocks(document)}
+    assert {
+        "README.md",
+        "docs/building.md",
+        "docs/decisions.md",
+        "docs/files.md",
+        "docs/reference.md",
+        "docs/suggest.md",
+        "docs/threads.md",
+    } <= with_examples
+
+
+def headings(text: str) -> List[Tuple[int, str]]:
+    """The level of each heading and the anchor that a rendered Markdown page
+    gives it: lower case, punctuation dropped, spaces as hyphens, repeats
+    numbered."""
+    found: List[Tuple[int, str]] = []
+    seen: Dict[str, int] = {}
+    for hashes, title in re.findall(r"^(#+) (.*)$", FENCED.sub("", text), flags=re.MULTILINE):
+        anchor = re.sub(r"[^\w\- ]", "", title.strip().lower()).replace(" ", "-")
+        repeats = seen.get(anchor, 0)
+        seen[anchor] = repeats + 1
+        found.append((len(hashes), anchor if repeats == 0 else f"{anchor}-{repeats}"))
+    return found
+
+
+def test_heading_anchors_follow_the_rendered_form():
+    text = "# Title\n```sh\n# not a heading\n```\n## `max_dist` is 1, a query's\n### Title\n"
+    assert headings(text) == [(1, "title"), (2, "max_dist-is-1-a-querys"), (3, "title-1")]
+
+
+def local_links(document: str) -> List[Tuple[str, str]]:
+    text = FENCED.sub("", (ROOT / document).read_text(encoding="utf-8"))
+    targets = re.findall(r"\]\(([^)\s]+)\)", text) + re.findall(r'<img src="([^"]+)"', text)
+    # Links with a scheme (https:, mailto:) leave the repository.
+    local = sorted(target for target in set(targets) if not re.match(r"[a-z]+:", target))
+    return [(document, target) for target in local]
+
+
+@pytest.mark.parametrize(
+    "document, target",
+    [link for document in DOCUMENTS for link in local_links(document)],
+    ids=lambda value: value,
+)
+def test_links_lead_somewhere(document, target):
+    path, _, anchor = target.partition("#")
+    destination = (ROOT / document).parent / path if path else ROOT / document
+    assert destination.is_file(), f"{document} links to {target}, which does not exist"
+    if anchor:
+        anchors = [anchor for _, anchor in headings(destination.read_text(encoding="utf-8"))]
+        assert anchor in anchors, f"{document} links to {target}; {path or document} has {anchors}"
+
+
+def test_every_decision_is_listed_in_the_readme():
+    text = (ROOT / "docs" / "decisions.md").read_text(encoding="utf-8")
+    decisions = [anchor for level, anchor in headings(text) if level == 3]
+    listed = {target for _, target in local_links("README.md")}
+    assert len(decisions) >= 20
+    assert [a for a in decisions if f"docs/decisions.md#{a}" not in listed] == []
 
 
 # Run by a test of their own, with less work than they do from the command line.
