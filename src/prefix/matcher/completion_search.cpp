@@ -23,7 +23,7 @@ namespace {
 // index, however deep the paths they spell.
 constexpr std::uint64_t STEPS_PER_PUSH = 16;
 constexpr BudgetScale SEARCH_SCALE{
-    4 * STEPS_PER_PUSH, VISITS_BEYOND * STEPS_PER_PUSH, "the completion search", "steps",
+    4 * STEPS_PER_PUSH, VISITS_BEYOND* STEPS_PER_PUSH, "the completion search", "steps",
     "the child lists reach some node by more than one path, or the paths it ranks run "
     "thousands of labels deep"};
 
@@ -297,8 +297,7 @@ class Search {
 
     // Whether `child`, at `path` then `label`, is a seed below `seed`: its
     // region is its own, at a lower distance.
-    bool seeds_below(std::uint32_t seed, std::uint32_t child, std::uint32_t path,
-                     char32_t label) {
+    bool seeds_below(std::uint32_t seed, std::uint32_t child, std::uint32_t path, char32_t label) {
         if (!has_seeds_below(seed)) return false;
         const auto [first, last] =
             std::equal_range(seeds_by_node_.begin(), seeds_by_node_.end(), std::pair{child, 0u},

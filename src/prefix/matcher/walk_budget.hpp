@@ -57,8 +57,8 @@ class WalkBudget {
     WalkBudget(const Trie& trie, const InterruptCheck& interrupt,
                std::uint32_t units_between_checks, const BudgetScale& scale = WALK_SCALE)
         : units_(scale.per_entry *
-                      (std::uint64_t{trie.node_shifts.size()} + trie.child_transitions.size()) +
-                  scale.beyond),
+                     (std::uint64_t{trie.node_shifts.size()} + trie.child_transitions.size()) +
+                 scale.beyond),
           interrupt_(interrupt),
           between_checks_(std::max<std::uint32_t>(units_between_checks, 1)),
           scale_(scale) {
