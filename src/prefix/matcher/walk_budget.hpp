@@ -51,14 +51,23 @@ inline constexpr BudgetScale WALK_SCALE{VISITS_PER_ENTRY, VISITS_BEYOND, "the wa
 // A few thousand visits of the fast walk take a fraction of a millisecond.
 inline constexpr std::uint32_t VISITS_BETWEEN_CHECKS = 4096;
 
+// The entries of node_shifts and child_transitions: the size by which a
+// walk's work is measured.
+inline std::uint64_t child_list_entries(const Trie& trie) {
+    return std::uint64_t{trie.node_shifts.size()} + trie.child_transitions.size();
+}
+
 class WalkBudget {
   public:
     // Asks `interrupt` after every `units_between_checks` units (at least 1).
     WalkBudget(const Trie& trie, const InterruptCheck& interrupt,
                std::uint32_t units_between_checks, const BudgetScale& scale = WALK_SCALE)
-        : units_(scale.per_entry *
-                     (std::uint64_t{trie.node_shifts.size()} + trie.child_transitions.size()) +
-                 scale.beyond),
+        : WalkBudget(child_list_entries(trie), interrupt, units_between_checks, scale) {}
+
+    // For work measured by more of the index than its child lists.
+    WalkBudget(std::uint64_t index_entries, const InterruptCheck& interrupt,
+               std::uint32_t units_between_checks, const BudgetScale& scale)
+        : units_(scale.per_entry * index_entries + scale.beyond),
           interrupt_(interrupt),
           between_checks_(std::max<std::uint32_t>(units_between_checks, 1)),
           scale_(scale) {
