@@ -172,13 +172,12 @@ std::optional<NodeDistances> nodes_with_swaps(const Trie& trie,
     });
 }
 
-// Completions run through the cycles of a trie until they have `limit`
-// terms or spend their budget, which takes long: they are left to tries
-// without reachable cycles.
+// Completions on a trie with cycles run round them until they have `limit`
+// terms or spend their budget, which a small index spends in a fraction of a
+// second.
 std::optional<std::vector<Suggestion>> suggested(const Trie& trie, const QueryParameters& query,
                                                  bool complete, bool transpositions,
                                                  Damage damage) {
-    if (complete && has_reachable_cycle(trie)) return std::nullopt;
     return attempt(damage, [&] {
         const SuggestOptions options{query.max_dist, query.limit, complete, transpositions};
         std::vector<Suggestion> found = suggest(trie, query.term, options);

@@ -8,6 +8,7 @@
 
 #include "internal_failure.hpp"
 #include "prefix/matcher/fuzzy_match_nodes.hpp"
+#include "prefix/matcher/walk_budget.hpp"
 #include "prefix/matcher/walk_query.hpp"
 #include "score_table.hpp"
 #include "video_id_text.hpp"
@@ -53,8 +54,17 @@ std::size_t expected_videos(const Trie& trie, std::span<const NodeHit> hits) {
     return listed;
 }
 
-Tally tally_payloads(const Trie& trie, std::span<const NodeHit> hits, std::size_t query_length) {
+// A node that the walk reached by many paths is a hit as many times, each
+// adding its whole payload: the adds are counted against the index's child
+// lists and payload bytes (each video of a payload takes a byte at least).
+constexpr BudgetScale TALLY_SCALE{VISITS_PER_ENTRY, VISITS_BEYOND, "the ranking", "payload entries",
+                                  "the child lists reach some node by more than one path"};
+
+Tally tally_payloads(const Trie& trie, std::span<const NodeHit> hits, std::size_t query_length,
+                     const InterruptCheck& interrupt) {
     Tally tally(expected_videos(trie, hits));
+    WalkBudget budget(child_list_entries(trie) + trie.payloads.encoded().size(), interrupt,
+                      VISITS_BETWEEN_CHECKS, TALLY_SCALE);
     for (const NodeHit& hit : hits) {
         double weight = closeness_weight(hit.distance, query_length);
         if (hit.distance != 0 && !(weight > 0.0)) continue;
@@ -64,6 +74,7 @@ Tally tally_payloads(const Trie& trie, std::span<const NodeHit> hits, std::size_
         }
         if (!trie.payloads.present(hit.node)) continue;
         const PayloadView payload = trie.payloads.view(hit.node);
+        budget.spend(1 + payload.video_ids.size());
         tally.weight_total += weight * payload.total_count;
         PackedList::iterator count = payload.video_counts.begin();
         std::size_t i = 0;
@@ -133,7 +144,7 @@ std::vector<VideoScore> fuzzy_match_video(const Trie& trie, std::string_view ter
     if (!query) return {};
     const std::vector<NodeHit> hits =
         matched_nodes(trie, *query, max_dist, include_prefix_nodes, interrupt);
-    const Tally tally = tally_payloads(trie, hits, query->size());
+    const Tally tally = tally_payloads(trie, hits, query->size(), interrupt);
     if (!(tally.weight_total > 0.0)) return {};
     std::vector<Candidate> candidates =
         candidates_at_least(tally, min_score.value_or(DEFAULT_MIN_SCORE));

@@ -351,6 +351,42 @@ def test_paths_that_multiply_spend_the_walk_budget(method, term, max_dist):
     assert match_texts(restored(trie), "aaaa", 0) == [("aaaa", 0)] * 8
 
 
+def doubled_self_loop_with_videos(videos: int) -> ModelTrie:
+    """DOUBLED_SELF_LOOP where node 1 lists `videos` videos: each of the
+    2**depth paths to a depth adds them all to the ranking."""
+    trie = model_image.decode(DOUBLED_SELF_LOOP)
+    trie.payloads = [None, (videos, list(range(videos)), [1 + k % 3 for k in range(videos)])]
+    trie.id_mode = INT32
+    trie.video_int_ids = list(range(1000, 1000 + videos))
+    return trie
+
+
+RANKING_SPENT = (
+    "the ranking used up its budget of 1480896 payload entries: the child lists reach some node "
+    "by more than one path"
+)
+
+
+def test_payloads_added_once_per_path_spend_the_ranking_budget():
+    # 2**16 paths of 2000 videos each: a hundred million adds, where the
+    # budget counts 64 per entry of the child lists and payload bytes.
+    trie = doubled_self_loop_with_videos(2000)
+    image = model_image.encode(trie)
+    index = PrefixSearch.from_bytes(image)
+    trie.is_terminal = [False, True]
+    expected = model_match.fuzzy_match_video(trie, "a" * 8, 0, 10, None, 0.0)
+    assert len(expected) == 10
+    for _ in range(2):
+        # The model adds the 2**8 equal shares in another order.
+        assert index.fuzzy_match_video("a" * 8, 0, 10, None, 0.0) == [
+            (video, pytest.approx(score, rel=1e-12)) for video, score in expected
+        ]
+        for depth in (16, 19):
+            outcome_of = outcome(lambda: index.fuzzy_match_video("a" * depth, 0))
+            assert outcome_of == ("panic", RANKING_SPENT)
+    assert index.to_bytes() == image
+
+
 def test_payload_with_more_ids_than_counts_panics_and_index_stays_usable():
     trie = word_trie([("ab", (4, [0, 1, 2], [1, 2]))], id_mode=INT32, video_int_ids=[1, 2, 3])
     index = restored(trie)

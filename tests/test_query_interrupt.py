@@ -24,8 +24,10 @@ pytestmark = pytest.mark.skipif(sys.platform == "win32", reason="needs POSIX sig
 
 # Run in the child: an index whose root has 100,000 leaves, queried with a
 # term of 10,000 characters at the widest bound (each leaf then costs a row
-# of 10,001 cells: seconds in all); the signal comes about 0.2 s into the
-# query.
+# of 10,001 cells: seconds in all); or, for "completions", one whose root has
+# a million leaves that all lead to a node that is its own child, where the
+# completion search ranks ever longer paths round that cycle for seconds
+# until its budget is spent. The signal comes about 0.2 s into the query.
 # Runs the query in the main thread, or in a second one that the main thread
 # joins. Prints the exception's type name, the seconds from the signal to it,
 # whether the long query still runs then, and the answer of a short query.
@@ -35,15 +37,28 @@ CHILD = textwrap.dedent("""
     from _kelnor import PrefixSearch
     from model_trie import ModelTrie
 
-    leaves = 100_000
-    trie = ModelTrie(
-        node_shifts=[0] + [leaves] * leaves,
-        child_labels=[0] + [ord("a")] * leaves,
-        child_transitions=list(range(1, leaves + 1)),
-        payloads=[None] * (leaves + 1),
-        is_terminal=[False] + [True] * 2 + [False] * (leaves - 2),
-    )
-    index = PrefixSearch.from_bytes(model_image.encode(trie))
+    if sys.argv[2] == "completions":
+        leaves = 1_000_000
+        index = PrefixSearch.from_internal_data_v2(
+            [0, *range(leaves, 2 * leaves)],
+            ["", *["a"] * leaves],
+            [None, (1, [0], [1]), (1, [0], [1]), *[None] * (leaves - 2)],
+            [*range(1, leaves + 1), *[1] * leaves],
+            [bytes(4)],
+            3,
+        )
+        query = lambda: index.suggest("", 0, None)
+    else:
+        leaves = 100_000
+        trie = ModelTrie(
+            node_shifts=[0] + [leaves] * leaves,
+            child_labels=[0] + [ord("a")] * leaves,
+            child_transitions=list(range(1, leaves + 1)),
+            payloads=[None] * (leaves + 1),
+            is_terminal=[False] + [True] * 2 + [False] * (leaves - 2),
+        )
+        index = PrefixSearch.from_bytes(model_image.encode(trie))
+        query = lambda: getattr(index, sys.argv[2])("b" * 10_000, 2**32 - 1)
 
     class Alarm(Exception):
         pass
@@ -60,7 +75,6 @@ CHILD = textwrap.dedent("""
         time.sleep(0.2)
         os.kill(parent, number)
         os._exit(0)
-    query = lambda: getattr(index, sys.argv[2])("b" * 10_000, 2**32 - 1)
     answered = []
     worker = threading.Thread(target=lambda: answered.append(query()), daemon=True)
     try:
@@ -84,7 +98,7 @@ IN_THE_MAIN_THREAD = pytest.param(
 )
 
 
-@pytest.mark.parametrize("method", ["fuzzy_match", "fuzzy_match_video", "suggest"])
+@pytest.mark.parametrize("method", ["fuzzy_match", "fuzzy_match_video", "suggest", "completions"])
 @pytest.mark.parametrize("signal_kind, raised", [("alarm", "Alarm"), ("sigint", "KeyboardInterrupt")])
 @pytest.mark.parametrize("where", [IN_THE_MAIN_THREAD, "thread"])
 def test_a_signal_stops_a_long_query(method, signal_kind, raised, where):

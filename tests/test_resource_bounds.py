@@ -28,6 +28,7 @@ import pytest
 import model_build
 import model_image
 import model_match
+from _kelnor import PrefixSearch
 from conftest import pypy_differs
 from host_data import InternalData, int_video_index, internal_data
 from memory_figures import RESIDENT_SIZE_IS_MEANINGFUL, under_address_sanitizer
@@ -233,6 +234,106 @@ def test_tries_with_cycles_answer_small_bounds_quickly():
     trie = model_build.build(*data.args())
     for (method, term, max_dist), (result, _growth) in zip(calls, results):
         assert result == getattr(model_match, method)(trie, term, max_dist), (method, term)
+
+
+# ---------------------------------------------------------- completion search
+
+# Run in the child: restores the image given and prints the outcome of each
+# call of a method of `index` (source text), then whether its image is still
+# the one given.
+OUTCOMES_CHILD = textwrap.dedent("""
+    import ast, sys
+    from _kelnor import PrefixSearch
+    from outcomes import outcome
+
+    image, calls = ast.literal_eval(sys.stdin.read())
+    index = PrefixSearch.from_bytes(image)
+    for call in calls:
+        print(repr(outcome(lambda: eval("index." + call))), flush=True)
+    print(repr(index.to_bytes() == image))
+    """)
+
+
+def search_budget_spent(steps: int) -> tuple:
+    return (
+        "panic",
+        f"the completion search used up its budget of {steps} steps: the child lists reach "
+        "some node by more than one path, or the paths it ranks run thousands of labels deep",
+    )
+
+
+def self_child_image() -> bytes:
+    """Root, then "a" (count 5), its own only child: "a", "aa", ... all terms."""
+    return PrefixSearch.from_internal_data_v2(
+        [0, 1], ["", "a"], [None, (5, [0], [5])], [1, 1], [bytes(4)], 10
+    ).to_bytes()
+
+
+def mutated_image() -> bytes:
+    """The image of 50 words in which one node's first child moves back 25
+    places (a single byte of the image): its child list then runs over those of
+    the nodes before it, some of them above it, and the completion search
+    ranked ever deeper paths round the cycles for minutes."""
+    vocabulary = words(50)
+    entries = [(word, (1 + n % 9, [n % 5], [1 + n % 9])) for n, word in enumerate(vocabulary)]
+    image = PrefixSearch.from_internal_data_v2(
+        *internal_data(entries, int_video_index(range(5))).args()
+    ).to_bytes()
+    trie = model_image.decode(image)
+    assert trie.node_shifts[121] == 129
+    trie.node_shifts[121] = 104
+    mutated = model_image.encode(trie)
+    assert len(mutated) == len(image) == 2654
+    assert sum(a != b for a, b in zip(image, mutated)) == 1
+    return mutated
+
+
+SELF_CHILD_SPENT = search_budget_spent(64 * 4 + 16_000_000)
+MUTATED_SPENT = search_budget_spent(64 * (254 + 253) + 16_000_000)
+
+
+@pytest.mark.parametrize(
+    "image_of, calls",
+    [
+        (
+            self_child_image,
+            {
+                "suggest('', 0, 3)": SELF_CHILD_SPENT,
+                "suggest('a', 0, None)": SELF_CHILD_SPENT,
+                "suggest('aaaa', 1, 10, transpositions=True)": SELF_CHILD_SPENT,
+                "suggest('a', 0, 1, complete=False)": ("ok", [("a", 0, 5)]),
+                "fuzzy_match('aa', 0)": ("ok", [("aa", 1, 0)]),
+            },
+        ),
+        (
+            mutated_image,
+            {
+                "suggest('', 0, 10)": MUTATED_SPENT,
+                "suggest('', 0, None)": MUTATED_SPENT,
+                "suggest('ab', 1, 10)": (
+                    "ok",
+                    [
+                        ("absd", 0, 8),
+                        ("bkd", 1, 9),
+                        ("anodqjo", 1, 7),
+                        ("ebkpmfo", 1, 7),
+                        ("qbglq", 1, 2),
+                        ("bgdqnohqn", 1, 1),
+                        ("ibsp", 1, 1),
+                    ],
+                ),
+            },
+        ),
+    ],
+    ids=["self-child", "mutated"],
+)
+def test_the_completion_search_ends_within_its_budget(image_of, calls):
+    # Each call past the budget takes a fraction of a second; the rest answer
+    # as before it, and the index is unchanged.
+    image = image_of()
+    order = list(calls) + list(calls)
+    results = run_child(OUTCOMES_CHILD, (image, order), timeout=120)
+    assert results == [calls[call] for call in order] + [True]
 
 
 # Run in the child: decodes the image given, with the processor time left to

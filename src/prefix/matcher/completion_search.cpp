@@ -12,9 +12,20 @@
 namespace kelnor {
 namespace {
 
-// The search keeps an entry and a link per visit: a few per entry of the
-// index are all a tree needs (each node is expanded once and pushed once).
-constexpr std::uint64_t SEARCH_VISITS_PER_ENTRY = 4;
+// The search counts its work in steps: a label that a comparison of two
+// paths steps over, a label of a term's text, a child looked at, each one
+// step, and an entry queued (with the link it keeps) STEPS_PER_PUSH. A tree
+// needs a few pushes per entry of the index (each node is expanded once and
+// pushed once), so that what the search keeps stays a small multiple of the
+// index, and the labels compared stay a multiple of the pushes on paths a
+// few dozen labels deep. Past the budget, child lists that go round a cycle
+// or reach a node many times fail as damage does, in time linear in the
+// index, however deep the paths they spell.
+constexpr std::uint64_t STEPS_PER_PUSH = 16;
+constexpr BudgetScale SEARCH_SCALE{
+    4 * STEPS_PER_PUSH, VISITS_BEYOND* STEPS_PER_PUSH, "the completion search", "steps",
+    "the child lists reach some node by more than one path, or the paths it ranks run "
+    "thousands of labels deep"};
 
 // A node at which the least distance along its path falls: the root of a
 // region.
@@ -91,7 +102,7 @@ class Search {
           counts_(trie.term_counts),
           paths_(paths),
           seeds_(std::move(seeds)),
-          budget_(trie, interrupt, VISITS_BETWEEN_CHECKS, SEARCH_VISITS_PER_ENTRY) {
+          budget_(trie, interrupt, VISITS_BETWEEN_CHECKS * STEPS_PER_PUSH, SEARCH_SCALE) {
         // Only a region with seeds below it needs to look its children up.
         bool nested = false;
         for (std::uint32_t k = 0; k < seeds_.size(); ++k) nested = nested || has_seeds_below(k);
@@ -130,7 +141,7 @@ class Search {
                                   paths_.depth(seed.path) > 0;
                 if (floor_.above(best)) continue;
                 if (sure) floor_.add(best);
-                budget_.visit();
+                budget_.spend(STEPS_PER_PUSH);
                 queue_.push_back(
                     {seed.distance, best, seed.path, NO_LABEL, seed.node, k, false, sure});
             }
@@ -147,6 +158,7 @@ class Search {
                     prefetch_children(queue_[next]);
                 }
                 if (entry.term) {
+                    budget_.spend(paths_.depth(entry.parent));
                     found.push_back({paths_.text(entry.parent), entry.distance, entry.count});
                     floor_.took(entry.count, entry.sure);
                 } else {
@@ -166,18 +178,22 @@ class Search {
   private:
     struct RanksAfter {
         const PathLinks* paths;
+        WalkBudget* budget;  // charged with the labels that comparisons read
         // Whether `a` comes out after `b`: the heap's "less".
         bool operator()(const Entry& a, const Entry& b) const {
             if (a.distance != b.distance) return a.distance > b.distance;
             if (a.count != b.count) return a.count < b.count;
-            const auto order = paths->compare_texts(a.parent, a.label, b.parent, b.label);
+            std::uint64_t labels_read = 0;
+            const auto order =
+                paths->compare_texts(a.parent, a.label, b.parent, b.label, labels_read);
+            budget->spend(labels_read);
             if (order != 0) return order > 0;
             return !a.term && b.term;
         }
     };
 
     void push(const Entry& entry) {
-        budget_.visit();
+        budget_.spend(STEPS_PER_PUSH);
         // A node queued near the top is expanded soon: ask for its child run
         // and its terminal flag now, while the queue is worked on.
         if (!entry.term && entry.node < trie_.node_shifts.size() &&
@@ -260,6 +276,9 @@ class Search {
             offer(
                 {entry.distance, best_below(child), path, label, child, entry.seed, false, false});
         }
+        // Children passed over cost a step each too: a node expanded once per
+        // path that reaches it would read its children that often.
+        if (!children.empty()) budget_.spend(children.end - children.begin);
         // Only where the floor could not need the node's count.
         if (!carried) floor_.forget(entry.count);
     }
@@ -278,14 +297,14 @@ class Search {
 
     // Whether `child`, at `path` then `label`, is a seed below `seed`: its
     // region is its own, at a lower distance.
-    bool seeds_below(std::uint32_t seed, std::uint32_t child, std::uint32_t path,
-                     char32_t label) const {
+    bool seeds_below(std::uint32_t seed, std::uint32_t child, std::uint32_t path, char32_t label) {
         if (!has_seeds_below(seed)) return false;
         const auto [first, last] =
             std::equal_range(seeds_by_node_.begin(), seeds_by_node_.end(), std::pair{child, 0u},
                              [](const auto& x, const auto& y) { return x.first < y.first; });
         for (auto at = first; at != last; ++at) {
             const std::uint32_t k = at->second;
+            budget_.spend(1 + paths_.depth(seeds_[k].path));
             if (k > seed && k < seeds_[seed].end &&
                 paths_.same_labels(seeds_[k].path, path, label)) {
                 return true;
@@ -304,7 +323,7 @@ class Search {
     const std::vector<Seed> seeds_;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> seeds_by_node_;
     WalkBudget budget_;
-    RanksAfter ranks_after_{&paths_};
+    RanksAfter ranks_after_{&paths_, &budget_};
     std::vector<Entry> queue_;  // a heap, ranks_after_ its "less"
     bool top_free_ = false;     // whether the top's entry is taken and its place free
     CountFloor floor_;

@@ -18,9 +18,10 @@ bool PathLinks::lies_above(std::uint32_t path, std::span<const char32_t> labels,
 }
 
 std::strong_ordering PathLinks::compare_texts(std::uint32_t a, char32_t a_last, std::uint32_t b,
-                                              char32_t b_last) const {
+                                              char32_t b_last, std::uint64_t& labels_read) const {
     Cursor left{a, a_last, depth(a) + (a_last != NO_LABEL ? 1u : 0u)};
     Cursor right{b, b_last, depth(b) + (b_last != NO_LABEL ? 1u : 0u)};
+    const std::uint64_t depths = std::uint64_t{left.depth} + right.depth;
     // A longer text whose first labels equal the shorter one's follows it.
     const std::strong_ordering by_length = left.depth <=> right.depth;
     while (left.depth > right.depth) up(left);
@@ -36,6 +37,7 @@ std::strong_ordering PathLinks::compare_texts(std::uint32_t a, char32_t a_last, 
         up(left);
         up(right);
     }
+    labels_read = depths - left.depth - right.depth;
     return order != 0 ? order : by_length;
 }
 

@@ -40,9 +40,11 @@ class PathLinks {
 
     // The order of the texts of `a` followed by `a_last` and of `b` followed
     // by `b_last` (a last label of NO_LABEL adds nothing), in code points as
-    // the texts are spelled (see append_utf8()).
+    // the texts are spelled (see append_utf8()). Sets `labels_read` to the
+    // labels it stepped over, up to the deepest link the paths share: the
+    // work it did, which the paths' depths bound.
     std::strong_ordering compare_texts(std::uint32_t a, char32_t a_last, std::uint32_t b,
-                                       char32_t b_last) const;
+                                       char32_t b_last, std::uint64_t& labels_read) const;
 
     // Whether the two paths hold the same labels.
     bool same_labels(std::uint32_t a, std::uint32_t b, char32_t b_last) const;
