@@ -147,4 +147,9 @@ def create_app(index: PrefixSearch, info: IndexInfo) -> Starlette:
         DamagedIndexError: _damaged,
         Exception: _unexpected,
     }
-    return Starlette(routes=routes, exception_handlers=handlers)
+    app = Starlette(routes=routes, exception_handlers=handlers)
+    # A path with a slash too many is not found: a redirect to the path
+    # without it would be built from the request's Host header, which the
+    # client chooses.
+    app.router.redirect_slashes = False
+    return app
