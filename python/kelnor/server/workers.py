@@ -38,7 +38,7 @@ from kelnor.server.limits import (
     SHUTDOWN_GRACE_SECONDS,
     connection_limit,
 )
-from kelnor.server.request_head_limits import GuardedHTTPProtocol
+from kelnor.server.request_head_limits import MAX_HEAD_BYTES, GuardedHTTPProtocol
 
 # How often the parent looks for workers that died, and a worker for its parent.
 _WATCH_SECONDS = 0.5
@@ -56,6 +56,8 @@ def _config(app: Starlette, host: str, port: int) -> uvicorn.Config:
         lifespan="off",
         http=GuardedHTTPProtocol,
         ws="none",
+        # Where uvicorn parses with h11, h11's own bound lets ours speak first.
+        h11_max_incomplete_event_size=MAX_HEAD_BYTES,
         timeout_keep_alive=KEEP_ALIVE_SECONDS,
         limit_concurrency=connection_limit(),
         timeout_graceful_shutdown=SHUTDOWN_GRACE_SECONDS,
