@@ -147,8 +147,11 @@ def _supervise(config: uvicorn.Config, listener: socket.socket, count: int) -> N
     finally:
         for process in processes:
             process.terminate()  # SIGTERM: uvicorn finishes the requests under way
+        # Each worker is gone within EXIT_SECONDS of the signal; one that is
+        # not (stopped, say) is killed.
+        deadline = time.monotonic() + EXIT_SECONDS + _WATCH_SECONDS
         for process in processes:
-            process.join(EXIT_SECONDS + _WATCH_SECONDS)
+            process.join(max(0.0, deadline - time.monotonic()))
             if process.is_alive():
                 process.kill()
                 process.join()
