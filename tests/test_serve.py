@@ -169,6 +169,7 @@ def test_the_openapi_description_names_each_endpoints_parameters():
 # ---------------------------------------------------------------- refusals
 
 LONG = "a" * 257
+NOT_UTF8 = "the query string is not UTF-8 once its %-escapes are decoded"
 MIN_SCORE_REFUSAL = "parameter 'min_score' must be a number from 0 to 1, got {!r}"
 
 
@@ -189,6 +190,10 @@ MIN_SCORE_REFUSAL = "parameter 'min_score' must be a number from 0 to 1, got {!r
             f"parameter 'limit' must be a whole number from 0 to 100, got '{'9' * 5000}'",
         ),
         ("?q=a&limit=%D9%A1", "parameter 'limit' must be a whole number from 0 to 100, got '١'"),
+        ("?q=%FF", NOT_UTF8),
+        ("?q=caf%C3", NOT_UTF8),
+        ("?q=a&%ED%A0%80=1", NOT_UTF8),  # an escaped surrogate is no UTF-8 either
+        ("?q=a&max_dist=%C0%B1", NOT_UTF8),
     ],
 )
 @pytest.mark.parametrize("path", ["/suggest", "/videos"])
