@@ -4,6 +4,7 @@ counts /health reads from an image, and the command line's server process."""
 from __future__ import annotations
 
 import asyncio
+import contextlib
 import importlib.resources
 import os
 import signal
@@ -13,6 +14,7 @@ import sys
 import threading
 import time
 import zlib
+from collections.abc import Iterator
 from pathlib import Path
 
 import pytest
@@ -23,7 +25,8 @@ pytest.importorskip("starlette", reason="the serve extra is not installed")
 pytest.importorskip("httpx", reason="Starlette's test client needs httpx")
 
 import httpx  # noqa: E402
-from serve_process import get_json, running_server  # noqa: E402
+import uvicorn  # noqa: E402
+from serve_process import free_port, get_json, running_server  # noqa: E402
 from slow_clients import (  # noqa: E402
     SLOW_STARTS,
     health_latencies_ms,
@@ -32,16 +35,19 @@ from slow_clients import (  # noqa: E402
 )
 from stuck_server import QUERY_UNDER_WAY  # noqa: E402
 from starlette.testclient import TestClient  # noqa: E402
+from uvicorn.protocols.http.h11_impl import H11Protocol  # noqa: E402
 from test_cli import run  # noqa: E402
 
 import kelnor  # noqa: E402
 from _kelnor import PrefixSearch  # noqa: E402
 from kelnor.server import create_app, demo_index, file_index_info, index_info  # noqa: E402
+from kelnor.server import workers  # noqa: E402
 from kelnor.server.limits import EXIT_SECONDS  # noqa: E402
 from kelnor.server.openapi import DESCRIPTION  # noqa: E402
 from kelnor.server.request_head_limits import (  # noqa: E402
     HEAD_SECONDS,
     MAX_HEAD_BYTES,
+    HeadLimits,
     TIMED_OUT,
     TOO_LARGE,
 )
@@ -387,10 +393,35 @@ def port_of(base: str) -> int:
     return int(base.rsplit(":", 1)[1])
 
 
-@pytest.fixture(scope="module")
-def demo_server():
-    with running_server("--demo") as (base, process):
-        yield base, process
+@contextlib.contextmanager
+def h11_server() -> Iterator[str]:
+    """The demo's server as `kelnor serve` configures it, but parsing with h11
+    (as where the fast parser is not installed), in a thread of this process."""
+    index, info = demo_index()
+    port = free_port()
+    config = workers._config(create_app(index, info), "127.0.0.1", port)
+    config.http = type("GuardedH11Protocol", (HeadLimits, H11Protocol), {})
+    server = uvicorn.Server(config)
+    thread = threading.Thread(target=server.run)
+    thread.start()
+    try:
+        while not server.started:
+            assert thread.is_alive(), "the h11 server did not start"
+            time.sleep(0.05)
+        yield f"http://127.0.0.1:{port}"
+    finally:
+        server.should_exit = True
+        thread.join()
+
+
+@pytest.fixture(scope="module", params=["kelnor serve", "h11"])
+def demo_server(request):
+    if request.param == "h11":
+        with h11_server() as base:
+            yield base, None
+    else:
+        with running_server("--demo") as (base, process):
+            yield base, process
 
 
 def test_slow_clients_neither_hold_up_health_nor_stay(demo_server):
@@ -419,7 +450,7 @@ def exchange(base: str, request: bytes, piece: int) -> bytes:
 
 def head_of(size: int, connection: bytes = b"close") -> bytes:
     """A request for /health of exactly `size` bytes, made up by one long header."""
-    fixed = b"GET /health HTTP/1.1\r\nConnection: " + connection + b"\r\nX-Padding: \r\n\r\n"
+    fixed = b"GET /health HTTP/1.1\r\nHost: k\r\nConnection: " + connection + b"\r\nX-Padding: \r\n\r\n"
     return fixed.replace(b"X-Padding: ", b"X-Padding: " + b"p" * (size - len(fixed)))
 
 
@@ -427,11 +458,14 @@ def head_of(size: int, connection: bytes = b"close") -> bytes:
 @pytest.mark.parametrize(
     "request_, answered",
     [
-        (head_of(MAX_HEAD_BYTES), True),
-        (head_of(MAX_HEAD_BYTES + 1), False),
-        (head_of(3 * MAX_HEAD_BYTES), False),
-        (b"GET /health?" + b"x" * MAX_HEAD_BYTES + b" HTTP/1.1\r\n\r\n", False),
-        (b"\r\n" * MAX_HEAD_BYTES, False),
+        pytest.param(head_of(MAX_HEAD_BYTES), True, id="at the limit"),
+        pytest.param(head_of(MAX_HEAD_BYTES + 1), False, id="a byte past it"),
+        pytest.param(head_of(3 * MAX_HEAD_BYTES), False, id="far past it"),
+        pytest.param(
+            b"GET /health?" + b"x" * MAX_HEAD_BYTES + b" HTTP/1.1\r\nHost: k\r\n\r\n",
+            False,
+            id="a long request line",
+        ),
     ],
 )
 def test_a_request_head_past_the_limit_is_refused(demo_server, request_, answered, piece):
@@ -455,7 +489,7 @@ def test_the_head_limit_counts_afresh_for_each_request_of_a_connection(demo_serv
 def test_a_number_of_thousands_of_digits_is_refused_by_a_real_server(demo_server, parameter):
     base, _ = demo_server
     digits = "9" * 5001
-    request = f"GET /suggest?q=a&{parameter}={digits} HTTP/1.1\r\nConnection: close\r\n\r\n"
+    request = f"GET /suggest?q=a&{parameter}={digits} HTTP/1.1\r\nHost: k\r\nConnection: close\r\n\r\n"
     answer = exchange(base, request.encode(), 1 << 20)
     high = 100 if parameter == "limit" else 3
     reason = f"parameter '{parameter}' must be a whole number from 0 to {high}, got '{digits}'"
@@ -487,7 +521,7 @@ def read_line_containing(process: subprocess.Popen, text: str) -> None:
 def test_a_server_with_a_stuck_request_stops_within_the_deadline(workers, stop):
     with running_server("--workers", workers, program=STUCK_SERVER) as (base, process):
         with socket.create_connection(("127.0.0.1", port_of(base))) as stuck:
-            stuck.sendall(b"GET /videos?q=a HTTP/1.1\r\n\r\n")
+            stuck.sendall(b"GET /videos?q=a HTTP/1.1\r\nHost: k\r\n\r\n")
             read_line_containing(process, QUERY_UNDER_WAY)
             process.send_signal(stop)
             # Hangs without the deadline; the margin only absorbs a busy machine.

@@ -11,9 +11,10 @@ on a connection that waits for a request:
 - its request line and headers must end within HEAD_SECONDS of the moment it
   began waiting (its opening, or the end of its previous answer); else it is
   closed, with a 408 if part of a request had come;
-- at most MAX_HEAD_BYTES may arrive between the end of one request's headers
-  (or the opening) and the end of the next's; else the connection is refused
-  with a 431. No endpoint takes a body, so a body counts too.
+- at most MAX_HEAD_BYTES may arrive from the moment it began waiting to the
+  end of the request's headers; else the connection is refused with a 431.
+  Bytes sent ahead, while a request is answered, count for the next request
+  only from the end of that answer; past the limit, reading them waits for it.
 """
 
 from __future__ import annotations
@@ -48,17 +49,17 @@ TOO_LARGE = refusal(431, f"the request line and headers take more than {MAX_HEAD
 
 class HeadLimits(asyncio.Protocol):
     """The limits, for a subclass that also derives from a uvicorn protocol,
-    whose `transport`, `loop` and `cycle` (the request being answered, None
-    before the first) it reads."""
+    whose `transport`, `loop`, `flow` (its control of reading) and `cycle`
+    (the request last read, None before the first) it reads."""
 
     transport: asyncio.Transport
     loop: asyncio.AbstractEventLoop
+    flow: Any
     cycle: Any
 
-    # The request whose headers ended last; a new one means a new head ended.
-    _last_head: Any = None
-    # Bytes received since then.
-    _head_bytes = 0
+    # Bytes received since the connection began waiting for a request, or,
+    # while one is answered, since its headers ended.
+    _bytes = 0
     _head_timer: Optional[asyncio.TimerHandle] = None
 
     def connection_made(self, transport: asyncio.BaseTransport) -> None:
@@ -70,26 +71,39 @@ class HeadLimits(asyncio.Protocol):
         super().connection_lost(exc)
 
     def data_received(self, data: bytes) -> None:
+        if not self._waiting():
+            # Sent ahead of the answer: the parser holds it (or queues the
+            # requests it makes) until the answer is done. Past the limit,
+            # reading waits for the answer too, so that it holds no more.
+            self._bytes += len(data)
+            super().data_received(data)
+            if self._bytes >= MAX_HEAD_BYTES and not self._waiting():
+                self.flow.pause_reading()
+            return
         # Fed at most up to the limit, so that the parser never holds more.
-        room = MAX_HEAD_BYTES - self._head_bytes
-        self._head_bytes += min(len(data), room)
+        room = MAX_HEAD_BYTES - self._bytes
+        self._bytes += min(len(data), room)
         super().data_received(data[:room])
         if self.transport.is_closing():
             return
-        if self.cycle is not self._last_head:
-            self._last_head = self.cycle
-            self._head_bytes = 0
+        if not self._waiting():  # the headers ended
             self._stop_timer()
+            self._bytes = 0
             if len(data) > room:
                 self.data_received(data[room:])
-        elif self._head_bytes == MAX_HEAD_BYTES:
+        elif self._bytes == MAX_HEAD_BYTES:
             self._refuse(TOO_LARGE)
 
     def on_response_complete(self) -> None:
         super().on_response_complete()  # type: ignore[misc]  # uvicorn's protocol has it
-        # A pipelined request may have started in its place.
-        if self.cycle.response_complete and not self.transport.is_closing():
+        self._bytes = 0
+        # A request sent ahead may have started in its place.
+        if self._waiting() and not self.transport.is_closing():
             self._start_waiting()
+
+    def _waiting(self) -> bool:
+        """Whether the connection waits for a request (none is being answered)."""
+        return self.cycle is None or bool(self.cycle.response_complete)
 
     def _start_waiting(self) -> None:
         self._stop_timer()
@@ -102,15 +116,13 @@ class HeadLimits(asyncio.Protocol):
 
     def _head_timed_out(self) -> None:
         self._head_timer = None
-        if self._head_bytes:
+        if self._bytes:
             self._refuse(TIMED_OUT)
         else:
             self.transport.close()
 
     def _refuse(self, response: bytes) -> None:
-        # Mid-answer, a refusal would garble the answer: the connection just ends.
-        if self.cycle is None or self.cycle.response_complete:
-            self.transport.write(response)
+        self.transport.write(response)
         self.transport.close()
 
 
