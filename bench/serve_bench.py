@@ -9,12 +9,16 @@ range, an unknown parameter), which must get a 4xx, never a 5xx. Reports
 requests/s, p50 and p99 latency, the answers by status class, and each
 server process's memory when it started serving, after a warm-up run and
 after the last run (flat: no growth under load; shared: each worker's private
-memory far below the index's size).
+memory far below the index's size). Then, with --slow-clients connections
+open that sent nothing, half a request line or headers without their end,
+times GET /health one request after another (slow clients: the server must
+answer at once, none failing).
 
 Needs: _kelnor on PYTHONPATH, `pip install '.[serve]'`,
 `apt-get install wrk wamerican-huge`.
 
 Usage: python3 bench/serve_bench.py [--seconds S] [--connections C ...] [--workers W ...]
+                                    [--slow-clients N]
 
 Exits with status 1 if any answer was a 5xx or a connection failed. Every
 request goes to 127.0.0.1, and each wrk run ends after --seconds.
@@ -25,6 +29,7 @@ from __future__ import annotations
 import argparse
 import json
 import os
+import resource
 import signal
 import socket
 import subprocess
@@ -39,7 +44,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(ROOT, "python"))
+sys.path.insert(0, os.path.join(ROOT, "tests"))
 
+import slow_clients  # noqa: E402
 import word_data  # noqa: E402
 from _kelnor import PrefixSearch  # noqa: E402
 
@@ -57,6 +64,7 @@ MALFORMED = [
 ]
 MEMORY_FIELDS = ["Rss", "Pss", "Private_Clean", "Private_Dirty"]
 START_SECONDS = 120
+HEALTH_REQUESTS = 200
 
 
 def request_paths(endpoint: str, words: List[str]) -> List[str]:
@@ -129,6 +137,24 @@ def run_wrk(port: int, connections: int, seconds: int, paths_file: str) -> dict:
     return json.loads(output.strip().splitlines()[-1])
 
 
+def health_under_slow_clients(port: int, count: int) -> str:
+    """A table row's figures: /health latency in ms (p50 | p99 | max) while
+    `count` slow clients are connected, or why it failed."""
+    # Each slow client is an open file here too; the servers, started
+    # before, keep the limit they were given.
+    _, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    resource.setrlimit(resource.RLIMIT_NOFILE, (hard, hard))
+    try:
+        with slow_clients.slow_connections("127.0.0.1", port, count):
+            latencies = sorted(
+                slow_clients.health_latencies_ms(f"http://127.0.0.1:{port}", HEALTH_REQUESTS)
+            )
+    except OSError as error:
+        return f"failed: {error}"
+    p50, p99 = latencies[len(latencies) // 2], latencies[len(latencies) * 99 // 100]
+    return f"{p50:.2f} | {p99:.2f} | {latencies[-1]:.2f}"
+
+
 def free_port() -> int:
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
@@ -140,6 +166,7 @@ def main() -> int:
     parser.add_argument("--seconds", type=int, default=30)
     parser.add_argument("--connections", type=int, nargs="+", default=[8, 64])
     parser.add_argument("--workers", type=int, nargs="+", default=[1, 2])
+    parser.add_argument("--slow-clients", type=int, default=2000)
     args = parser.parse_args()
 
     words = word_data.read_words("english")
@@ -161,6 +188,7 @@ def main() -> int:
         print("| workers | endpoint | connections | requests/s | p50 ms | p99 ms | 4xx | 5xx |")
         print("|---|---|---|---|---|---|---|---|")
         memory_rows = []
+        slow_rows = []
         for workers in args.workers:
             port = free_port()
             server = start_server(index_path, port, workers)
@@ -182,6 +210,7 @@ def main() -> int:
                         )
                         failed |= figures["status_5xx"] > 0 or figures["socket_errors"] > 0
                 after = {role: memory_kb(pid) for role, pid in processes.items()}
+                slow_rows.append((workers, health_under_slow_clients(port, args.slow_clients)))
                 for role in processes:
                     memory_rows.append((workers, role, [started[role], warm[role], after[role]]))
             finally:
@@ -200,6 +229,16 @@ def main() -> int:
         private = " / ".join(f"{private_mib(figures):.1f}" for figures in points)
         pss = " / ".join(f"{figures['Pss'] / 1024:.1f}" for figures in points)
         print(f"| {workers} | {role} | {rss} | {private} | {pss} |")
+    print(
+        f"\nSlow clients: {HEALTH_REQUESTS} GET /health one after another, each on a new "
+        f"connection, while {args.slow_clients:,} connections are open that sent nothing, half "
+        "a request line or headers without their end.\n"
+    )
+    print("| workers | /health p50 ms | p99 ms | max ms |")
+    print("|---|---|---|---|")
+    for workers, figures in slow_rows:
+        print(f"| {workers} | {figures} |")
+        failed |= figures.startswith("failed")
     if failed:
         print("\nFAILED: some answers were 5xx or some connections failed")
     return 1 if failed else 0

@@ -15,6 +15,7 @@ import urllib.request
 from collections.abc import Iterator
 
 START_SECONDS = 60
+KELNOR_SERVE = ("-m", "kelnor", "serve")
 
 
 def free_port() -> int:
@@ -29,12 +30,15 @@ def get_json(url: str) -> dict:
 
 
 @contextlib.contextmanager
-def running_server(*args: str) -> Iterator[tuple[str, subprocess.Popen]]:
-    """(base URL, process) of `kelnor serve args` once /health answers; stopped
-    with SIGTERM afterwards, and its output shown if it failed."""
+def running_server(
+    *args: str, program: tuple[str, ...] = KELNOR_SERVE
+) -> Iterator[tuple[str, subprocess.Popen]]:
+    """(base URL, process) of `kelnor serve args` (or of another `program` that
+    takes --port) once /health answers; stopped with SIGTERM afterwards, and
+    its output shown if it failed."""
     port = free_port()
     process = subprocess.Popen(
-        [sys.executable, "-m", "kelnor", "serve", *args, "--port", str(port)],
+        [sys.executable, *program, *args, "--port", str(port)],
         env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)},
         stdout=subprocess.PIPE,
         stderr=subprocess.STDOUT,

@@ -4,10 +4,18 @@ counts /health reads from an image, and the command line's server process."""
 from __future__ import annotations
 
 import asyncio
+import contextlib
 import importlib.resources
+import os
+import signal
+import socket
+import subprocess
 import sys
 import threading
+import time
 import zlib
+from collections.abc import Iterator
+from pathlib import Path
 
 import pytest
 from hypothesis import given, settings
@@ -17,14 +25,32 @@ pytest.importorskip("starlette", reason="the serve extra is not installed")
 pytest.importorskip("httpx", reason="Starlette's test client needs httpx")
 
 import httpx  # noqa: E402
-from serve_process import get_json, running_server  # noqa: E402
+import uvicorn  # noqa: E402
+from serve_process import free_port, get_json, running_server  # noqa: E402
+from slow_clients import (  # noqa: E402
+    SLOW_STARTS,
+    health_latencies_ms,
+    read_until_closed,
+    slow_connections,
+)
+from stuck_server import QUERY_UNDER_WAY  # noqa: E402
 from starlette.testclient import TestClient  # noqa: E402
+from uvicorn.protocols.http.h11_impl import H11Protocol  # noqa: E402
 from test_cli import run  # noqa: E402
 
 import kelnor  # noqa: E402
 from _kelnor import PrefixSearch  # noqa: E402
 from kelnor.server import create_app, demo_index, file_index_info, index_info  # noqa: E402
+from kelnor.server import workers  # noqa: E402
+from kelnor.server.limits import EXIT_SECONDS  # noqa: E402
 from kelnor.server.openapi import DESCRIPTION  # noqa: E402
+from kelnor.server.request_head_limits import (  # noqa: E402
+    HEAD_SECONDS,
+    MAX_HEAD_BYTES,
+    HeadLimits,
+    TIMED_OUT,
+    TOO_LARGE,
+)
 
 RECORDS = [
     ("harry", 7, 3),
@@ -149,6 +175,7 @@ def test_the_openapi_description_names_each_endpoints_parameters():
 # ---------------------------------------------------------------- refusals
 
 LONG = "a" * 257
+NOT_UTF8 = "the query string is not UTF-8 once its %-escapes are decoded"
 MIN_SCORE_REFUSAL = "parameter 'min_score' must be a number from 0 to 1, got {!r}"
 
 
@@ -169,6 +196,10 @@ MIN_SCORE_REFUSAL = "parameter 'min_score' must be a number from 0 to 1, got {!r
             f"parameter 'limit' must be a whole number from 0 to 100, got '{'9' * 5000}'",
         ),
         ("?q=a&limit=%D9%A1", "parameter 'limit' must be a whole number from 0 to 100, got '١'"),
+        ("?q=%FF", NOT_UTF8),
+        ("?q=caf%C3", NOT_UTF8),
+        ("?q=a&%ED%A0%80=1", NOT_UTF8),  # an escaped surrogate is no UTF-8 either
+        ("?q=a&max_dist=%C0%B1", NOT_UTF8),
     ],
 )
 @pytest.mark.parametrize("path", ["/suggest", "/videos"])
@@ -201,6 +232,29 @@ def test_bad_input_gets_400_and_the_reason(path, query, reason):
 )
 def test_each_endpoint_refuses_its_own_way(path, reason):
     assert get(path) == (400, {"error": reason})
+
+
+def without_timing(answer: tuple[int, dict]) -> tuple[int, dict]:
+    status, body = answer
+    return status, {name: value for name, value in body.items() if name != "took_ms"}
+
+
+@pytest.mark.parametrize("zeros", [1, 4300, 5001, 20000])
+@pytest.mark.parametrize("path, found", [("/suggest", "suggestions"), ("/videos", "videos")])
+def test_leading_zeros_however_many_spell_the_same_number(path, found, zeros):
+    # Past 4300 digits Python's int() refuses a string: the zeros are dropped first.
+    padded = get(f"{path}?q=har&max_dist={'0' * zeros}1&limit={'0' * zeros}2")
+    plain = get(f"{path}?q=har&max_dist=1&limit=2")
+    assert without_timing(padded) == without_timing(plain)
+    assert plain[0] == 200 and len(plain[1][found]) == 2
+    assert without_timing(get(f"{path}?q=har&limit={'0' * zeros}")) == (200, {found: []})
+
+
+@pytest.mark.parametrize("path", ["/health/", "/suggest/?q=a", "/openapi.json/", "/videos/"])
+def test_a_path_with_a_slash_too_many_is_not_found_and_not_redirected(path):
+    response = CLIENT.get(path, headers={"Host": "elsewhere.invalid"}, follow_redirects=False)
+    assert (response.status_code, response.json()) == (404, {"error": "Not Found"})
+    assert "location" not in response.headers
 
 
 def test_the_longest_q_is_accepted():
@@ -330,3 +384,185 @@ def test_forked_workers_serve_a_file_and_stop_on_sigterm(tmp_path):
         served = get_json(base + "/videos?q=hary")["videos"]
         assert served == get("/videos?q=hary")[1]["videos"] != []
     assert process.returncode == 0
+
+
+# ---------------------------------------------------------------- hostile clients
+
+
+def port_of(base: str) -> int:
+    return int(base.rsplit(":", 1)[1])
+
+
+@contextlib.contextmanager
+def h11_server() -> Iterator[str]:
+    """The demo's server as `kelnor serve` configures it, but parsing with h11
+    (as where the fast parser is not installed), in a thread of this process."""
+    index, info = demo_index()
+    port = free_port()
+    config = workers._config(create_app(index, info), "127.0.0.1", port)
+    config.http = type("GuardedH11Protocol", (HeadLimits, H11Protocol), {})
+    server = uvicorn.Server(config)
+    thread = threading.Thread(target=server.run)
+    thread.start()
+    try:
+        while not server.started:
+            assert thread.is_alive(), "the h11 server did not start"
+            time.sleep(0.05)
+        yield f"http://127.0.0.1:{port}"
+    finally:
+        server.should_exit = True
+        thread.join()
+
+
+@pytest.fixture(scope="module", params=["kelnor serve", "h11"])
+def demo_server(request):
+    if request.param == "h11":
+        with h11_server() as base:
+            yield base, None
+    else:
+        with running_server("--demo") as (base, process):
+            yield base, process
+
+
+def test_slow_clients_neither_hold_up_health_nor_stay(demo_server):
+    base, _ = demo_server
+    with slow_connections("127.0.0.1", port_of(base), 300) as connections:
+        assert len(health_latencies_ms(base, 20)) == 20
+        # Each has HEAD_SECONDS from its opening; a few more to be let go.
+        closings = read_until_closed(connections, HEAD_SECONDS + 10)
+    expected = [TIMED_OUT if start else b"" for start in SLOW_STARTS]
+    assert closings == [expected[n % len(expected)] for n in range(len(connections))]
+
+
+def exchange(base: str, request: bytes, piece: int) -> bytes:
+    """What the server answers to `request` sent in pieces of `piece` bytes,
+    until it closes the connection."""
+    with socket.create_connection(("127.0.0.1", port_of(base)), timeout=30) as connection:
+        try:
+            for start in range(0, len(request), piece):
+                connection.sendall(request[start : start + piece])
+        except (BrokenPipeError, ConnectionResetError):
+            pass  # refused before the end; its answer is waiting
+        [answer] = read_until_closed([connection], 30)
+    assert answer is not None
+    return answer
+
+
+def head_of(size: int, connection: bytes = b"close") -> bytes:
+    """A request for /health of exactly `size` bytes, made up by one long header."""
+    fixed = b"GET /health HTTP/1.1\r\nHost: k\r\nConnection: " + connection + b"\r\nX-Padding: \r\n\r\n"
+    return fixed.replace(b"X-Padding: ", b"X-Padding: " + b"p" * (size - len(fixed)))
+
+
+@pytest.mark.parametrize("piece", [1 << 20, 1000, 65535])
+@pytest.mark.parametrize(
+    "request_, answered",
+    [
+        pytest.param(head_of(MAX_HEAD_BYTES), True, id="at the limit"),
+        pytest.param(head_of(MAX_HEAD_BYTES + 1), False, id="a byte past it"),
+        pytest.param(head_of(3 * MAX_HEAD_BYTES), False, id="far past it"),
+        pytest.param(
+            b"GET /health?" + b"x" * MAX_HEAD_BYTES + b" HTTP/1.1\r\nHost: k\r\n\r\n",
+            False,
+            id="a long request line",
+        ),
+    ],
+)
+def test_a_request_head_past_the_limit_is_refused(demo_server, request_, answered, piece):
+    base, _ = demo_server
+    answer = exchange(base, request_, piece)
+    if answered:
+        assert answer.startswith(b"HTTP/1.1 200 OK\r\n")
+        assert answer.endswith(b'"terms":37372,"videos":2000,"checksum":"6383fe8c"}')
+    else:
+        assert answer == TOO_LARGE
+
+
+def test_the_head_limit_counts_afresh_for_each_request_of_a_connection(demo_server):
+    base, _ = demo_server
+    kept = head_of(MAX_HEAD_BYTES, b"keep-alive")
+    answer = exchange(base, kept + kept + head_of(MAX_HEAD_BYTES), 1 << 20)
+    assert answer.count(b"HTTP/1.1 200 OK\r\n") == 3
+
+
+@pytest.mark.parametrize("parameter", ["limit", "max_dist"])
+def test_a_number_of_thousands_of_digits_is_refused_by_a_real_server(demo_server, parameter):
+    base, _ = demo_server
+    digits = "9" * 5001
+    request = f"GET /suggest?q=a&{parameter}={digits} HTTP/1.1\r\nHost: k\r\nConnection: close\r\n\r\n"
+    answer = exchange(base, request.encode(), 1 << 20)
+    high = 100 if parameter == "limit" else 3
+    reason = f"parameter '{parameter}' must be a whole number from 0 to {high}, got '{digits}'"
+    assert answer.startswith(b"HTTP/1.1 400 Bad Request\r\n")
+    assert answer.endswith(f'{{"error":"{reason}"}}'.encode())
+
+
+# ---------------------------------------------------------------- stopping
+
+STUCK_SERVER = (str(Path(__file__).with_name("stuck_server.py")),)
+
+
+def read_line_containing(process: subprocess.Popen, text: str) -> None:
+    """Reads the output of `process` up to a line containing `text`."""
+    found = threading.Event()
+
+    def read() -> None:
+        for line in process.stdout:
+            if text in line:
+                found.set()
+                return
+
+    threading.Thread(target=read, daemon=True).start()
+    assert found.wait(30), f"no line with {text!r}"
+
+
+@pytest.mark.parametrize("stop", [signal.SIGTERM, signal.SIGINT])
+@pytest.mark.parametrize("workers", ["1", "2"])
+def test_a_server_with_a_stuck_request_stops_within_the_deadline(workers, stop):
+    with running_server("--workers", workers, program=STUCK_SERVER) as (base, process):
+        with socket.create_connection(("127.0.0.1", port_of(base))) as stuck:
+            stuck.sendall(b"GET /videos?q=a HTTP/1.1\r\nHost: k\r\n\r\n")
+            read_line_containing(process, QUERY_UNDER_WAY)
+            process.send_signal(stop)
+            # Hangs without the deadline; the margin only absorbs a busy machine.
+            output = process.communicate(timeout=EXIT_SECONDS + 20)[0]
+    assert "Cancel 1 running task(s), timeout graceful shutdown exceeded" in output
+    if workers == "1" and stop == signal.SIGTERM:
+        # uvicorn raises the signal again once stopped, so that the status says so.
+        assert process.returncode == -signal.SIGTERM
+    else:
+        assert process.returncode == 0
+        assert f"still running {EXIT_SECONDS} s after the signal to stop; exiting" in output
+
+
+def worker_pids(supervisor: int) -> list[int]:
+    with open(f"/proc/{supervisor}/task/{supervisor}/children") as children:
+        return [int(child) for child in children.read().split()]
+
+
+def is_running(pid: int) -> bool:
+    """Whether `pid` runs (a zombie that nobody reaped does not)."""
+    try:
+        with open(f"/proc/{pid}/stat") as stat:
+            return stat.read().rpartition(")")[2].split()[0] != "Z"
+    except FileNotFoundError:
+        return False
+
+
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="reads /proc")
+def test_workers_stop_when_their_supervisor_is_killed():
+    with running_server("--demo", "--workers", "2") as (base, process):
+        workers = worker_pids(process.pid)
+        assert len(workers) == 2
+        try:
+            process.kill()
+            process.wait()
+            deadline = time.monotonic() + EXIT_SECONDS + 20
+            while any(map(is_running, workers)) and time.monotonic() < deadline:
+                time.sleep(0.1)
+            assert not any(map(is_running, workers))
+            with pytest.raises(OSError):
+                get_json(base + "/health")
+        finally:
+            for pid in filter(is_running, workers):
+                os.kill(pid, signal.SIGKILL)

@@ -29,6 +29,7 @@ from selenium.webdriver.common.keys import Keys  # noqa: E402
 from selenium.webdriver.support.ui import WebDriverWait  # noqa: E402
 from serve_process import running_server  # noqa: E402
 
+import kelnor  # noqa: E402
 from kelnor.server import demo_index  # noqa: E402
 
 DOCS = Path(__file__).resolve().parent.parent / "docs"
@@ -111,3 +112,45 @@ def test_typing_a_misspelt_word_and_choosing_a_suggestion(browser):
             lambda: texts(browser, "#videos .video-id")[:1] == [f"Video {chosen_best}"],
             "the videos of the chosen suggestion",
         )
+
+
+def split_typed(term: str, typed: str) -> tuple[str, str]:
+    """The part of `term` that repeats `typed`, code point by code point folded
+    to lower case, and the rest."""
+    n = 0
+    while n < min(len(term), len(typed)) and term[n].lower() == typed[n].lower():
+        n += 1
+    return term[:n], term[n:]
+
+
+# Astral letters (a pair of surrogates in the browser's strings), one whose
+# lower case is longer than itself, and a lower case against an upper.
+TERMS = ["😀smile", "😁smirk", "smile", "İstanbul", "istanbul", "Éclair"]
+
+
+@pytest.mark.parametrize("typed", ["😁smi", "İst", "İstan", "istan", "éclai"])
+def test_the_typed_part_is_set_apart_by_code_points(browser, tmp_path, typed):
+    path = tmp_path / "words.bin"
+    index = kelnor.build([(term, video, 1) for video, term in enumerate(TERMS)])
+    kelnor.save(index, path)
+    suggestions = [term for term, _, _ in index.suggest(typed)]
+    assert len(suggestions) >= 1
+    with running_server(str(path)) as (base, _):
+        browser.get(base + "/")
+        box = browser.find_element(By.ID, "q")
+        # The driver types no character outside the basic plane: set the box as typing would.
+        browser.execute_script(
+            "arguments[0].value = arguments[1];"
+            "arguments[0].dispatchEvent(new Event('input'));",
+            box,
+            typed,
+        )
+        wait_for(
+            browser,
+            lambda: texts(browser, "#suggestions .term") == suggestions,
+            f"the suggestions for {typed!r}",
+        )
+        shown = list(
+            zip(texts(browser, "#suggestions .typed"), texts(browser, "#suggestions .completion"))
+        )
+    assert shown == [split_typed(term, typed) for term in suggestions]

@@ -8,8 +8,11 @@ def whole_number_in(text: str, low: int, high: int) -> int | None:
     `high`, else None.
 
     Digits past the bound's own are out of range whatever they say, and are
-    not converted: a long enough string of them is costly to convert."""
-    if not (text.isascii() and text.isdigit()) or len(text.lstrip("0")) > len(str(high)):
+    not converted: a long enough string of them is costly to convert (and
+    past a few thousand, refused by `int`). Leading zeros say nothing and are
+    dropped first, however many there are."""
+    significant = text.lstrip("0")
+    if not (text.isascii() and text.isdigit()) or len(significant) > len(str(high)):
         return None
-    number = int(text)
+    number = int(significant or "0")
     return number if low <= number <= high else None

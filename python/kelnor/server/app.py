@@ -85,7 +85,7 @@ def create_app(index: PrefixSearch, info: IndexInfo) -> Starlette:
 
     async def suggest(request: Request) -> Response:
         params = Parameters(
-            request.query_params, ("q", "max_dist", "limit", "complete", "transpositions")
+            request.scope["query_string"], ("q", "max_dist", "limit", "complete", "transpositions")
         )
         q = params.text("q")
         max_dist = params.whole_number("max_dist", 0, MAX_DIST_LIMIT)
@@ -110,7 +110,9 @@ def create_app(index: PrefixSearch, info: IndexInfo) -> Starlette:
         return JSONResponse({"suggestions": found, "took_ms": took_ms})
 
     async def videos(request: Request) -> Response:
-        params = Parameters(request.query_params, ("q", "max_dist", "limit", "min_score"))
+        params = Parameters(
+            request.scope["query_string"], ("q", "max_dist", "limit", "min_score")
+        )
         q = params.text("q")
         max_dist = params.whole_number("max_dist", 0, MAX_DIST_LIMIT)
         limit = params.whole_number("limit", 0, MAX_RESULTS)
@@ -147,4 +149,9 @@ def create_app(index: PrefixSearch, info: IndexInfo) -> Starlette:
         DamagedIndexError: _damaged,
         Exception: _unexpected,
     }
-    return Starlette(routes=routes, exception_handlers=handlers)
+    app = Starlette(routes=routes, exception_handlers=handlers)
+    # A path with a slash too many is not found: a redirect to the path
+    # without it would be built from the request's Host header, which the
+    # client chooses.
+    app.router.redirect_slashes = False
+    return app

@@ -3,12 +3,14 @@ request is refused with a `BadRequest` whose reason the client sees.
 
 A parameter given twice, or one the endpoint does not know, is refused too: a
 misspelt `max_dsit` silently ignored would answer another question than the
-one asked.
+one asked. So is a query string whose %-escapes spell no UTF-8: read with
+replacement characters, it would ask for a search nobody typed.
 """
 
 from __future__ import annotations
 
 import math
+import urllib.parse
 from collections.abc import Iterable
 
 from starlette.datastructures import QueryParams
@@ -31,9 +33,15 @@ class BadRequest(Exception):
 
 
 class Parameters:
-    """The query parameters of one request to an endpoint that takes `known`."""
+    """The query parameters of one request, its raw `query_string`, to an
+    endpoint that takes `known`."""
 
-    def __init__(self, params: QueryParams, known: Iterable[str]) -> None:
+    def __init__(self, query_string: bytes, known: Iterable[str]) -> None:
+        try:
+            urllib.parse.unquote_to_bytes(query_string).decode("utf-8")
+        except UnicodeDecodeError:
+            raise BadRequest("the query string is not UTF-8 once its %-escapes are decoded") from None
+        params = QueryParams(query_string)
         known = tuple(known)
         for name in params:
             if name not in known:

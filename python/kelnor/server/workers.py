@@ -5,7 +5,12 @@ by name, so each would load the index again and hold a private copy. Here the
 index is loaded once, the listening socket is bound once, and the workers are
 forked from that process: their pages of the index stay shared, copy-on-write,
 since queries only read them. The parent only watches: it replaces a worker
-that dies and, on SIGINT or SIGTERM, stops them all.
+that dies and, on SIGINT or SIGTERM, stops them all. A worker whose
+supervisor is gone (killed, say, with SIGKILL) stops as on SIGTERM.
+
+Every server process stops within EXIT_SECONDS of being told to, whatever its
+requests do, and bounds its connections and their requests' heads (`limits`,
+`request_head_limits`).
 """
 
 from __future__ import annotations
@@ -16,15 +21,26 @@ import multiprocessing
 import os
 import signal
 import socket
+import sys
 import threading
+import time
 from multiprocessing.process import BaseProcess
+from types import FrameType
+from typing import Optional
 
 import uvicorn
 from starlette.applications import Starlette
 
 from kelnor.command_error import CommandError
+from kelnor.server.limits import (
+    EXIT_SECONDS,
+    KEEP_ALIVE_SECONDS,
+    SHUTDOWN_GRACE_SECONDS,
+    connection_limit,
+)
+from kelnor.server.request_head_limits import MAX_HEAD_BYTES, GuardedHTTPProtocol
 
-# How often the parent looks for workers that died.
+# How often the parent looks for workers that died, and a worker for its parent.
 _WATCH_SECONDS = 0.5
 _LOG = logging.getLogger("uvicorn.error")
 
@@ -32,12 +48,53 @@ _LOG = logging.getLogger("uvicorn.error")
 def _config(app: Starlette, host: str, port: int) -> uvicorn.Config:
     # No access log: one line per keystroke of every visitor is noise, and a
     # cost on every request.
-    return uvicorn.Config(app, host=host, port=port, access_log=False, lifespan="off")
+    return uvicorn.Config(
+        app,
+        host=host,
+        port=port,
+        access_log=False,
+        lifespan="off",
+        http=GuardedHTTPProtocol,
+        ws="none",
+        # Where uvicorn parses with h11, h11's own bound lets ours speak first.
+        h11_max_incomplete_event_size=MAX_HEAD_BYTES,
+        timeout_keep_alive=KEEP_ALIVE_SECONDS,
+        limit_concurrency=connection_limit(),
+        timeout_graceful_shutdown=SHUTDOWN_GRACE_SECONDS,
+    )
 
 
-def _run_worker(config: uvicorn.Config, listener: socket.socket) -> None:
+def _exit_now() -> None:
+    _LOG.error("still running %s s after the signal to stop; exiting", EXIT_SECONDS)
+    sys.stdout.flush()
+    sys.stderr.flush()
+    os._exit(0)
+
+
+class _BoundedServer(uvicorn.Server):
+    """uvicorn's server, gone within EXIT_SECONDS of the first signal to stop:
+    past its grace, uvicorn cancels the requests under way, but a query running
+    on a thread cannot be cancelled and the process would wait for it."""
+
+    def handle_exit(self, sig: int, frame: Optional[FrameType]) -> None:
+        if not self.should_exit:
+            deadline = threading.Timer(EXIT_SECONDS, _exit_now)
+            deadline.daemon = True
+            deadline.start()
+        super().handle_exit(sig, frame)
+
+
+def _stop_when_orphaned(supervisor: int) -> None:
+    while os.getppid() == supervisor:
+        time.sleep(_WATCH_SECONDS)
+    _LOG.warning("the supervisor %s is gone; stopping", supervisor)
+    os.kill(os.getpid(), signal.SIGTERM)
+
+
+def _run_worker(config: uvicorn.Config, listener: socket.socket, supervisor: int) -> None:
+    threading.Thread(target=_stop_when_orphaned, args=(supervisor,), daemon=True).start()
     try:
-        uvicorn.Server(config).run(sockets=[listener])
+        _BoundedServer(config).run(sockets=[listener])
     except KeyboardInterrupt:
         pass  # Ctrl-C reaches the whole process group; the parent reports the stop.
 
@@ -49,7 +106,7 @@ def serve(app: Starlette, host: str, port: int, workers: int) -> None:
     config = _config(app, host, port)
     try:
         if workers == 1:
-            uvicorn.Server(config).run()
+            _BoundedServer(config).run()
         else:
             _supervise(config, config.bind_socket(), workers)
     except SystemExit:  # uvicorn has logged why it could not listen
@@ -61,7 +118,7 @@ def _supervise(config: uvicorn.Config, listener: socket.socket, count: int) -> N
     stop = threading.Event()
 
     def start() -> BaseProcess:
-        process = fork.Process(target=_run_worker, args=(config, listener))
+        process = fork.Process(target=_run_worker, args=(config, listener, os.getpid()))
         process.start()
         return process
 
@@ -90,8 +147,14 @@ def _supervise(config: uvicorn.Config, listener: socket.socket, count: int) -> N
     finally:
         for process in processes:
             process.terminate()  # SIGTERM: uvicorn finishes the requests under way
+        # Each worker is gone within EXIT_SECONDS of the signal; one that is
+        # not (stopped, say) is killed.
+        deadline = time.monotonic() + EXIT_SECONDS + _WATCH_SECONDS
         for process in processes:
-            process.join()
+            process.join(max(0.0, deadline - time.monotonic()))
+            if process.is_alive():
+                process.kill()
+                process.join()
         for number, handler in previous.items():
             signal.signal(number, handler)
         listener.close()

@@ -1,0 +1,132 @@
+"""Limits on how long and how large a request's line and headers may be.
+
+uvicorn's HTTP protocols time out a kept-alive connection only until its first
+byte, and its fast parser bounds no header: a client that opens a connection
+and sends nothing, or half a request line, or headers without the blank line
+that ends them, would hold the connection for good, and one header of a
+hundred megabytes would hold the event loop while the parser gathers it. The
+protocol here wraps uvicorn's own (whichever parser it picked) with two limits
+on a connection that waits for a request:
+
+- its request line and headers must end within HEAD_SECONDS of the moment it
+  began waiting (its opening, or the end of its previous answer); else it is
+  closed, with a 408 if part of a request had come;
+- at most MAX_HEAD_BYTES may arrive from the moment it began waiting to the
+  end of the request's headers; else the connection is refused with a 431.
+  Bytes sent ahead, while a request is answered, count for the next request
+  only from the end of that answer; past the limit, reading them waits for it.
+"""
+
+from __future__ import annotations
+
+import asyncio
+import http
+import json
+from typing import Any, Optional
+
+from uvicorn.protocols.http.auto import AutoHTTPProtocol
+
+HEAD_SECONDS = 10.0
+MAX_HEAD_BYTES = 65536
+
+
+def refusal(status: int, reason: str) -> bytes:
+    """A whole response of `status` whose JSON body gives `reason`, as the
+    application's own refusals do, closing the connection."""
+    body = json.dumps({"error": reason}, ensure_ascii=False, separators=(",", ":")).encode()
+    head = (
+        f"HTTP/1.1 {status} {http.HTTPStatus(status).phrase}\r\n"
+        "content-type: application/json\r\n"
+        f"content-length: {len(body)}\r\n"
+        "connection: close\r\n\r\n"
+    )
+    return head.encode("ascii") + body
+
+
+TIMED_OUT = refusal(408, f"the request line and headers did not arrive within {HEAD_SECONDS:g} s")
+TOO_LARGE = refusal(431, f"the request line and headers take more than {MAX_HEAD_BYTES} bytes")
+
+
+class HeadLimits(asyncio.Protocol):
+    """The limits, for a subclass that also derives from a uvicorn protocol,
+    whose `transport`, `loop`, `flow` (its control of reading) and `cycle`
+    (the request last read, None before the first) it reads."""
+
+    transport: asyncio.Transport
+    loop: asyncio.AbstractEventLoop
+    flow: Any
+    cycle: Any
+
+    # Bytes received since the connection began waiting for a request, or,
+    # while one is answered, since its headers ended.
+    _bytes = 0
+    _head_timer: Optional[asyncio.TimerHandle] = None
+
+    def connection_made(self, transport: asyncio.BaseTransport) -> None:
+        super().connection_made(transport)
+        self._start_waiting()
+
+    def connection_lost(self, exc: Optional[Exception]) -> None:
+        self._stop_timer()
+        super().connection_lost(exc)
+
+    def data_received(self, data: bytes) -> None:
+        if not self._waiting():
+            # Sent ahead of the answer: the parser holds it (or queues the
+            # requests it makes) until the answer is done. Past the limit,
+            # reading waits for the answer too, so that it holds no more.
+            self._bytes += len(data)
+            super().data_received(data)
+            if self._bytes >= MAX_HEAD_BYTES and not self._waiting():
+                self.flow.pause_reading()
+            return
+        # Fed at most up to the limit, so that the parser never holds more.
+        room = MAX_HEAD_BYTES - self._bytes
+        self._bytes += min(len(data), room)
+        super().data_received(data[:room])
+        if self.transport.is_closing():
+            return
+        if not self._waiting():  # the headers ended
+            self._stop_timer()
+            self._bytes = 0
+            if len(data) > room:
+                self.data_received(data[room:])
+        elif self._bytes == MAX_HEAD_BYTES:
+            self._refuse(TOO_LARGE)
+
+    def on_response_complete(self) -> None:
+        super().on_response_complete()  # type: ignore[misc]  # uvicorn's protocol has it
+        self._bytes = 0
+        # A request sent ahead may have started in its place.
+        if self._waiting() and not self.transport.is_closing():
+            self._start_waiting()
+
+    def _waiting(self) -> bool:
+        """Whether the connection waits for a request (none is being answered)."""
+        return self.cycle is None or bool(self.cycle.response_complete)
+
+    def _start_waiting(self) -> None:
+        self._stop_timer()
+        self._head_timer = self.loop.call_later(HEAD_SECONDS, self._head_timed_out)
+
+    def _stop_timer(self) -> None:
+        if self._head_timer is not None:
+            self._head_timer.cancel()
+            self._head_timer = None
+
+    def _head_timed_out(self) -> None:
+        self._head_timer = None
+        if self._bytes:
+            self._refuse(TIMED_OUT)
+        else:
+            self.transport.close()
+
+    def _refuse(self, response: bytes) -> None:
+        self.transport.write(response)
+        self.transport.close()
+
+
+# uvicorn's protocol over the fast parser where it is installed, else h11.
+GuardedHTTPProtocol: type[asyncio.Protocol] = type(
+    "GuardedHTTPProtocol", (HeadLimits, AutoHTTPProtocol), {}
+)
