@@ -1,4 +1,4 @@
-from collections.abc import Sequence
+from collections.abc import Iterable, Sequence
 from typing import SupportsIndex, final
 
 __all__ = ["PrefixSearch"]
@@ -45,7 +45,7 @@ def build_from_columns(
     terms: object, videos: object, counts: object, video_top_n: SupportsIndex
 ) -> PrefixSearch: ...
 def build_from_text_records(
-    data: bytes, separator: str, video_top_n: SupportsIndex
+    data: bytes | Iterable[bytes], separator: str, video_top_n: SupportsIndex
 ) -> PrefixSearch: ...
 def parse_text_records(
     data: bytes, separator: str

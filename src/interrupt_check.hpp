@@ -10,6 +10,7 @@
 // the length of the walk and take it back inside its check alone.
 #pragma once
 
+#include <cstdint>
 #include <exception>
 
 namespace kelnor {
@@ -26,6 +27,29 @@ struct InterruptCheck {
 class Interrupted : public std::exception {
   public:
     const char* what() const noexcept override { return "interrupted by the host"; }
+};
+
+// An InterruptCheck asked once every `period` steps of a long loop (a build's
+// rows, a sort's comparisons), so that each step pays one decrement and
+// branch, and an interrupt still arrives within a fraction of a millisecond.
+class InterruptPoll {
+  public:
+    static constexpr std::uint32_t DEFAULT_PERIOD = 1 << 14;
+
+    explicit InterruptPoll(const InterruptCheck& check, std::uint32_t period = DEFAULT_PERIOD)
+        : check_(check), period_(period), left_(period) {}
+
+    // Throws Interrupted when this step is one that asks and the check says stop.
+    void operator()() {
+        if (--left_ != 0) return;
+        left_ = period_;
+        if (check_()) throw Interrupted();
+    }
+
+  private:
+    const InterruptCheck& check_;
+    std::uint32_t period_;
+    std::uint32_t left_;
 };
 
 }  // namespace kelnor

@@ -7,7 +7,8 @@
 // - the image (image_size(), encode_trie_into(), decode_trie() and the
 //   render() of its DecodeError);
 // - the build from columns (columns/): Arrow arrays and streams read as
-//   views, records files parsed, and build_from_columns() with its RowRefusal;
+//   views, records files parsed or read as a stream (RecordsStream), and
+//   build_from_columns() with its RowRefusal and the term limit;
 // - the queries (fuzzy_match(), fuzzy_match_video(), suggest() and
 //   default_suggest_bound());
 // - how a host stops a long query (InterruptCheck, Interrupted);
@@ -17,6 +18,8 @@
 
 #include "columns/arrow_columns.hpp"
 #include "columns/column_build.hpp"
+#include "columns/records_stream.hpp"
+#include "columns/term_check.hpp"
 #include "columns/text_records.hpp"
 #include "encoding/decode_error.hpp"
 #include "internal_data.hpp"

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import io
 import os
 import threading
 import time
@@ -12,8 +13,10 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import kelnor
-from kelnor import IndexFileError, IndexFileInfo
+from kelnor import IndexFileError, IndexFileInfo, index_file
+from kelnor.index_file import load_stream
 from model_index_file import MAGIC, file_of, header
+from test_resource_bounds import run_child
 
 RECORDS = [("harry", 7, 3), ("harold", 9, 1), ("hare", 8, 6), ("été", 12, 5)]
 IMAGE = kelnor.build(RECORDS).to_bytes()
@@ -140,20 +143,100 @@ def test_file_info_gives_the_header_checksum_without_reading_the_image(tmp_path)
     assert kelnor.file_info(path).checksum == "00000abc"
 
 
-def write_in_two_parts(path, content: bytes) -> None:
-    with open(path, "wb", buffering=0) as pipe:
+@pytest.mark.parametrize("read", [kelnor.load, kelnor.file_info])
+@pytest.mark.parametrize(
+    "make, kind",
+    [
+        (lambda path: os.mkfifo(path), "a FIFO"),
+        (lambda path: os.mkdir(path), "a directory"),
+        (lambda path: os.symlink("/dev/zero", path), "a character device"),
+    ],
+    ids=["fifo", "directory", "device"],
+)
+def test_a_path_that_is_no_regular_file_is_refused_at_once(tmp_path, read, make, kind):
+    # A FIFO without a writer would wait for ever; /dev/zero never ends.
+    path = tmp_path / "odd"
+    make(path)
+    with pytest.raises(IndexFileError) as refused:
+        read(path)
+    assert str(refused.value) == f"{path} is {kind}, not a regular file"
+
+
+@pytest.mark.parametrize("content", [FILE, IMAGE], ids=["file", "bare image"])
+def test_load_stream_reads_a_pipe_a_few_bytes_at_a_time(content):
+    reading, writing = os.pipe()
+    writer = threading.Thread(target=write_in_two_parts, args=(writing, content))
+    writer.start()
+    try:
+        with open(reading, "rb") as stream:
+            assert load_stream(stream, "<stdin>").to_bytes() == IMAGE
+    finally:
+        writer.join()
+
+
+def write_in_two_parts(descriptor: int, content: bytes) -> None:
+    with open(descriptor, "wb", buffering=0) as pipe:
         pipe.write(content[:5])
         time.sleep(0.05)  # so that the reader gets the first part alone
         pipe.write(content[5:])
 
 
-@pytest.mark.parametrize("content", [FILE, IMAGE], ids=["file", "bare image"])
-def test_load_reads_a_pipe(tmp_path, content):
-    pipe = tmp_path / "pipe"
-    os.mkfifo(pipe)
-    writer = threading.Thread(target=write_in_two_parts, args=(pipe, content))
-    writer.start()
+@pytest.mark.parametrize(
+    "content, message",
+    [
+        (FILE + b"\0", "<stdin> has bytes after the end of its image of {length:,} bytes"),
+        (FILE[:-1], "<stdin> is truncated: the header gives an image of {length:,} bytes, "
+                    "the file holds {short:,}"),
+    ],
+)
+def test_load_stream_reads_no_further_than_the_header_says(content, message):
+    with pytest.raises(IndexFileError) as refused:
+        load_stream(io.BytesIO(content), "<stdin>")
+    assert str(refused.value) == message.format(length=len(IMAGE), short=len(IMAGE) - 1)
+
+
+def test_load_stream_reads_a_bare_image_up_to_its_limit(monkeypatch):
+    monkeypatch.setattr(index_file, "PIPED_BARE_IMAGE_LIMIT", len(IMAGE) - 1)
+    with pytest.raises(IndexFileError) as refused:
+        load_stream(io.BytesIO(IMAGE), "<stdin>")
+    assert str(refused.value) == (
+        f"<stdin> holds more than {len(IMAGE) - 1:,} bytes, "
+        "the most that a bare image read as a stream may hold"
+    )
+    monkeypatch.setattr(index_file, "PIPED_BARE_IMAGE_LIMIT", len(IMAGE))
+    assert load_stream(io.BytesIO(IMAGE), "<stdin>").to_bytes() == IMAGE
+
+
+# Run in a child: one process rewrites the file in place (truncating it and
+# writing the other index, as `open(path, "wb")` does) while this one loads
+# it again and again; every load gives one of the two indexes or refuses.
+REWRITER = """
+import ast, os, sys, time
+import kelnor
+from kelnor import IndexFileError
+path, contents = ast.literal_eval(sys.stdin.read())
+images = {kelnor.load(path).to_bytes()}
+if os.fork() == 0:
+    for round in range(3000):
+        with open(path, "wb") as file:
+            file.write(contents[round % 2])
+    os._exit(0)
+seen = {"refused": 0}
+for _ in range(3000):
     try:
-        assert kelnor.load(pipe).to_bytes() == IMAGE
-    finally:
-        writer.join()
+        image = kelnor.load(path).to_bytes()
+        seen[image] = seen.get(image, 0) + 1
+    except IndexFileError:
+        seen["refused"] += 1
+os.wait()
+print(repr(seen))
+"""
+
+
+@pytest.mark.parametrize("as_file", [True, False], ids=["index file", "bare image"])
+def test_a_file_rewritten_while_it_loads_gives_an_index_it_held_or_a_refusal(tmp_path, as_file):
+    images = [IMAGE, kelnor.build([("cat", 1, 1)] * 2000 + [(f"w{k}", k, 1) for k in range(3000)]).to_bytes()]
+    contents = [file_of(image) if as_file else image for image in images]
+    path = written(tmp_path, contents[0])
+    seen = run_child(REWRITER, (str(path), contents))[0]
+    assert set(seen) - {"refused"} <= set(images)

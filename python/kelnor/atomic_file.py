@@ -10,9 +10,14 @@ from __future__ import annotations
 
 import contextlib
 import os
+import secrets
 import stat
-import tempfile
 
+# What a new file gets before the umask takes its bits away, as open() gives it.
+_NEW_FILE_MODE = 0o666
+# The permissions of a temporary file that takes an old file's: the owner's
+# only, until it has them.
+_PRIVATE_MODE = 0o600
 
 def _mode_of(path: str) -> int | None:
     """The st_mode of the file at `path` (through links), None if there is none."""
@@ -22,19 +27,25 @@ def _mode_of(path: str) -> int | None:
         return None
 
 
-def _default_mode() -> int:
-    """The permissions `open` gives a new file."""
-    umask = os.umask(0)
-    os.umask(umask)
-    return 0o666 & ~umask
+def _create_temporary(directory: str, name: str, mode: int) -> tuple[int, str]:
+    """A new file beside `name` in `directory`, opened for writing, created with
+    `mode` (less the umask, which is never read: changing it, even for a
+    moment, would change it for every thread), and its path."""
+    while True:
+        temporary = os.path.join(directory, f".{name}.{secrets.token_hex(6)}.tmp")
+        try:
+            flags = os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC
+            return os.open(temporary, flags, mode), temporary
+        except FileExistsError:
+            continue
 
 
 def write_atomically(path: str, *parts: bytes) -> None:
     """Replaces the file at `path` (through a symbolic link) by one holding `parts`,
     one after the other (so that a large part is not copied to join them).
 
-    The new file keeps the old one's permissions (mkstemp's own are the
-    owner's only). A device or pipe cannot be replaced, and renaming over one
+    The new file keeps the old one's permissions; a file that is new gets
+    those that the umask leaves of 0o666, as `open` gives them. A device or pipe cannot be replaced, and renaming over one
     (/dev/null, as root) would put a regular file in its place, so those are
     written to as they are. Raises OSError when the write fails.
     """
@@ -45,10 +56,13 @@ def write_atomically(path: str, *parts: bytes) -> None:
         return
     target = os.path.realpath(path)
     directory, name = os.path.split(target)
-    descriptor, temporary = tempfile.mkstemp(prefix=f".{name}.", suffix=".tmp", dir=directory)
+    descriptor, temporary = _create_temporary(
+        directory, name, _NEW_FILE_MODE if mode is None else _PRIVATE_MODE
+    )
     try:
         with open(descriptor, "wb") as file:
-            os.fchmod(descriptor, _default_mode() if mode is None else stat.S_IMODE(mode))
+            if mode is not None:
+                os.fchmod(descriptor, stat.S_IMODE(mode))
             file.writelines(parts)
             file.flush()
             os.fsync(descriptor)

@@ -28,6 +28,12 @@ Payload = tuple[int, list[int], list[int]]  # (total_count, video positions, cou
 # NUL marks an edge that no query may take, and a lone surrogate has no UTF-8
 # form: a term holding either could never be found.
 _UNSTORABLE = re.compile("[\x00\ud800-\udfff]")
+# The longest term an index takes, in bytes of UTF-8 (the native builds' limit
+# too): a node per character makes a runaway term an index of gigabytes.
+MAX_TERM_BYTES = 65536
+# A character takes at most 4 bytes of UTF-8: a term of at most this many
+# characters needs no encoding to be known short enough.
+_SURELY_SHORT = MAX_TERM_BYTES // 4
 
 
 class InternalDataV2(NamedTuple):
@@ -54,6 +60,12 @@ def _check_new_term(term: object) -> str:
         raise TypeError(f"a term must be a str, not {type(term).__name__!r}")
     if not term:
         raise ValueError("a term must not be empty")
+    if len(term) > _SURELY_SHORT:
+        size = len(term.encode("utf-8", "surrogatepass"))
+        if size > MAX_TERM_BYTES:
+            raise ValueError(
+                f"a term must be at most {MAX_TERM_BYTES} bytes of UTF-8, this one has {size}"
+            )
     unstorable = _UNSTORABLE.search(term)
     if unstorable:
         raise ValueError(f"term {term!r} holds {unstorable.group()!r}, which an index cannot hold")

@@ -24,11 +24,11 @@ from kelnor.builder import DEFAULT_VIDEO_TOP_N
 from kelnor.command_error import CommandError
 from kelnor.demo import run_demo
 from kelnor.index_failure import DamagedIndexError, answer
-from kelnor.index_file import IndexFileError, load, save
+from kelnor.index_file import IndexFileError, load, load_stream, save
 from kelnor.progress import Progress
 from kelnor.records_file import FORMATS, build_records_file, format_of
 from kelnor.results_view import suggestions_view, terms_view, videos_view
-from kelnor.text_lines import STDIN
+from kelnor.text_lines import STDIN, shown_name
 from kelnor.version import VERSION
 from kelnor.whole_number import whole_number_in
 from kelnor.video_table import U32_MAX
@@ -103,10 +103,15 @@ def _build(args: argparse.Namespace) -> None:
 
 
 def _load(path: str) -> PrefixSearch:
+    """The index of the file at `path`, or of standard input when it is "-"."""
     try:
-        return load(path)
+        if path != STDIN:
+            return load(path)
+        if sys.stdin is None:
+            raise CommandError("cannot read standard input: it is closed")
+        return load_stream(sys.stdin.buffer, shown_name(path))
     except OSError as error:
-        raise CommandError(f"cannot read {path}: {error.strerror}") from None
+        raise CommandError(f"cannot read {shown_name(path)}: {error.strerror}") from None
     except IndexFileError as error:
         raise CommandError(str(error)) from None
 
@@ -116,7 +121,7 @@ def _answer(path: str, query: Callable[[], T]) -> T:
     try:
         return answer(query)
     except DamagedIndexError as failure:
-        raise CommandError(f"{path} is a damaged index ({failure})") from None
+        raise CommandError(f"{shown_name(path)} is a damaged index ({failure})") from None
 
 
 def _check_term(term: str) -> None:
@@ -237,7 +242,7 @@ def _parser() -> argparse.ArgumentParser:
         description="Print the indexed terms within --max-dist edits of TERM, "
         "or with --videos the best videos for it.",
     )
-    query.add_argument("index", metavar="INDEX.bin")
+    query.add_argument("index", metavar="INDEX.bin", help="the index, or - for standard input")
     query.add_argument("term", metavar="TERM")
     query.add_argument(
         "--max-dist", type=_u32, default=1, metavar="N", help="edits allowed (default 1)"
@@ -254,7 +259,9 @@ def _parser() -> argparse.ArgumentParser:
         "(with --exact: the terms within --max-dist edits of it), nearest first, "
         "then most counted.",
     )
-    suggest.add_argument("index", metavar="INDEX.bin")
+    suggest.add_argument(
+        "index", metavar="INDEX.bin", help="the index, or - for standard input"
+    )
     suggest.add_argument("text", metavar="TEXT")
     suggest.add_argument(
         "--max-dist",

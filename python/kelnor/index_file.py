@@ -16,8 +16,9 @@ the file and what is wrong when one fails. A file that does not start with
 the magic is read as a bare image: what `to_bytes` gave before files had a
 header.
 
-The image is read into one bytes object and decoded from it: no copy of it
-is made on the way.
+A file is read into one bytes object and decoded from it: no copy of it is
+made on the way. Only a regular file is read by name; a stream (standard
+input) is read as far as its header says, or up to a limit for a bare image.
 """
 
 from __future__ import annotations
@@ -31,6 +32,7 @@ from typing import BinaryIO, NamedTuple, Union
 from _kelnor import PrefixSearch
 
 from kelnor.atomic_file import write_atomically
+from kelnor.regular_file import NotRegularFileError, open_regular
 
 MAGIC = b"\x89KELNOR\n"
 FORMAT_VERSION = 1
@@ -40,6 +42,9 @@ _HEADER = struct.Struct("<8sHHQI")
 HEADER_SIZE = _HEADER.size
 # What file_info reads of a bare image at a time to checksum it.
 _CHUNK = 1 << 20
+# The longest bare image that load_stream reads: a stream has no length to
+# check before it is read, and a bare image no header to give one.
+PIPED_BARE_IMAGE_LIMIT = 1 << 30
 
 PathArgument = Union[str, "os.PathLike[str]"]
 
@@ -69,21 +74,55 @@ def save(index: PrefixSearch, path: PathArgument) -> int:
 def load(path: PathArgument) -> PrefixSearch:
     """The index in the index file or bare image at `path`.
 
-    Raises IndexFileError for a file that is neither, and OSError when it
-    cannot be read.
+    Raises IndexFileError for a file that is neither (a directory, a FIFO or a
+    device among them), and OSError when it cannot be read. A file rewritten
+    in place while it is read gives the old index, the new one or
+    IndexFileError.
     """
     name = os.fspath(path)
-    # Unbuffered: a buffered reader would join what it holds to the rest of
-    # the file, copying the whole image.
-    with open(name, "rb", buffering=0) as file:
+    with _open_index(name) as file:
+        before = os.fstat(file.fileno())
         start = _read_up_to(file, HEADER_SIZE)
         if not start.startswith(MAGIC):
-            return _decode_bare(name, start, _bare_image(file, start))
+            # Read again from the beginning, so that the image is one object.
+            file.seek(0)
+            image = file.read()
+            _check_unchanged(name, file, before)
+            return _decode_bare(name, start, image)
         info = _header_info(name, start)
-        if file.seekable():  # refused before a long read
-            _check_length(name, info, _length_after(file))
+        _check_length(name, info, before.st_size - HEADER_SIZE)  # before a long read
         image = file.read()
+        _check_unchanged(name, file, before)
     _check_length(name, info, len(image))
+    return _decode_checked(name, info, image)
+
+
+def load_stream(stream: BinaryIO, name: str) -> PrefixSearch:
+    """The index in the index file or bare image that `stream` (standard input,
+    say, which may be a pipe or a device) holds, read no further than the
+    image that its header gives, or than PIPED_BARE_IMAGE_LIMIT bytes of a
+    bare image. Messages call the stream `name`."""
+    start = _read_up_to(stream, HEADER_SIZE)
+    if not start.startswith(MAGIC):
+        image = start + _read_up_to(stream, PIPED_BARE_IMAGE_LIMIT + 1 - len(start))
+        if len(image) > PIPED_BARE_IMAGE_LIMIT:
+            raise IndexFileError(
+                f"{name} holds more than {PIPED_BARE_IMAGE_LIMIT:,} bytes, "
+                "the most that a bare image read as a stream may hold"
+            )
+        return _decode_bare(name, start, image)
+    info = _header_info(name, start)
+    image = _read_up_to(stream, info.image_length)
+    _check_length(name, info, len(image))
+    if stream.read(1):
+        raise IndexFileError(
+            f"{name} has bytes after the end of its image of {info.image_length:,} bytes"
+        )
+    return _decode_checked(name, info, image)
+
+
+def _decode_checked(name: str, info: IndexFileInfo, image: bytes) -> PrefixSearch:
+    """The index of `image`, once its checksum is the one of `info`."""
     # The checksum is worked out on another core while the image decodes
     # (both let go of the interpreter lock); decoding is safe on any bytes,
     # and its index is given out only once the checksum holds.
@@ -113,16 +152,38 @@ def file_info(path: PathArgument) -> IndexFileInfo:
     version 0, no flags, the file's length and its CRC-32, which this reads the
     whole file to compute. Raises IndexFileError and OSError as `load` does."""
     name = os.fspath(path)
-    with open(name, "rb") as file:
-        start = file.read(HEADER_SIZE)
+    with _open_index(name) as file:
+        before = os.fstat(file.fileno())
+        start = _read_up_to(file, HEADER_SIZE)
         if not start.startswith(MAGIC):
             length, checksum = len(start), zlib.crc32(start)
             for chunk in iter(lambda: file.read(_CHUNK), b""):
                 length, checksum = length + len(chunk), zlib.crc32(chunk, checksum)
+            _check_unchanged(name, file, before)
             return IndexFileInfo(0, 0, length, _checksum_text(checksum))
         info = _header_info(name, start)
-        _check_length(name, info, _length_after(file))
+        _check_length(name, info, before.st_size - HEADER_SIZE)
     return info
+
+
+def _open_index(name: str) -> BinaryIO:
+    """The regular file `name`, open for reading; IndexFileError for any other kind."""
+    try:
+        return open_regular(name)
+    except NotRegularFileError as error:
+        raise IndexFileError(str(error)) from None
+
+
+def _check_unchanged(name: str, file: BinaryIO, before: os.stat_result) -> None:
+    """Refuses what was read of `file` if the file changed while it was read
+    (from `before` on): a bare image has no checksum to tell a mix of two."""
+    after = os.fstat(file.fileno())
+    if (after.st_size, after.st_mtime_ns, after.st_ctime_ns) != (
+        before.st_size,
+        before.st_mtime_ns,
+        before.st_ctime_ns,
+    ):
+        raise IndexFileError(f"{name} changed while it was read: read it again")
 
 
 def _read_up_to(file: BinaryIO, size: int) -> bytes:
@@ -170,23 +231,6 @@ def _check_length(name: str, info: IndexFileInfo, held: int) -> None:
             f"{name} has {held - info.image_length:,} bytes after the end of its image "
             f"of {info.image_length:,} bytes"
         )
-
-
-def _length_after(file: BinaryIO) -> int:
-    """How many bytes of `file` are left: from its size when it is a regular file,
-    by reading them otherwise (a pipe)."""
-    if file.seekable():
-        return os.fstat(file.fileno()).st_size - file.tell()
-    return sum(len(chunk) for chunk in iter(lambda: file.read(_CHUNK), b""))
-
-
-def _bare_image(file: BinaryIO, start: bytes) -> bytes:
-    """The whole content of `file`, whose first bytes `start` were read already:
-    read again from the beginning, so that it is one object, when it can be."""
-    if file.seekable():
-        file.seek(0)
-        return file.read()
-    return start + file.read()
 
 
 def _decode_bare(name: str, start: bytes, image: bytes) -> PrefixSearch:

@@ -5,8 +5,10 @@ by the extension: term, video id, count on each line, a video id of decimal
 digits an integer id and anything else a UUID; blank lines are skipped, and
 so is a first line naming the columns; a bad line stops the build with its
 line number. A gzip-compressed file (or standard input) is read through
-gzip, whatever its name. With pyarrow installed, Parquet and Arrow IPC files
-are read as tables with the columns `term`, `video` and `count`.
+gzip, whatever its name. A TSV or CSV file is read as a stream, a piece at a
+time: the build holds its distinct terms, videos and (term, video) pairs,
+not the file. With pyarrow installed, Parquet and Arrow IPC files are read
+whole, as tables with the columns `term`, `video` and `count`.
 
 Folding the terms (kelnor.fold) is Python's work: with it, the records go
 through the record path after they are parsed, one by one.
@@ -19,8 +21,8 @@ import importlib
 import sys
 import uuid
 import zlib
-from collections.abc import Iterable
-from typing import Any
+from collections.abc import Iterable, Iterator
+from typing import Any, BinaryIO
 
 from _kelnor import (
     PrefixSearch,
@@ -32,6 +34,7 @@ from _kelnor import (
 from kelnor.builder import IndexBuilder, Record
 from kelnor.command_error import CommandError
 from kelnor.progress import Progress
+from kelnor.regular_file import NotRegularFileError, open_regular
 from kelnor.text_lines import STDIN, shown_name
 
 FORMATS = ("tsv", "csv", "parquet", "arrow")
@@ -53,29 +56,53 @@ def format_of(path: str) -> str:
     return "tsv"
 
 
-def _read(path: str, progress: Progress | None) -> bytes:
-    name = shown_name(path)
+def _starts_with_gzip(file: BinaryIO) -> bool:
+    """Whether `file` holds gzip data from where it stands, which it is left at."""
+    peek = getattr(file, "peek", None)
+    if peek is not None:  # standard input, which may be a pipe
+        head: bytes = peek(len(_GZIP_MAGIC))[: len(_GZIP_MAGIC)]
+        return head == _GZIP_MAGIC
+    position = file.tell()
+    head = file.read(len(_GZIP_MAGIC))
+    file.seek(position)
+    return head == _GZIP_MAGIC
+
+
+def _pieces(file: BinaryIO, name: str, progress: Progress | None) -> Iterator[bytes]:
+    """The content of `file` a piece at a time, decompressed when it is gzip data."""
+    source = gzip.GzipFile(fileobj=file, mode="rb") if _starts_with_gzip(file) else file
+    done = 0
     try:
-        if path == STDIN:
-            if sys.stdin is None:
-                raise CommandError("cannot read standard input: it is closed")
-            data = sys.stdin.buffer.read()
-        else:
-            parts = []
-            with open(path, "rb") as file:
-                while part := file.read(_READ_SIZE):
-                    parts.append(part)
-                    if progress:
-                        progress.advance(len(part))
-            data = b"".join(parts)
+        while piece := source.read(_READ_SIZE):
+            if progress:
+                position = file.tell()
+                progress.advance(position - done)
+                done = position
+            yield piece
+    except (EOFError, zlib.error, gzip.BadGzipFile) as error:
+        raise CommandError(f"cannot read {name}: a damaged gzip file ({error})") from None
     except OSError as error:
         raise CommandError(f"cannot read {name}: {error.strerror}") from None
-    if not data.startswith(_GZIP_MAGIC):
-        return data
+
+
+def _read_pieces(path: str, progress: Progress | None) -> Iterator[bytes]:
+    """The content of the records file `path` (standard input when it is "-"),
+    decompressed when it is gzip data, a piece at a time. A path that names
+    no regular file (a directory, a FIFO, a device) is refused."""
+    name = shown_name(path)
+    if path == STDIN:
+        if sys.stdin is None:
+            raise CommandError("cannot read standard input: it is closed")
+        yield from _pieces(sys.stdin.buffer, name, None)
+        return
     try:
-        return gzip.decompress(data)
-    except (OSError, EOFError, zlib.error) as error:
-        raise CommandError(f"cannot read {name}: a damaged gzip file ({error})") from None
+        file = open_regular(path)
+    except NotRegularFileError as error:
+        raise CommandError(f"{error} (give - to read standard input)") from None
+    except OSError as error:
+        raise CommandError(f"cannot read {name}: {error.strerror}") from None
+    with file:
+        yield from _pieces(file, name, progress)
 
 
 def _table(data: bytes, file_format: str, name: str) -> Any:
@@ -135,12 +162,13 @@ def build_records_file(
     """The index of the records of `path` (standard input when it is "-"),
     with `fold` of their folded terms."""
     name = shown_name(path)
-    data = _read(path, progress)
+    pieces = _read_pieces(path, progress)
     try:
+        if file_format in SEPARATORS and not fold:
+            return build_from_text_records(pieces, SEPARATORS[file_format], video_top_n)
+        data = b"".join(pieces)
         if file_format in SEPARATORS:
-            if fold:
-                return _folded_text_records(data, SEPARATORS[file_format], video_top_n, name)
-            return build_from_text_records(data, SEPARATORS[file_format], video_top_n)
+            return _folded_text_records(data, SEPARATORS[file_format], video_top_n, name)
         table = _table(data, file_format, name)
         if fold:
             return _folded_table(table, video_top_n, name)

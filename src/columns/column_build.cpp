@@ -9,6 +9,7 @@
 #include <variant>
 #include <vector>
 
+#include "columns/gathered_rows.hpp"
 #include "columns/id_table.hpp"
 #include "columns/sorted_trie.hpp"
 #include "columns/term_check.hpp"
@@ -22,12 +23,6 @@ constexpr std::uint64_t U32_MAX = std::numeric_limits<std::uint32_t>::max();
 constexpr std::size_t LOOKAHEAD = 16;
 constexpr std::size_t MOST_RESERVED_KEYS = std::size_t{1} << 20;
 constexpr std::size_t DIRECT_IDS_PER_ROW = 4;  // 16 bytes a row at most
-
-struct Row {
-    std::uint32_t term;
-    std::uint32_t video;
-    std::uint32_t count;
-};
 
 enum class VideoKind : std::uint8_t { None, Integer, Uuid };
 
@@ -183,16 +178,12 @@ std::optional<std::uint32_t> largest_integer_id(std::span<const ColumnChunk> chu
 }
 
 // Every row's term id, video position and count, or the first refusal.
-struct Gathered {
-    std::vector<std::string_view> terms;  // by term id, in order of first appearance
-    std::vector<Row> rows;
-    VideoTable videos;
-};
-
-Result<Gathered, RowRefusal> gather(std::span<const ColumnChunk> chunks) {
+Result<Gathered<CountedRow>, RowRefusal> gather(std::span<const ColumnChunk> chunks,
+                                                const InterruptCheck& interrupt) {
     IdTable<std::string_view> term_ids;
     VideoPositions videos;
-    Gathered gathered;
+    Gathered<CountedRow> gathered;
+    InterruptPoll poll(interrupt);
     std::size_t total = 0;
     for (const ColumnChunk& chunk : chunks) total += static_cast<std::size_t>(chunk.length);
     gathered.rows.reserve(total);
@@ -231,6 +222,7 @@ Result<Gathered, RowRefusal> gather(std::span<const ColumnChunk> chunks) {
             look_ahead(row);
         }
         for (std::int64_t row = 0; row < chunk.length; ++row) {
+            poll();
             const std::uint64_t term_hash = term_hashes[static_cast<std::size_t>(row) % LOOKAHEAD];
             look_ahead(row + static_cast<std::int64_t>(LOOKAHEAD));
             const TextAt term = chunk.terms.at(row);
@@ -283,13 +275,34 @@ std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
                : a + b;
 }
 
-}  // namespace
+// What a gathered row adds to its term's entries: its video and count, the
+// video in the high half so that sorting a term's entries brings each
+// video's together.
+std::uint64_t entry_of(const CountedRow& row) {
+    return std::uint64_t{row.video} << 32 | row.count;
+}
+VideoSum entry_of(const SummedRow& row) {
+    return {row.video, row.sum};
+}
+std::uint32_t video_of(std::uint64_t entry) {
+    return static_cast<std::uint32_t>(entry >> 32);
+}
+std::uint32_t video_of(const VideoSum& entry) {
+    return entry.video;
+}
+std::uint64_t count_of(std::uint64_t entry) {
+    return entry & U32_MAX;
+}
+std::uint64_t count_of(const VideoSum& entry) {
+    return entry.sum;
+}
+bool operator<(const VideoSum& a, const VideoSum& b) {
+    return a.video < b.video;
+}
 
-Result<Trie, RowRefusal> build_from_columns(std::span<const ColumnChunk> chunks,
-                                            std::uint32_t top_n) {
-    auto gathered = gather(chunks);
-    if (!gathered.ok()) return gathered.error();
-    Gathered& all = gathered.value();
+template <class Row>
+Trie build_rows(Gathered<Row>&& all, std::uint32_t top_n, const InterruptCheck& interrupt) {
+    InterruptPoll poll(interrupt);
 
     // Terms in code point order (UTF-8's byte order); rank[id] is a term's
     // place in it. Most comparisons are settled by the first bytes, kept
@@ -300,6 +313,7 @@ Result<Trie, RowRefusal> build_from_columns(std::span<const ColumnChunk> chunks,
         order[id] = {first_bytes(all.terms[id]), static_cast<std::uint32_t>(id)};
     }
     std::sort(order.begin(), order.end(), [&](const SortKey& a, const SortKey& b) {
+        poll();
         if (a.first_bytes != b.first_bytes) return a.first_bytes < b.first_bytes;
         return all.terms[a.id] < all.terms[b.id];
     });
@@ -311,17 +325,16 @@ Result<Trie, RowRefusal> build_from_columns(std::span<const ColumnChunk> chunks,
     }
     order = {};
 
-    // The rows of each term together, in the order of the sorted terms.
+    // The entries of each term together, in the order of the sorted terms.
     std::vector<std::size_t> starts(term_count + 1, 0);
     for (const Row& row : all.rows) ++starts[rank[row.term] + 1];
     for (std::size_t place = 0; place < term_count; ++place) starts[place + 1] += starts[place];
-    // A row as its video in the high half and its count in the low half, so
-    // that sorting a term's rows brings each video's together.
-    std::vector<std::uint64_t> by_term(all.rows.size());
+    std::vector<decltype(entry_of(all.rows[0]))> by_term(all.rows.size());
     {
         std::vector<std::size_t> next(starts.begin(), starts.end() - 1);
         for (const Row& row : all.rows) {
-            by_term[next[rank[row.term]]++] = std::uint64_t{row.video} << 32 | row.count;
+            poll();
+            by_term[next[rank[row.term]]++] = entry_of(row);
         }
     }
     all.rows = {};
@@ -333,13 +346,16 @@ Result<Trie, RowRefusal> build_from_columns(std::span<const ColumnChunk> chunks,
     const auto push_payload = [&](std::size_t place, PayloadTable& payloads) {
         auto* const begin = by_term.data() + starts[place];
         auto* const end = by_term.data() + starts[place + 1];
-        std::sort(begin, end);
+        std::sort(begin, end, [&](const auto& a, const auto& b) {
+            poll();
+            return a < b;
+        });
         // One entry per video with the sum of its counts, then the ranking.
         sums.clear();
         std::uint64_t total = 0;
         for (auto* at = begin; at != end; ++at) {
-            const auto video = static_cast<std::uint32_t>(*at >> 32);
-            const std::uint64_t count = *at & U32_MAX;
+            const std::uint32_t video = video_of(*at);
+            const std::uint64_t count = count_of(*at);
             total = saturating_add(total, count);
             if (!sums.empty() && sums.back().video == video) {
                 sums.back().sum = saturating_add(sums.back().sum, count);
@@ -362,7 +378,26 @@ Result<Trie, RowRefusal> build_from_columns(std::span<const ColumnChunk> chunks,
     by_term = {};
     sorted_terms = {};
     all.terms = {};
+    if (interrupt()) throw Interrupted();
     return assemble(std::move(data), std::move(all.videos), top_n);
+}
+
+}  // namespace
+
+Trie build_gathered(Gathered<CountedRow> all, std::uint32_t top_n,
+                    const InterruptCheck& interrupt) {
+    return build_rows(std::move(all), top_n, interrupt);
+}
+
+Trie build_gathered(Gathered<SummedRow> all, std::uint32_t top_n, const InterruptCheck& interrupt) {
+    return build_rows(std::move(all), top_n, interrupt);
+}
+
+Result<Trie, RowRefusal> build_from_columns(std::span<const ColumnChunk> chunks,
+                                            std::uint32_t top_n, const InterruptCheck& interrupt) {
+    auto gathered = gather(chunks, interrupt);
+    if (!gathered.ok()) return gathered.error();
+    return build_gathered(std::move(gathered).value(), top_n, interrupt);
 }
 
 }  // namespace kelnor::columns

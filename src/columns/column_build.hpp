@@ -12,6 +12,7 @@
 
 #include "columns/column_views.hpp"
 #include "columns/row_refusal.hpp"
+#include "interrupt_check.hpp"
 #include "prefix/trie/trie.hpp"
 #include "result.hpp"
 
@@ -19,7 +20,10 @@ namespace kelnor::columns {
 
 // The index of the rows of `chunks`, one after another, with `top_n` videos
 // kept per node. The refusal names its row counted over all chunks from 0.
+// Throws Interrupted when `interrupt`, asked every few thousand rows (and
+// comparisons of the sorts), says stop.
 Result<Trie, RowRefusal> build_from_columns(std::span<const ColumnChunk> chunks,
-                                            std::uint32_t top_n);
+                                            std::uint32_t top_n,
+                                            const InterruptCheck& interrupt = {});
 
 }  // namespace kelnor::columns

@@ -28,6 +28,10 @@ inline std::uint64_t mix_bits(std::uint64_t x) noexcept {
 struct KeyHash {
     std::uint64_t operator()(std::uint32_t key) const noexcept { return mix_bits(key); }
 
+    std::uint64_t operator()(std::uint64_t key) const noexcept {
+        return mix_bits(key ^ 0x9E3779B97F4A7C15ULL);
+    }
+
     std::uint64_t operator()(std::string_view key) const noexcept {
         std::uint64_t h = key.size() * 0x9E3779B97F4A7C15ULL;
         const char* at = key.data();
@@ -94,6 +98,15 @@ class IdTable {
             }
         }
     }
+
+    // The key of `id`, which id_of() gave.
+    const Key& key(std::uint32_t id) const { return keys_[id]; }
+
+    // Holds `key` for the key of `id`, which equals it: a view of text that
+    // outlives the one the key was first looked up with.
+    void rekey(std::uint32_t id, const Key& key) { keys_[id] = key; }
+
+    std::size_t size() const noexcept { return keys_.size(); }
 
     // Gives back the keys, leaving the table empty.
     std::vector<Key> take_keys() {

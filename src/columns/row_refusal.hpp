@@ -14,6 +14,7 @@ enum class Refusal : std::uint8_t {
     TermEmpty,
     TermUnstorable,  // `text` holds `code_point` (NUL), which no query can reach
     TermNotUtf8,     // `text`: the term's bytes
+    TermTooLong,     // `number`: the term's length in bytes
     TermDamaged,     // offsets or a view outside the column's data
     CountNull,
     CountOutOfRange,  // `text`: the count in decimal
@@ -28,6 +29,7 @@ enum class Refusal : std::uint8_t {
     CountNotWholeNumber,  // `text`: the field
     VideoNegative,        // `text`: the field
     QuoteUnclosed,        // a quoted field of a CSV line that does not end
+    LineTooLong,          // `number`: the longest a line may be, in bytes
 };
 
 struct RowRefusal {

@@ -22,6 +22,11 @@ char32_t encoded_surrogate(std::string_view bytes) {
 
 std::optional<RowRefusal> term_refusal(std::string_view term) {
     if (term.empty()) return RowRefusal{Refusal::TermEmpty};
+    if (term.size() > MAX_TERM_BYTES) {
+        RowRefusal refusal{Refusal::TermTooLong};
+        refusal.number = term.size();
+        return refusal;
+    }
     std::size_t at = 0;
     while (at < term.size()) {
         const unsigned char lead = static_cast<unsigned char>(term[at]);

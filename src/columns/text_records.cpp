@@ -107,64 +107,125 @@ std::optional<std::uint32_t> u32_of(std::string_view digits) {
     return value;
 }
 
-// The fields of a line. A CSV field that opens with a quote runs to the
-// quote that closes it, "" standing for one quote; what follows the closing
-// quote, up to the separator, is kept as it is.
-class FieldSplitter {
-  public:
-    explicit FieldSplitter(Separator separator) : separator_(static_cast<char>(separator)) {}
-
-    // False when a quoted field does not end on its line.
-    bool split(std::string_view line, std::vector<std::string_view>& fields) {
-        fields.clear();
-        unquoted_.clear();
-        if (separator_ == '\t' || line.find('"') == std::string_view::npos) {
-            std::size_t start = 0;
-            for (;;) {
-                const std::size_t end = line.find(separator_, start);
-                fields.push_back(line.substr(start, end - start));
-                if (end == std::string_view::npos) return true;
-                start = end + 1;
-            }
-        }
-        // Unquoted fields are made in `unquoted_`, at most as long as the
-        // line, so that the views into it stay put.
-        unquoted_.reserve(line.size());
-        std::size_t at = 0;
+// The fields of a line, separated by `separator`, into `fields`. A CSV
+// field that opens with a quote runs to the quote that closes it, ""
+// standing for one quote; what follows the closing quote, up to the
+// separator, is kept as it is. Unquoted fields are made in `unquoted`, at
+// most as long as the line, so that the views into it stay put. False when
+// a quoted field does not end on its line.
+bool split_fields(std::string_view line, char separator, std::vector<std::string_view>& fields,
+                  std::string& unquoted) {
+    fields.clear();
+    unquoted.clear();
+    if (separator == '\t' || line.find('"') == std::string_view::npos) {
+        std::size_t start = 0;
         for (;;) {
-            const std::size_t start = unquoted_.size();
-            if (at < line.size() && line[at] == '"') {
-                ++at;
-                for (;;) {
-                    if (at >= line.size()) return false;
-                    if (line[at] == '"') {
-                        if (at + 1 < line.size() && line[at + 1] == '"') {
-                            unquoted_ += '"';
-                            at += 2;
-                            continue;
-                        }
-                        ++at;
-                        break;
-                    }
-                    unquoted_ += line[at++];
-                }
-            }
-            const std::size_t end = std::min(line.find(separator_, at), line.size());
-            unquoted_.append(line.substr(at, end - at));
-            fields.push_back(std::string_view(unquoted_).substr(start));
-            if (end == line.size()) return true;
-            at = end + 1;
+            const std::size_t end = line.find(separator, start);
+            fields.push_back(line.substr(start, end - start));
+            if (end == std::string_view::npos) return true;
+            start = end + 1;
         }
     }
+    unquoted.reserve(line.size());
+    std::size_t at = 0;
+    for (;;) {
+        const std::size_t start = unquoted.size();
+        if (at < line.size() && line[at] == '"') {
+            ++at;
+            for (;;) {
+                if (at >= line.size()) return false;
+                if (line[at] == '"') {
+                    if (at + 1 < line.size() && line[at + 1] == '"') {
+                        unquoted += '"';
+                        at += 2;
+                        continue;
+                    }
+                    ++at;
+                    break;
+                }
+                unquoted += line[at++];
+            }
+        }
+        const std::size_t end = std::min(line.find(separator, at), line.size());
+        unquoted.append(line.substr(at, end - at));
+        fields.push_back(std::string_view(unquoted).substr(start));
+        if (end == line.size()) return true;
+        at = end + 1;
+    }
+}
 
-  private:
-    char separator_;
-    std::string unquoted_;
-};
-
-enum class VideoKind : std::uint8_t { None, Integer, Uuid };
+constexpr std::uint8_t NO_KIND = 0;
+constexpr std::uint8_t INTEGER_KIND = 1;
+constexpr std::uint8_t UUID_KIND = 2;
 
 }  // namespace
+
+RecordLines::RecordLines(Separator separator) : separator_(static_cast<char>(separator)) {}
+
+RowRefusal RecordLines::refuse_long_line() {
+    RowRefusal refusal(Refusal::LineTooLong, ++number_);
+    refusal.number = MAX_LINE_BYTES;
+    return refusal;
+}
+
+Result<std::optional<LineRecord>, RowRefusal> RecordLines::read(std::string_view line) {
+    if (line.size() > MAX_LINE_BYTES) return refuse_long_line();
+    ++number_;
+    const auto refuse = [&](Refusal reason, std::string_view quoted = {}) {
+        return RowRefusal{reason, number_, std::string(quoted)};
+    };
+    if (number_ == 1 && line.starts_with(BYTE_ORDER_MARK))
+        line.remove_prefix(BYTE_ORDER_MARK.size());
+    if (const auto reason = utf8_error(line)) return refuse(Refusal::LineNotUtf8, *reason);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+    if (strip(line).empty()) return std::optional<LineRecord>();
+    if (!split_fields(line, separator_, fields_, unquoted_)) return refuse(Refusal::QuoteUnclosed);
+    if (number_ == 1 && fields_.size() == 3 && fields_[0] == "term" && fields_[1] == "video" &&
+        fields_[2] == "count") {
+        return std::optional<LineRecord>();
+    }
+    if (fields_.size() != 3) {
+        RowRefusal refusal = refuse(Refusal::FieldCount);
+        refusal.number = fields_.size();
+        return refusal;
+    }
+    LineRecord record;
+    record.term = fields_[0];
+    const std::string_view video = strip(fields_[1]);
+    const std::string_view count = strip(fields_[2]);
+    record.integer_id = is_ascii_digits(video);
+    if (!record.integer_id && video.starts_with('-') && is_ascii_digits(video.substr(1)) &&
+        decimal(video.substr(1)) != "0") {
+        return refuse(Refusal::VideoNegative, video);
+    }
+    if (!is_ascii_digits(count)) return refuse(Refusal::CountNotWholeNumber, count);
+    if (auto refusal = term_refusal(record.term)) {
+        refusal->where = number_;
+        return *std::move(refusal);
+    }
+    const std::optional<std::uint32_t> count_value = u32_of(count);
+    if (!count_value) return refuse(Refusal::CountOutOfRange, decimal(count));
+    record.count = *count_value;
+
+    if (record.integer_id) {
+        const std::optional<std::uint32_t> id = u32_of(video);
+        if (!id) return refuse(Refusal::VideoOutOfRange, decimal(video));
+        record.id = *id;
+    } else {
+        const std::optional<VideoUuid> uuid = parse_uuid_text(video);
+        if (!uuid) return refuse(Refusal::VideoNotUuid, video);
+        record.uuid = *uuid;
+    }
+    const std::uint8_t kind = record.integer_id ? INTEGER_KIND : UUID_KIND;
+    if (kind_ == NO_KIND) kind_ = kind;
+    if (kind_ != kind) {
+        RowRefusal refusal =
+            refuse(Refusal::VideoKindMismatch, record.integer_id ? decimal(video) : video);
+        refusal.is_integer = record.integer_id;
+        return refusal;
+    }
+    return std::optional<LineRecord>(record);
+}
 
 ColumnChunk TextRecords::chunk() const {
     ColumnChunk chunk;
@@ -189,79 +250,30 @@ ColumnChunk TextRecords::chunk() const {
 }
 
 Result<TextRecords, RowRefusal> parse_text_records(std::span<const std::uint8_t> bytes,
-                                                   Separator separator, bool with_lines) {
+                                                   Separator separator, bool with_lines,
+                                                   const InterruptCheck& interrupt) {
     std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    if (text.starts_with(BYTE_ORDER_MARK)) text.remove_prefix(BYTE_ORDER_MARK.size());
     TextRecords records;
-    FieldSplitter splitter(separator);
-    std::vector<std::string_view> fields;
-    VideoKind kind = VideoKind::None;
-    std::uint64_t number = 0;
-    const auto refuse = [&](Refusal reason, std::string_view quoted = {}) {
-        return RowRefusal{reason, number, std::string(quoted)};
-    };
-
+    RecordLines lines(separator);
+    InterruptPoll poll(interrupt);
     while (!text.empty()) {
-        ++number;
+        poll();
         const std::size_t newline = text.find('\n');
         const std::size_t length = newline == std::string_view::npos ? text.size() : newline + 1;
-        std::string_view line = text.substr(0, length);
+        auto read = lines.read(text.substr(0, length));
         text.remove_prefix(length);
-        if (const auto reason = utf8_error(line)) return refuse(Refusal::LineNotUtf8, *reason);
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-        if (strip(line).empty()) continue;
-        if (!splitter.split(line, fields)) return refuse(Refusal::QuoteUnclosed);
-        if (number == 1 && fields.size() == 3 && fields[0] == "term" && fields[1] == "video" &&
-            fields[2] == "count") {
-            continue;
-        }
-        if (fields.size() != 3) {
-            RowRefusal refusal = refuse(Refusal::FieldCount);
-            refusal.number = fields.size();
-            return refusal;
-        }
-        const std::string_view term = fields[0];
-        const std::string_view video = strip(fields[1]);
-        const std::string_view count = strip(fields[2]);
-        const bool integer_id = is_ascii_digits(video);
-        if (!integer_id && video.starts_with('-') && is_ascii_digits(video.substr(1)) &&
-            decimal(video.substr(1)) != "0") {
-            return refuse(Refusal::VideoNegative, video);
-        }
-        if (!is_ascii_digits(count)) return refuse(Refusal::CountNotWholeNumber, count);
-        if (auto refusal = term_refusal(term)) {
-            refusal->where = number;
-            return *std::move(refusal);
-        }
-        const std::optional<std::uint32_t> count_value = u32_of(count);
-        if (!count_value) return refuse(Refusal::CountOutOfRange, decimal(count));
-
-        std::optional<std::uint32_t> id;
-        std::optional<VideoUuid> uuid;
-        if (integer_id) {
-            id = u32_of(video);
-            if (!id) return refuse(Refusal::VideoOutOfRange, decimal(video));
-        } else {
-            uuid = parse_uuid_text(video);
-            if (!uuid) return refuse(Refusal::VideoNotUuid, video);
-        }
-        const VideoKind this_kind = integer_id ? VideoKind::Integer : VideoKind::Uuid;
-        if (kind == VideoKind::None) kind = this_kind;
-        if (kind != this_kind) {
-            RowRefusal refusal =
-                refuse(Refusal::VideoKindMismatch, integer_id ? decimal(video) : video);
-            refusal.is_integer = integer_id;
-            return refusal;
-        }
-        records.term_bytes.append(term);
+        if (!read.ok()) return read.error();
+        if (!read.value()) continue;
+        const LineRecord& record = *read.value();
+        records.term_bytes.append(record.term);
         records.term_ends.push_back(static_cast<std::int64_t>(records.term_bytes.size()));
-        if (integer_id) {
-            records.integer_ids.push_back(*id);
+        if (record.integer_id) {
+            records.integer_ids.push_back(record.id);
         } else {
-            records.uuids.push_back(*uuid);
+            records.uuids.push_back(record.uuid);
         }
-        records.counts.push_back(*count_value);
-        if (with_lines) records.lines.push_back(number);
+        records.counts.push_back(record.count);
+        if (with_lines) records.lines.push_back(lines.number());
     }
     return records;
 }

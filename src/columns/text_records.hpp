@@ -10,22 +10,66 @@
 // and every id of a file must be of one kind; a count is ASCII digits; both
 // lose their surrounding white space (Python's, Unicode's included). Every
 // check of the record path is made here, line by line, so the first bad line
-// is the one refused, named by its number from 1.
+// is the one refused, named by its number from 1. A line longer than
+// MAX_LINE_BYTES (its line end included) is refused before anything else is
+// read of it, so that a reader of a stream never holds more of one line.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "columns/column_views.hpp"
 #include "columns/row_refusal.hpp"
+#include "interrupt_check.hpp"
 #include "prefix/trie/trie.hpp"
 #include "result.hpp"
 
 namespace kelnor::columns {
 
 enum class Separator : char { Tab = '\t', Comma = ',' };
+
+// The longest line a records file may hold: room for the longest term
+// (quoted, every character a doubled quote) and far more than any id and
+// count take, while a stream that never ends its line is refused early.
+inline constexpr std::size_t MAX_LINE_BYTES = std::size_t{1} << 20;
+
+// A record read from a line: views into the line, or into the reader.
+struct LineRecord {
+    std::string_view term;
+    bool integer_id = false;
+    std::uint32_t id = 0;  // when `integer_id`
+    VideoUuid uuid{};      // otherwise
+    std::uint32_t count = 0;
+};
+
+// The lines of one records file, in order: it knows the line numbers and the
+// kind of video id that the earlier lines chose.
+class RecordLines {
+  public:
+    explicit RecordLines(Separator separator);
+
+    // The record of the next line (from its start to its "\n", if it has
+    // one), nothing for a line that holds none, or its refusal.
+    Result<std::optional<LineRecord>, RowRefusal> read(std::string_view line);
+
+    // The number of the line read last, from 1.
+    std::uint64_t number() const noexcept { return number_; }
+
+    // The refusal of the next line, which is longer than MAX_LINE_BYTES:
+    // known before its end is.
+    RowRefusal refuse_long_line();
+
+  private:
+    char separator_;
+    std::string unquoted_;
+    std::vector<std::string_view> fields_;
+    std::uint8_t kind_ = 0;  // 0: no id yet, 1: integers, 2: UUIDs
+    std::uint64_t number_ = 0;
+};
 
 struct TextRecords {
     std::string term_bytes;                  // the terms end to end
@@ -39,7 +83,9 @@ struct TextRecords {
     ColumnChunk chunk() const;
 };
 
+// Throws Interrupted when `interrupt`, asked every few thousand lines, says stop.
 Result<TextRecords, RowRefusal> parse_text_records(std::span<const std::uint8_t> bytes,
-                                                   Separator separator, bool with_lines = false);
+                                                   Separator separator, bool with_lines = false,
+                                                   const InterruptCheck& interrupt = {});
 
 }  // namespace kelnor::columns

@@ -2,7 +2,6 @@
 
 #include <bit>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -146,11 +145,35 @@ Column column_or_raise(Result<Column, std::string> column) {
     throw_python_error();
 }
 
+// Whether the failure of a stream is a Python producer's KeyboardInterrupt:
+// the producer's exception reaches the stream's consumer only as text, the
+// traceback whose last line names it.
+bool names_keyboard_interrupt(std::string_view failure) {
+    while (failure.ends_with('\n')) failure.remove_suffix(1);
+    const std::size_t line_start = failure.rfind('\n');
+    const std::string_view last_line =
+        line_start == std::string_view::npos ? failure : failure.substr(line_start + 1);
+    return last_line == "KeyboardInterrupt" || last_line.starts_with("KeyboardInterrupt: ");
+}
+
+// ValueError(failure) for a table's stream that failed; KeyboardInterrupt
+// when Ctrl-C stopped it (in a Python generator feeding it, say), so that an
+// interrupt stays one.
+[[noreturn]] void raise_stream_failure(const std::string& failure) {
+    if (PyErr_CheckSignals() < 0) throw_python_error();
+    if (names_keyboard_interrupt(failure)) {
+        PyErr_SetNone(PyExc_KeyboardInterrupt);
+        throw_python_error();
+    }
+    raise_value_error(failure);
+}
+
 // The index of `chunks`, built with the interpreter lock let go; a refused
 // row raises ValueError "row N: ...".
 PyRef build_index(std::span<const ColumnChunk> chunks, std::uint32_t top_n) {
-    auto built =
-        without_interpreter_lock([&] { return columns::build_from_columns(chunks, top_n); });
+    auto built = without_interpreter_lock([&](const InterruptCheck& interrupt) {
+        return columns::build_from_columns(chunks, top_n, interrupt);
+    });
     if (!built.ok()) raise_refusal(built.error(), "row ");
     return make_instance(PrefixSearch{std::move(built).value()});
 }
@@ -165,7 +188,7 @@ PyObject* build_from_arrow_stream(PyObject*, PyObject* const* args, Py_ssize_t n
             capsule_struct<ArrowArrayStream>(slots[0], "arrow_array_stream"));
         auto table =
             without_interpreter_lock([&] { return columns::read_stream(std::move(stream)); });
-        if (!table.ok()) raise_value_error(table.error());
+        if (!table.ok()) raise_stream_failure(table.error());
         return build_index(table.value().chunks, top_n);
     });
 }
@@ -206,35 +229,35 @@ PyObject* build_from_columns(PyObject*, PyObject* const* args, Py_ssize_t nargs,
     });
 }
 
+// The index of a records file given whole as a bytes-like object, or as an
+// iterable of bytes-like pieces, each read as it comes (the file need not be
+// held whole: only its distinct terms, videos and pairs are).
 PyObject* build_from_text_records(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                   PyObject* keyword_names) {
     return call_guarded([&]() -> PyRef {
         PyObject* slots[3];
         bind_arguments(TEXT, args, nargs, keyword_names, slots);
-        const std::string_view separator_text = convert_argument("separator", slots[1], to_utf8);
+        const columns::Separator separator = separator_argument(slots[1]);
         const std::uint32_t top_n = convert_argument("video_top_n", slots[2], to_u32);
-        if (separator_text != "\t" && separator_text != ",") {
-            raise_value_error("the separator is a tab or a comma");
+        columns::RecordsStream stream(separator);
+        const auto feed = [&](PyObject* piece) {
+            HeldBuffer data;
+            const std::span<const std::uint8_t> bytes = data.bytes_of(piece);
+            auto fed = without_interpreter_lock(
+                [&](const InterruptCheck& interrupt) { return stream.feed(bytes, interrupt); });
+            if (!fed.ok()) raise_refusal(fed.error(), "", separator);
+        };
+        if (PyObject_CheckBuffer(slots[0])) {
+            feed(slots[0]);
+        } else {
+            const PyRef pieces = check(PyObject_GetIter(slots[0]));
+            while (const PyRef piece{PyIter_Next(pieces.get())}) feed(piece.get());
+            if (PyErr_Occurred()) throw_python_error();
         }
-        const auto separator = static_cast<columns::Separator>(separator_text[0]);
-        HeldBuffer data;
-        data.hold(slots[0], PyBUF_SIMPLE);
-        const std::span<const std::uint8_t> bytes(static_cast<const std::uint8_t*>(data.view().buf),
-                                                  static_cast<std::size_t>(data.view().len));
-        std::optional<Result<columns::TextRecords, RowRefusal>> records;
-        std::optional<Result<Trie, RowRefusal>> built;
-        {
-            LockRelease released;
-            records.emplace(columns::parse_text_records(bytes, separator));
-            if (records->ok()) {
-                const ColumnChunk chunk = records->value().chunk();
-                built.emplace(columns::build_from_columns({&chunk, 1}, top_n));
-            }
-        }
-        if (!records->ok()) raise_refusal(records->error(), "", separator);
-        // Every line was checked as the build checks a row.
-        if (!built->ok()) throw InternalFailure("a checked records file refused by the build");
-        return make_instance(PrefixSearch{std::move(*built).value()});
+        auto built = without_interpreter_lock(
+            [&](const InterruptCheck& interrupt) { return stream.finish(top_n, interrupt); });
+        if (!built.ok()) raise_refusal(built.error(), "", separator);
+        return make_instance(PrefixSearch{std::move(built).value()});
     });
 }
 
@@ -249,8 +272,9 @@ PyObject* parse_text_records(PyObject*, PyObject* const* args, Py_ssize_t nargs,
         const columns::Separator separator = separator_argument(slots[1]);
         HeldBuffer data;
         const std::span<const std::uint8_t> bytes = data.bytes_of(slots[0]);
-        auto parsed = without_interpreter_lock(
-            [&] { return columns::parse_text_records(bytes, separator, true); });
+        auto parsed = without_interpreter_lock([&](const InterruptCheck& interrupt) {
+            return columns::parse_text_records(bytes, separator, true, interrupt);
+        });
         if (!parsed.ok()) raise_refusal(parsed.error(), "", separator);
         const columns::TextRecords& records = parsed.value();
         const auto count = static_cast<Py_ssize_t>(records.counts.size());

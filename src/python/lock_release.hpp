@@ -46,8 +46,8 @@ class LockRelease {
 };
 
 // What `work` gives, worked out without the lock: handed the InterruptCheck
-// when it takes one (a query), called with nothing otherwise (a build, which
-// does not stop halfway).
+// when it takes one (a query, a build from columns), called with nothing
+// otherwise (work that does not stop halfway).
 template <class Work>
 auto without_interpreter_lock(Work&& work) {
     LockRelease release;

@@ -43,6 +43,10 @@ PyRef row_refusal_message(const columns::RowRefusal& refusal, columns::Separator
         }
         case Refusal::TermNotUtf8:
             return check(PyUnicode_FromFormat("term %U is not UTF-8", quoted(refusal.text).get()));
+        case Refusal::TermTooLong:
+            return check(PyUnicode_FromFormat(
+                "a term must be at most %zu bytes of UTF-8, this one has %llu",
+                columns::MAX_TERM_BYTES, static_cast<unsigned long long>(refusal.number)));
         case Refusal::TermDamaged:
             return check(PyUnicode_FromString("the term lies outside its column's data"));
         case Refusal::CountNull:
@@ -85,6 +89,9 @@ PyRef row_refusal_message(const columns::RowRefusal& refusal, columns::Separator
                 text_of(refusal.text).get()));
         case Refusal::QuoteUnclosed:
             return check(PyUnicode_FromString("a quoted field does not end on its line"));
+        case Refusal::LineTooLong:
+            return check(PyUnicode_FromFormat("the line is longer than %llu bytes",
+                                              static_cast<unsigned long long>(refusal.number)));
     }
     return check(PyUnicode_FromString("refused"));
 }
