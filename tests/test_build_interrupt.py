@@ -20,6 +20,9 @@ import textwrap
 import pytest
 
 pytestmark = pytest.mark.skipif(sys.platform == "win32", reason="needs POSIX signals")
+# The child builds its columns and its stream with pyarrow and numpy.
+pytest.importorskip("numpy")
+pytest.importorskip("pyarrow")
 
 # Builds of 3 million rows with as many distinct terms take seconds. Prints
 # the exception's name and the share of the whole build at which it came.
