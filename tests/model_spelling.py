@@ -7,12 +7,13 @@ from __future__ import annotations
 
 from typing import List, Sequence
 
-INDEL = 4
+MISSING_LETTER = 3
+EXTRA_LETTER = 4
 DOUBLED_LETTER = 2
 SUBSTITUTION = 4
 SWAP = 3
 OTHER_FIRST_LETTER = 2
-OTHER_SOUND = 2
+OTHER_SOUND = 1
 
 # Spellings read as one sound, tried in this order at each place.
 DIGRAPHS = {"ph": "f", "ck": "k", "gh": "", "kn": "n", "wr": "r", "dg": "j"}
@@ -56,8 +57,8 @@ def doubles(text: Sequence[int], k: int) -> bool:
 
 def weighted_distance(typed: Sequence[int], word: Sequence[int]) -> int:
     n, m = len(typed), len(word)
-    extra_typed = [DOUBLED_LETTER if doubles(typed, j) else INDEL for j in range(n)]
-    extra_word = [DOUBLED_LETTER if doubles(word, i) else INDEL for i in range(m)]
+    extra_typed = [DOUBLED_LETTER if doubles(typed, j) else EXTRA_LETTER for j in range(n)]
+    extra_word = [DOUBLED_LETTER if doubles(word, i) else MISSING_LETTER for i in range(m)]
     d = [[0] * (n + 1) for _ in range(m + 1)]
     for j in range(1, n + 1):
         d[0][j] = d[0][j - 1] + extra_typed[j - 1]

@@ -10,6 +10,11 @@ namespace {
 
 constexpr std::uint32_t UNREACHED = std::numeric_limits<std::uint32_t>::max() / 2;
 
+// Whether the character at `k` is next to the same character.
+bool doubles(std::span<const char32_t> text, std::size_t k) {
+    return (k > 0 && text[k - 1] == text[k]) || (k + 1 < text.size() && text[k + 1] == text[k]);
+}
+
 char32_t folded(char32_t c) {
     return c >= U'A' && c <= U'Z' ? c - U'A' + U'a' : c;
 }
@@ -98,6 +103,9 @@ SpellingCost::SpellingCost(std::span<const char32_t> typed, std::uint32_t max_ed
           std::uint64_t{max_edits} * SUBSTITUTION_COST / DOUBLED_LETTER_COST,
           std::numeric_limits<std::uint32_t>::max() / 2))) {
     phonetic_key(typed_, typed_key_);
+    for (std::size_t j = 0; j < typed_.size(); ++j) {
+        typed_extra_.push_back(doubles(typed_, j) ? DOUBLED_LETTER_COST : EXTRA_LETTER_COST);
+    }
 }
 
 std::uint32_t SpellingCost::of(std::span<const char32_t> path, char32_t last) {
@@ -119,22 +127,10 @@ std::uint32_t SpellingCost::weighted_distance() const {
     const std::size_t m = word_.size();
     const std::size_t width = n + 1;
     rows_.assign(3 * width, UNREACHED);
-    const auto doubles = [](const std::vector<char32_t>& text, std::size_t k) {
-        return (k > 0 && text[k - 1] == text[k]) || (k + 1 < text.size() && text[k + 1] == text[k]);
-    };
-    // Leaving out the typed character at `j` - 1: the typed text has a letter
-    // too many.
-    const auto typed_extra = [&](std::size_t j) {
-        return doubles(typed_, j - 1) ? DOUBLED_LETTER_COST : INDEL_COST;
-    };
-    // Putting in the word's character at `i` - 1: the typed text lacks it.
-    const auto word_extra = [&](std::size_t i) {
-        return doubles(word_, i - 1) ? DOUBLED_LETTER_COST : INDEL_COST;
-    };
     std::uint32_t* row = rows_.data();
     row[0] = 0;
     for (std::size_t j = 1; j <= std::min<std::size_t>(n, band_); ++j) {
-        row[j] = row[j - 1] + typed_extra(j);
+        row[j] = row[j - 1] + typed_extra_[j - 1];
     }
     for (std::size_t i = 1; i <= m; ++i) {
         const std::uint32_t* above = rows_.data() + ((i - 1) % 3) * width;
@@ -144,10 +140,14 @@ std::uint32_t SpellingCost::weighted_distance() const {
         const std::size_t high = std::min<std::size_t>(n, i + band_);
         if (low > n) return UNREACHED;
         std::fill(row, row + width, UNREACHED);
+        // The typed text lacking the word's character i - 1.
+        const std::uint32_t missing =
+            doubles(word_, i - 1) ? DOUBLED_LETTER_COST : MISSING_LETTER_COST;
         for (std::size_t j = low; j <= high; ++j) {
-            std::uint32_t best = above[j] + word_extra(i);
+            std::uint32_t best = above[j] + missing;
             if (j > 0) {
-                best = std::min(best, row[j - 1] + typed_extra(j));
+                // The typed text having its character j - 1 too many.
+                best = std::min(best, row[j - 1] + typed_extra_[j - 1]);
                 const bool same = word_[i - 1] == typed_[j - 1];
                 best = std::min(best, above[j - 1] + (same ? 0 : SUBSTITUTION_COST));
                 if (!same && i > 1 && j > 1 && word_[i - 1] == typed_[j - 2] &&

@@ -5,16 +5,18 @@
 // The cost is a weighted edit distance, in quarters of an edit, between the
 // typed text and the word, plus two penalties:
 //
-// - an insertion or a deletion costs 4, or 2 when the letter doubles or
+// - a letter of the word missing from the typed text costs 3 ("enviroment"),
+//   a typed letter that the word lacks costs 4: people leave letters out
+//   more often than they add them; either costs 2 when the letter doubles or
 //   undoubles a neighbour ("adress" for "address", "untill" for "until"):
-//   people misjudge doubled letters far more often than they drop others;
+//   people misjudge doubled letters far more often than other letters;
 // - a substitution costs 4; two neighbours swapped ("teh") cost 3, a little
 //   less than any other edit, as swaps are the commonest slip of the fingers
 //   (a swap is never combined with another edit of the same letters);
 // - a word that does not begin with the typed first letter costs 2 more:
 //   people rarely get the first letter wrong;
-// - a word whose phonetic key (below) differs from the typed text's costs 2
-//   more: a misspelling usually sounds like the word meant ("definately").
+// - a word whose phonetic key (below) differs from the typed text's costs 1
+//   more: a misspelling often sounds like the word meant ("definately").
 //
 // The phonetic key is a rough English consonant skeleton: letters folded to
 // lower case, "ph" read as f, "ck" and "q" as k, "gh" silent, "kn" as n,
@@ -33,12 +35,13 @@
 
 namespace kelnor {
 
-inline constexpr std::uint32_t INDEL_COST = 4;
+inline constexpr std::uint32_t MISSING_LETTER_COST = 3;
+inline constexpr std::uint32_t EXTRA_LETTER_COST = 4;
 inline constexpr std::uint32_t DOUBLED_LETTER_COST = 2;
 inline constexpr std::uint32_t SUBSTITUTION_COST = 4;
 inline constexpr std::uint32_t SWAP_COST = 3;
 inline constexpr std::uint32_t OTHER_FIRST_LETTER_COST = 2;
-inline constexpr std::uint32_t OTHER_SOUND_COST = 2;
+inline constexpr std::uint32_t OTHER_SOUND_COST = 1;
 
 // The phonetic key of `word` (see above), in `key`, which it replaces.
 void phonetic_key(std::span<const char32_t> word, std::vector<char32_t>& key);
@@ -62,6 +65,7 @@ class SpellingCost {
 
     std::vector<char32_t> typed_;
     std::vector<char32_t> typed_key_;
+    std::vector<std::uint32_t> typed_extra_;  // the cost of each typed character too many
     std::uint32_t band_;
     std::vector<char32_t> word_;
     std::vector<char32_t> word_key_;
