@@ -185,9 +185,7 @@ std::optional<std::vector<Suggestion>> suggested(const Trie& trie, const QueryPa
         for (std::size_t k = 0; k < found.size(); ++k) {
             check_distance(found[k].distance, query.max_dist);
             if (!is_valid_utf8(found[k].term)) finding("a suggested term that is not valid UTF-8");
-            if (k > 0 &&
-                ranks_before(found[k].distance, found[k].count, found[k].term,
-                             found[k - 1].distance, found[k - 1].count, found[k - 1].term)) {
+            if (k > 0 && ranks_before(found[k], found[k - 1], complete)) {
                 finding("suggestions out of order");
             }
         }

@@ -37,7 +37,7 @@ class PrefixSearch:
         limit: SupportsIndex | None = 10,
         *,
         complete: bool = True,
-        transpositions: bool = False,
+        transpositions: bool = True,
     ) -> list[tuple[str, int, int]]: ...
 
 def build_from_arrow_stream(stream: object, video_top_n: SupportsIndex) -> PrefixSearch: ...

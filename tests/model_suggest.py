@@ -3,7 +3,9 @@
 Written to be obviously right, not fast: every path from the root is walked
 (as far as it can still matter), each node's distance is a full table of the
 edit distance between its labels and the text, and the terms found are
-sorted at the end. Reads go through model_match.at, so a damaged index fails
+sorted at the end by their spelling cost (model_spelling): for whole terms
+by cost, for completions by distance and then by the cost of the shortest
+prefix at that distance; then by count and text. Reads go through model_match.at, so a damaged index fails
 as ModelPanic; a trie whose paths would outrun VISIT_BUDGET or DEPTH_BUDGET raises
 ModelTooBig, which a test takes as "not drawn".
 """
@@ -13,12 +15,14 @@ from __future__ import annotations
 from typing import List, Optional, Tuple
 
 from model_match import MAX_DISTANCE_BOUND, at, children, edit_distance
+from model_spelling import spelling_cost
 from model_trie import ModelTrie
 
 VISIT_BUDGET = 20000
 DEPTH_BUDGET = 60  # deeper paths go round a cycle
 
 Suggestion = Tuple[str, int, int]  # (term, distance, count)
+Ranked = Tuple[Suggestion, int]  # with its spelling cost
 
 
 class ModelTooBig(Exception):
@@ -56,15 +60,16 @@ def suggest(
     max_dist: Optional[int] = None,
     limit: Optional[int] = 10,
     complete: bool = True,
-    transpositions: bool = False,
+    transpositions: bool = True,
 ) -> List[Suggestion]:
     bound = min(default_bound(text) if max_dist is None else max_dist, MAX_DISTANCE_BOUND)
     if not trie.node_shifts or limit == 0:
         return []
-    found: List[Suggestion] = []
+    found: List[Ranked] = []
     visits = 0
+    typed = [ord(c) for c in text]
 
-    def visit(node: int, labels: List[int], least: int) -> None:
+    def visit(node: int, labels: List[int], least: int, least_cost: Optional[int]) -> None:
         nonlocal visits
         for k in children(trie, node):
             child = at(trie.child_transitions, k)
@@ -75,17 +80,30 @@ def suggest(
             if visits > VISIT_BUDGET or len(labels) > DEPTH_BUDGET:
                 raise ModelTooBig
             path = labels + [label]
-            own = edit_distance(path, [ord(c) for c in text], transpositions)
-            nearest = min(least, own) if complete else own
+            own = edit_distance(path, typed, transpositions)
+            # A completion costs what its shortest prefix at its distance does.
+            nearest, cost = least, least_cost
+            if not complete or own < least:
+                nearest, cost = own, spelling_cost(typed, path) if own <= bound else None
             if nearest <= bound and at(trie.is_terminal, child):
-                found.append(("".join(map(spelled, path)), nearest, own_count(trie, child)))
+                assert cost is not None
+                found.append((("".join(map(spelled, path)), nearest, own_count(trie, child)), cost))
             # Below a prefix within the bound every term completes the text;
             # elsewhere a walk reads the children of paths up to the text's
             # length plus the bound (and of no longer ones), so the model
             # reads at least what the index does.
             if (complete and nearest <= bound) or len(path) <= len(text) + bound:
-                visit(child, path, nearest)
+                visit(child, path, nearest, cost)
 
-    visit(0, [], len(text) if complete else MAX_DISTANCE_BOUND + 1)
-    found.sort(key=lambda suggestion: (suggestion[1], -suggestion[2], suggestion[0]))
-    return found if limit is None else found[:limit]
+    if complete:
+        visit(0, [], len(typed), spelling_cost(typed, []) if len(typed) <= bound else None)
+    else:
+        visit(0, [], MAX_DISTANCE_BOUND + 1, None)
+
+    def rank(ranked: Ranked) -> Tuple[int, int, int, str]:
+        (term, distance, count), cost = ranked
+        return (distance if complete else 0, cost, -count, term)
+
+    found.sort(key=rank)
+    suggestions = [suggestion for suggestion, _cost in found]
+    return suggestions if limit is None else suggestions[:limit]

@@ -338,6 +338,8 @@ def test_query_json_keeps_text_readable(capsys, index_file):
         (["--max-dist", "1", "--limit", "2"], ("har", 1, 2), {}),
         (["--exact", "--max-dist", "2", "--transpositions"], ("har", 2, 10),
          {"complete": False, "transpositions": True}),
+        (["--exact", "--max-dist", "2", "--no-transpositions"], ("har", 2, 10),
+         {"complete": False, "transpositions": False}),
     ],
 )
 def test_suggest_json_gives_the_method_answers(capsys, index_file, options, args, kwargs):

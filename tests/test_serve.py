@@ -104,7 +104,7 @@ def test_suggest_answers_as_the_index_does(q, max_dist, limit, complete, transpo
         max_dist,
         10 if limit is None else limit,
         complete=complete is not False,
-        transpositions=transpositions is True,
+        transpositions=transpositions is not False,
     )
     assert status == 200
     assert [tuple(s.values()) for s in body["suggestions"]] == expected

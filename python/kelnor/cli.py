@@ -256,8 +256,8 @@ def _parser() -> argparse.ArgumentParser:
         "suggest",
         help="suggest searches for what was typed",
         description="Print the indexed terms that complete TEXT within --max-dist edits "
-        "(with --exact: the terms within --max-dist edits of it), nearest first, "
-        "then most counted.",
+        "(with --exact: the terms within --max-dist edits of it), likeliest slips first "
+        "(completions: nearest first), then most counted.",
     )
     suggest.add_argument(
         "index", metavar="INDEX.bin", help="the index, or - for standard input"
@@ -278,7 +278,14 @@ def _parser() -> argparse.ArgumentParser:
     suggest.add_argument(
         "--transpositions",
         action="store_true",
-        help="count two neighbouring characters swapped as one edit",
+        default=True,
+        help="count two neighbouring characters swapped as one edit (the default)",
+    )
+    suggest.add_argument(
+        "--no-transpositions",
+        dest="transpositions",
+        action="store_false",
+        help="count two neighbouring characters swapped as two edits",
     )
     suggest.add_argument("--json", action="store_true", help="print JSON instead of a table")
     suggest.set_defaults(run=_suggest)

@@ -33,7 +33,7 @@ PyMethodDef methods[] = {
      "fuzzy_match_video(term, max_dist=1, limit=None, include_prefix_nodes=None, "
      "min_score=None)\n--\n\n"},
     {"suggest", as_cfunction(suggest), METH_FASTCALL | METH_KEYWORDS,
-     "suggest($self, text, max_dist=None, limit=10, *, complete=True, transpositions=False)"
+     "suggest($self, text, max_dist=None, limit=10, *, complete=True, transpositions=True)"
      "\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };

@@ -95,7 +95,7 @@ PyObject* suggest(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
         options.limit =
             slots[2] == nullptr ? DEFAULT_SUGGESTIONS : convert_optional("limit", slots[2], to_u32);
         options.complete = convert_or("complete", slots[3], true, to_flag);
-        options.transpositions = convert_or("transpositions", slots[4], false, to_flag);
+        options.transpositions = convert_or("transpositions", slots[4], true, to_flag);
 
         const std::vector<Suggestion> suggestions =
             without_interpreter_lock([&](const InterruptCheck& interrupt) {

@@ -91,7 +91,7 @@ def create_app(index: PrefixSearch, info: IndexInfo) -> Starlette:
         max_dist = params.whole_number("max_dist", 0, MAX_DIST_LIMIT)
         limit = params.whole_number("limit", 0, MAX_RESULTS)
         complete = params.flag("complete", True)
-        transpositions = params.flag("transpositions", False)
+        transpositions = params.flag("transpositions", True)
         suggestions, took_ms = await run_in_threadpool(
             _timed(
                 lambda: index.suggest(

@@ -113,7 +113,8 @@ DESCRIPTION: Json = {
         "/suggest": {
             "get": {
                 "summary": "Searches to suggest for the text typed so far, best first",
-                "description": "Ranked by edit distance, then count, then term.",
+                "description": "Ranked by how likely the text is a slip for the term (see "
+                "docs/suggest.md; for completions, edit distance first), then count, then term.",
                 "parameters": [
                     _Q,
                     _parameter(
@@ -129,7 +130,7 @@ DESCRIPTION: Json = {
                     ),
                     _parameter(
                         "transpositions",
-                        {"type": "boolean", "default": False},
+                        {"type": "boolean", "default": True},
                         "two neighbouring letters swapped count as one edit",
                     ),
                 ],

@@ -5,6 +5,7 @@
 #include "internal_failure.hpp"
 #include "prefix/matcher/count_floor.hpp"
 #include "prefix/matcher/path_links.hpp"
+#include "prefix/matcher/spelling_cost.hpp"
 #include "prefix/matcher/trie_walk.hpp"
 #include "prefix/matcher/walk_budget.hpp"
 #include "prefix/trie/term_counts.hpp"
@@ -32,6 +33,7 @@ constexpr BudgetScale SEARCH_SCALE{
 struct Seed {
     std::uint32_t node;
     std::uint32_t distance;
+    std::uint32_t cost;  // the spelling cost of the seed's labels: its completions'
     std::uint32_t path;
     // The seeds after this one up to `end` lie below it, in walk order.
     std::uint32_t end;
@@ -43,9 +45,13 @@ struct Seed {
 // function of its labels alone, so "above" can be told by labels.
 class SeedCollector {
   public:
-    SeedCollector(PathLinks& paths, std::size_t query_length, std::uint32_t bound) : paths_(paths) {
-        if (query_length <= bound)
-            add(0, static_cast<std::uint32_t>(query_length), PathLinks::ROOT);
+    SeedCollector(PathLinks& paths, SpellingCost& spelling, std::size_t query_length,
+                  std::uint32_t bound)
+        : paths_(paths), spelling_(spelling) {
+        if (query_length <= bound) {
+            add(0, static_cast<std::uint32_t>(query_length), spelling_.of({}, NO_LABEL),
+                PathLinks::ROOT);
+        }
     }
 
     void offer(std::uint32_t node, std::uint32_t distance, std::span<const char32_t> path,
@@ -57,7 +63,7 @@ class SeedCollector {
         for (std::size_t depth = paths_.depth(link); depth < path.size(); ++depth) {
             link = paths_.extend(link, path[depth]);
         }
-        add(node, distance, paths_.extend(link, label));
+        add(node, distance, spelling_.of(path, label), paths_.extend(link, label));
     }
 
     std::vector<Seed> finish() && {
@@ -66,9 +72,9 @@ class SeedCollector {
     }
 
   private:
-    void add(std::uint32_t node, std::uint32_t distance, std::uint32_t path) {
+    void add(std::uint32_t node, std::uint32_t distance, std::uint32_t cost, std::uint32_t path) {
         chain_.push_back(static_cast<std::uint32_t>(seeds_.size()));
-        seeds_.push_back({node, distance, path, 0});
+        seeds_.push_back({node, distance, cost, path, 0});
     }
 
     void close() {
@@ -77,6 +83,7 @@ class SeedCollector {
     }
 
     PathLinks& paths_;
+    SpellingCost& spelling_;
     std::vector<Seed> seeds_;
     std::vector<std::uint32_t> chain_;  // the seeds above the latest node, top last
 };
@@ -113,26 +120,27 @@ class Search {
         std::sort(seeds_by_node_.begin(), seeds_by_node_.end());
     }
 
-    // Region by region from the nearest: every entry that a region's search
-    // makes has the region's distance, so the regions of a farther seed are
-    // not looked at (not even their best counts read) while nearer ones fill
-    // the answer.
+    // Region by region from the nearest, and among equally near regions from
+    // the cheapest to spell: every entry that a region's search makes has the
+    // region's distance and cost, so the regions of a farther or dearer seed
+    // are not looked at (not even their best counts read) while better ones
+    // fill the answer.
     std::vector<Suggestion> run(std::optional<std::uint32_t> limit) {
         std::vector<std::uint32_t> by_distance(seeds_.size());
         for (std::uint32_t k = 0; k < seeds_.size(); ++k) by_distance[k] = k;
+        const auto rank = [this](std::uint32_t k) {
+            return std::pair{seeds_[k].distance, seeds_[k].cost};
+        };
         std::stable_sort(by_distance.begin(), by_distance.end(),
-                         [this](std::uint32_t a, std::uint32_t b) {
-                             return seeds_[a].distance < seeds_[b].distance;
-                         });
+                         [&](std::uint32_t a, std::uint32_t b) { return rank(a) < rank(b); });
         std::vector<Suggestion> found;
         found.reserve(std::min<std::uint32_t>(limit.value_or(64), 64));
         queue_.reserve(256);
         const auto full = [&] { return limit && found.size() >= *limit; };
         for (std::size_t next = 0; next < by_distance.size() && !full();) {
-            const std::uint32_t distance = seeds_[by_distance[next]].distance;
+            const auto group = rank(by_distance[next]);
             floor_.reset(limit ? *limit - found.size() : 0);
-            for (; next < by_distance.size() && seeds_[by_distance[next]].distance == distance;
-                 ++next) {
+            for (; next < by_distance.size() && rank(by_distance[next]) == group; ++next) {
                 const std::uint32_t k = by_distance[next];
                 const Seed& seed = seeds_[k];
                 const std::uint32_t best = best_below(seed.node);
@@ -159,7 +167,8 @@ class Search {
                 }
                 if (entry.term) {
                     budget_.spend(paths_.depth(entry.parent));
-                    found.push_back({paths_.text(entry.parent), entry.distance, entry.count});
+                    found.push_back({paths_.text(entry.parent), entry.distance, entry.count,
+                                     seeds_[entry.seed].cost});
                     floor_.took(entry.count, entry.sure);
                 } else {
                     expand(entry);
@@ -338,7 +347,8 @@ std::vector<Suggestion> completions(const Trie& trie, std::span<const char32_t> 
     if (trie.node_shifts.empty() || limit == 0u) return {};
     const std::uint32_t bound = std::min(max_dist, MAX_DISTANCE_BOUND);
     PathLinks paths;
-    SeedCollector collector(paths, query.size(), bound);
+    SpellingCost spelling(query, bound);
+    SeedCollector collector(paths, spelling, query.size(), bound);
     walk_within_distance(trie, query, bound, metric, std::nullopt, interrupt,
                          [&](std::uint32_t node, std::uint32_t distance,
                              std::span<const char32_t> path, char32_t label) {

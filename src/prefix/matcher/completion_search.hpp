@@ -9,7 +9,8 @@
 // region at its seed's distance.
 //
 // A best-first search then takes the regions' nodes in the order of the
-// suggestions they can hold: by distance, then by the best count below them
+// suggestions they can hold: by distance, then by the spelling cost of the
+// region's seed (spelling_cost.hpp), then by the best count below them
 // (TermCounts::best_below), then by their text, which every text below
 // extends. A node is expanded only when nothing better is left, so a query
 // whose region holds thirty thousand terms expands little more than the
@@ -29,7 +30,8 @@
 namespace kelnor {
 
 // The best `limit` completions of `query` within min(max_dist, 65535) edits
-// (nothing: all of them), distances in `metric`, in the order of ranks_before(). Raises
+// (nothing: all of them), distances in `metric`, in the order of
+// ranks_before() for completions. Raises
 // InternalFailure on a damaged index and Interrupted when `interrupt` says
 // stop.
 std::vector<Suggestion> completions(const Trie& trie, std::span<const char32_t> query,

@@ -4,6 +4,7 @@
 
 #include "internal_failure.hpp"
 #include "prefix/matcher/completion_search.hpp"
+#include "prefix/matcher/spelling_cost.hpp"
 #include "prefix/matcher/trie_walk.hpp"
 #include "prefix/matcher/utf8.hpp"
 #include "prefix/matcher/walk_query.hpp"
@@ -12,7 +13,8 @@
 namespace kelnor {
 namespace {
 
-// The terms within the bound, each with its count, then the best of them.
+// The terms within the bound, each with its count and spelling cost, then
+// the best of them.
 std::vector<Suggestion> nearest_terms(const Trie& trie, std::span<const char32_t> query,
                                       std::uint32_t max_dist, EditMetric metric,
                                       std::optional<std::uint32_t> limit,
@@ -20,20 +22,19 @@ std::vector<Suggestion> nearest_terms(const Trie& trie, std::span<const char32_t
     std::vector<Suggestion> found;
     if (limit == 0u) return found;
     const TermCounts& counts = trie.term_counts;
-    walk_within_distance(
-        trie, query, max_dist, metric, std::nullopt, interrupt,
-        [&](std::uint32_t node, std::uint32_t distance, std::span<const char32_t> path,
-            char32_t label) {
-            if (!checked_at(trie.is_terminal, node)) return false;
-            found.push_back({hit_text(path, label), distance, counts.own(trie, node)});
-            return true;
-        });
+    SpellingCost spelling(query, max_dist);
+    walk_within_distance(trie, query, max_dist, metric, std::nullopt, interrupt,
+                         [&](std::uint32_t node, std::uint32_t distance,
+                             std::span<const char32_t> path, char32_t label) {
+                             if (!checked_at(trie.is_terminal, node)) return false;
+                             found.push_back({hit_text(path, label), distance,
+                                              counts.own(trie, node), spelling.of(path, label)});
+                             return true;
+                         });
     const auto kept = std::min<std::size_t>(found.size(), limit.value_or(found.size()));
-    std::partial_sort(found.begin(), found.begin() + static_cast<std::ptrdiff_t>(kept), found.end(),
-                      [](const Suggestion& a, const Suggestion& b) {
-                          return ranks_before(a.distance, a.count, a.term, b.distance, b.count,
-                                              b.term);
-                      });
+    std::partial_sort(
+        found.begin(), found.begin() + static_cast<std::ptrdiff_t>(kept), found.end(),
+        [](const Suggestion& a, const Suggestion& b) { return ranks_before(a, b, false); });
     found.resize(kept);
     return found;
 }

@@ -17,18 +17,22 @@ struct Suggestion {
     std::string term;  // UTF-8 labels from the root (excluded) down to the term's node
     std::uint32_t distance;
     std::uint32_t count;  // the term's own count (term_counts.hpp)
+    // The spelling cost (spelling_cost.hpp) of the term, or for a completion
+    // of its shortest prefix at `distance`, against the text.
+    std::uint32_t cost = 0;
 
     friend bool operator==(const Suggestion&, const Suggestion&) = default;
 };
 
-// The order of suggestions: distance ascending, then count descending, then
-// term in code point order (which is the byte order of UTF-8).
-inline bool ranks_before(std::uint32_t distance, std::uint32_t count, std::string_view term,
-                         std::uint32_t other_distance, std::uint32_t other_count,
-                         std::string_view other_term) {
-    if (distance != other_distance) return distance < other_distance;
-    if (count != other_count) return count > other_count;
-    return term < other_term;
+// The order of suggestions: for whole terms, spelling cost ascending; for
+// completions, distance ascending and then spelling cost ascending; then
+// count descending, then term in code point order (which is the byte order
+// of UTF-8).
+inline bool ranks_before(const Suggestion& a, const Suggestion& b, bool complete) {
+    if (complete && a.distance != b.distance) return a.distance < b.distance;
+    if (a.cost != b.cost) return a.cost < b.cost;
+    if (a.count != b.count) return a.count > b.count;
+    return a.term < b.term;
 }
 
 struct SuggestOptions {
@@ -39,7 +43,7 @@ struct SuggestOptions {
     // than only when the whole term does.
     bool complete = true;
     // Whether two adjacent characters swapped count as one edit.
-    bool transpositions = false;
+    bool transpositions = true;
 };
 
 // The bound to use when the caller gives none, by the length of what was
