@@ -129,10 +129,15 @@ void take_arrow_array(PyObject* pair, HeldColumn& held) {
     held.length = held.arrow.array.get().length;
 }
 
+// A column's view, or TypeError for a type the build does not take and
+// ValueError for an array that breaks its type's layout.
 template <class Column>
-Column column_or_raise(Result<Column, std::string> column) {
+Column column_or_raise(Result<Column, columns::ColumnError> column) {
     if (!column.ok()) {
-        PyErr_SetString(PyExc_TypeError, column.error().c_str());
+        const columns::ColumnError& error = column.error();
+        PyErr_SetString(error.kind == columns::ColumnError::Kind::WrongType ? PyExc_TypeError
+                                                                            : PyExc_ValueError,
+                        error.message.c_str());
         throw_python_error();
     }
     return std::move(column).value();
