@@ -2,9 +2,10 @@
 
 from __future__ import annotations
 
-from typing import Protocol
+from typing import Protocol, runtime_checkable
 
 
+@runtime_checkable
 class ArrowStreamExportable(Protocol):
     """A table: pyarrow tables and record batch readers, polars and DuckDB results, ..."""
 
