@@ -12,6 +12,11 @@ std::string number(std::int64_t value) {
     return std::to_string(value);
 }
 
+// "1 row", "3 rows".
+std::string counted(std::int64_t value, std::string_view one, std::string_view many) {
+    return number(value) + " " + std::string(value == 1 ? one : many);
+}
+
 // Whether `entries` entries of `bytes` bytes each fit the address space, so
 // that no pointer to one of them overflows.
 bool addressable(std::int64_t entries, std::size_t bytes) {
@@ -34,25 +39,28 @@ std::optional<std::string> layout_error(const ArrowArray& array, const ArrayLayo
         return what + " has more entries than memory can hold" + sizes;
     }
     if (layout.variadic ? array.n_buffers < layout.buffers : array.n_buffers != layout.buffers) {
-        return what + " has " + number(array.n_buffers) + " buffers where a " + std::string(type) +
-               " array has " + (layout.variadic ? "at least " : "") + number(layout.buffers);
+        return what + " has " + counted(array.n_buffers, "buffer", "buffers") + " where a " +
+               std::string(type) + " array has " + (layout.variadic ? "at least " : "") +
+               number(layout.buffers);
     }
     if (array.buffers == nullptr) {
-        return what + " has " + number(array.n_buffers) + " buffers but no list of them";
+        return what + " has " + counted(array.n_buffers, "buffer", "buffers") +
+               " but no list of them";
     }
     if (array.n_children != 0) {
-        return what + " has " + number(array.n_children) + " children where a " +
+        return what + " has " + counted(array.n_children, "child", "children") + " where a " +
                std::string(type) + " array has none";
     }
     if (array.null_count < -1 || array.null_count > array.length) {
-        return what + " counts " + number(array.null_count) + " nulls in " + number(array.length) +
-               " rows";
+        return what + " counts " + counted(array.null_count, "null", "nulls") + " in " +
+               counted(array.length, "row", "rows");
     }
     if (array.null_count > 0 && array.buffers[0] == nullptr) {
-        return what + " counts " + number(array.null_count) + " nulls but has no validity bitmap";
+        return what + " counts " + counted(array.null_count, "null", "nulls") +
+               " but has no validity bitmap";
     }
     if (array.length > 0 && array.buffers[1] == nullptr) {
-        return what + " has no buffer of its " + number(array.length) + " rows";
+        return what + " has no buffer of its " + counted(array.length, "row", "rows");
     }
     return std::nullopt;
 }
@@ -62,7 +70,7 @@ std::optional<std::string> child_length_error(const ArrowArray& batch, const Arr
     // The batch's own offset and length are not negative and do not overflow
     // (read_stream checks them first).
     if (child.length >= batch.offset + batch.length) return std::nullopt;
-    return what + " has " + number(child.length) + " entries where its batch reads " +
+    return what + " has " + counted(child.length, "entry", "entries") + " where its batch reads " +
            number(batch.offset + batch.length) + " (offset " + number(batch.offset) + ", length " +
            number(batch.length) + ")";
 }
