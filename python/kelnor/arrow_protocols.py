@@ -2,10 +2,9 @@
 
 from __future__ import annotations
 
-from typing import Protocol, runtime_checkable
+from typing import Protocol
 
 
-@runtime_checkable
 class ArrowStreamExportable(Protocol):
     """A table: pyarrow tables and record batch readers, polars and DuckDB results, ..."""
 

@@ -15,7 +15,6 @@ from typing import NamedTuple
 
 from _kelnor import PrefixSearch, build_from_arrow_stream
 
-from kelnor.arrow_checks import stream_capsule
 from kelnor.arrow_protocols import ArrowStreamExportable
 from kelnor.folding import fold as fold_text
 from kelnor.trie_layout import lay_out
@@ -150,8 +149,8 @@ def build(
     interface, read natively (see kelnor.columns). With `fold`, of their
     folded terms (kelnor.fold), records that fold alike gathered as one; a
     table is built as it is, so its terms are to be folded before."""
-    if isinstance(records, ArrowStreamExportable):
+    if hasattr(records, "__arrow_c_stream__"):
         if fold:
             raise ValueError("a table is built as it is: fold its terms first (kelnor.fold)")
-        return build_from_arrow_stream(stream_capsule(records), video_top_n)
+        return build_from_arrow_stream(records.__arrow_c_stream__(), video_top_n)
     return _builder_of(records, fold).build(video_top_n)

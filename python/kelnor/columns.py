@@ -24,7 +24,6 @@ from typing import Union
 
 from _kelnor import PrefixSearch, build_from_columns
 
-from kelnor.arrow_checks import array_capsules
 from kelnor.arrow_protocols import ArrowArrayExportable
 from kelnor.builder import DEFAULT_VIDEO_TOP_N, IndexBuilder
 
@@ -42,12 +41,12 @@ def _pyarrow_array(column: object) -> ArrowArrayExportable | None:
     return array
 
 
-def _native(column: object, integers_in_place: bool, what: str) -> object | None:
+def _native(column: object, integers_in_place: bool) -> object | None:
     """What the extension reads of `column` (the capsules of an Arrow array, or a
-    numpy array of integers), or None when it takes the record path; `what`
-    names the column in a refusal."""
+    numpy array of integers), or None when it takes the record path."""
     if hasattr(column, "__arrow_c_array__"):
-        return array_capsules(column, what)
+        capsules: tuple[object, object] = column.__arrow_c_array__()
+        return capsules
     kind = getattr(getattr(column, "dtype", None), "kind", None)
     if integers_in_place and kind in ("i", "u"):
         # The extension reads a buffer in place only when it is contiguous.
@@ -55,7 +54,7 @@ def _native(column: object, integers_in_place: bool, what: str) -> object | None
         return column if contiguous else column.copy()  # type: ignore[attr-defined]
     if kind == "U":
         array = _pyarrow_array(column)
-        return None if array is None else array_capsules(array, what)
+        return None if array is None else array.__arrow_c_array__()
     return None
 
 
@@ -91,9 +90,9 @@ def build_columns(
     terms: Column, videos: Column, counts: Column, video_top_n: int = DEFAULT_VIDEO_TOP_N
 ) -> PrefixSearch:
     """The index of the rows (terms[k], videos[k], counts[k])."""
-    native_terms = _native(terms, integers_in_place=False, what="the terms column")
-    native_videos = _native(videos, integers_in_place=True, what="the video ids column")
-    native_counts = _native(counts, integers_in_place=True, what="the counts column")
+    native_terms = _native(terms, integers_in_place=False)
+    native_videos = _native(videos, integers_in_place=True)
+    native_counts = _native(counts, integers_in_place=True)
     if native_terms is not None and native_videos is not None and native_counts is not None:
         return build_from_columns(native_terms, native_videos, native_counts, video_top_n)
     return _build_rows(_as_list(terms), _as_list(videos), _as_list(counts), video_top_n)

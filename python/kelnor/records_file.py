@@ -29,7 +29,6 @@ from _kelnor import (
     parse_text_records,
 )
 
-from kelnor.arrow_checks import stream_capsule
 from kelnor.builder import IndexBuilder, Record
 from kelnor.command_error import CommandError
 from kelnor.progress import Progress
@@ -145,7 +144,7 @@ def build_records_file(
         table = _table(data, file_format, name)
         if fold:
             return _folded_table(table, video_top_n, name)
-        return build_from_arrow_stream(stream_capsule(table), video_top_n)
+        return build_from_arrow_stream(table.__arrow_c_stream__(), video_top_n)
     except ValueError as error:
         # A records file's refusal starts with its line number, a table's with
         # its row: both follow the file's name.
