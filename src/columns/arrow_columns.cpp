@@ -30,6 +30,7 @@ std::string type_name(const ArrowSchema& schema, int depth = 0) {
     for (const auto& [code, shown] : NAMES) {
         if (code == format) name = shown;
     }
+    if (format == "w:16") name = "fixed_size_binary(16)";
     if (schema.dictionary != nullptr) {
         if (depth == MOST_NESTED_DICTIONARIES) return "dictionary of ...";
         return "dictionary of " + type_name(*schema.dictionary, depth + 1);

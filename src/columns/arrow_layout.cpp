@@ -39,8 +39,8 @@ std::optional<std::string> layout_error(const ArrowArray& array, const ArrayLayo
         return what + " has more entries than memory can hold" + sizes;
     }
     if (layout.variadic ? array.n_buffers < layout.buffers : array.n_buffers != layout.buffers) {
-        return what + " has " + counted(array.n_buffers, "buffer", "buffers") + " where a " +
-               std::string(type) + " array has " + (layout.variadic ? "at least " : "") +
+        return what + " has " + counted(array.n_buffers, "buffer", "buffers") + " where " +
+               std::string(type) + " has " + (layout.variadic ? "at least " : "") +
                number(layout.buffers);
     }
     if (array.buffers == nullptr) {
@@ -48,8 +48,8 @@ std::optional<std::string> layout_error(const ArrowArray& array, const ArrayLayo
                " but no list of them";
     }
     if (array.n_children != 0) {
-        return what + " has " + counted(array.n_children, "child", "children") + " where a " +
-               std::string(type) + " array has none";
+        return what + " has " + counted(array.n_children, "child", "children") + " where " +
+               std::string(type) + " has none";
     }
     if (array.null_count < -1 || array.null_count > array.length) {
         return what + " counts " + counted(array.null_count, "null", "nulls") + " in " +
