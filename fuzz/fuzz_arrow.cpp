@@ -49,7 +49,8 @@ constexpr std::int64_t INT64_MAX_VALUE = std::numeric_limits<std::int64_t>::max(
 constexpr std::size_t MOST_COLUMNS = 5;
 
 // A length or an offset: mostly small, the last byte values standing for
-// values that the checks must refuse whatever the format.
+// values that the checks must refuse (or, an offset of 2^63 - 1 with no rows,
+// that leave no row to read).
 std::int64_t take_extent(FuzzInput& input, bool is_offset) {
     const std::uint8_t byte = input.take_byte();
     if (byte == 255) return -1;
@@ -110,7 +111,7 @@ class Producer {
         return &array;
     }
 
-    // A list of `count` children (empty int8 arrays).
+    // A list of `count` children, empty arrays of no format.
     ArrowArray** children(std::int64_t count) {
         auto& list = child_lists_.emplace_back(static_cast<std::size_t>(count));
         for (auto& child : list) {
