@@ -8,6 +8,9 @@ The seeds are made with the Python models in tests/, so no build is needed:
   that fail to decode at various fields;
 - fuzz_build: query parameters, then small host arrays in the layout that
   fuzz/fuzz_build.cpp reads, from terms over its label alphabet;
+- fuzz_arrow: Arrow arrays and streams in the layout that fuzz/fuzz_arrow.cpp
+  reads: sound columns of each type the build takes, and a few that break
+  their layout;
 - fuzz_python: short byte strings that select each of the target's actions.
 
 The output is deterministic; rerun after changing an input layout:
@@ -21,6 +24,7 @@ from __future__ import annotations
 import hashlib
 import random
 import sys
+import uuid
 from pathlib import Path
 from typing import Iterable, List, Optional
 
@@ -253,6 +257,78 @@ def build_seeds() -> List[bytes]:
     return seeds
 
 
+# fuzz_arrow.cpp's formats, by selector byte.
+ARROW_FORMATS = ["u", "U", "vu", "c", "C", "s", "S", "i", "I", "l", "L", "w:16", "g", "+s", None]
+NO_VALIDITY = 1  # the flags bit that leaves buffer 0 out
+
+
+def arrow_array(length: int, contents: bytes, offset: int = 0, null_count: int = 0,
+                flags: int = NO_VALIDITY) -> bytes:
+    """An array's fields (buffer and child counts as its type has them) and
+    its buffers' contents."""
+    return bytes([length, offset, null_count, 0, 0, flags]) + contents
+
+
+def text_array(texts: List[bytes]) -> bytes:
+    ends = [0]
+    for text in texts:
+        ends.append(ends[-1] + len(text))
+    return arrow_array(len(texts), bytes(end for end in ends) + b"".join(texts))
+
+
+def int_array(values: List[int], width: int = 8) -> bytes:
+    return arrow_array(len(values), b"".join(value.to_bytes(width, "little") for value in values))
+
+
+def view_array(texts: List[bytes]) -> bytes:
+    """Short texts inline, long ones in the one data buffer."""
+    data = b"".join(text for text in texts if len(text) > 12)
+    views, start = b"", 0
+    for text in texts:
+        if len(text) <= 12:
+            views += len(text).to_bytes(4, "little") + text.ljust(12, b"\0")
+        else:
+            views += len(text).to_bytes(4, "little") + text[:4] + bytes(4) + start.to_bytes(4, "little")
+            start += len(text)
+    return arrow_array(len(texts), views + bytes([len(data)]) + data)
+
+
+def arrow_seeds() -> List[bytes]:
+    terms = [b"cat", b"caterpillar", b"cot"]
+    texts = {
+        "u": text_array(terms),
+        "U": text_array(terms),
+        "vu": view_array([b"cat", b"a caterpillar here", b"cot"]),
+    }
+    uuid_texts = [str(uuid.UUID(int=k)).encode() for k in (1, 2, 1)]
+    videos = {
+        "l": int_array([7, 9, 7]),
+        "C": int_array([7, 9, 7], 1),
+        "w:16": arrow_array(3, b"".join(uuid.UUID(int=k).bytes for k in (1, 2, 1))),
+        "u": text_array(uuid_texts),
+    }
+    counts = int_array([5, 1, 2], 4)
+    code = ARROW_FORMATS.index
+    seeds = []
+    for term_format, term_array in texts.items():
+        for video_format, video_array in videos.items():
+            seeds.append(bytes([0, 5, code(term_format)]) + term_array + bytes([code(video_format)]) +
+                         video_array + bytes([code("I")]) + counts)
+    # Offsets past the data, going down, and an array offset.
+    seeds.append(bytes([0, 5, code("u")]) + arrow_array(2, bytes([0, 100, 6]) + b"abcdef") +
+                 bytes([code("l")]) + int_array([1, 2]) + bytes([code("I")]) + int_array([1, 1], 4))
+    seeds.append(bytes([0, 5, code("u")]) + arrow_array(2, bytes([0, 1, 2, 2]) + b"ab", offset=1) +
+                 bytes([code("l")]) + int_array([1, 2, 3]) + bytes([code("I")]) + int_array([1, 1, 1], 4))
+    # Streams of the three columns (and one more) in one and two batches.
+    header = bytes([1, 5, 4, 0, code("u"), 1, code("l"), 3, code("g"), 2, code("I"), 0])
+    columns = text_array(terms) + int_array([7, 9, 7]) + arrow_array(3, bytes(24)) + \
+        int_array([5, 1, 2], 4)
+    whole, tail = bytes([3, 0, 0, 0]) + columns, bytes([2, 1, 0, 0]) + columns
+    seeds.append(header + bytes([1]) + whole)
+    seeds.append(header + bytes([2]) + whole + tail)
+    return seeds
+
+
 def python_seeds() -> List[bytes]:
     rng = random.Random(7)
     seeds = []
@@ -275,6 +351,7 @@ def write(target: str, seeds: List[bytes]) -> None:
 def main() -> None:
     write("fuzz_image", image_seeds())
     write("fuzz_build", build_seeds())
+    write("fuzz_arrow", arrow_seeds())
     write("fuzz_python", python_seeds())
 
 

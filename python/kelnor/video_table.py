@@ -2,7 +2,8 @@
 
 An index stores its video ids in one of two forms, 16-byte UUIDs or unsigned
 32-bit integers, so every id handed to one table must be of the same kind:
-`uuid.UUID` objects and UUID strings are both UUIDs, `int`s are integers.
+`uuid.UUID` objects and UUID strings (the ASCII forms that `uuid.UUID` reads)
+are both UUIDs, `int`s are integers.
 """
 
 from __future__ import annotations
@@ -25,7 +26,12 @@ def _kind_and_entry(video_id: VideoId) -> tuple[_Kind, bytes]:
     if isinstance(video_id, uuid.UUID):
         return _UUID, video_id.bytes
     if isinstance(video_id, str):
+        # ASCII only: uuid.UUID reads its hex digits with int(), which also
+        # takes the non-ASCII digits and spaces of the interpreter's Unicode
+        # version; the native builds read none, and every path reads ids alike.
         try:
+            if not video_id.isascii():
+                raise ValueError(video_id)
             return _UUID, uuid.UUID(video_id).bytes
         except ValueError:
             raise ValueError(

@@ -1,7 +1,9 @@
 // Reading the three columns of a build from Arrow arrays and streams,
 // without copying them: each column becomes a view of its producer's buffers,
 // which stay alive (owned here) until the build is done. A column of a type
-// the build cannot take is refused by its name, with its type.
+// the build cannot take is refused by its name, with its type; so is one
+// that breaks its type's layout (arrow_layout.hpp), before any of its buffers
+// is read.
 #pragma once
 
 #include <cstdint>
@@ -21,13 +23,20 @@ struct ArrowColumn {
     OwnedArray array;
 };
 
+// Why an array cannot be read as a column: a type the build does not take,
+// or an array that breaks its type's layout.
+struct ColumnError {
+    enum class Kind : std::uint8_t { WrongType, Malformed } kind;
+    std::string message;
+};
+
 // The view of an array as the terms, the video ids or the counts, or why it
-// cannot be one (its type): `what` names the column in the message.
-Result<TextColumn, std::string> terms_of(const ArrowSchema& schema, const ArrowArray& array,
+// cannot be one: `what` names the column in the message.
+Result<TextColumn, ColumnError> terms_of(const ArrowSchema& schema, const ArrowArray& array,
                                          const std::string& what);
-Result<VideoColumn, std::string> videos_of(const ArrowSchema& schema, const ArrowArray& array,
+Result<VideoColumn, ColumnError> videos_of(const ArrowSchema& schema, const ArrowArray& array,
                                            const std::string& what);
-Result<IntColumn, std::string> counts_of(const ArrowSchema& schema, const ArrowArray& array,
+Result<IntColumn, ColumnError> counts_of(const ArrowSchema& schema, const ArrowArray& array,
                                          const std::string& what);
 
 // The message for three columns of different lengths, or nothing.
@@ -42,8 +51,9 @@ struct ArrowTable {
 };
 
 // Every batch of a stream of record batches with columns "term", "video" and
-// "count" (others are left alone). Refused when the stream fails, a column
-// is missing or of a wrong type.
+// "count" (others are left alone). Refused when the stream fails, its schema
+// or a batch breaks the layout of a table, a column is missing, of a wrong
+// type or breaks its type's layout.
 Result<ArrowTable, std::string> read_stream(OwnedStream stream);
 
 }  // namespace kelnor::columns

@@ -29,7 +29,10 @@ enum class TextLayout : std::uint8_t {
 };
 
 // A text as a view, or why there is none: null, or offsets or a view that
-// point outside what the producer said it holds.
+// point outside what the producer said it holds. The offset layouts say the
+// size of their data with their last offset (`data_size`): a row is read
+// only when 0 <= its first offset <= its last <= that size, which also makes
+// the offsets read so far non-decreasing.
 struct TextAt {
     enum class State : std::uint8_t { Present, Null, Damaged } state;
     std::string_view text;
@@ -40,6 +43,7 @@ struct TextColumn {
     Validity validity;
     const void* offsets = nullptr;                  // the offsets, or the views
     const char* data = nullptr;                     // the characters of the offset layouts
+    std::int64_t data_size = 0;                     // and their number, the column's last offset
     std::span<const char* const> view_data;         // the views' data buffers
     std::span<const std::int64_t> view_data_sizes;  // and their sizes
     std::int64_t offset = 0;
@@ -64,7 +68,7 @@ struct TextColumn {
 
   private:
     TextAt slice(std::int64_t begin, std::int64_t end) const noexcept {
-        if (begin < 0 || end < begin) return {TextAt::State::Damaged, {}};
+        if (begin < 0 || end < begin || end > data_size) return {TextAt::State::Damaged, {}};
         return {TextAt::State::Present, {data + begin, static_cast<std::size_t>(end - begin)}};
     }
 

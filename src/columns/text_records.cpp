@@ -233,6 +233,7 @@ ColumnChunk TextRecords::chunk() const {
     chunk.terms.layout = TextLayout::Offsets64;
     chunk.terms.offsets = term_ends.data();
     chunk.terms.data = term_bytes.data();
+    chunk.terms.data_size = static_cast<std::int64_t>(term_bytes.size());
     IntColumn u32s;
     u32s.width = 4;
     u32s.is_signed = false;

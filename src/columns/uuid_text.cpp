@@ -21,9 +21,11 @@ std::string without(std::string_view text, std::string_view found) {
     return out;
 }
 
-// The ASCII characters that Python's str.strip() and int() take as space.
+// The ASCII characters that Python's int() takes as space around its
+// digits: not the information separators U+001C to U+001F, which str.strip()
+// takes but int() keeps as they are, and so refuses.
 bool is_space(char c) {
-    return c == ' ' || (c >= '\t' && c <= '\r') || (c >= '\x1c' && c <= '\x1f');
+    return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
 int hex_value(char c) {

@@ -57,9 +57,39 @@ class HeldBuffer {
     bool held_ = false;
 };
 
+// Releasing a producer's Arrow structs may run Python code (the owner of a
+// buffer going away), which must not find pending the exception that this
+// call is raising: it is set aside while `value` is released.
+template <class Arrow>
+class ReleasedAside {
+  public:
+    ReleasedAside() = default;
+    explicit ReleasedAside(Arrow value) : value_(std::move(value)) {}
+    ReleasedAside(const ReleasedAside&) = delete;
+    ReleasedAside& operator=(const ReleasedAside&) = delete;
+    ~ReleasedAside() {
+#if PY_VERSION_HEX >= 0x030C0000
+        PyObject* raised = PyErr_GetRaisedException();
+        value_ = Arrow{};
+        PyErr_SetRaisedException(raised);
+#else
+        PyObject *type, *value, *traceback;
+        PyErr_Fetch(&type, &value, &traceback);
+        value_ = Arrow{};
+        PyErr_Restore(type, value, traceback);
+#endif
+    }
+    Arrow& get() noexcept {
+        return value_;
+    }
+
+  private:
+    Arrow value_;
+};
+
 // What a column argument holds while the build reads it.
 struct HeldColumn {
-    columns::ArrowColumn arrow;
+    ReleasedAside<columns::ArrowColumn> arrow;
     HeldBuffer buffer;
     std::int64_t length = 0;
 };
@@ -123,15 +153,20 @@ void take_arrow_array(PyObject* pair, HeldColumn& held) {
     }
     ArrowSchema& schema = capsule_struct<ArrowSchema>(PyTuple_GET_ITEM(pair, 0), "arrow_schema");
     ArrowArray& array = capsule_struct<ArrowArray>(PyTuple_GET_ITEM(pair, 1), "arrow_array");
-    held.arrow.schema = columns::OwnedSchema(schema);
-    held.arrow.array = columns::OwnedArray(array);
-    held.length = held.arrow.array.get().length;
+    held.arrow.get().schema = columns::OwnedSchema(schema);
+    held.arrow.get().array = columns::OwnedArray(array);
+    held.length = held.arrow.get().array.get().length;
 }
 
+// A column's view, or TypeError for a type the build does not take and
+// ValueError for an array that breaks its type's layout.
 template <class Column>
-Column column_or_raise(Result<Column, std::string> column) {
+Column column_or_raise(Result<Column, columns::ColumnError> column) {
     if (!column.ok()) {
-        PyErr_SetString(PyExc_TypeError, column.error().c_str());
+        const columns::ColumnError& error = column.error();
+        PyErr_SetString(error.kind == columns::ColumnError::Kind::WrongType ? PyExc_TypeError
+                                                                            : PyExc_ValueError,
+                        error.message.c_str());
         throw_python_error();
     }
     return std::move(column).value();
@@ -186,10 +221,11 @@ PyObject* build_from_arrow_stream(PyObject*, PyObject* const* args, Py_ssize_t n
         const std::uint32_t top_n = convert_argument("video_top_n", slots[1], to_u32);
         columns::OwnedStream stream(
             capsule_struct<ArrowArrayStream>(slots[0], "arrow_array_stream"));
-        auto table =
+        auto read =
             without_interpreter_lock([&] { return columns::read_stream(std::move(stream)); });
-        if (!table.ok()) raise_stream_failure(table.error());
-        return build_index(table.value().chunks, top_n);
+        if (!read.ok()) raise_stream_failure(read.error());
+        ReleasedAside<columns::ArrowTable> table(std::move(read).value());
+        return build_index(table.get().chunks, top_n);
     });
 }
 
@@ -204,7 +240,7 @@ PyObject* build_from_columns(PyObject*, PyObject* const* args, Py_ssize_t nargs,
             if (PyTuple_Check(slots[k])) take_arrow_array(slots[k], held[k]);
         }
         const auto arrow = [&](int k) -> std::pair<const ArrowSchema&, const ArrowArray&> {
-            return {held[k].arrow.schema.get(), held[k].arrow.array.get()};
+            return {held[k].arrow.get().schema.get(), held[k].arrow.get().array.get()};
         };
         ColumnChunk chunk;
         if (!PyTuple_Check(slots[0])) {

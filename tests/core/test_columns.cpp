@@ -39,6 +39,7 @@ struct Rows {
         chunk.length = static_cast<std::int64_t>(counts.size());
         chunk.terms.offsets = ends.data();
         chunk.terms.data = bytes.data();
+        chunk.terms.data_size = static_cast<std::int64_t>(bytes.size());
         IntColumn ids;
         ids.values = videos.data();
         chunk.videos = ids;
