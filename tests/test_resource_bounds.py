@@ -314,8 +314,9 @@ MUTATED_SPENT = search_budget_spent(64 * (254 + 253) + 16_000_000)
                     "ok",
                     [
                         ("absd", 0, 8),
-                        ("bkd", 1, 9),
+                        # A kept first letter makes the slip likelier.
                         ("anodqjo", 1, 7),
+                        ("bkd", 1, 9),
                         ("ebkpmfo", 1, 7),
                         ("qbglq", 1, 2),
                         ("bgdqnohqn", 1, 1),
