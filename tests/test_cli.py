@@ -284,6 +284,18 @@ def test_progress_bar(capsys, tmp_path, records_file, flag, shown):
         assert err == ""  # standard error is not a terminal here
 
 
+def test_a_failure_after_the_progress_bar_shows_on_a_line_of_its_own(capsys, tmp_path):
+    # Past the first piece read (1 MiB), so that the bar is drawn before the bad line.
+    records = tmp_path / "records.tsv"
+    good = b"harry\t7\t3\n" * 200_000
+    records.write_bytes(good + b"harry\tseven\t3\n")
+    status, _, err = run(capsys, "build", records, "-o", tmp_path / "index.bin", "--progress")
+    bar, failure, end = err.split("\n")
+    assert status == 1
+    assert bar.startswith(f"\rreading {records} [") and "kelnor:" not in bar
+    assert failure.startswith(f"kelnor: {records}:200001: ") and end == ""
+
+
 # -------------------------------------------------------------------- query
 
 
@@ -361,7 +373,11 @@ def test_suggest_table_and_folded_build(capsys, tmp_path):
 @pytest.mark.parametrize(
     "image, message",
     [
-        (b"", "{path} is not an index image (decode error: UnexpectedEnd { additional: 1 })"),
+        (b"", "{path} is not a kelnor index: it has no index file header and is no index image"),
+        (
+            b"harry\t7\t3\n",
+            "{path} is not a kelnor index: it has no index file header and is no index image (a records file? `kelnor build` makes an index of one)",
+        ),
         (
             DAMAGED_IMAGE,
             "{path} is a damaged index (index out of bounds: the len is 1 but the index is 5)",

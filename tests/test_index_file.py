@@ -44,6 +44,13 @@ def test_save_writes_the_header_and_the_image_and_load_reads_them(tmp_path):
     assert kelnor.file_info(path) == IndexFileInfo(1, 0, len(IMAGE), f"{zlib.crc32(IMAGE):08x}")
 
 
+def test_save_into_a_missing_folder_names_the_file_asked_for(tmp_path):
+    path = tmp_path / "missing" / "index.kelnor"
+    with pytest.raises(FileNotFoundError) as raised:
+        kelnor.save(kelnor.build(RECORDS), path)
+    assert raised.value.filename == str(path)
+
+
 @settings(max_examples=25, deadline=None)
 @given(
     records=st.lists(
@@ -109,9 +116,13 @@ IMAGE_REFUSALS = [
     ),
     (
         b"GIF89a\x01\x00\x01\x00",
-        "PATH is not an index image (decode error: UnexpectedEnd { additional: 1 })",
+        "PATH is not a kelnor index: it has no index file header and is no index image",
     ),
-    (b"", "PATH is not an index image (decode error: UnexpectedEnd { additional: 1 })"),
+    (b"", "PATH is not a kelnor index: it has no index file header and is no index image"),
+    (
+        "caf\u00e9\t7\t3\n".encode() * 3,
+        "PATH is not a kelnor index: it has no index file header and is no index image (a records file? `kelnor build` makes an index of one)",
+    ),
     (
         FILE.replace(b"\n", b"\r\n", 1),
         "PATH is an index file damaged in transfer: it starts with "

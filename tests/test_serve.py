@@ -369,8 +369,7 @@ def test_serve_refuses_a_file_that_is_no_index(capsys, tmp_path):
     status, _, err = run(capsys, "serve", path)
     assert (status, err) == (
         1,
-        f"kelnor: {path} is not an index image (decode error: "
-        "InvalidIntegerType { expected: U64, found: Reserved })\n",
+        f"kelnor: {path} is not a kelnor index: it has no index file header and is no index image\n",
     )
 
 

@@ -56,9 +56,14 @@ def write_atomically(path: str, *parts: bytes) -> None:
         return
     target = os.path.realpath(path)
     directory, name = os.path.split(target)
-    descriptor, temporary = _create_temporary(
-        directory, name, _NEW_FILE_MODE if mode is None else _PRIVATE_MODE
-    )
+    try:
+        descriptor, temporary = _create_temporary(
+            directory, name, _NEW_FILE_MODE if mode is None else _PRIVATE_MODE
+        )
+    except OSError as error:
+        # The temporary file's name is ours, not the caller's: name the file
+        # that could not be written (a missing folder, one not writable).
+        raise type(error)(error.errno, error.strerror, path) from None
     try:
         with open(descriptor, "wb") as file:
             if mode is not None:

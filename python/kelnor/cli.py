@@ -12,6 +12,7 @@ stops it. No failure shows a traceback.
 from __future__ import annotations
 
 import argparse
+import contextlib
 import importlib.metadata
 import os
 import sys
@@ -89,9 +90,8 @@ def _progress_for(path: str, wanted: bool | None) -> Progress | None:
 def _build(args: argparse.Namespace) -> None:
     progress = _progress_for(args.records, args.progress)
     file_format = args.format or format_of(args.records)
-    index = build_records_file(args.records, file_format, args.video_top_n, args.fold, progress)
-    if progress:
-        progress.finish()
+    with progress or contextlib.nullcontext():
+        index = build_records_file(args.records, file_format, args.video_top_n, args.fold, progress)
     try:
         size = save(index, args.output)
     except OSError as error:

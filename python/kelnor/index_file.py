@@ -233,6 +233,21 @@ def _check_length(name: str, info: IndexFileInfo, held: int) -> None:
         )
 
 
+_RECORDS_HINT = " (a records file? `kelnor build` makes an index of one)"
+
+
+def _looks_like_text(start: bytes) -> bool:
+    """Whether the file's first bytes are UTF-8 text, as a records file is."""
+    # The header's bytes may end inside a character: try the cuts before it.
+    for cut in range(len(start), max(len(start) - 4, 0), -1):
+        try:
+            text = start[:cut].decode("utf-8")
+        except UnicodeDecodeError:
+            continue
+        return all(c.isprintable() or c in "\t\r\n" for c in text)
+    return False
+
+
 def _decode_bare(name: str, start: bytes, image: bytes) -> PrefixSearch:
     try:
         return PrefixSearch.from_bytes(image)
@@ -243,4 +258,9 @@ def _decode_bare(name: str, start: bytes, image: bytes) -> PrefixSearch:
                 f"{name} is an index file damaged in transfer: it starts with "
                 f"{start[:8]!r} instead of {MAGIC!r} (copied as text?)"
             ) from None
-        raise IndexFileError(f"{name} is not an index image ({error})") from None
+        # The decoder's own words say where the bytes went wrong, which tells a
+        # user who gave the wrong file nothing: say what the file is not.
+        raise IndexFileError(
+            f"{name} is not a kelnor index: it has no index file header and is no index image"
+            f"{_RECORDS_HINT if _looks_like_text(start) else ''}"
+        ) from error

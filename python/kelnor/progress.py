@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+from types import TracebackType
 from typing import TextIO
 
 
@@ -29,5 +30,24 @@ class Progress:
 
     def finish(self) -> None:
         self.advance(self._total)
+        self._end_line()
+
+    def __enter__(self) -> Progress:
+        return self
+
+    def __exit__(
+        self,
+        kind: type[BaseException] | None,
+        error: BaseException | None,
+        traceback: TracebackType | None,
+    ) -> None:
+        # A read that fails midway leaves the bar where it stopped, on a line
+        # of its own, so that the error shows on the next one.
+        if kind is None:
+            self.finish()
+        elif self._shown >= 0:
+            self._end_line()
+
+    def _end_line(self) -> None:
         self._stream.write("\n")
         self._stream.flush()
