@@ -12,7 +12,6 @@ from __future__ import annotations
 import gzip
 
 import _kelnor
-import pyarrow as pa
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
@@ -20,6 +19,11 @@ from hypothesis import strategies as st
 import kelnor
 from kelnor import cli
 from kelnor.builder import MAX_TERM_BYTES
+
+try:
+    import pyarrow as pa
+except ImportError:  # no wheels for PyPy: the table paths are left out there
+    pa = None
 
 MAX_LINE_BYTES = 1 << 20
 
@@ -110,10 +114,11 @@ def test_every_build_path_refuses_a_term_over_the_limit_naming_its_row(kind):
     with pytest.raises(ValueError) as record_path:
         kelnor.build(records)
     assert str(record_path.value) == message
-    table = pa.table({"term": [r[0] for r in records], "video": [1, 2], "count": [1, 1]})
-    with pytest.raises(ValueError) as arrow_path:
-        kelnor.build(table)
-    assert str(arrow_path.value) == f"row 1: {message}"
+    if pa is not None:
+        table = pa.table({"term": [r[0] for r in records], "video": [1, 2], "count": [1, 1]})
+        with pytest.raises(ValueError) as arrow_path:
+            kelnor.build(table)
+        assert str(arrow_path.value) == f"row 1: {message}"
     with pytest.raises(ValueError) as python_rows:
         kelnor.build_columns([r[0] for r in records], [1, 2], [1, 1])
     assert str(python_rows.value) == f"row 1: {message}"
@@ -123,7 +128,9 @@ def test_every_build_path_refuses_a_term_over_the_limit_naming_its_row(kind):
 def test_a_term_at_the_limit_is_kept_on_every_path():
     term = "é" * (MAX_TERM_BYTES // 2)
     expected = kelnor.build([(term, 1, 1)]).to_bytes()
-    assert kelnor.build(pa.table({"term": [term], "video": [1], "count": [1]})).to_bytes() == expected
+    if pa is not None:
+        table = pa.table({"term": [term], "video": [1], "count": [1]})
+        assert kelnor.build(table).to_bytes() == expected
     assert _kelnor.build_from_text_records(tsv([(term, 1, 1)]), "\t", 50).to_bytes() == expected
 
 
