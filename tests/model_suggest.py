@@ -6,19 +6,24 @@ edit distance between its labels and the text, and the terms found are
 sorted at the end. Reads go through model_match.at, so a damaged index fails
 as ModelPanic; a trie whose paths would outrun VISIT_BUDGET or DEPTH_BUDGET raises
 ModelTooBig, which a test takes as "not drawn".
+
+`NearestTerms` gives the same answers for a trie that is a tree, term by term,
+and cannot give up: it is the reference on tries too big for the walk (the
+word lists).
 """
 
 from __future__ import annotations
 
-from typing import List, Optional, Tuple
+from typing import List, Optional, Sequence, Set, Tuple
 
-from model_match import MAX_DISTANCE_BOUND, at, children, edit_distance
+from model_match import MAX_DISTANCE_BOUND, at, children, edit_distance, table_row
 from model_trie import ModelTrie
 
 VISIT_BUDGET = 20000
 DEPTH_BUDGET = 60  # deeper paths go round a cycle
 
 Suggestion = Tuple[str, int, int]  # (term, distance, count)
+Term = Tuple[str, int]  # (term, own count)
 
 
 class ModelTooBig(Exception):
@@ -87,5 +92,76 @@ def suggest(
                 visit(child, path, nearest)
 
     visit(0, [], len(text) if complete else MAX_DISTANCE_BOUND + 1)
+    return ranked(found, limit)
+
+
+def ranked(found: List[Suggestion], limit: Optional[int]) -> List[Suggestion]:
+    """Nearest first, then the most counted, then in order of text."""
     found.sort(key=lambda suggestion: (suggestion[1], -suggestion[2], suggestion[0]))
     return found if limit is None else found[:limit]
+
+
+def terms_of(trie: ModelTrie) -> List[Term]:
+    """The terms of a trie in which every node has one path (a tree), in order
+    of text, each with its own count; a node reached twice is an error."""
+    found: List[Term] = []
+    seen: Set[int] = set()
+    stack = [(0, "")]
+    while stack:
+        node, path = stack.pop()
+        for k in children(trie, node):
+            child = at(trie.child_transitions, k)
+            label = at(trie.child_labels, child)
+            if label == 0:
+                continue
+            if child in seen:
+                raise ValueError(f"node {child} has more than one path: not a tree")
+            seen.add(child)
+            text = path + spelled(label)
+            if at(trie.is_terminal, child):
+                found.append((text, own_count(trie, child)))
+            stack.append((child, text))
+    return sorted(found)
+
+
+class NearestTerms:
+    """suggest() for `text` over a tree whose terms are `terms`, worked out
+    term by term.
+
+    Each term has one table of the edit distance between its prefixes and the
+    text (edit_distance's), whose last column holds the distance of each
+    prefix: the last cell is the term's own distance, what suggest() finds
+    without `complete`; the least cell, row 0 (the root's empty prefix)
+    included, is the nearest prefix's, what it finds with `complete`. A term
+    shares the rows of the prefix it has in common with the term before it,
+    which are the same rows.
+    """
+
+    def __init__(self, terms: Sequence[Term], text: str, transpositions: bool) -> None:
+        self.text = text
+        self.distances: List[Tuple[str, int, int, int]] = []  # (term, own, nearest, count)
+        query = [ord(c) for c in text]
+        table = [list(range(len(query) + 1))]
+        before: List[int] = []
+        for term, count in terms:
+            labels = [ord(c) for c in term]
+            shared = 0
+            while shared < min(len(labels), len(before)) and labels[shared] == before[shared]:
+                shared += 1
+            del table[shared + 1 :]
+            while len(table) <= len(labels):
+                table.append(table_row(table, labels, query, transpositions))
+            column = [row[-1] for row in table]
+            self.distances.append((term, column[-1], min(column), count))
+            before = labels
+
+    def suggest(
+        self, max_dist: Optional[int] = None, limit: Optional[int] = 10, complete: bool = True
+    ) -> List[Suggestion]:
+        bound = min(default_bound(self.text) if max_dist is None else max_dist, MAX_DISTANCE_BOUND)
+        found: List[Suggestion] = []
+        for term, own, nearest, count in self.distances:
+            distance = nearest if complete else own
+            if distance <= bound:
+                found.append((term, distance, count))
+        return ranked(found, limit)

@@ -21,6 +21,7 @@ WORD_LISTS = {
     "french": Path("/usr/share/dict/french"),
     "german": Path("/usr/share/dict/ngerman"),
 }
+DEBIAN_PACKAGES = {"english": "wamerican", "french": "wfrench", "german": "wngerman"}
 
 
 def read_words(path: Path, count: int, seed: int) -> List[str]:
@@ -51,7 +52,7 @@ def misspelt(word: str, rng: random.Random) -> str:
 def word_index(request):
     path = WORD_LISTS[request.param]
     if not path.exists():
-        pytest.skip(f"{path} is not installed (Debian package w{request.param})")
+        pytest.skip(f"{path} is not installed (Debian package {DEBIAN_PACKAGES[request.param]})")
     rng = random.Random(request.param)
     words = read_words(path, 4000, seed=1)
     entries = []
