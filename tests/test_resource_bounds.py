@@ -16,7 +16,6 @@ deep as the bound allows; with max_dist up to 2 that stays quick.
 from __future__ import annotations
 
 import ast
-import itertools
 import os
 import subprocess
 import sys
