@@ -107,10 +107,11 @@ def table_row(table: List[List[int]], a: Sequence, b: Sequence, transpositions: 
     cell j is the distance between a[:i] and b[:j], from the rows above it."""
     i = len(table)
     above = table[i - 1]
+    char = a[i - 1]
     row = [i]
     for j in range(1, len(b) + 1):
-        cell = min(above[j] + 1, row[j - 1] + 1, above[j - 1] + (a[i - 1] != b[j - 1]))
-        if transpositions and i > 1 and j > 1 and a[i - 1] == b[j - 2] and a[i - 2] == b[j - 1]:
+        cell = min(above[j] + 1, row[j - 1] + 1, above[j - 1] + (char != b[j - 1]))
+        if transpositions and i > 1 and j > 1 and char == b[j - 2] and a[i - 2] == b[j - 1]:
             cell = min(cell, table[i - 2][j - 2] + 1)
         row.append(cell)
     return row

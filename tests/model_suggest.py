@@ -125,26 +125,32 @@ def terms_of(trie: ModelTrie) -> List[Term]:
 
 
 class NearestTerms:
-    """suggest() for `text` over a tree whose terms are `terms`, worked out
-    term by term.
+    """suggest() for `text` within `max_dist` over a tree whose terms are
+    `terms`, worked out term by term.
 
     Each term has one table of the edit distance between its prefixes and the
     text (edit_distance's), whose last column holds the distance of each
     prefix: the last cell is the term's own distance, what suggest() finds
     without `complete`; the least cell, row 0 (the root's empty prefix)
-    included, is the nearest prefix's, what it finds with `complete`. A term
-    shares the rows of the prefix it has in common with the term before it,
-    which are the same rows.
+    included, is the nearest prefix's, what it finds with `complete`. An edit
+    changes the length by one at most, so a prefix longer than the text by
+    more than the bound is not within it: the table stops at that depth. A
+    term shares the rows of the prefix it has in common with the term before
+    it, which are the same rows.
     """
 
-    def __init__(self, terms: Sequence[Term], text: str, transpositions: bool) -> None:
-        self.text = text
+    def __init__(
+        self, terms: Sequence[Term], text: str, transpositions: bool, max_dist: Optional[int]
+    ) -> None:
+        self.bound = min(default_bound(text) if max_dist is None else max_dist, MAX_DISTANCE_BOUND)
+        beyond = self.bound + 1
+        depth = len(text) + self.bound
         self.distances: List[Tuple[str, int, int, int]] = []  # (term, own, nearest, count)
         query = [ord(c) for c in text]
         table = [list(range(len(query) + 1))]
         before: List[int] = []
         for term, count in terms:
-            labels = [ord(c) for c in term]
+            labels = [ord(c) for c in term[:depth]]
             shared = 0
             while shared < min(len(labels), len(before)) and labels[shared] == before[shared]:
                 shared += 1
@@ -152,16 +158,14 @@ class NearestTerms:
             while len(table) <= len(labels):
                 table.append(table_row(table, labels, query, transpositions))
             column = [row[-1] for row in table]
-            self.distances.append((term, column[-1], min(column), count))
+            own = column[-1] if len(term) <= depth else beyond
+            self.distances.append((term, own, min(column), count))
             before = labels
 
-    def suggest(
-        self, max_dist: Optional[int] = None, limit: Optional[int] = 10, complete: bool = True
-    ) -> List[Suggestion]:
-        bound = min(default_bound(self.text) if max_dist is None else max_dist, MAX_DISTANCE_BOUND)
+    def suggest(self, limit: Optional[int] = 10, complete: bool = True) -> List[Suggestion]:
         found: List[Suggestion] = []
         for term, own, nearest, count in self.distances:
             distance = nearest if complete else own
-            if distance <= bound:
+            if distance <= self.bound:
                 found.append((term, distance, count))
         return ranked(found, limit)

@@ -186,11 +186,12 @@ def test_nearest_terms_suggest_as_the_model(transpositions, args, text, max_dist
         trie = model_build.build(*args)
     except model_build.ModelPanic:
         return
-    reference = model_suggest.NearestTerms(model_suggest.terms_of(trie), text, transpositions)
+    terms = model_suggest.terms_of(trie)
+    reference = model_suggest.NearestTerms(terms, text, transpositions, max_dist)
     for complete in (True, False):
         mode = dict(complete=complete, transpositions=transpositions)
         expected = model_suggest.suggest(trie, text, max_dist, None, **mode)
-        assert reference.suggest(max_dist, None, complete) == expected
+        assert reference.suggest(None, complete) == expected
 
 
 @pytest.fixture(scope="module")
@@ -212,9 +213,9 @@ def test_word_lists_suggest_as_the_reference(word_index, word_terms, max_dist, t
     texts += [whole, cut[: rng.randint(1, len(cut))]]
     answered = {True: 0, False: 0}
     for text in texts:
-        reference = model_suggest.NearestTerms(word_terms, text, transpositions)
+        reference = model_suggest.NearestTerms(word_terms, text, transpositions, max_dist)
         for complete in (True, False):
-            expected = reference.suggest(max_dist, None, complete)
+            expected = reference.suggest(None, complete)
             for limit in LIMITS:
                 mode = dict(complete=complete, transpositions=transpositions)
                 assert index.suggest(text, max_dist, limit, **mode) == expected[:limit]

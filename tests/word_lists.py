@@ -1,6 +1,6 @@
 """Indexes over the system's word lists, for differential tests on real words.
 
-`word_index` is a module-scoped fixture, one per installed list: a sample of
+`word_index` is a session-scoped fixture (read only), one per installed list: a sample of
 4000 words with random payloads (on some prefix nodes too), as a ModelTrie,
 the index restored from it, and the words. `misspelt` makes a typo or two.
 """
@@ -48,7 +48,7 @@ def misspelt(word: str, rng: random.Random) -> str:
     return "".join(chars)
 
 
-@pytest.fixture(scope="module", params=sorted(WORD_LISTS))
+@pytest.fixture(scope="session", params=sorted(WORD_LISTS))
 def word_index(request):
     path = WORD_LISTS[request.param]
     if not path.exists():
