@@ -1,9 +1,11 @@
 """PrefixSearch.suggest against its model (model_suggest), by mode.
 
 Both modes (completions and nearest terms), with and without transpositions,
-at bounds 0 to 3 and several limits, on generated tries of any shape, on
-damaged images and on real word lists; counts are drawn from few values so
-that ties in distance and count are common.
+at bounds 0 to 3 and several limits, on generated tries of any shape and on
+damaged images; counts are drawn from few values so that ties in distance and
+count are common. On real word lists, tries too big for the model's walk, the
+reference is model_suggest.NearestTerms, term by term, itself checked against
+the model on generated tries.
 """
 
 from __future__ import annotations
@@ -204,7 +206,9 @@ def word_terms(word_index):  # noqa: F811
 
 @pytest.mark.parametrize("transpositions", [False, True], ids=["levenshtein", "swaps"])
 @pytest.mark.parametrize("max_dist", [0, 1, 2, 3])
-def test_word_lists_suggest_as_the_reference(word_index, word_terms, max_dist, transpositions):  # noqa: F811
+def test_word_lists_suggest_as_the_reference(
+    word_index, word_terms, max_dist, transpositions  # noqa: F811
+):
     _trie, index, words = word_index
     rng = random.Random(max_dist)
     texts = [misspelt(word, rng)[: rng.randint(1, 9)] for word in rng.sample(words, 6)]

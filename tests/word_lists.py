@@ -1,8 +1,9 @@
 """Indexes over the system's word lists, for differential tests on real words.
 
-`word_index` is a session-scoped fixture (read only), one per installed list: a sample of
-4000 words with random payloads (on some prefix nodes too), as a ModelTrie,
-the index restored from it, and the words. `misspelt` makes a typo or two.
+`word_index` is a session-scoped fixture (read only), one per installed list:
+a sample of 4000 words with random payloads (on some prefix nodes too), as a
+ModelTrie, the index restored from it, and the words. `misspelt` makes a typo
+or two.
 """
 
 from __future__ import annotations
