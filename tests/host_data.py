@@ -92,7 +92,10 @@ def internal_data(
     for term, payload in entries:
         node = root
         for char in term:
-            node = node.children.setdefault(char, _Node(char))
+            child = node.children.get(char)
+            if child is None:
+                child = node.children[char] = _Node(char)
+            node = child
         node.payload = payload
 
     order: List[_Node] = []

@@ -96,20 +96,25 @@ def edit_distance(a: Sequence, b: Sequence, transpositions: bool) -> int:
     """The Levenshtein distance, or with `transpositions` the optimal string
     alignment distance: two adjacent characters swapped count as one edit, and
     no character is edited twice ("ca" is three edits from "abc", not two)."""
-    d = [[i + j if i == 0 or j == 0 else 0 for j in range(len(b) + 1)] for i in range(len(a) + 1)]
-    for i in range(1, len(a) + 1):
-        for j in range(1, len(b) + 1):
-            substitute = d[i - 1][j - 1] + (a[i - 1] != b[j - 1])
-            d[i][j] = min(d[i - 1][j] + 1, d[i][j - 1] + 1, substitute)
-            if (
-                transpositions
-                and i > 1
-                and j > 1
-                and a[i - 1] == b[j - 2]
-                and a[i - 2] == b[j - 1]
-            ):
-                d[i][j] = min(d[i][j], d[i - 2][j - 2] + 1)
-    return d[len(a)][len(b)]
+    table = [list(range(len(b) + 1))]
+    for _ in a:
+        table.append(table_row(table, a, b, transpositions))
+    return table[len(a)][len(b)]
+
+
+def table_row(table: List[List[int]], a: Sequence, b: Sequence, transpositions: bool) -> List[int]:
+    """Row i = len(table) of the classic table of edit_distance(a, b), whose
+    cell j is the distance between a[:i] and b[:j], from the rows above it."""
+    i = len(table)
+    above = table[i - 1]
+    char = a[i - 1]
+    row = [i]
+    for j in range(1, len(b) + 1):
+        cell = min(above[j] + 1, row[j - 1] + 1, above[j - 1] + (char != b[j - 1]))
+        if transpositions and i > 1 and j > 1 and char == b[j - 2] and a[i - 2] == b[j - 1]:
+            cell = min(cell, table[i - 2][j - 2] + 1)
+        row.append(cell)
+    return row
 
 
 def fuzzy_match(

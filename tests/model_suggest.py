@@ -8,13 +8,17 @@ by cost, for completions by distance and then by the cost of the shortest
 prefix at that distance; then by count and text. Reads go through model_match.at, so a damaged index fails
 as ModelPanic; a trie whose paths would outrun VISIT_BUDGET or DEPTH_BUDGET raises
 ModelTooBig, which a test takes as "not drawn".
+
+`NearestTerms` gives the same answers for a trie that is a tree, term by term,
+and cannot give up: it is the reference on tries too big for the walk (the
+word lists).
 """
 
 from __future__ import annotations
 
-from typing import List, Optional, Tuple
+from typing import List, Optional, Sequence, Set, Tuple
 
-from model_match import MAX_DISTANCE_BOUND, at, children, edit_distance
+from model_match import MAX_DISTANCE_BOUND, at, children, edit_distance, table_row
 from model_spelling import spelling_cost
 from model_trie import ModelTrie
 
@@ -23,6 +27,7 @@ DEPTH_BUDGET = 60  # deeper paths go round a cycle
 
 Suggestion = Tuple[str, int, int]  # (term, distance, count)
 Ranked = Tuple[Suggestion, int]  # with its spelling cost
+Term = Tuple[str, int]  # (term, own count)
 
 
 class ModelTooBig(Exception):
@@ -100,6 +105,13 @@ def suggest(
     else:
         visit(0, [], MAX_DISTANCE_BOUND + 1, None)
 
+    return ranked(found, limit, complete)
+
+
+def ranked(found: List[Ranked], limit: Optional[int], complete: bool) -> List[Suggestion]:
+    """Completions nearest first; then the least spelling cost, the most
+    counted, and in order of text."""
+
     def rank(ranked: Ranked) -> Tuple[int, int, int, str]:
         (term, distance, count), cost = ranked
         return (distance if complete else 0, cost, -count, term)
@@ -107,3 +119,79 @@ def suggest(
     found.sort(key=rank)
     suggestions = [suggestion for suggestion, _cost in found]
     return suggestions if limit is None else suggestions[:limit]
+
+
+def terms_of(trie: ModelTrie) -> List[Term]:
+    """The terms of a trie in which every node has one path (a tree), in order
+    of text, each with its own count; a node reached twice is an error."""
+    found: List[Term] = []
+    seen: Set[int] = set()
+    stack = [(0, "")]
+    while stack:
+        node, path = stack.pop()
+        for k in children(trie, node):
+            child = at(trie.child_transitions, k)
+            label = at(trie.child_labels, child)
+            if label == 0:
+                continue
+            if child in seen:
+                raise ValueError(f"node {child} has more than one path: not a tree")
+            seen.add(child)
+            text = path + spelled(label)
+            if at(trie.is_terminal, child):
+                found.append((text, own_count(trie, child)))
+            stack.append((child, text))
+    return sorted(found)
+
+
+class NearestTerms:
+    """suggest() for `text` within `max_dist` over a tree whose terms are
+    `terms`, worked out term by term.
+
+    Each term has one table of the edit distance between its prefixes and the
+    text (edit_distance's), whose last column holds the distance of each
+    prefix: the last cell is the term's own distance, what suggest() finds
+    without `complete`; the least cell, row 0 (the root's empty prefix)
+    included, is the nearest prefix's, what it finds with `complete`. An edit
+    changes the length by one at most, so a prefix longer than the text by
+    more than the bound is not within it: the table stops at that depth. A
+    term shares the rows of the prefix it has in common with the term before
+    it, which are the same rows.
+    """
+
+    def __init__(
+        self, terms: Sequence[Term], text: str, transpositions: bool, max_dist: Optional[int]
+    ) -> None:
+        self.bound = min(default_bound(text) if max_dist is None else max_dist, MAX_DISTANCE_BOUND)
+        beyond = self.bound + 1
+        depth = len(text) + self.bound
+        # (term, own distance, its cost, nearest distance, its cost, count)
+        self.distances: List[Tuple[str, int, int, int, int, int]] = []
+        query = [ord(c) for c in text]
+        table = [list(range(len(query) + 1))]
+        before: List[int] = []
+        for term, count in terms:
+            labels = [ord(c) for c in term[:depth]]
+            shared = 0
+            while shared < min(len(labels), len(before)) and labels[shared] == before[shared]:
+                shared += 1
+            del table[shared + 1 :]
+            while len(table) <= len(labels):
+                table.append(table_row(table, labels, query, transpositions))
+            column = [row[-1] for row in table]
+            own = column[-1] if len(term) <= depth else beyond
+            nearest = min(column)
+            # A completion costs what its shortest prefix at its distance does.
+            shortest = column.index(nearest)
+            own_cost = spelling_cost(query, labels) if own <= self.bound else 0
+            nearest_cost = spelling_cost(query, labels[:shortest]) if nearest <= self.bound else 0
+            self.distances.append((term, own, own_cost, nearest, nearest_cost, count))
+            before = labels
+
+    def suggest(self, limit: Optional[int] = 10, complete: bool = True) -> List[Suggestion]:
+        found: List[Ranked] = []
+        for term, own, own_cost, nearest, nearest_cost, count in self.distances:
+            distance, cost = (nearest, nearest_cost) if complete else (own, own_cost)
+            if distance <= self.bound:
+                found.append(((term, distance, count), cost))
+        return ranked(found, limit, complete)

@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import importlib.metadata
+import subprocess
 from pathlib import Path
 
 import pytest
@@ -46,9 +47,12 @@ def test_installed_files():
     assert any(name.startswith("_kelnor.") and name.endswith(".so") for name in files)
 
 
-def test_console_script():
-    scripts = [ep for ep in DISTRIBUTION.entry_points if ep.group == "console_scripts"]
-    assert [(ep.name, ep.value) for ep in scripts] == [("kelnor", "kelnor.cli:main")]
+def test_console_script_runs_the_command_line():
+    [script] = [file for file in DISTRIBUTION.files if file.name == "kelnor" and file.parent.name == "bin"]
+    done = subprocess.run(
+        [str(DISTRIBUTION.locate_file(script)), "--version"], capture_output=True, text=True, timeout=60
+    )
+    assert (done.returncode, done.stdout, done.stderr) == (0, f"kelnor {VERSION}\n", "")
 
 
 def test_installed_version_is_the_source_tree_version():

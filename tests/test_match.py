@@ -869,7 +869,7 @@ def test_large_bounds_on_acyclic_tries_match_the_model(words, term):
 
 
 @pytest.mark.parametrize("max_dist", [0, 1, 2, 3])
-def test_word_lists_match_the_model(word_index, max_dist):
+def test_word_lists_match_the_model(word_index, max_dist):  # noqa: F811
     trie, index, words = word_index
     rng = random.Random(max_dist)
     options = [

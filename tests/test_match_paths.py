@@ -5,7 +5,7 @@ On an index whose arrays hold every position they name, queries of up to 62
 characters with bounds of up to 8 run on bit-parallel rows, reading labels
 from bytes kept beside the edges (labels from U+0100 on are read from the
 label array) and the first levels of the trie from a breadth-first copy
-limited to 2**18 nodes; other queries and damaged indexes run on the checked
+limited to 2**17 nodes; other queries and damaged indexes run on the checked
 walk. Both must answer exactly as the model does.
 """
 
@@ -166,7 +166,7 @@ def test_index_larger_than_the_breadth_first_top():
     # More nodes than the top holds, so that the deeper levels are read from
     # the trie's own arrays.
     rng = random.Random(18)
-    words = random_words_for(2**18 + 20_000, rng)
+    words = random_words_for(2**17 + 20_000, rng)
     trie = trie_of_words(words, rng)
     index = restored(trie)
     built = PrefixSearch.from_internal_data_v2(

@@ -16,7 +16,6 @@ deep as the bound allows; with max_dist up to 2 that stays quick.
 from __future__ import annotations
 
 import ast
-import itertools
 import os
 import subprocess
 import sys
@@ -444,11 +443,13 @@ def test_running_out_of_memory_raises_memory_error(call):
 @refused_memory_is_an_error
 @pypy_differs(PYPY_OUT_OF_MEMORY)
 def test_memory_running_out_while_an_argument_is_read_raises_memory_error():
-    # The first exception that the thread throws is thrown with memory gone.
-    script = textwrap.dedent("""
+    # The first exception that the thread throws is thrown with memory gone
+    # (half a gigabyte past what the interpreter has mapped, soon filled).
+    script = STATUS + textwrap.dedent("""
         import resource
         from _kelnor import PrefixSearch
-        resource.setrlimit(resource.RLIMIT_AS, (2 * 10**9, resource.RLIM_INFINITY))
+        limit = status("VmSize") + 5 * 10**8
+        resource.setrlimit(resource.RLIMIT_AS, (limit, resource.RLIM_INFINITY))
         try:
             PrefixSearch.from_internal_data_v2(
                 [0, 1], ["", "a"], range(4_000_000_000), [1], [bytes(4)], 3

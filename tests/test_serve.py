@@ -43,7 +43,6 @@ from _kelnor import PrefixSearch  # noqa: E402
 from kelnor.server import create_app, demo_index, file_index_info, index_info  # noqa: E402
 from kelnor.server import workers  # noqa: E402
 from kelnor.server.limits import EXIT_SECONDS  # noqa: E402
-from kelnor.server.openapi import DESCRIPTION  # noqa: E402
 from kelnor.server.request_head_limits import (  # noqa: E402
     HEAD_SECONDS,
     MAX_HEAD_BYTES,
@@ -161,15 +160,73 @@ def test_the_page_is_package_data_and_served_at_the_root():
     assert "http://" not in page and "https://" not in page and "//cdn" not in page
 
 
+def served_description() -> dict:
+    status, description = get("/openapi.json")
+    assert status == 200
+    return description
+
+
+def test_the_openapi_description_names_each_json_endpoint():
+    paths = {route.path for route in CLIENT.app.routes} - {"/", "/openapi.json"}
+    assert set(served_description()["paths"]) == paths
+
+
 def test_the_openapi_description_names_each_endpoints_parameters():
-    status, body = get("/openapi.json")
-    assert status == 200 and body == DESCRIPTION
-    for path, operations in DESCRIPTION["paths"].items():
+    for path, operations in served_description()["paths"].items():
         names = [parameter["name"] for parameter in operations["get"].get("parameters", [])]
         if names:
             # The endpoint's refusal of an unknown parameter lists what it takes.
             status, refusal = get(f"{path}?q=a&nope=1")
             assert refusal["error"].endswith("this endpoint takes " + ", ".join(names))
+
+
+def answer_schema(path: str) -> dict:
+    """The schema of the endpoint's answer of status 200."""
+    description = served_description()
+    content = description["paths"][path]["get"]["responses"]["200"]["content"]
+    reference = content["application/json"]["schema"]["$ref"]
+    return description["components"]["schemas"][reference.rsplit("/", 1)[1]]
+
+
+def answer(path: str, **params) -> tuple[int, dict]:
+    """The endpoint's status and body, without the time it took."""
+    status, body = get(f"{path}?{query_string(**params)}")
+    body.pop("took_ms", None)
+    return status, body
+
+
+def described_parameters():
+    for path, operations in served_description()["paths"].items():
+        for parameter in operations["get"].get("parameters", []):
+            yield pytest.param(path, parameter, id=f"{path} {parameter['name']}")
+
+
+@pytest.mark.parametrize("path, parameter", described_parameters())
+def test_each_parameter_is_served_as_described(path, parameter):
+    name, schema = parameter["name"], parameter["schema"]
+    base = {"q": "hary"}  # one edit from terms: the bounds and modes change the answer
+    status, answered = answer(path, **base)
+    assert status == 200
+    assert sorted(answered) == sorted(set(answer_schema(path)["required"]) - {"took_ms"})
+    if name == "q":
+        assert answer(path, q="h" * schema["maxLength"])[0] == 200
+        assert answer(path, q="h" * (schema["maxLength"] + 1))[0] == 400
+        assert answer(path, q="")[0] == 400 and schema["minLength"] == 1
+        assert answer(path)[0] == 400 and parameter["required"]
+        return
+    assert not parameter["required"]
+    if "default" in schema:
+        assert answer(path, **base, **{name: schema["default"]}) == (200, answered)
+    if schema["type"] == "boolean":
+        for value in (True, False):
+            assert answer(path, **base, **{name: value})[0] == 200
+        assert answer(path, **base, **{name: "maybe"})[0] == 400
+    else:
+        step = 1 if schema["type"] == "integer" else 0.5
+        for value in (schema["minimum"], schema["maximum"]):
+            assert answer(path, **base, **{name: value})[0] == 200
+        for value in (schema["minimum"] - step, schema["maximum"] + step):
+            assert answer(path, **base, **{name: value})[0] == 400
 
 
 # ---------------------------------------------------------------- refusals

@@ -1,9 +1,11 @@
 """PrefixSearch.suggest against its model (model_suggest), by mode.
 
 Both modes (completions and nearest terms), with and without transpositions,
-at bounds 0 to 3 and several limits, on generated tries of any shape, on
-damaged images and on real word lists; counts are drawn from few values so
-that ties in distance and count are common.
+at bounds 0 to 3 and several limits, on generated tries of any shape and on
+damaged images; counts are drawn from few values so that ties in distance and
+count are common. On real word lists, tries too big for the model's walk, the
+reference is model_suggest.NearestTerms, term by term, itself checked against
+the model on generated tries.
 """
 
 from __future__ import annotations
@@ -179,16 +181,48 @@ def test_damaged_images_fail_or_suggest_as_the_model(mode, image, text, max_dist
     assert index.to_bytes() == restored
 
 
-@pytest.mark.parametrize("mode", MODES)
+@pytest.mark.parametrize("transpositions", [False, True], ids=["levenshtein", "swaps"])
+@properties
+@given(args=tries_of_terms(), text=texts, max_dist=st.none() | st.integers(0, 3))
+def test_nearest_terms_suggest_as_the_model(transpositions, args, text, max_dist):
+    try:
+        trie = model_build.build(*args)
+    except model_build.ModelPanic:
+        return
+    terms = model_suggest.terms_of(trie)
+    reference = model_suggest.NearestTerms(terms, text, transpositions, max_dist)
+    for complete in (True, False):
+        mode = dict(complete=complete, transpositions=transpositions)
+        expected = model_suggest.suggest(trie, text, max_dist, None, **mode)
+        assert reference.suggest(None, complete) == expected
+
+
+@pytest.fixture(scope="module")
+def word_terms(word_index):  # noqa: F811
+    trie, _index, words = word_index
+    terms = model_suggest.terms_of(trie)
+    assert [term for term, _count in terms] == sorted(words)
+    return terms
+
+
+@pytest.mark.parametrize("transpositions", [False, True], ids=["levenshtein", "swaps"])
 @pytest.mark.parametrize("max_dist", [0, 1, 2, 3])
-def test_word_lists_suggest_as_the_model(word_index, mode, max_dist):  # noqa: F811
-    trie, index, words = word_index
+def test_word_lists_suggest_as_the_reference(
+    word_index, word_terms, max_dist, transpositions  # noqa: F811
+):
+    _trie, index, words = word_index
     rng = random.Random(max_dist)
     texts = [misspelt(word, rng)[: rng.randint(1, 9)] for word in rng.sample(words, 6)]
+    # A word and a word's prefix, which every mode finds at any bound.
+    whole, cut = rng.sample(words, 2)
+    texts += [whole, cut[: rng.randint(1, len(cut))]]
+    answered = {True: 0, False: 0}
     for text in texts:
-        try:
-            expected = model_suggest.suggest(trie, text, max_dist, None, **mode)
-        except model_suggest.ModelTooBig:
-            continue
-        for limit in LIMITS:
-            assert index.suggest(text, max_dist, limit, **mode) == expected[:limit]
+        reference = model_suggest.NearestTerms(word_terms, text, transpositions, max_dist)
+        for complete in (True, False):
+            expected = reference.suggest(None, complete)
+            for limit in LIMITS:
+                mode = dict(complete=complete, transpositions=transpositions)
+                assert index.suggest(text, max_dist, limit, **mode) == expected[:limit]
+            answered[complete] += bool(expected)
+    assert answered[True] >= 2 and answered[False] >= 1

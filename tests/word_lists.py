@@ -1,8 +1,9 @@
 """Indexes over the system's word lists, for differential tests on real words.
 
-`word_index` is a module-scoped fixture, one per installed list: a sample of
-4000 words with random payloads (on some prefix nodes too), as a ModelTrie,
-the index restored from it, and the words. `misspelt` makes a typo or two.
+`word_index` is a session-scoped fixture (read only), one per installed list:
+a sample of 4000 words with random payloads (on some prefix nodes too), as a
+ModelTrie, the index restored from it, and the words. `misspelt` makes a typo
+or two.
 """
 
 from __future__ import annotations
@@ -21,6 +22,7 @@ WORD_LISTS = {
     "french": Path("/usr/share/dict/french"),
     "german": Path("/usr/share/dict/ngerman"),
 }
+DEBIAN_PACKAGES = {"english": "wamerican", "french": "wfrench", "german": "wngerman"}
 
 
 def read_words(path: Path, count: int, seed: int) -> List[str]:
@@ -47,11 +49,11 @@ def misspelt(word: str, rng: random.Random) -> str:
     return "".join(chars)
 
 
-@pytest.fixture(scope="module", params=sorted(WORD_LISTS))
+@pytest.fixture(scope="session", params=sorted(WORD_LISTS))
 def word_index(request):
     path = WORD_LISTS[request.param]
     if not path.exists():
-        pytest.skip(f"{path} is not installed (Debian package w{request.param})")
+        pytest.skip(f"{path} is not installed (Debian package {DEBIAN_PACKAGES[request.param]})")
     rng = random.Random(request.param)
     words = read_words(path, 4000, seed=1)
     entries = []

@@ -15,7 +15,6 @@ PyObject* fuzzy_match(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                       PyObject* keyword_names);
 PyObject* fuzzy_match_video(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                             PyObject* keyword_names);
-PyObject* suggest(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                  PyObject* keyword_names);
+PyObject* suggest(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* keyword_names);
 
 }  // namespace kelnor::py
