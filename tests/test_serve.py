@@ -39,6 +39,7 @@ from uvicorn.protocols.http.h11_impl import H11Protocol  # noqa: E402
 from test_cli import run  # noqa: E402
 
 import kelnor  # noqa: E402
+from conftest import ON_PYPY  # noqa: E402
 from _kelnor import PrefixSearch  # noqa: E402
 from kelnor.server import create_app, demo_index, file_index_info, index_info  # noqa: E402
 from kelnor.server import workers  # noqa: E402
@@ -583,9 +584,12 @@ def test_a_server_with_a_stuck_request_stops_within_the_deadline(workers, stop):
             # Hangs without the deadline; the margin only absorbs a busy machine.
             output = process.communicate(timeout=EXIT_SECONDS + 20)[0]
     assert "Cancel 1 running task(s), timeout graceful shutdown exceeded" in output
-    if workers == "1" and stop == signal.SIGTERM:
-        # uvicorn raises the signal again once stopped, so that the status says so.
-        assert process.returncode == -signal.SIGTERM
+    if workers == "1" and (stop == signal.SIGTERM or ON_PYPY):
+        # uvicorn raises the signal again once stopped, so that the status says
+        # so. CPython then waits at exit for the thread that the stuck query
+        # holds, until the deadline ends the process; PyPy does not wait, so
+        # SIGINT raised again ends it at once.
+        assert process.returncode == -stop
     else:
         assert process.returncode == 0
         assert f"still running {EXIT_SECONDS} s after the signal to stop; exiting" in output
