@@ -111,6 +111,20 @@ def test_suggest_answers_as_the_index_does(q, max_dist, limit, complete, transpo
     assert body["took_ms"] >= 0
 
 
+def test_videos_keep_the_best_where_the_counts_are_spread():
+    # 300 videos share "rec"'s searches: each scores below the index's
+    # default min_score.
+    records = [("rec", video, 100) for video in range(300)]
+    client = TestClient(create_app(kelnor.build(records, video_top_n=300), INFO))
+    assert kelnor.build(records, video_top_n=300).fuzzy_match_video("rec") == []
+    _, body = get("/videos?q=rec&limit=100", client)
+    assert [v["id"] for v in body["videos"]] == [str(video) for video in range(100)]
+    _, body = get("/videos?q=rec&limit=100&min_score=0.5", client)
+    assert body["videos"] == []
+    _, body = get("/videos?q=rec&limit=100&min_score=0", client)
+    assert len(body["videos"]) == 100
+
+
 @settings(max_examples=150, deadline=None)
 @given(
     q=st.text(alphabet="aehortyé ", min_size=1, max_size=8),
@@ -122,8 +136,10 @@ def test_videos_answers_as_the_index_does(q, max_dist, limit, min_score):
     params = query_string(q=q, max_dist=max_dist, limit=limit, min_score=min_score)
     status, body = get("/videos?" + params)
     expected = INDEX.fuzzy_match_video(
-        q, 1 if max_dist is None else max_dist, 10 if limit is None else limit, min_score=min_score
+        q, 1 if max_dist is None else max_dist, 10 if limit is None else limit, min_score=min_score or 0
     )
+    if min_score is None:  # the best videos, by a cut relative to the best score
+        expected = [(video, score) for video, score in expected if score >= expected[0][1] / 100]
     assert status == 200
     assert [(v["id"], v["score"]) for v in body["videos"]] == expected
 

@@ -46,6 +46,22 @@ def _timed(query: Callable[[], T]) -> Callable[[], tuple[T, float]]:
     return run
 
 
+# Without min_score, /videos keeps the videos scoring at least this share of
+# the best one. The index's own default is an absolute 0.01, which cuts every
+# video where the counts of the matched terms are spread over many videos
+# (each then holds a small share), and the page would show suggestions beside
+# an empty video panel.
+RELATIVE_CUT = 0.01
+
+
+def best_videos(ranked: list[tuple[str, float]]) -> list[tuple[str, float]]:
+    """The videos of `ranked` (best first) scoring at least RELATIVE_CUT of the best."""
+    if not ranked:
+        return ranked
+    cut = ranked[0][1] * RELATIVE_CUT
+    return [(video, score) for video, score in ranked if score >= cut]
+
+
 def _error(status: int, reason: str) -> JSONResponse:
     return JSONResponse({"error": reason}, status_code=status)
 
@@ -123,10 +139,12 @@ def create_app(index: PrefixSearch, info: IndexInfo) -> Starlette:
                     q,
                     1 if max_dist is None else max_dist,
                     DEFAULT_LIMIT if limit is None else limit,
-                    min_score=min_score,
+                    min_score=0.0 if min_score is None else min_score,
                 )
             )
         )
+        if min_score is None:
+            ranked = best_videos(ranked)
         found = [{"id": video, "score": score} for video, score in ranked]
         return JSONResponse({"videos": found, "took_ms": took_ms})
 

@@ -147,7 +147,7 @@ DESCRIPTION: Json = {
                     _parameter(
                         "min_score",
                         {"type": "number", "minimum": 0, "maximum": 1},
-                        "leave out videos scoring below this (default 0.01)",
+                        "leave out videos scoring below this; without it, those below 1% of the best",
                     ),
                 ],
                 "responses": _ok("Videos", "videos with their scores"),
