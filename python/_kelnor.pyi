@@ -1,4 +1,4 @@
-from collections.abc import Sequence
+from collections.abc import Iterable, Sequence
 from typing import SupportsIndex, final
 
 __all__ = ["PrefixSearch"]
@@ -40,14 +40,34 @@ class PrefixSearch:
         transpositions: bool = False,
     ) -> list[tuple[str, int, int]]: ...
 
-def build_from_arrow_stream(stream: object, video_top_n: SupportsIndex) -> PrefixSearch: ...
-def build_from_columns(
+# The kelnor package's native helpers.
+@final
+class _RecordColumns:
+    def __init__(self) -> None: ...
+    def add(self, term: object, video_id: object, count: object) -> None: ...
+    def extend(self, records: Iterable[object], numbered: bool) -> None: ...
+    def build(self, video_top_n: SupportsIndex) -> PrefixSearch: ...
+    def internal_data_v2(
+        self, video_top_n: SupportsIndex
+    ) -> tuple[
+        list[int],
+        list[str],
+        list[tuple[int, list[int], list[int]] | None],
+        list[int],
+        list[bytes],
+        int,
+    ]: ...
+
+def _build_from_arrow_stream(
+    stream: object, video_top_n: SupportsIndex, term: str, video: str, count: str
+) -> PrefixSearch: ...
+def _build_from_columns(
     terms: object, videos: object, counts: object, video_top_n: SupportsIndex
 ) -> PrefixSearch: ...
-def build_from_text_records(
+def _build_from_text_records(
     data: bytes, separator: str, video_top_n: SupportsIndex
 ) -> PrefixSearch: ...
-def parse_text_records(
+def _parse_text_records(
     data: bytes, separator: str
 ) -> tuple[list[int], list[str], list[int | bytes], list[int]]: ...
-def index_sizes(index: PrefixSearch) -> tuple[int, int, int]: ...
+def _index_sizes(index: PrefixSearch) -> tuple[int, int, int]: ...

@@ -2,8 +2,12 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <utility>
+
+#include "columns/arrow_chunks.hpp"
+#include "columns/row_shift.hpp"
 
 namespace kelnor::columns {
 namespace {
@@ -85,15 +89,31 @@ std::optional<TextColumn> text_column(std::string_view format, const ArrowArray&
     return std::nullopt;
 }
 
-// A child's view shifted by its parent's offset, which a struct array's
-// children share.
-template <class Column>
-void shift(Column& column, std::int64_t by) {
-    column.offset += by;
+// A dictionary-encoded array of integer keys into strings, as a text column.
+std::optional<TextColumn> dictionary_column(const ArrowSchema& schema, const ArrowArray& array) {
+    if (schema.dictionary == nullptr || array.dictionary == nullptr || schema.format == nullptr) {
+        return std::nullopt;
+    }
+    const std::optional<IntColumn> keys = int_column(schema.format, array);
+    const std::optional<TextColumn> words =
+        text_column(format_of(*schema.dictionary), *array.dictionary);
+    if (!keys || !words) return std::nullopt;
+    TextColumn column;
+    column.layout = TextLayout::Dictionary;
+    column.validity = keys->validity;
+    column.offsets = keys->values;
+    column.offset = keys->offset;
+    column.dictionary = std::make_shared<const DictionaryText>(
+        DictionaryText{*keys, *words, array.dictionary->length});
+    return column;
 }
 
-void shift(VideoColumn& column, std::int64_t by) {
-    std::visit([&](auto& inner) { inner.offset += by; }, column);
+// The string format whose layout a binary format shares.
+std::string_view text_format_of_binary(std::string_view format) {
+    if (format == "z") return "u";
+    if (format == "Z") return "U";
+    if (format == "vz") return "vu";
+    return {};
 }
 
 }  // namespace
@@ -102,6 +122,7 @@ void shift(VideoColumn& column, std::int64_t by) {
 Result<TextColumn, std::string> terms_of(const ArrowSchema& schema, const ArrowArray& array,
                                          const std::string& what) {
     if (auto column = text_column(format_of(schema), array)) return *column;
+    if (auto column = dictionary_column(schema, array)) return *column;
     return what + " has type " + type_name(schema) +
            "; terms must be strings (string, large_string or string_view)";
 }
@@ -124,6 +145,9 @@ Result<VideoColumn, std::string> videos_of(const ArrowSchema& schema, const Arro
         return VideoColumn(column);
     }
     if (auto column = text_column(format, array)) return VideoColumn(*column);
+    if (auto column = text_column(text_format_of_binary(format), array)) {
+        return VideoColumn(BinaryUuidColumn{*column});
+    }
     return what + " has type " + type_name(schema) +
            "; video ids must be integers, 16-byte UUIDs (fixed_size_binary(16)) or UUID strings";
 }
@@ -135,12 +159,10 @@ std::optional<std::string> check_lengths(std::int64_t terms, std::int64_t videos
            std::to_string(videos) + " video ids, " + std::to_string(counts) + " counts";
 }
 
-Result<ArrowTable, std::string> read_stream(OwnedStream stream) {
+Result<ArrowTable, std::string> read_stream(OwnedStream stream, const ColumnNames& names) {
     ArrowArrayStream& source = stream.get();
     const auto failure = [&](int code, const char* doing) {
-        const char* detail = source.get_last_error ? source.get_last_error(&source) : nullptr;
-        return "the table's stream failed "s + doing + ": " +
-               (detail != nullptr ? std::string(detail) : std::string(std::strerror(code)));
+        return stream_failure(source, code, doing, "the table's stream");
     };
     ArrowTable table;
     ArrowSchema schema_out;
@@ -153,22 +175,29 @@ Result<ArrowTable, std::string> read_stream(OwnedStream stream) {
         return "a table's stream gives record batches, not " + type_name(schema);
     }
     // Where each of the three columns stands among the schema's children.
-    constexpr const char* NAMES[] = {"term", "video", "count"};
     std::int64_t places[3];
     for (int k = 0; k < 3; ++k) {
         places[k] = -1;
+        std::int64_t found = 0;
         for (std::int64_t child = 0; child < schema.n_children; ++child) {
             const char* name = schema.children[child]->name;
-            if (name != nullptr && std::strcmp(name, NAMES[k]) == 0) places[k] = child;
+            if (name != nullptr && name == names[k]) {
+                places[k] = child;
+                ++found;
+            }
+        }
+        if (found > 1) {
+            return "the table has "s + std::to_string(found) + " columns named '" + names[k] +
+                   "'; name the one to read";
         }
         if (places[k] < 0) {
-            std::string names;
+            std::string listed;
             for (std::int64_t child = 0; child < schema.n_children; ++child) {
                 const char* name = schema.children[child]->name;
-                names += (child ? ", '"s : "'"s) + (name ? name : "") + "'";
+                listed += (child ? ", '"s : "'"s) + (name ? name : "") + "'";
             }
-            return "the table has no column '"s + NAMES[k] +
-                   "' (its columns: " + (names.empty() ? "none"s : names) + ")";
+            return "the table has no column '"s + names[k] +
+                   "' (its columns: " + (listed.empty() ? "none"s : listed) + ")";
         }
     }
     const auto child_schema = [&](int k) -> const ArrowSchema& {
@@ -190,16 +219,16 @@ Result<ArrowTable, std::string> read_stream(OwnedStream stream) {
             return "a batch of the table has null rows"s;
         }
         const auto child = [&](int k) -> const ArrowArray& { return *batch.children[places[k]]; };
-        auto terms = terms_of(child_schema(0), child(0), "column 'term'");
+        auto terms = terms_of(child_schema(0), child(0), "column '" + names[0] + "'");
         if (!terms.ok()) return terms.error();
-        auto videos = videos_of(child_schema(1), child(1), "column 'video'");
+        auto videos = videos_of(child_schema(1), child(1), "column '" + names[1] + "'");
         if (!videos.ok()) return videos.error();
-        auto counts = counts_of(child_schema(2), child(2), "column 'count'");
+        auto counts = counts_of(child_schema(2), child(2), "column '" + names[2] + "'");
         if (!counts.ok()) return counts.error();
         ColumnChunk chunk{batch.length, terms.value(), videos.value(), counts.value()};
-        shift(chunk.terms, batch.offset);
-        shift(chunk.videos, batch.offset);
-        shift(chunk.counts, batch.offset);
+        shift_rows(chunk.terms, batch.offset);
+        shift_rows(chunk.videos, batch.offset);
+        shift_rows(chunk.counts, batch.offset);
         table.chunks.push_back(chunk);
     }
     return table;

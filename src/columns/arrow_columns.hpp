@@ -4,6 +4,7 @@
 // the build cannot take is refused by its name, with its type.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -41,9 +42,12 @@ struct ArrowTable {
     std::vector<ColumnChunk> chunks;
 };
 
-// Every batch of a stream of record batches with columns "term", "video" and
-// "count" (others are left alone). Refused when the stream fails, a column
-// is missing or of a wrong type.
-Result<ArrowTable, std::string> read_stream(OwnedStream stream);
+// The names of the terms, the video ids and the counts among a table's columns.
+using ColumnNames = std::array<std::string, 3>;
+
+// Every batch of a stream of record batches with the columns `names` (others
+// are left alone). Refused when the stream fails, a column is missing, named
+// twice or of a wrong type.
+Result<ArrowTable, std::string> read_stream(OwnedStream stream, const ColumnNames& names);
 
 }  // namespace kelnor::columns

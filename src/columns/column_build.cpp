@@ -141,6 +141,9 @@ template <>
 void VideoPositions::prefetch(const TextColumn&, std::int64_t) const noexcept {}
 
 template <>
+void VideoPositions::prefetch(const BinaryUuidColumn&, std::int64_t) const noexcept {}
+
+template <>
 Result<std::uint32_t, RowRefusal> VideoPositions::position(const UuidColumn& column,
                                                            std::int64_t row) {
     const std::int64_t entry = column.offset + row;
@@ -165,6 +168,23 @@ Result<std::uint32_t, RowRefusal> VideoPositions::position(const TextColumn& col
         return *refusal;
     }
     return uuids_.id_of(*uuid, IdTable<VideoUuid>::hash(*uuid), ALWAYS);
+}
+
+template <>
+Result<std::uint32_t, RowRefusal> VideoPositions::position(const BinaryUuidColumn& column,
+                                                           std::int64_t row) {
+    const TextAt bytes = column.values.at(row);
+    if (bytes.state == TextAt::State::Null) return RowRefusal{Refusal::VideoNull};
+    if (bytes.state == TextAt::State::Damaged) return RowRefusal{Refusal::VideoDamaged};
+    VideoUuid uuid;
+    if (bytes.text.size() != uuid.size()) {
+        return RowRefusal{Refusal::VideoNotUuidBytes, 0, std::string(bytes.text)};
+    }
+    std::copy_n(bytes.text.begin(), uuid.size(), uuid.begin());
+    if (auto refusal = check_kind(VideoKind::Uuid, [&] { return uuid_text(uuid); })) {
+        return *refusal;
+    }
+    return uuids_.id_of(uuid, IdTable<VideoUuid>::hash(uuid), ALWAYS);
 }
 
 // The largest integer video id that the rows hold (nulls and ids beyond 32
@@ -285,8 +305,7 @@ std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
 
 }  // namespace
 
-Result<Trie, RowRefusal> build_from_columns(std::span<const ColumnChunk> chunks,
-                                            std::uint32_t top_n) {
+Result<LaidOutRows, RowRefusal> lay_out_rows(std::span<const ColumnChunk> chunks) {
     auto gathered = gather(chunks);
     if (!gathered.ok()) return gathered.error();
     Gathered& all = gathered.value();
@@ -362,7 +381,15 @@ Result<Trie, RowRefusal> build_from_columns(std::span<const ColumnChunk> chunks,
     by_term = {};
     sorted_terms = {};
     all.terms = {};
-    return assemble(std::move(data), std::move(all.videos), top_n);
+    return LaidOutRows{std::move(data), std::move(all.videos)};
+}
+
+Result<Trie, RowRefusal> build_from_columns(std::span<const ColumnChunk> chunks,
+                                            std::uint32_t top_n) {
+    auto laid_out = lay_out_rows(chunks);
+    if (!laid_out.ok()) return laid_out.error();
+    LaidOutRows& rows = laid_out.value();
+    return assemble(std::move(rows.data), std::move(rows.videos), top_n);
 }
 
 }  // namespace kelnor::columns
