@@ -16,9 +16,7 @@ class PieceCursor {
     }
 
     bool done() const noexcept { return piece_ == pieces_.size(); }
-    std::int64_t rows_left_in_piece() const noexcept {
-        return pieces_[piece_].length - row_;
-    }
+    std::int64_t rows_left_in_piece() const noexcept { return pieces_[piece_].length - row_; }
     // The view of the piece from the next row on.
     View view() const {
         View view = pieces_[piece_].view;

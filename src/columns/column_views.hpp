@@ -24,9 +24,9 @@ struct Validity {
 };
 
 enum class TextLayout : std::uint8_t {
-    Offsets32,  // Arrow string: int32 offsets into `data`
-    Offsets64,  // Arrow large string: int64 offsets into `data`
-    Views,      // Arrow string view: 16-byte views, long ones into `view_data`
+    Offsets32,   // Arrow string: int32 offsets into `data`
+    Offsets64,   // Arrow large string: int64 offsets into `data`
+    Views,       // Arrow string view: 16-byte views, long ones into `view_data`
     Dictionary,  // Arrow dictionary: integer keys into a column of the texts
 };
 

@@ -174,8 +174,8 @@ std::vector<columns::ColumnPiece<View>> arrow_pieces(const HeldColumn& held,
                                                      const std::string& what, ViewOf view_of) {
     std::vector<columns::ColumnPiece<View>> pieces;
     for (const columns::OwnedArray& array : held.arrow.arrays) {
-        pieces.push_back({array.get().length,
-                          View(column_or_raise(view_of(held.arrow.schema.get(), array.get(), what)))});
+        pieces.push_back({array.get().length, View(column_or_raise(view_of(held.arrow.schema.get(),
+                                                                           array.get(), what)))});
     }
     return pieces;
 }

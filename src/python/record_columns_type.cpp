@@ -75,8 +75,7 @@ void name_row(Py_ssize_t row) {
 
 // Every record of an iterable; with `numbered`, a refused one is named by
 // its place in it ("row 3: ...").
-PyObject* extend(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                 PyObject* keyword_names) {
+PyObject* extend(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* keyword_names) {
     return call_guarded([&]() -> PyRef {
         PyObject* slots[2];
         bind_arguments(EXTEND, args, nargs, keyword_names, slots);
@@ -100,8 +99,7 @@ PyObject* extend(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     });
 }
 
-PyObject* build(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                PyObject* keyword_names) {
+PyObject* build(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* keyword_names) {
     return call_guarded([&]() -> PyRef {
         PyObject* slots[1];
         bind_arguments(BUILD, args, nargs, keyword_names, slots);

@@ -72,7 +72,8 @@ std::string_view term_text(PyObject* term) {
     Py_ssize_t unstorable = -1;
     if (kind == PyUnicode_1BYTE_KIND) {
         const void* nul = std::memchr(data, 0, static_cast<std::size_t>(length));
-        if (nul != nullptr) unstorable = static_cast<const char*>(nul) - static_cast<const char*>(data);
+        if (nul != nullptr)
+            unstorable = static_cast<const char*>(nul) - static_cast<const char*>(data);
     } else {
         for (Py_ssize_t at = 0; at < length; ++at) {
             const Py_UCS4 c = PyUnicode_READ(kind, data, at);
@@ -136,8 +137,8 @@ VideoUuid uuid_of_text(PyObject* video) {
     if (!parsed) {
         if (!PyErr_ExceptionMatches(PyExc_ValueError)) throw_python_error();
         PyErr_Clear();
-        PyErr_Format(PyExc_ValueError,
-                     "video id %R is not a UUID string (give integer ids as int)", video);
+        PyErr_Format(PyExc_ValueError, "video id %R is not a UUID string (give integer ids as int)",
+                     video);
         throw_python_error();
     }
     return uuid_bytes_of(parsed.get(), video);
