@@ -9,8 +9,10 @@ rows. `build_columns` takes three columns, each one of:
 - an Arrow column: anything with `__arrow_c_array__` (a pyarrow array) or
   `__arrow_c_stream__` (a chunked column: a pyarrow chunked array, a polars
   or pandas series), read in place, whatever its chunks;
-- a numpy array: integers read in place (any width, either byte order), any
-  other values and masked arrays through pyarrow, when it is installed;
+- a numpy array: integers read in place (any width, either byte order),
+  strings (and 16-byte video ids) and masked arrays through pyarrow, when it
+  is installed; arrays of other values (objects, floats) take the record
+  path;
 - a sequence (a list, say).
 
 The extension reads string, large string, string view and dictionary-encoded
@@ -42,6 +44,12 @@ from kelnor.builder import DEFAULT_VIDEO_TOP_N, _check_u32
 Column = Union[ArrowArrayExportable, ArrowStreamExportable, Sequence[object]]
 
 _NAMES = ("terms", "video ids", "counts")
+# The numpy kinds of values that each column reads natively: str terms;
+# integer, UUID-string or 16-byte video ids; integer counts. Others (objects,
+# floats) take the record path, which names their rows' faults.
+_TERM_KINDS = "U"
+_VIDEO_KINDS = "iuUS"
+_COUNT_KINDS = "iu"
 
 
 def _optional_module(name: str) -> ModuleType | None:
@@ -82,16 +90,22 @@ def _numpy_integers(column: object, numpy: ModuleType) -> object:
     return array
 
 
-def _native(column: object, integers_in_place: bool) -> object | None:
-    """What the extension reads of `column`, or None when it takes the record path."""
+def _native(column: object, kinds: str) -> object | None:
+    """What the extension reads of `column`, or None when it takes the record
+    path: an Arrow column as it is; a numpy array (or pandas series) of one of
+    the numpy `kinds` the build reads, integers in place and the rest through
+    pyarrow."""
     capsules = _arrow_capsules(column)
     if capsules is not None:
         return capsules
     if not type(column).__module__.startswith(("numpy", "pandas")):
         return None
+    kind = getattr(getattr(column, "dtype", None), "kind", None)
+    if not isinstance(kind, str) or kind not in kinds:
+        return None
     numpy = importlib.import_module("numpy")
-    if isinstance(column, numpy.ndarray) and not isinstance(column, numpy.ma.MaskedArray):
-        if integers_in_place and column.dtype.kind in "iu":
+    if kind in "iu" and isinstance(column, numpy.ndarray):
+        if not isinstance(column, numpy.ma.MaskedArray):
             return _numpy_integers(column, numpy)
     return _through_pyarrow(column)
 
@@ -129,9 +143,9 @@ def build_columns(
     terms: Column, videos: Column, counts: Column, video_top_n: int = DEFAULT_VIDEO_TOP_N
 ) -> PrefixSearch:
     """The index of the rows (terms[k], videos[k], counts[k])."""
-    native_terms = _native(terms, integers_in_place=False)
-    native_videos = _native(videos, integers_in_place=True)
-    native_counts = _native(counts, integers_in_place=True)
+    native_terms = _native(terms, _TERM_KINDS)
+    native_videos = _native(videos, _VIDEO_KINDS)
+    native_counts = _native(counts, _COUNT_KINDS)
     if native_terms is not None and native_videos is not None and native_counts is not None:
         return _build_from_columns(native_terms, native_videos, native_counts, video_top_n)
     term_list, video_list, count_list = (
