@@ -117,7 +117,7 @@ columns::ColumnPiece<columns::IntColumn> int_buffer_column(const char* name, PyO
 // An Arrow array given as the pair of capsules of __arrow_c_array__(), or a
 // chunked one as the capsule of __arrow_c_stream__(), taken over.
 void take_arrow_column(PyObject* given, HeldColumn& held, const std::string& what) {
-    if (PyCapsule_CheckExact(given)) {
+    if (PyCapsule_IsValid(given, "arrow_array_stream")) {
         columns::OwnedStream stream(capsule_struct<ArrowArrayStream>(given, "arrow_array_stream"));
         auto chunks = without_interpreter_lock(
             [&] { return columns::read_chunks(std::move(stream), what + "'s stream"); });
@@ -138,7 +138,7 @@ void take_arrow_column(PyObject* given, HeldColumn& held, const std::string& wha
 }
 
 bool is_arrow_column(PyObject* given) {
-    return PyTuple_Check(given) || PyCapsule_CheckExact(given);
+    return PyTuple_Check(given) || PyCapsule_IsValid(given, "arrow_array_stream");
 }
 
 template <class Column>

@@ -216,7 +216,7 @@ PyMethodDef methods[] = {
 
 PyObject* create(PyTypeObject* type, PyObject* args, PyObject* keywords) {
     return call_guarded([&]() -> PyRef {
-        if (PyTuple_GET_SIZE(args) != 0 || (keywords != nullptr && PyDict_GET_SIZE(keywords))) {
+        if (PyTuple_GET_SIZE(args) != 0 || (keywords != nullptr && PyDict_Size(keywords) != 0)) {
             PyErr_SetString(PyExc_TypeError, "_RecordColumns() takes no arguments");
             throw_python_error();
         }

@@ -57,41 +57,43 @@ std::optional<std::uint32_t> u32_of(PyObject* value) {
     throw_python_error();
 }
 
+// NUL marks an edge that no query may take, and a lone surrogate has no
+// UTF-8 form: a term holding either could never be found.
+bool unstorable(Py_UCS4 c) {
+    return c == 0 || (c >= 0xD800 && c <= 0xDFFF);
+}
+
+[[noreturn]] void raise_unstorable(PyObject* term) {
+    Py_UCS4 found = 0;
+    const Py_ssize_t length = PyUnicode_GetLength(term);
+    for (Py_ssize_t at = 0; at < length; ++at) {
+        const Py_UCS4 c = PyUnicode_ReadChar(term, at);
+        if (unstorable(c)) {
+            found = c;
+            break;
+        }
+    }
+    const PyRef character = check(PyUnicode_FromOrdinal(static_cast<int>(found)));
+    PyErr_Format(PyExc_ValueError, "term %R holds %R, which an index cannot hold", term,
+                 character.get());
+    throw_python_error();
+}
+
 // The text of a term, checked.
 std::string_view term_text(PyObject* term) {
     if (!PyUnicode_Check(term)) raise_type_name("a term must be a str, not ", term);
-    const Py_ssize_t length = PyUnicode_GET_LENGTH(term);
-    if (length == 0) {
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(term, &size);
+    if (utf8 == nullptr) {
+        if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw_python_error();
+        PyErr_Clear();
+        raise_unstorable(term);  // a lone surrogate, or a NUL before it
+    }
+    if (size == 0) {
         PyErr_SetString(PyExc_ValueError, "a term must not be empty");
         throw_python_error();
     }
-    // NUL marks an edge that no query may take, and a lone surrogate has no
-    // UTF-8 form: a term holding either could never be found.
-    const int kind = PyUnicode_KIND(term);
-    const void* data = PyUnicode_DATA(term);
-    Py_ssize_t unstorable = -1;
-    if (kind == PyUnicode_1BYTE_KIND) {
-        const void* nul = std::memchr(data, 0, static_cast<std::size_t>(length));
-        if (nul != nullptr)
-            unstorable = static_cast<const char*>(nul) - static_cast<const char*>(data);
-    } else {
-        for (Py_ssize_t at = 0; at < length; ++at) {
-            const Py_UCS4 c = PyUnicode_READ(kind, data, at);
-            if (c == 0 || (c >= 0xD800 && c <= 0xDFFF)) {
-                unstorable = at;
-                break;
-            }
-        }
-    }
-    if (unstorable >= 0) {
-        const PyRef character = check(PyUnicode_Substring(term, unstorable, unstorable + 1));
-        PyErr_Format(PyExc_ValueError, "term %R holds %R, which an index cannot hold", term,
-                     character.get());
-        throw_python_error();
-    }
-    Py_ssize_t size = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(term, &size);
-    if (utf8 == nullptr) throw_python_error();
+    if (std::memchr(utf8, 0, static_cast<std::size_t>(size)) != nullptr) raise_unstorable(term);
     return {utf8, static_cast<std::size_t>(size)};
 }
 
@@ -133,7 +135,7 @@ VideoUuid uuid_of_text(PyObject* video) {
     } else {
         PyErr_Clear();  // a lone surrogate: uuid.UUID refuses it below
     }
-    PyRef parsed(PyObject_CallOneArg(uuid_type(), video));
+    PyRef parsed(PyObject_CallFunctionObjArgs(uuid_type(), video, nullptr));
     if (!parsed) {
         if (!PyErr_ExceptionMatches(PyExc_ValueError)) throw_python_error();
         PyErr_Clear();
