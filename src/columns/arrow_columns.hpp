@@ -16,12 +16,6 @@
 
 namespace kelnor::columns {
 
-// One array taken over from its producer.
-struct ArrowColumn {
-    OwnedSchema schema;
-    OwnedArray array;
-};
-
 // The view of an array as the terms, the video ids or the counts, or why it
 // cannot be one (its type): `what` names the column in the message.
 Result<TextColumn, std::string> terms_of(const ArrowSchema& schema, const ArrowArray& array,
