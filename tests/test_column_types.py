@@ -11,6 +11,7 @@ reads.
 
 from __future__ import annotations
 
+import textwrap
 import uuid
 
 import pytest
@@ -18,6 +19,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import kelnor
+from test_resource_bounds import run_child
 
 U32_MAX = 2**32 - 1
 NO_PYARROW = "pyarrow is not installed (it has no wheels for PyPy)"
@@ -293,3 +295,35 @@ def test_a_builder_goes_on_gathering_after_a_build():
     builder.add("car", 9, 2)
     assert first.to_bytes() == record_image([("cat", 7, 1)])
     assert builder.build().to_bytes() == record_image([("cat", 7, 1), ("car", 9, 2)])
+
+
+SNEAKY_RECORD = textwrap.dedent(
+    """
+    import kelnor
+
+    class Sneaky:
+        '''A video id whose __class__, which isinstance() reads, empties its record.'''
+
+        def __init__(self, record):
+            self.record = record
+
+        @property
+        def __class__(self):
+            self.record.clear()
+            return Sneaky
+
+    # Fresh objects, which the record alone holds.
+    record = ["".join(["c", "at"]), None, int("4000000000")]
+    record[1] = Sneaky(record)
+    try:
+        kelnor.build([record])
+    except TypeError as error:
+        print(repr(str(error)))
+    """
+)
+
+
+def test_a_record_emptied_while_it_is_read_is_read_whole():
+    assert run_child(SNEAKY_RECORD, None) == [
+        "a video id is a uuid.UUID, a UUID string or an int, not 'Sneaky'"
+    ]

@@ -185,9 +185,13 @@ IdKind kind_of(const columns::TextRecords& columns) {
 
 RecordFields unpack_record(PyObject* record) {
     RecordFields fields;
+    // Held, not borrowed: the checks run Python code, which may empty a list.
     if ((PyTuple_CheckExact(record) || PyList_CheckExact(record)) &&
         PySequence_Fast_GET_SIZE(record) == 3) {
-        for (int k = 0; k < 3; ++k) fields.fields[k] = PySequence_Fast_GET_ITEM(record, k);
+        for (int k = 0; k < 3; ++k) {
+            fields.owned[k] = PyRef::borrowed(PySequence_Fast_GET_ITEM(record, k));
+            fields.fields[k] = fields.owned[k].get();
+        }
         return fields;
     }
     // Any other iterable of exactly three items, as Python's unpacking takes it.

@@ -18,8 +18,7 @@
 
 namespace kelnor::py {
 
-// A record's three fields, borrowed from the record (or owned when the record
-// had to be iterated to unpack them).
+// A record's three fields, each held for as long as the record is read.
 struct RecordFields {
     std::array<PyObject*, 3> fields{};
     std::array<PyRef, 3> owned;
