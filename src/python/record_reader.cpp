@@ -49,7 +49,8 @@ std::optional<std::uint32_t> u32_of(PyObject* value) {
     return static_cast<std::uint32_t>(number);
 }
 
-// ValueError "{before}{format(value)}{after}", as an f-string shows a number.
+// ValueError "{before}{format(value)} is outside 0..4294967295", the number
+// shown as an f-string shows it.
 [[noreturn]] void raise_out_of_range(const char* before, PyObject* value) {
     const PyRef empty = check(PyUnicode_FromString(""));
     const PyRef shown = check(PyObject_Format(value, empty.get()));
