@@ -33,6 +33,8 @@ TextRecords& writable(PyObject* self) {
     return *columns;
 }
 
+constexpr Py_ssize_t SIGNAL_POLL_ROWS = 1 << 16;
+
 constexpr const char* ADD_NAMES[] = {"term", "video_id", "count"};
 constinit MethodParameters ADD{"_RecordColumns.add()", ADD_NAMES, 3};
 constexpr const char* EXTEND_NAMES[] = {"records", "numbered"};
@@ -82,6 +84,9 @@ PyObject* extend(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
         const bool numbered = convert_argument("numbered", slots[1], to_flag);
         const PyRef iterator = check(PyObject_GetIter(slots[0]));
         for (Py_ssize_t row = 0;; ++row) {
+            // A list's items are read with no Python code between them: an
+            // interrupt is let through every so many rows.
+            if (row % SIGNAL_POLL_ROWS == 0 && PyErr_CheckSignals() < 0) throw_python_error();
             const PyRef record(PyIter_Next(iterator.get()));
             if (!record) {
                 if (PyErr_Occurred()) throw_python_error();
