@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <memory>
 #include <string_view>
 #include <utility>
 
@@ -89,8 +88,10 @@ std::optional<TextColumn> text_column(std::string_view format, const ArrowArray&
     return std::nullopt;
 }
 
-// A dictionary-encoded array of integer keys into strings, as a text column.
-std::optional<TextColumn> dictionary_column(const ArrowSchema& schema, const ArrowArray& array) {
+// A dictionary-encoded array of integer keys into strings, as a text column
+// whose texts `dictionaries` keeps.
+std::optional<TextColumn> dictionary_column(const ArrowSchema& schema, const ArrowArray& array,
+                                            std::deque<DictionaryText>& dictionaries) {
     if (schema.dictionary == nullptr || array.dictionary == nullptr || schema.format == nullptr) {
         return std::nullopt;
     }
@@ -103,8 +104,8 @@ std::optional<TextColumn> dictionary_column(const ArrowSchema& schema, const Arr
     column.validity = keys->validity;
     column.offsets = keys->values;
     column.offset = keys->offset;
-    column.dictionary = std::make_shared<const DictionaryText>(
-        DictionaryText{*keys, *words, array.dictionary->length});
+    column.dictionary =
+        &dictionaries.emplace_back(DictionaryText{*keys, *words, array.dictionary->length});
     return column;
 }
 
@@ -120,9 +121,10 @@ std::string_view text_format_of_binary(std::string_view format) {
 
 // The column of `array`, or why it cannot be one: `what` names the column.
 Result<TextColumn, std::string> terms_of(const ArrowSchema& schema, const ArrowArray& array,
-                                         const std::string& what) {
+                                         const std::string& what,
+                                         std::deque<DictionaryText>& dictionaries) {
     if (auto column = text_column(format_of(schema), array)) return *column;
-    if (auto column = dictionary_column(schema, array)) return *column;
+    if (auto column = dictionary_column(schema, array, dictionaries)) return *column;
     return what + " has type " + type_name(schema) +
            "; terms must be strings (string, large_string or string_view)";
 }
@@ -219,7 +221,8 @@ Result<ArrowTable, std::string> read_stream(OwnedStream stream, const ColumnName
             return "a batch of the table has null rows"s;
         }
         const auto child = [&](int k) -> const ArrowArray& { return *batch.children[places[k]]; };
-        auto terms = terms_of(child_schema(0), child(0), "column '" + names[0] + "'");
+        auto terms =
+            terms_of(child_schema(0), child(0), "column '" + names[0] + "'", table.dictionaries);
         if (!terms.ok()) return terms.error();
         auto videos = videos_of(child_schema(1), child(1), "column '" + names[1] + "'");
         if (!videos.ok()) return videos.error();

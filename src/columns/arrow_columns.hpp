@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,8 +19,11 @@ namespace kelnor::columns {
 
 // The view of an array as the terms, the video ids or the counts, or why it
 // cannot be one (its type): `what` names the column in the message.
+// The texts of a dictionary-encoded column are kept in `dictionaries`, which
+// must outlive the view.
 Result<TextColumn, std::string> terms_of(const ArrowSchema& schema, const ArrowArray& array,
-                                         const std::string& what);
+                                         const std::string& what,
+                                         std::deque<DictionaryText>& dictionaries);
 Result<VideoColumn, std::string> videos_of(const ArrowSchema& schema, const ArrowArray& array,
                                            const std::string& what);
 Result<IntColumn, std::string> counts_of(const ArrowSchema& schema, const ArrowArray& array,
@@ -33,6 +37,7 @@ std::optional<std::string> check_lengths(std::int64_t terms, std::int64_t videos
 struct ArrowTable {
     OwnedSchema schema;
     std::vector<OwnedArray> batches;
+    std::deque<DictionaryText> dictionaries;
     std::vector<ColumnChunk> chunks;
 };
 

@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -47,7 +46,9 @@ struct TextColumn {
     std::span<const char* const> view_data;         // the views' data buffers
     std::span<const std::int64_t> view_data_sizes;  // and their sizes
     std::int64_t offset = 0;
-    std::shared_ptr<const DictionaryText> dictionary;  // the keys' form and the texts
+    // The keys' form and the texts, owned by whoever holds the arrays (a
+    // pointer keeps the views plain data, copied freely).
+    const DictionaryText* dictionary = nullptr;
 
     TextAt at(std::int64_t row) const noexcept {
         const std::int64_t entry = offset + row;

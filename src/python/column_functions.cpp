@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -63,6 +64,7 @@ class HeldBuffer {
 struct HeldColumn {
     columns::ArrowChunks arrow;
     HeldBuffer buffer;
+    std::deque<columns::DictionaryText> dictionaries;
 };
 
 columns::Separator separator_argument(PyObject* value) {
@@ -226,7 +228,10 @@ PyObject* build_from_columns(PyObject*, PyObject* const* args, Py_ssize_t nargs,
             throw_python_error();
         }
         columns::ColumnPieces pieces;
-        pieces.terms = arrow_pieces<columns::TextColumn>(held[0], WHAT[0], columns::terms_of);
+        pieces.terms = arrow_pieces<columns::TextColumn>(
+            held[0], WHAT[0], [&](const auto& schema, const auto& array, const auto& what) {
+                return columns::terms_of(schema, array, what, held[0].dictionaries);
+            });
         if (is_arrow_column(slots[1])) {
             pieces.videos =
                 arrow_pieces<columns::VideoColumn>(held[1], WHAT[1], columns::videos_of);

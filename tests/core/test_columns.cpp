@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -135,8 +134,8 @@ KELNOR_TEST(dictionary_keys_read_their_words_and_no_further) {
     IntColumn key_form;
     key_form.width = 2;
     key_form.is_signed = true;
-    column.dictionary =
-        std::make_shared<const DictionaryText>(DictionaryText{key_form, words.chunk().terms, 2});
+    const DictionaryText dictionary{key_form, words.chunk().terms, 2};
+    column.dictionary = &dictionary;
     CHECK_EQ(column.at(0).text, std::string_view("a"));
     CHECK_EQ(column.at(1).text, std::string_view("b"));
     CHECK(column.at(3).state == TextAt::State::Damaged);
