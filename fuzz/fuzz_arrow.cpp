@@ -27,6 +27,7 @@
 //     byte each), zeros once the input is used up.
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <limits>
 #include <memory>
 #include <span>
@@ -264,7 +265,8 @@ void read_columns(FuzzInput& input, std::uint32_t top_n) {
         schemas[k] = producer.schema(formats[k]);
         arrays[k] = producer.array(formats[k]);
     }
-    auto terms = terms_of(*schemas[0], *arrays[0], "the terms column");
+    std::deque<DictionaryText> dictionaries;
+    auto terms = terms_of(*schemas[0], *arrays[0], "the terms column", dictionaries);
     auto videos = videos_of(*schemas[1], *arrays[1], "the video ids column");
     auto counts = counts_of(*schemas[2], *arrays[2], "the counts column");
     if (!terms.ok() || !videos.ok() || !counts.ok()) return;

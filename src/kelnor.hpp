@@ -16,11 +16,14 @@
 //   the Result that carries expected failures.
 #pragma once
 
+#include "columns/arrow_chunks.hpp"
 #include "columns/arrow_columns.hpp"
 #include "columns/column_build.hpp"
+#include "columns/column_pieces.hpp"
 #include "columns/records_stream.hpp"
 #include "columns/term_check.hpp"
 #include "columns/text_records.hpp"
+#include "columns/uuid_text.hpp"
 #include "encoding/decode_error.hpp"
 #include "internal_data.hpp"
 #include "internal_failure.hpp"

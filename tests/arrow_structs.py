@@ -2,7 +2,7 @@
 them over: every field as the test sets it, with buffers that Python owns.
 
 `column(type, length, buffers, ...)` gives the (schema, array) capsules that
-`_kelnor.build_from_columns` takes, the schema exported by pyarrow and the
+`_kelnor._build_from_columns` takes, the schema exported by pyarrow and the
 array laid out here, so that a test can break any part of its layout.
 """
 

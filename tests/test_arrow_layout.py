@@ -109,7 +109,7 @@ def made(spec):
 
 for terms, videos, counts in ast.literal_eval(sys.stdin.read()):
     try:
-        built = _kelnor.build_from_columns(made(terms), made(videos), made(counts), 5)
+        built = _kelnor._build_from_columns(made(terms), made(videos), made(counts), 5)
         print(repr(("ok", built.to_bytes())), flush=True)
     except (TypeError, ValueError) as error:
         print(repr((type(error).__name__, str(error))), flush=True)

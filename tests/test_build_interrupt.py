@@ -47,11 +47,12 @@ CHILD = textwrap.dedent("""
             time.sleep(0.001)
 
     builds = {
-        "columns": lambda: _kelnor.build_from_columns(
+        "columns": lambda: _kelnor._build_from_columns(
             terms.__arrow_c_array__(), videos, counts, 50),
-        "records": lambda: _kelnor.build_from_text_records(text, "\\t", 50),
-        "stream": lambda: _kelnor.build_from_arrow_stream(
-            pa.RecordBatchReader.from_batches(schema, batches()).__arrow_c_stream__(), 50),
+        "records": lambda: _kelnor._build_from_text_records(text, "\\t", 50),
+        "stream": lambda: _kelnor._build_from_arrow_stream(
+            pa.RecordBatchReader.from_batches(schema, batches()).__arrow_c_stream__(), 50,
+            "term", "video", "count"),
     }
     build = builds[sys.argv[1]]
     whole = 4.0

@@ -230,14 +230,14 @@ CSV_TERMS = st.text(alphabet='ab,"é ', min_size=1, max_size=4).filter(lambda te
 @given(rows=ROWS, top_n=TOP_N)
 def test_a_tsv_file_builds_the_record_paths_image(rows, top_n):
     rows = [row for row in rows if row[0].strip()]  # a blank line is skipped
-    built = _kelnor.build_from_text_records(b"\xef\xbb\xbfterm\tvideo\tcount\n" + tsv(rows), "\t", top_n)
+    built = _kelnor._build_from_text_records(b"\xef\xbb\xbfterm\tvideo\tcount\n" + tsv(rows), "\t", top_n)
     assert built.to_bytes() == record_image(rows, top_n)
 
 
 @settings(max_examples=100, deadline=None)
 @given(rows=st.lists(st.tuples(CSV_TERMS, INT_IDS, COUNTS), max_size=20), top_n=TOP_N)
 def test_a_csv_file_builds_the_record_paths_image(rows, top_n):
-    built = _kelnor.build_from_text_records(b"term,video,count\n" + csv(rows), ",", top_n)
+    built = _kelnor._build_from_text_records(b"term,video,count\n" + csv(rows), ",", top_n)
     assert built.to_bytes() == record_image(rows, top_n)
 
 
@@ -407,7 +407,7 @@ def test_the_line_parser_follows_the_record_paths_reading(lines, separator, end,
     data = b"\n".join(separator.encode().join(fields) for fields in lines) + end
     expected = model_build(data, separator, top_n)
     try:
-        built = _kelnor.build_from_text_records(data, separator, top_n).to_bytes()
+        built = _kelnor._build_from_text_records(data, separator, top_n).to_bytes()
     except ValueError as refused:
         built = str(refused)
     assert built == expected

@@ -48,7 +48,7 @@ def pieces_of(data: bytes, cuts: list[int]) -> list[bytes]:
 
 def outcome(data) -> tuple[str, object]:
     try:
-        return "ok", _kelnor.build_from_text_records(data, "\t", 3).to_bytes()
+        return "ok", _kelnor._build_from_text_records(data, "\t", 3).to_bytes()
     except ValueError as error:
         return "refused", str(error)
 
@@ -82,7 +82,7 @@ def test_a_line_longer_than_the_limit_is_refused_before_it_ends():
             yield b"a" * 65536
 
     with pytest.raises(ValueError) as refused:
-        _kelnor.build_from_text_records(endless(), "\t", 3)
+        _kelnor._build_from_text_records(endless(), "\t", 3)
     assert str(refused.value) == f"2: the line is longer than {MAX_LINE_BYTES} bytes"
     assert len(read) == MAX_LINE_BYTES // 65536 + 1
 
@@ -131,7 +131,7 @@ def test_a_term_at_the_limit_is_kept_on_every_path():
     if pa is not None:
         table = pa.table({"term": [term], "video": [1], "count": [1]})
         assert kelnor.build(table).to_bytes() == expected
-    assert _kelnor.build_from_text_records(tsv([(term, 1, 1)]), "\t", 50).to_bytes() == expected
+    assert _kelnor._build_from_text_records(tsv([(term, 1, 1)]), "\t", 50).to_bytes() == expected
 
 
 def test_a_records_file_names_the_line_of_a_long_term(tmp_path, capsys):

@@ -67,7 +67,7 @@ def file_outcome(rows) -> tuple[str, object]:
     number turned into the row number."""
     data = "".join(f"{term}\t{video}\t{count}\n" for term, video, count in rows).encode()
     expected = model_build(data, "\t", kelnor.DEFAULT_VIDEO_TOP_N)
-    built = outcome(lambda: _kelnor.build_from_text_records(data, "\t", kelnor.DEFAULT_VIDEO_TOP_N))
+    built = outcome(lambda: _kelnor._build_from_text_records(data, "\t", kelnor.DEFAULT_VIDEO_TOP_N))
     assert built == (("ok", expected) if isinstance(expected, bytes) else ("refused", expected))
     if built[0] == "ok":
         return built

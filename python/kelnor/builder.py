@@ -5,35 +5,33 @@ its videos once, with the sum of that video's counts, most counted first (ties
 by the video's position in the table), and its total count is the sum of all
 its counts. Sums that do not fit the index's 32-bit counts are stored as
 4294967295, while the order is decided on the exact sums.
+
+The records are checked one by one as they come and gathered into columns by
+the extension, which builds the index from them as it builds one from the
+columns of a table (kelnor.columns).
 """
 
 from __future__ import annotations
 
-import re
-from collections.abc import Iterable
-from typing import NamedTuple
+from collections.abc import Iterable, Iterator
+from typing import NamedTuple, cast
 
-from _kelnor import PrefixSearch, build_from_arrow_stream
+from _kelnor import PrefixSearch, _build_from_arrow_stream, _RecordColumns
 
 from kelnor.arrow_protocols import ArrowStreamExportable
 from kelnor.folding import fold as fold_text
-from kelnor.trie_layout import lay_out
-from kelnor.video_table import U32_MAX, VideoId, VideoTable
+from kelnor.video_table import U32_MAX, VideoId
 
 DEFAULT_VIDEO_TOP_N = 50
 
 Record = tuple[str, VideoId, int]
 Payload = tuple[int, list[int], list[int]]  # (total_count, video positions, counts)
 
-# NUL marks an edge that no query may take, and a lone surrogate has no UTF-8
-# form: a term holding either could never be found.
-_UNSTORABLE = re.compile("[\x00\ud800-\udfff]")
-# The longest term an index takes, in bytes of UTF-8 (the native builds' limit
-# too): a node per character makes a runaway term an index of gigabytes.
+_DEFAULT_NAMES = ("term", "video", "count")
+# The longest term an index takes, in bytes of UTF-8, on every build path (the
+# extension's limit): a node per character makes a runaway term an index of
+# gigabytes.
 MAX_TERM_BYTES = 65536
-# A character takes at most 4 bytes of UTF-8: a term of at most this many
-# characters needs no encoding to be known short enough.
-_SURELY_SHORT = MAX_TERM_BYTES // 4
 
 
 class InternalDataV2(NamedTuple):
@@ -55,30 +53,29 @@ def _check_u32(value: object, what: str) -> int:
     return value
 
 
-def _check_new_term(term: object) -> str:
+def _folded_term(term: object) -> object:
+    """`term` folded (kelnor.fold) when it is a str; anything else is left to
+    the record's own checks."""
     if not isinstance(term, str):
-        raise TypeError(f"a term must be a str, not {type(term).__name__!r}")
-    if not term:
-        raise ValueError("a term must not be empty")
-    if len(term) > _SURELY_SHORT:
-        size = len(term.encode("utf-8", "surrogatepass"))
-        if size > MAX_TERM_BYTES:
-            raise ValueError(
-                f"a term must be at most {MAX_TERM_BYTES} bytes of UTF-8, this one has {size}"
-            )
-    unstorable = _UNSTORABLE.search(term)
-    if unstorable:
-        raise ValueError(f"term {term!r} holds {unstorable.group()!r}, which an index cannot hold")
-    return term
+        return term
+    folded = fold_text(term)
+    if term and not folded:
+        raise ValueError(f"term {term!r} folds to an empty term")
+    return folded
 
 
-def _payload(counts: dict[int, int]) -> Payload:
-    ranked = sorted(counts.items(), key=lambda item: (-item[1], item[0]))
-    return (
-        min(sum(counts.values()), U32_MAX),
-        [position for position, _ in ranked],
-        [min(count, U32_MAX) for _, count in ranked],
-    )
+def _unpacked(record: object) -> tuple[object, object, object]:
+    try:
+        term, video_id, count = cast("tuple[object, object, object]", record)
+    except (TypeError, ValueError):
+        raise TypeError(f"a record is a (term, video id, count) triple, not {record!r}") from None
+    return term, video_id, count
+
+
+def _folded_records(records: Iterable[object]) -> Iterator[tuple[object, object, object]]:
+    for record in records:
+        term, video_id, count = _unpacked(record)
+        yield _folded_term(term), video_id, count
 
 
 class IndexBuilder:
@@ -92,55 +89,30 @@ class IndexBuilder:
     """
 
     def __init__(self, fold: bool = False) -> None:
-        self._videos = VideoTable()
-        self._counts: dict[str, dict[int, int]] = {}  # term -> video position -> count
+        self._columns = _RecordColumns()
         self._fold = fold
 
     def add(self, term: str, video_id: VideoId, count: int) -> None:
-        if self._fold and isinstance(term, str):
-            folded = fold_text(term)
-            if term and not folded:
-                raise ValueError(f"term {term!r} folds to an empty term")
-            term = folded
-        counts = self._counts.get(term) if isinstance(term, str) else None
-        if counts is None:
-            _check_new_term(term)
-        _check_u32(count, "count")
-        position = self._videos.position(video_id)
-        if counts is None:
-            counts = self._counts[term] = {}
-        counts[position] = counts.get(position, 0) + count
+        self._columns.add(_folded_term(term) if self._fold else term, video_id, count)
+
+    def _extend(self, records: Iterable[object]) -> None:
+        if self._fold:
+            self._columns.extend(_folded_records(records), False)
+        else:
+            self._columns.extend(records, False)
 
     def internal_data_v2(self, video_top_n: int = DEFAULT_VIDEO_TOP_N) -> InternalDataV2:
         _check_u32(video_top_n, "video_top_n")
-        terms = sorted(self._counts)
-        layout = lay_out(terms)
-        payloads: list[Payload | None] = [None] * len(layout.child_labels)
-        for term, node in zip(terms, layout.term_nodes):
-            payloads[node] = _payload(self._counts[term])
-        return InternalDataV2(
-            layout.node_shifts,
-            layout.child_labels,
-            payloads,
-            layout.child_transitions,
-            self._videos.entries(),
-            video_top_n,
-        )
+        return InternalDataV2(*self._columns.internal_data_v2(video_top_n))
 
     def build(self, video_top_n: int = DEFAULT_VIDEO_TOP_N) -> PrefixSearch:
-        return PrefixSearch.from_internal_data_v2(*self.internal_data_v2(video_top_n))
+        _check_u32(video_top_n, "video_top_n")
+        return self._columns.build(video_top_n)
 
 
-def _builder_of(records: Iterable[Record], fold: bool = False) -> IndexBuilder:
+def _builder_of(records: Iterable[object], fold: bool = False) -> IndexBuilder:
     builder = IndexBuilder(fold)
-    for record in records:
-        try:
-            term, video_id, count = record
-        except (TypeError, ValueError):
-            raise TypeError(
-                f"a record is a (term, video id, count) triple, not {record!r}"
-            ) from None
-        builder.add(term, video_id, count)
+    builder._extend(records)
     return builder
 
 
@@ -155,14 +127,29 @@ def build(
     records: Iterable[Record] | ArrowStreamExportable,
     video_top_n: int = DEFAULT_VIDEO_TOP_N,
     fold: bool = False,
+    *,
+    term: str = "term",
+    video: str = "video",
+    count: str = "count",
 ) -> PrefixSearch:
-    """The index of (term, video id, count) `records`, or of the rows of a table
-    with columns `term`, `video` and `count`: an object of the Arrow stream
-    interface, read natively (see kelnor.columns). With `fold`, of their
-    folded terms (kelnor.fold), records that fold alike gathered as one; a
-    table is built as it is, so its terms are to be folded before."""
+    """The index of (term, video id, count) `records`, or of the rows of a table:
+    an object of the Arrow stream interface (pyarrow, polars, pandas and DuckDB
+    tables and results), read natively (see kelnor.columns), whose columns
+    `term`, `video` and `count` (or the columns these arguments name) hold the
+    terms, the video ids and the counts. With `fold`, of their folded terms
+    (kelnor.fold), records that fold alike gathered as one; a table is built as
+    it is, so its terms are to be folded before."""
+    names = (term, video, count)
     if hasattr(records, "__arrow_c_stream__"):
         if fold:
             raise ValueError("a table is built as it is: fold its terms first (kelnor.fold)")
-        return build_from_arrow_stream(records.__arrow_c_stream__(), video_top_n)
+        for name, given in zip(_DEFAULT_NAMES, names):
+            if not isinstance(given, str):
+                raise TypeError(f"{name} names a column: a str, not {type(given).__name__!r}")
+        return _build_from_arrow_stream(records.__arrow_c_stream__(), video_top_n, *names)
+    if names != _DEFAULT_NAMES:
+        raise TypeError(
+            "term, video and count name the columns of a table; records are "
+            "(term, video id, count) triples"
+        )
     return _builder_of(records, fold).build(video_top_n)

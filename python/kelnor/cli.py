@@ -19,7 +19,7 @@ import sys
 from collections.abc import Sequence
 from typing import Callable, TypeVar
 
-from _kelnor import PrefixSearch, index_sizes
+from _kelnor import PrefixSearch, _index_sizes
 
 from kelnor.builder import DEFAULT_VIDEO_TOP_N
 from kelnor.command_error import CommandError
@@ -96,7 +96,7 @@ def _build(args: argparse.Namespace) -> None:
         size = save(index, args.output)
     except OSError as error:
         raise CommandError(f"cannot write {args.output}: {error.strerror}") from None
-    terms, videos, nodes = index_sizes(index)
+    terms, videos, nodes = _index_sizes(index)
     print(
         f"{args.output}: {terms:,} terms, {videos:,} videos, {nodes:,} nodes, {size:,} bytes"
     )

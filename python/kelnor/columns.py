@@ -2,70 +2,126 @@
 
 `kelnor.build` takes a table: anything that offers the Arrow PyCapsule
 stream interface (`__arrow_c_stream__`: pyarrow tables and record batch
-readers, polars and DuckDB results, pandas through pyarrow) with columns
-`term`, `video` and `count`; `build_columns` takes three columns: Arrow
-arrays (`__arrow_c_array__`), numpy arrays or plain sequences. The extension reads Arrow data in place: string, large
-string and string view terms; integer counts and integer video ids of any
-width; 16-byte fixed-size binary or UUID-string video ids. numpy integer
-arrays are read in place too; numpy string arrays are converted to Arrow
-strings when pyarrow is installed. Any other column (a list, say) takes the
-record path for all three, which gives the same index, only slower.
+readers, polars, pandas and DuckDB results) whose columns `term`, `video` and
+`count` (or the columns that its arguments of those names name) hold the
+rows. `build_columns` takes three columns, each one of:
+
+- an Arrow column: anything with `__arrow_c_array__` (a pyarrow array) or
+  `__arrow_c_stream__` (a chunked column: a pyarrow chunked array, a polars
+  or pandas series), read in place, whatever its chunks;
+- a numpy array: integers read in place (any width, either byte order),
+  strings (and 16-byte video ids) and masked arrays through pyarrow, when it
+  is installed; arrays of other values (objects, floats) take the record
+  path;
+- a sequence (a list, say).
+
+The extension reads string, large string, string view and dictionary-encoded
+terms; integer counts and integer video ids of any width; 16-byte fixed-size
+binary, binary or binary view video ids (UUIDs) and UUID-string video ids.
+When a column can be read natively only with pyarrow and pyarrow is missing,
+or one column is a sequence, all three take the record path (kelnor.build
+over their rows), which gives the same index.
 
 The index is the one the record path builds from the same rows, byte for
 byte, and a refused row is named by its number (from 0): "row 3: a term must
-not be empty".
+not be empty". A null (a masked numpy entry, a None in a pandas series) is
+refused as such: "row 3: the term is null" natively, the record path's
+message for None on the record path.
 """
 
 from __future__ import annotations
 
 import importlib
 from collections.abc import Sequence
+from types import ModuleType
 from typing import Union
 
-from _kelnor import PrefixSearch, build_from_columns
+from _kelnor import PrefixSearch, _build_from_columns, _RecordColumns
 
-from kelnor.arrow_protocols import ArrowArrayExportable
-from kelnor.builder import DEFAULT_VIDEO_TOP_N, IndexBuilder
+from kelnor.arrow_protocols import ArrowArrayExportable, ArrowStreamExportable
+from kelnor.builder import DEFAULT_VIDEO_TOP_N, _check_u32
+
+Column = Union[ArrowArrayExportable, ArrowStreamExportable, Sequence[object]]
+
+_NAMES = ("terms", "video ids", "counts")
+# The numpy kinds of values that each column reads natively: str terms;
+# integer, UUID-string or 16-byte video ids; integer counts. Others (objects,
+# floats) take the record path, which names their rows' faults.
+_TERM_KINDS = "U"
+_VIDEO_KINDS = "iuUS"
+_COUNT_KINDS = "iu"
 
 
-Column = Union[ArrowArrayExportable, Sequence[object]]
-
-
-def _pyarrow_array(column: object) -> ArrowArrayExportable | None:
-    """`column` as a pyarrow array, when pyarrow is installed and can convert it."""
+def _optional_module(name: str) -> ModuleType | None:
     try:
-        pyarrow = importlib.import_module("pyarrow")
+        return importlib.import_module(name)
     except ImportError:
         return None
-    array: ArrowArrayExportable = pyarrow.array(column)
-    return array
 
 
-def _native(column: object, integers_in_place: bool) -> object | None:
-    """What the extension reads of `column` (the capsules of an Arrow array, or a
-    numpy array of integers), or None when it takes the record path."""
-    if hasattr(column, "__arrow_c_array__"):
-        capsules: tuple[object, object] = column.__arrow_c_array__()
+def _arrow_capsules(column: object) -> object | None:
+    """The capsules of an Arrow column: one array, or the stream of a chunked one."""
+    array = getattr(column, "__arrow_c_array__", None)
+    if array is not None:
+        capsules: object = array()
         return capsules
-    kind = getattr(getattr(column, "dtype", None), "kind", None)
-    if integers_in_place and kind in ("i", "u"):
-        # The extension reads a buffer in place only when it is contiguous.
-        contiguous = getattr(getattr(column, "flags", None), "c_contiguous", False)
-        return column if contiguous else column.copy()  # type: ignore[attr-defined]
-    if kind == "U":
-        array = _pyarrow_array(column)
-        return None if array is None else array.__arrow_c_array__()
+    stream = getattr(column, "__arrow_c_stream__", None)
+    if stream is not None:
+        capsule: object = stream()
+        return capsule
     return None
 
 
-def _as_list(column: object) -> Sequence[object]:
-    for name in ("tolist", "to_pylist"):
-        convert = getattr(column, name, None)
+def _through_pyarrow(column: object) -> object | None:
+    """The Arrow capsules of `column` converted by pyarrow (nulls for masked
+    numpy entries and missing pandas values), or None without pyarrow."""
+    pyarrow = _optional_module("pyarrow")
+    if pyarrow is None:
+        return None
+    return _arrow_capsules(pyarrow.array(column))
+
+
+def _numpy_integers(column: object, numpy: ModuleType) -> object:
+    """A numpy integer array as the extension reads it in place: contiguous,
+    in native byte order."""
+    array = numpy.ascontiguousarray(column)
+    if not array.dtype.isnative:
+        array = array.astype(array.dtype.newbyteorder("="))
+    return array
+
+
+def _native(column: object, kinds: str) -> object | None:
+    """What the extension reads of `column`, or None when it takes the record
+    path: an Arrow column as it is; a numpy array (or pandas series) of one of
+    the numpy `kinds` the build reads, integers in place and the rest through
+    pyarrow."""
+    capsules = _arrow_capsules(column)
+    if capsules is not None:
+        return capsules
+    if not type(column).__module__.startswith(("numpy", "pandas")):
+        return None
+    kind = getattr(getattr(column, "dtype", None), "kind", None)
+    if not isinstance(kind, str) or kind not in kinds:
+        return None
+    numpy = importlib.import_module("numpy")
+    if kind in "iu" and isinstance(column, numpy.ndarray):
+        if not isinstance(column, numpy.ma.MaskedArray):
+            return _numpy_integers(column, numpy)
+    return _through_pyarrow(column)
+
+
+def _as_list(column: object, name: str) -> Sequence[object]:
+    for method in ("tolist", "to_pylist", "to_list"):
+        convert = getattr(column, method, None)
         if convert is not None:
             values: list[object] = convert()
             return values
-    assert isinstance(column, Sequence)
-    return column
+    if isinstance(column, Sequence):
+        return column
+    raise TypeError(
+        f"the {name} column must be an Arrow array or chunked array, a numpy array or a "
+        f"sequence, not {type(column).__name__!r}"
+    )
 
 
 def _build_rows(
@@ -77,22 +133,22 @@ def _build_rows(
             f"the columns differ in length: {len(terms)} terms, {len(videos)} video ids, "
             f"{len(counts)} counts"
         )
-    builder = IndexBuilder()
-    for row, (term, video, count) in enumerate(zip(terms, videos, counts)):
-        try:
-            builder.add(term, video, count)  # type: ignore[arg-type]
-        except (TypeError, ValueError) as error:
-            raise type(error)(f"row {row}: {error}") from None
-    return builder.build(video_top_n)
+    gathered = _RecordColumns()
+    gathered.extend(zip(terms, videos, counts), True)
+    _check_u32(video_top_n, "video_top_n")
+    return gathered.build(video_top_n)
 
 
 def build_columns(
     terms: Column, videos: Column, counts: Column, video_top_n: int = DEFAULT_VIDEO_TOP_N
 ) -> PrefixSearch:
     """The index of the rows (terms[k], videos[k], counts[k])."""
-    native_terms = _native(terms, integers_in_place=False)
-    native_videos = _native(videos, integers_in_place=True)
-    native_counts = _native(counts, integers_in_place=True)
+    native_terms = _native(terms, _TERM_KINDS)
+    native_videos = _native(videos, _VIDEO_KINDS)
+    native_counts = _native(counts, _COUNT_KINDS)
     if native_terms is not None and native_videos is not None and native_counts is not None:
-        return build_from_columns(native_terms, native_videos, native_counts, video_top_n)
-    return _build_rows(_as_list(terms), _as_list(videos), _as_list(counts), video_top_n)
+        return _build_from_columns(native_terms, native_videos, native_counts, video_top_n)
+    term_list, video_list, count_list = (
+        _as_list(column, name) for column, name in zip((terms, videos, counts), _NAMES)
+    )
+    return _build_rows(term_list, video_list, count_list, video_top_n)

@@ -26,9 +26,9 @@ from typing import Any, BinaryIO
 
 from _kelnor import (
     PrefixSearch,
-    build_from_arrow_stream,
-    build_from_text_records,
-    parse_text_records,
+    _build_from_arrow_stream,
+    _build_from_text_records,
+    _parse_text_records,
 )
 
 from kelnor.builder import IndexBuilder, Record
@@ -140,7 +140,7 @@ def _folded_build(
 
 
 def _folded_text_records(data: bytes, separator: str, video_top_n: int, name: str) -> PrefixSearch:
-    lines, terms, videos, counts = parse_text_records(data, separator)
+    lines, terms, videos, counts = _parse_text_records(data, separator)
     ids = (video if isinstance(video, int) else uuid.UUID(bytes=video) for video in videos)
     numbered = ((f":{line}", record) for line, record in zip(lines, zip(terms, ids, counts)))
     return _folded_build(numbered, video_top_n, name)
@@ -165,14 +165,16 @@ def build_records_file(
     pieces = _read_pieces(path, progress)
     try:
         if file_format in SEPARATORS and not fold:
-            return build_from_text_records(pieces, SEPARATORS[file_format], video_top_n)
+            return _build_from_text_records(pieces, SEPARATORS[file_format], video_top_n)
         data = b"".join(pieces)
         if file_format in SEPARATORS:
             return _folded_text_records(data, SEPARATORS[file_format], video_top_n, name)
         table = _table(data, file_format, name)
         if fold:
             return _folded_table(table, video_top_n, name)
-        return build_from_arrow_stream(table.__arrow_c_stream__(), video_top_n)
+        return _build_from_arrow_stream(
+            table.__arrow_c_stream__(), video_top_n, "term", "video", "count"
+        )
     except ValueError as error:
         # A records file's refusal starts with its line number, a table's with
         # its row: both follow the file's name.

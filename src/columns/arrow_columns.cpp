@@ -6,7 +6,9 @@
 #include <string_view>
 #include <utility>
 
+#include "columns/arrow_chunks.hpp"
 #include "columns/arrow_layout.hpp"
+#include "columns/row_shift.hpp"
 
 namespace kelnor::columns {
 namespace {
@@ -149,15 +151,50 @@ Result<TextColumn, ColumnError> text_column(std::string_view format, const Arrow
     return column;
 }
 
-// A child's view shifted by its parent's offset, which a struct array's
-// children share.
-template <class Column>
-void shift(Column& column, std::int64_t by) {
-    column.offset += by;
+// The string format whose layout a binary format shares.
+std::string_view text_format_of_binary(std::string_view format) {
+    if (format == "z") return "u";
+    if (format == "Z") return "U";
+    if (format == "vz") return "vu";
+    return {};
 }
 
-void shift(VideoColumn& column, std::int64_t by) {
-    std::visit([&](auto& inner) { inner.offset += by; }, column);
+// The view of a column whose layout is that of the string format `format`
+// (a string, or binary read as one), once its layout is checked.
+Result<TextColumn, ColumnError> checked_text_column(std::string_view format,
+                                                    const ArrowArray& array,
+                                                    const ArrowSchema& schema,
+                                                    const std::string& what) {
+    if (auto refusal = layout_refusal(format, array, schema, what)) return *std::move(refusal);
+    return text_column(format, array, what);
+}
+
+// A dictionary-encoded array of integer keys into strings, as a text column
+// whose texts `dictionaries` keeps. The keys and the words are each checked
+// as a column of their own; a key is checked against the words as it is read.
+Result<TextColumn, ColumnError> dictionary_column(const ArrowSchema& schema,
+                                                  const ArrowArray& array, const std::string& what,
+                                                  std::deque<DictionaryText>& dictionaries) {
+    const std::string_view key_format = schema.format != nullptr ? schema.format : "";
+    const std::string_view word_format = format_of(*schema.dictionary);
+    if (!is_int(key_format) || !is_text(word_format)) {
+        return wrong_type(what + " has type " + type_name(schema) +
+                          "; terms must be strings (string, large_string or string_view)");
+    }
+    if (array.dictionary == nullptr) return malformed(what + " has no dictionary of its words");
+    if (auto refusal = layout_refusal(key_format, array, schema, what)) return *std::move(refusal);
+    auto words =
+        checked_text_column(word_format, *array.dictionary, *schema.dictionary, what + "'s words");
+    if (!words.ok()) return words.error();
+    const IntColumn keys = int_column(key_format, array);
+    TextColumn column;
+    column.layout = TextLayout::Dictionary;
+    column.validity = keys.validity;
+    column.offsets = keys.values;
+    column.offset = keys.offset;
+    column.dictionary = &dictionaries.emplace_back(
+        DictionaryText{keys, std::move(words).value(), array.dictionary->length});
+    return column;
 }
 
 // The error of a column's view as the stream's message.
@@ -200,15 +237,17 @@ std::optional<std::string> batch_error(const ArrowArray& batch, std::int64_t col
 
 }  // namespace
 
+// The column of `array`, or why it cannot be one: `what` names the column.
 Result<TextColumn, ColumnError> terms_of(const ArrowSchema& schema, const ArrowArray& array,
-                                         const std::string& what) {
+                                         const std::string& what,
+                                         std::deque<DictionaryText>& dictionaries) {
+    if (schema.dictionary != nullptr) return dictionary_column(schema, array, what, dictionaries);
     const std::string_view format = format_of(schema);
     if (!is_text(format)) {
         return wrong_type(what + " has type " + type_name(schema) +
                           "; terms must be strings (string, large_string or string_view)");
     }
-    if (auto refusal = layout_refusal(format, array, schema, what)) return *std::move(refusal);
-    return text_column(format, array, what);
+    return checked_text_column(format, array, schema, what);
 }
 
 Result<IntColumn, ColumnError> counts_of(const ArrowSchema& schema, const ArrowArray& array,
@@ -224,10 +263,16 @@ Result<IntColumn, ColumnError> counts_of(const ArrowSchema& schema, const ArrowA
 Result<VideoColumn, ColumnError> videos_of(const ArrowSchema& schema, const ArrowArray& array,
                                            const std::string& what) {
     const std::string_view format = format_of(schema);
-    if (!is_int(format) && format != "w:16" && !is_text(format)) {
+    const std::string_view binary_as_text = text_format_of_binary(format);
+    if (!is_int(format) && format != "w:16" && !is_text(format) && binary_as_text.empty()) {
         return wrong_type(what + " has type " + type_name(schema) +
                           "; video ids must be integers, 16-byte UUIDs (fixed_size_binary(16)) "
                           "or UUID strings");
+    }
+    if (!binary_as_text.empty()) {
+        auto values = checked_text_column(binary_as_text, array, schema, what);
+        if (!values.ok()) return values.error();
+        return VideoColumn(BinaryUuidColumn{std::move(values).value()});
     }
     if (auto refusal = layout_refusal(format, array, schema, what)) return *std::move(refusal);
     if (is_int(format)) return VideoColumn(int_column(format, array));
@@ -250,12 +295,10 @@ std::optional<std::string> check_lengths(std::int64_t terms, std::int64_t videos
            std::to_string(videos) + " video ids, " + std::to_string(counts) + " counts";
 }
 
-Result<ArrowTable, std::string> read_stream(OwnedStream stream) {
+Result<ArrowTable, std::string> read_stream(OwnedStream stream, const ColumnNames& names) {
     ArrowArrayStream& source = stream.get();
     const auto failure = [&](int code, const char* doing) {
-        const char* detail = source.get_last_error ? source.get_last_error(&source) : nullptr;
-        return "the table's stream failed "s + doing + ": " +
-               (detail != nullptr ? std::string(detail) : std::string(std::strerror(code)));
+        return stream_failure(source, code, doing, "the table's stream");
     };
     ArrowTable table;
     ArrowSchema schema_out;
@@ -277,22 +320,29 @@ Result<ArrowTable, std::string> read_stream(OwnedStream stream) {
         }
     }
     // Where each of the three columns stands among the schema's children.
-    constexpr const char* NAMES[] = {"term", "video", "count"};
     std::int64_t places[3];
     for (int k = 0; k < 3; ++k) {
         places[k] = -1;
+        std::int64_t found = 0;
         for (std::int64_t child = 0; child < schema.n_children; ++child) {
             const char* name = schema.children[child]->name;
-            if (name != nullptr && std::strcmp(name, NAMES[k]) == 0) places[k] = child;
+            if (name != nullptr && name == names[k]) {
+                places[k] = child;
+                ++found;
+            }
+        }
+        if (found > 1) {
+            return "the table has "s + std::to_string(found) + " columns named '" + names[k] +
+                   "'; name the one to read";
         }
         if (places[k] < 0) {
-            std::string names;
+            std::string listed;
             for (std::int64_t child = 0; child < schema.n_children; ++child) {
                 const char* name = schema.children[child]->name;
-                names += (child ? ", '"s : "'"s) + (name ? name : "") + "'";
+                listed += (child ? ", '"s : "'"s) + (name ? name : "") + "'";
             }
-            return "the table has no column '"s + NAMES[k] +
-                   "' (its columns: " + (names.empty() ? "none"s : names) + ")";
+            return "the table has no column '"s + names[k] +
+                   "' (its columns: " + (listed.empty() ? "none"s : listed) + ")";
         }
     }
     const auto child_schema = [&](int k) -> const ArrowSchema& {
@@ -308,8 +358,9 @@ Result<ArrowTable, std::string> read_stream(OwnedStream stream) {
         const ArrowArray& batch = table.batches.back().get();
         if (auto error = batch_error(batch, schema.n_children)) return *std::move(error);
         const auto child = [&](int k) -> const ArrowArray& { return *batch.children[places[k]]; };
-        const std::string whats[] = {"column 'term'", "column 'video'", "column 'count'"};
-        auto terms = terms_of(child_schema(0), child(0), whats[0]);
+        const std::string whats[] = {"column '" + names[0] + "'", "column '" + names[1] + "'",
+                                     "column '" + names[2] + "'"};
+        auto terms = terms_of(child_schema(0), child(0), whats[0], table.dictionaries);
         if (auto error = error_of(terms)) return *std::move(error);
         auto videos = videos_of(child_schema(1), child(1), whats[1]);
         if (auto error = error_of(videos)) return *std::move(error);
@@ -321,9 +372,9 @@ Result<ArrowTable, std::string> read_stream(OwnedStream stream) {
             }
         }
         ColumnChunk chunk{batch.length, terms.value(), videos.value(), counts.value()};
-        shift(chunk.terms, batch.offset);
-        shift(chunk.videos, batch.offset);
-        shift(chunk.counts, batch.offset);
+        shift_rows(chunk.terms, batch.offset);
+        shift_rows(chunk.videos, batch.offset);
+        shift_rows(chunk.counts, batch.offset);
         table.chunks.push_back(chunk);
     }
     return table;

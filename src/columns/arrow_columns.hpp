@@ -6,7 +6,9 @@
 // is read.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,12 +19,6 @@
 
 namespace kelnor::columns {
 
-// One array taken over from its producer.
-struct ArrowColumn {
-    OwnedSchema schema;
-    OwnedArray array;
-};
-
 // Why an array cannot be read as a column: a type the build does not take,
 // or an array that breaks its type's layout.
 struct ColumnError {
@@ -32,8 +28,11 @@ struct ColumnError {
 
 // The view of an array as the terms, the video ids or the counts, or why it
 // cannot be one: `what` names the column in the message.
+// The texts of a dictionary-encoded column are kept in `dictionaries`, which
+// must outlive the view.
 Result<TextColumn, ColumnError> terms_of(const ArrowSchema& schema, const ArrowArray& array,
-                                         const std::string& what);
+                                         const std::string& what,
+                                         std::deque<DictionaryText>& dictionaries);
 Result<VideoColumn, ColumnError> videos_of(const ArrowSchema& schema, const ArrowArray& array,
                                            const std::string& what);
 Result<IntColumn, ColumnError> counts_of(const ArrowSchema& schema, const ArrowArray& array,
@@ -47,13 +46,18 @@ std::optional<std::string> check_lengths(std::int64_t terms, std::int64_t videos
 struct ArrowTable {
     OwnedSchema schema;
     std::vector<OwnedArray> batches;
+    std::deque<DictionaryText> dictionaries;
     std::vector<ColumnChunk> chunks;
 };
 
-// Every batch of a stream of record batches with columns "term", "video" and
-// "count" (others are left alone). Refused when the stream fails, its schema
-// or a batch breaks the layout of a table, a column is missing, of a wrong
-// type or breaks its type's layout.
-Result<ArrowTable, std::string> read_stream(OwnedStream stream);
+// The names of the terms, the video ids and the counts among a table's columns.
+using ColumnNames = std::array<std::string, 3>;
+
+// Every batch of a stream of record batches with the columns `names` (others
+// are left alone). Refused when the stream fails, its schema or a batch breaks
+// the layout of a table, a column is missing, named twice, of a wrong type or
+// breaks its type's layout.
+Result<ArrowTable, std::string> read_stream(OwnedStream stream,
+                                            const ColumnNames& names = {"term", "video", "count"});
 
 }  // namespace kelnor::columns

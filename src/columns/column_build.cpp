@@ -136,6 +136,9 @@ template <>
 void VideoPositions::prefetch(const TextColumn&, std::int64_t) const noexcept {}
 
 template <>
+void VideoPositions::prefetch(const BinaryUuidColumn&, std::int64_t) const noexcept {}
+
+template <>
 Result<std::uint32_t, RowRefusal> VideoPositions::position(const UuidColumn& column,
                                                            std::int64_t row) {
     const std::int64_t entry = column.offset + row;
@@ -160,6 +163,23 @@ Result<std::uint32_t, RowRefusal> VideoPositions::position(const TextColumn& col
         return *refusal;
     }
     return uuids_.id_of(*uuid, IdTable<VideoUuid>::hash(*uuid), ALWAYS);
+}
+
+template <>
+Result<std::uint32_t, RowRefusal> VideoPositions::position(const BinaryUuidColumn& column,
+                                                           std::int64_t row) {
+    const TextAt bytes = column.values.at(row);
+    if (bytes.state == TextAt::State::Null) return RowRefusal{Refusal::VideoNull};
+    if (bytes.state == TextAt::State::Damaged) return RowRefusal{Refusal::VideoDamaged};
+    VideoUuid uuid;
+    if (bytes.text.size() != uuid.size()) {
+        return RowRefusal{Refusal::VideoNotUuidBytes, 0, std::string(bytes.text)};
+    }
+    std::copy_n(bytes.text.begin(), uuid.size(), uuid.begin());
+    if (auto refusal = check_kind(VideoKind::Uuid, [&] { return uuid_text(uuid); })) {
+        return *refusal;
+    }
+    return uuids_.id_of(uuid, IdTable<VideoUuid>::hash(uuid), ALWAYS);
 }
 
 // The largest integer video id that the rows hold (nulls and ids beyond 32
@@ -300,8 +320,10 @@ bool operator<(const VideoSum& a, const VideoSum& b) {
     return a.video < b.video;
 }
 
+// The node arrays and the video table of the gathered rows: terms sorted,
+// each term's rows summed per video and ranked.
 template <class Row>
-Trie build_rows(Gathered<Row>&& all, std::uint32_t top_n, const InterruptCheck& interrupt) {
+LaidOutRows lay_out(Gathered<Row>&& all, const InterruptCheck& interrupt) {
     InterruptPoll poll(interrupt);
 
     // Terms in code point order (UTF-8's byte order); rank[id] is a term's
@@ -378,8 +400,14 @@ Trie build_rows(Gathered<Row>&& all, std::uint32_t top_n, const InterruptCheck& 
     by_term = {};
     sorted_terms = {};
     all.terms = {};
+    return LaidOutRows{std::move(data), std::move(all.videos)};
+}
+
+template <class Row>
+Trie build_rows(Gathered<Row>&& all, std::uint32_t top_n, const InterruptCheck& interrupt) {
+    LaidOutRows rows = lay_out(std::move(all), interrupt);
     if (interrupt()) throw Interrupted();
-    return assemble(std::move(data), std::move(all.videos), top_n);
+    return assemble(std::move(rows.data), std::move(rows.videos), top_n);
 }
 
 }  // namespace
@@ -398,6 +426,13 @@ Result<Trie, RowRefusal> build_from_columns(std::span<const ColumnChunk> chunks,
     auto gathered = gather(chunks, interrupt);
     if (!gathered.ok()) return gathered.error();
     return build_gathered(std::move(gathered).value(), top_n, interrupt);
+}
+
+Result<LaidOutRows, RowRefusal> lay_out_rows(std::span<const ColumnChunk> chunks,
+                                             const InterruptCheck& interrupt) {
+    auto gathered = gather(chunks, interrupt);
+    if (!gathered.ok()) return gathered.error();
+    return lay_out(std::move(gathered).value(), interrupt);
 }
 
 }  // namespace kelnor::columns

@@ -12,11 +12,21 @@
 
 #include "columns/column_views.hpp"
 #include "columns/row_refusal.hpp"
+#include "internal_data.hpp"
 #include "interrupt_check.hpp"
 #include "prefix/trie/trie.hpp"
 #include "result.hpp"
 
 namespace kelnor::columns {
+
+// The node arrays and the video table of the rows of `chunks`, as the host
+// would hand them over to be assembled (every payload whole, none cut).
+struct LaidOutRows {
+    InternalData data;
+    VideoTable videos;
+};
+Result<LaidOutRows, RowRefusal> lay_out_rows(std::span<const ColumnChunk> chunks,
+                                             const InterruptCheck& interrupt = {});
 
 // The index of the rows of `chunks`, one after another, with `top_n` videos
 // kept per node. The refusal names its row counted over all chunks from 0.

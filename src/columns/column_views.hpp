@@ -23,10 +23,13 @@ struct Validity {
 };
 
 enum class TextLayout : std::uint8_t {
-    Offsets32,  // Arrow string: int32 offsets into `data`
-    Offsets64,  // Arrow large string: int64 offsets into `data`
-    Views,      // Arrow string view: 16-byte views, long ones into `view_data`
+    Offsets32,   // Arrow string: int32 offsets into `data`
+    Offsets64,   // Arrow large string: int64 offsets into `data`
+    Views,       // Arrow string view: 16-byte views, long ones into `view_data`
+    Dictionary,  // Arrow dictionary: integer keys into a column of the texts
 };
+
+struct DictionaryText;
 
 // A text as a view, or why there is none: null, or offsets or a view that
 // point outside what the producer said it holds. The offset layouts say the
@@ -47,6 +50,9 @@ struct TextColumn {
     std::span<const char* const> view_data;         // the views' data buffers
     std::span<const std::int64_t> view_data_sizes;  // and their sizes
     std::int64_t offset = 0;
+    // The keys' form and the texts, owned by whoever holds the arrays (a
+    // pointer keeps the views plain data, copied freely).
+    const DictionaryText* dictionary = nullptr;
 
     TextAt at(std::int64_t row) const noexcept {
         const std::int64_t entry = offset + row;
@@ -62,11 +68,15 @@ struct TextColumn {
             }
             case TextLayout::Views:
                 return view(static_cast<const std::uint8_t*>(offsets) + 16 * entry);
+            case TextLayout::Dictionary:
+                return word(entry);
         }
         return {TextAt::State::Damaged, {}};
     }
 
   private:
+    inline TextAt word(std::int64_t entry) const noexcept;
+
     TextAt slice(std::int64_t begin, std::int64_t end) const noexcept {
         if (begin < 0 || end < begin || end > data_size) return {TextAt::State::Damaged, {}};
         return {TextAt::State::Present, {data + begin, static_cast<std::size_t>(end - begin)}};
@@ -144,6 +154,29 @@ struct IntColumn {
     }
 };
 
+// The texts of a dictionary-encoded column: row k is the text of the key at
+// entry k of the keys (in the column's `offsets`, of the form `keys` gives).
+struct DictionaryText {
+    IntColumn keys;  // width and signedness; its values are the column's own
+    TextColumn words;
+    std::int64_t size = 0;  // how many texts `words` holds
+};
+
+TextAt TextColumn::word(std::int64_t entry) const noexcept {
+    IntColumn keys = dictionary->keys;
+    keys.values = offsets;
+    keys.offset = 0;
+    std::int64_t key = -1;
+    if (keys.is_signed) {
+        key = keys.signed_at(entry);
+    } else if (const std::uint64_t unsigned_key = keys.unsigned_at(entry);
+               unsigned_key < static_cast<std::uint64_t>(dictionary->size)) {
+        key = static_cast<std::int64_t>(unsigned_key);
+    }
+    if (key < 0 || key >= dictionary->size) return {TextAt::State::Damaged, {}};
+    return dictionary->words.at(key);
+}
+
 // 16-byte UUIDs, end to end (Arrow fixed-size binary of width 16).
 struct UuidColumn {
     const std::uint8_t* values = nullptr;
@@ -151,8 +184,13 @@ struct UuidColumn {
     std::int64_t offset = 0;
 };
 
-// Video ids: integers, UUIDs, or UUIDs written as text.
-using VideoColumn = std::variant<IntColumn, UuidColumn, TextColumn>;
+// UUIDs as binary values of any length, each of which must hold 16 bytes.
+struct BinaryUuidColumn {
+    TextColumn values;
+};
+
+// Video ids: integers, UUIDs, UUIDs written as text, or as binary values.
+using VideoColumn = std::variant<IntColumn, UuidColumn, TextColumn, BinaryUuidColumn>;
 
 // One batch of rows of the three columns.
 struct ColumnChunk {

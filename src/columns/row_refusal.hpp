@@ -21,6 +21,7 @@ enum class Refusal : std::uint8_t {
     VideoNull,
     VideoOutOfRange,    // `text`: the integer id in decimal
     VideoNotUuid,       // `text`: the id's text
+    VideoNotUuidBytes,  // `text`: a binary id's bytes, not 16 of them
     VideoKindMismatch,  // `text`: the id as the host shows it; `is_integer`: its kind
     VideoDamaged,       // as TermDamaged
     // Only for the lines of a records file:

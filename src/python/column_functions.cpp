@@ -2,6 +2,8 @@
 
 #include <bit>
 #include <cstdint>
+#include <deque>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -21,16 +23,16 @@ namespace {
 using columns::ColumnChunk;
 using columns::RowRefusal;
 
-constexpr const char* STREAM_NAMES[] = {"stream", "video_top_n"};
-constinit MethodParameters STREAM{"build_from_arrow_stream()", STREAM_NAMES, 2};
+constexpr const char* STREAM_NAMES[] = {"stream", "video_top_n", "term", "video", "count"};
+constinit MethodParameters STREAM{"_build_from_arrow_stream()", STREAM_NAMES, 5};
 constexpr const char* COLUMNS_NAMES[] = {"terms", "videos", "counts", "video_top_n"};
-constinit MethodParameters COLUMNS{"build_from_columns()", COLUMNS_NAMES, 4};
+constinit MethodParameters COLUMNS{"_build_from_columns()", COLUMNS_NAMES, 4};
 constexpr const char* TEXT_NAMES[] = {"data", "separator", "video_top_n"};
-constinit MethodParameters TEXT{"build_from_text_records()", TEXT_NAMES, 3};
+constinit MethodParameters TEXT{"_build_from_text_records()", TEXT_NAMES, 3};
 constexpr const char* PARSE_NAMES[] = {"data", "separator"};
-constinit MethodParameters PARSE{"parse_text_records()", PARSE_NAMES, 2};
+constinit MethodParameters PARSE{"_parse_text_records()", PARSE_NAMES, 2};
 constexpr const char* SIZES_NAMES[] = {"index"};
-constinit MethodParameters SIZES{"index_sizes()", SIZES_NAMES, 1};
+constinit MethodParameters SIZES{"_index_sizes()", SIZES_NAMES, 1};
 
 // A buffer held for the life of the object.
 class HeldBuffer {
@@ -82,16 +84,20 @@ class ReleasedAside {
     Arrow& get() noexcept {
         return value_;
     }
+    const Arrow& get() const noexcept {
+        return value_;
+    }
 
   private:
     Arrow value_;
 };
 
-// What a column argument holds while the build reads it.
+// What a column argument holds while the build reads it: the arrays of an
+// Arrow column (one, or the chunks of a stream), or a buffer of integers.
 struct HeldColumn {
-    ReleasedAside<columns::ArrowColumn> arrow;
+    ReleasedAside<columns::ArrowChunks> arrow;
     HeldBuffer buffer;
-    std::int64_t length = 0;
+    std::deque<columns::DictionaryText> dictionaries;
 };
 
 columns::Separator separator_argument(PyObject* value) {
@@ -116,7 +122,8 @@ Struct& capsule_struct(PyObject* capsule, const char* name) {
 }
 
 // A one-dimensional, contiguous buffer of native integers as a column.
-columns::IntColumn int_buffer_column(const char* name, PyObject* source, HeldColumn& held) {
+columns::ColumnPiece<columns::IntColumn> int_buffer_column(const char* name, PyObject* source,
+                                                           HeldColumn& held) {
     held.buffer.hold(source, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS);
     const Py_buffer& view = held.buffer.view();
     std::string_view format = view.format != nullptr ? view.format : "B";
@@ -135,49 +142,11 @@ columns::IntColumn int_buffer_column(const char* name, PyObject* source, HeldCol
                      name, view.format != nullptr ? view.format : "B", view.ndim);
         throw_python_error();
     }
-    held.length = view.shape[0];
     columns::IntColumn column;
     column.values = view.buf;
     column.width = static_cast<std::uint8_t>(view.itemsize);
     column.is_signed = code % 2 == 0;
-    return column;
-}
-
-// An Arrow array given as the pair of capsules of __arrow_c_array__(), taken over.
-void take_arrow_array(PyObject* pair, HeldColumn& held) {
-    if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2) {
-        PyErr_SetString(PyExc_TypeError,
-                        "an Arrow column is given as the (schema, array) capsules of "
-                        "__arrow_c_array__()");
-        throw_python_error();
-    }
-    ArrowSchema& schema = capsule_struct<ArrowSchema>(PyTuple_GET_ITEM(pair, 0), "arrow_schema");
-    ArrowArray& array = capsule_struct<ArrowArray>(PyTuple_GET_ITEM(pair, 1), "arrow_array");
-    held.arrow.get().schema = columns::OwnedSchema(schema);
-    held.arrow.get().array = columns::OwnedArray(array);
-    held.length = held.arrow.get().array.get().length;
-}
-
-// A column's view, or TypeError for a type the build does not take and
-// ValueError for an array that breaks its type's layout.
-template <class Column>
-Column column_or_raise(Result<Column, columns::ColumnError> column) {
-    if (!column.ok()) {
-        const columns::ColumnError& error = column.error();
-        PyErr_SetString(error.kind == columns::ColumnError::Kind::WrongType ? PyExc_TypeError
-                                                                            : PyExc_ValueError,
-                        error.message.c_str());
-        throw_python_error();
-    }
-    return std::move(column).value();
-}
-
-[[noreturn]] void raise_refusal(const RowRefusal& refusal, const char* where,
-                                columns::Separator separator = columns::Separator::Tab) {
-    const PyRef message = row_refusal_message(refusal, separator);
-    PyErr_Format(PyExc_ValueError, "%s%llu: %U", where,
-                 static_cast<unsigned long long>(refusal.where), message.get());
-    throw_python_error();
+    return {view.shape[0], column};
 }
 
 // Whether the failure of a stream is a Python producer's KeyboardInterrupt:
@@ -203,6 +172,55 @@ bool names_keyboard_interrupt(std::string_view failure) {
     raise_value_error(failure);
 }
 
+// An Arrow array given as the pair of capsules of __arrow_c_array__(), or a
+// chunked one as the capsule of __arrow_c_stream__(), taken over.
+void take_arrow_column(PyObject* given, HeldColumn& held, const std::string& what) {
+    if (PyCapsule_IsValid(given, "arrow_array_stream")) {
+        columns::OwnedStream stream(capsule_struct<ArrowArrayStream>(given, "arrow_array_stream"));
+        auto chunks = without_interpreter_lock(
+            [&] { return columns::read_chunks(std::move(stream), what + "'s stream"); });
+        if (!chunks.ok()) raise_stream_failure(chunks.error());
+        held.arrow.get() = std::move(chunks).value();
+        return;
+    }
+    if (!PyTuple_Check(given) || PyTuple_GET_SIZE(given) != 2) {
+        PyErr_SetString(PyExc_TypeError,
+                        "an Arrow column is given as the (schema, array) capsules of "
+                        "__arrow_c_array__() or the stream capsule of __arrow_c_stream__()");
+        throw_python_error();
+    }
+    ArrowSchema& schema = capsule_struct<ArrowSchema>(PyTuple_GET_ITEM(given, 0), "arrow_schema");
+    ArrowArray& array = capsule_struct<ArrowArray>(PyTuple_GET_ITEM(given, 1), "arrow_array");
+    held.arrow.get().schema = columns::OwnedSchema(schema);
+    held.arrow.get().arrays.emplace_back(array);
+}
+
+bool is_arrow_column(PyObject* given) {
+    return PyTuple_Check(given) || PyCapsule_IsValid(given, "arrow_array_stream");
+}
+
+// A column's view, or TypeError for a type the build does not take and
+// ValueError for an array that breaks its type's layout.
+template <class Column>
+Column column_or_raise(Result<Column, columns::ColumnError> column) {
+    if (!column.ok()) {
+        const columns::ColumnError& error = column.error();
+        PyErr_SetString(error.kind == columns::ColumnError::Kind::WrongType ? PyExc_TypeError
+                                                                            : PyExc_ValueError,
+                        error.message.c_str());
+        throw_python_error();
+    }
+    return std::move(column).value();
+}
+
+[[noreturn]] void raise_refusal(const RowRefusal& refusal, const char* where,
+                                columns::Separator separator = columns::Separator::Tab) {
+    const PyRef message = row_refusal_message(refusal, separator);
+    PyErr_Format(PyExc_ValueError, "%s%llu: %U", where,
+                 static_cast<unsigned long long>(refusal.where), message.get());
+    throw_python_error();
+}
+
 // The index of `chunks`, built with the interpreter lock let go; a refused
 // row raises ValueError "row N: ...".
 PyRef build_index(std::span<const ColumnChunk> chunks, std::uint32_t top_n) {
@@ -213,16 +231,44 @@ PyRef build_index(std::span<const ColumnChunk> chunks, std::uint32_t top_n) {
     return make_instance(PrefixSearch{std::move(built).value()});
 }
 
+// The views of an Arrow column's arrays as pieces of the column `what`, by
+// `view_of` (terms_of(), videos_of() or counts_of()).
+template <class View, class ViewOf>
+std::vector<columns::ColumnPiece<View>> arrow_pieces(const HeldColumn& held,
+                                                     const std::string& what, ViewOf view_of) {
+    std::vector<columns::ColumnPiece<View>> pieces;
+    const columns::ArrowChunks& arrow = held.arrow.get();
+    for (const columns::OwnedArray& array : arrow.arrays) {
+        pieces.push_back({array.get().length,
+                          View(column_or_raise(view_of(arrow.schema.get(), array.get(), what)))});
+    }
+    return pieces;
+}
+
+template <class View>
+std::int64_t rows_of(const std::vector<columns::ColumnPiece<View>>& pieces) {
+    std::int64_t rows = 0;
+    for (const auto& piece : pieces) rows += piece.length;
+    return rows;
+}
+
+std::string name_argument(const char* name, PyObject* value) {
+    return std::string(convert_argument(name, value, to_utf8));
+}
+
 PyObject* build_from_arrow_stream(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                   PyObject* keyword_names) {
     return call_guarded([&]() -> PyRef {
-        PyObject* slots[2];
+        PyObject* slots[5];
         bind_arguments(STREAM, args, nargs, keyword_names, slots);
         const std::uint32_t top_n = convert_argument("video_top_n", slots[1], to_u32);
+        const columns::ColumnNames names{name_argument("term", slots[2]),
+                                         name_argument("video", slots[3]),
+                                         name_argument("count", slots[4])};
         columns::OwnedStream stream(
             capsule_struct<ArrowArrayStream>(slots[0], "arrow_array_stream"));
-        auto read =
-            without_interpreter_lock([&] { return columns::read_stream(std::move(stream)); });
+        auto read = without_interpreter_lock(
+            [&] { return columns::read_stream(std::move(stream), names); });
         if (!read.ok()) raise_stream_failure(read.error());
         ReleasedAside<columns::ArrowTable> table(std::move(read).value());
         return build_index(table.get().chunks, top_n);
@@ -235,33 +281,39 @@ PyObject* build_from_columns(PyObject*, PyObject* const* args, Py_ssize_t nargs,
         PyObject* slots[4];
         bind_arguments(COLUMNS, args, nargs, keyword_names, slots);
         const std::uint32_t top_n = convert_argument("video_top_n", slots[3], to_u32);
+        static const std::string WHAT[] = {"the terms column", "the video ids column",
+                                           "the counts column"};
         HeldColumn held[3];
         for (int k = 0; k < 3; ++k) {
-            if (PyTuple_Check(slots[k])) take_arrow_array(slots[k], held[k]);
+            if (is_arrow_column(slots[k])) take_arrow_column(slots[k], held[k], WHAT[k]);
         }
-        const auto arrow = [&](int k) -> std::pair<const ArrowSchema&, const ArrowArray&> {
-            return {held[k].arrow.get().schema.get(), held[k].arrow.get().array.get()};
-        };
-        ColumnChunk chunk;
-        if (!PyTuple_Check(slots[0])) {
+        if (!is_arrow_column(slots[0])) {
             PyErr_SetString(PyExc_TypeError, "the terms must be an Arrow column");
             throw_python_error();
         }
-        chunk.terms =
-            column_or_raise(columns::terms_of(arrow(0).first, arrow(0).second, "the terms column"));
-        chunk.videos = PyTuple_Check(slots[1])
-                           ? column_or_raise(columns::videos_of(arrow(1).first, arrow(1).second,
-                                                                "the video ids column"))
-                           : columns::VideoColumn(int_buffer_column("videos", slots[1], held[1]));
-        chunk.counts = PyTuple_Check(slots[2])
-                           ? column_or_raise(columns::counts_of(arrow(2).first, arrow(2).second,
-                                                                "the counts column"))
-                           : int_buffer_column("counts", slots[2], held[2]);
-        if (auto error = columns::check_lengths(held[0].length, held[1].length, held[2].length)) {
+        columns::ColumnPieces pieces;
+        pieces.terms = arrow_pieces<columns::TextColumn>(
+            held[0], WHAT[0], [&](const auto& schema, const auto& array, const auto& what) {
+                return columns::terms_of(schema, array, what, held[0].dictionaries);
+            });
+        if (is_arrow_column(slots[1])) {
+            pieces.videos =
+                arrow_pieces<columns::VideoColumn>(held[1], WHAT[1], columns::videos_of);
+        } else {
+            const auto piece = int_buffer_column("videos", slots[1], held[1]);
+            pieces.videos.push_back({piece.length, columns::VideoColumn(piece.view)});
+        }
+        if (is_arrow_column(slots[2])) {
+            pieces.counts = arrow_pieces<columns::IntColumn>(held[2], WHAT[2], columns::counts_of);
+        } else {
+            pieces.counts.push_back(int_buffer_column("counts", slots[2], held[2]));
+        }
+        if (auto error = columns::check_lengths(rows_of(pieces.terms), rows_of(pieces.videos),
+                                                rows_of(pieces.counts))) {
             raise_value_error(*error);
         }
-        chunk.length = held[0].length;
-        return build_index({&chunk, 1}, top_n);
+        const std::vector<columns::ColumnChunk> chunks = columns::align_pieces(pieces);
+        return build_index(chunks, top_n);
     });
 }
 
@@ -361,18 +413,21 @@ PyCFunction as_cfunction(Function function) {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
 }
 
+// The kelnor package's native helpers: private names, as the module's one
+// public name is PrefixSearch.
 PyMethodDef functions[] = {
-    {"build_from_arrow_stream", as_cfunction(build_from_arrow_stream),
-     METH_FASTCALL | METH_KEYWORDS, "build_from_arrow_stream(stream, video_top_n)\n--\n\n"},
-    {"build_from_columns", as_cfunction(build_from_columns), METH_FASTCALL | METH_KEYWORDS,
-     "build_from_columns(terms, videos, counts, video_top_n)\n--\n\n"},
-    {"build_from_text_records", as_cfunction(build_from_text_records),
+    {"_build_from_arrow_stream", as_cfunction(build_from_arrow_stream),
      METH_FASTCALL | METH_KEYWORDS,
-     "build_from_text_records(data, separator, video_top_n)\n--\n\n"},
-    {"parse_text_records", as_cfunction(parse_text_records), METH_FASTCALL | METH_KEYWORDS,
-     "parse_text_records(data, separator)\n--\n\n"},
-    {"index_sizes", as_cfunction(index_sizes), METH_FASTCALL | METH_KEYWORDS,
-     "index_sizes(index)\n--\n\n"},
+     "_build_from_arrow_stream(stream, video_top_n, term, video, count)\n--\n\n"},
+    {"_build_from_columns", as_cfunction(build_from_columns), METH_FASTCALL | METH_KEYWORDS,
+     "_build_from_columns(terms, videos, counts, video_top_n)\n--\n\n"},
+    {"_build_from_text_records", as_cfunction(build_from_text_records),
+     METH_FASTCALL | METH_KEYWORDS,
+     "_build_from_text_records(data, separator, video_top_n)\n--\n\n"},
+    {"_parse_text_records", as_cfunction(parse_text_records), METH_FASTCALL | METH_KEYWORDS,
+     "_parse_text_records(data, separator)\n--\n\n"},
+    {"_index_sizes", as_cfunction(index_sizes), METH_FASTCALL | METH_KEYWORDS,
+     "_index_sizes(index)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

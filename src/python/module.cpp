@@ -9,6 +9,7 @@
 #include "python/call_guard.hpp"
 #include "python/column_functions.hpp"
 #include "python/prefix_search_type.hpp"
+#include "python/record_columns_type.hpp"
 
 namespace kelnor::py {
 namespace {
@@ -68,6 +69,10 @@ PyRef init_module() {
     PyRef name = check(PyUnicode_FromString("PrefixSearch"));
     if (PyList_Append(all.get(), name.get()) < 0) throw_python_error();
     if (PyObject_SetAttr(module.get(), name.get(), type) < 0) throw_python_error();
+    PyObject* record_columns = reinterpret_cast<PyObject*>(record_columns_type());
+    if (PyObject_SetAttrString(module.get(), "_RecordColumns", record_columns) < 0) {
+        throw_python_error();
+    }
     cached_module = PyRef::borrowed(module.get()).release();
     return module;
 }

@@ -62,6 +62,13 @@ PyRef row_refusal_message(const columns::RowRefusal& refusal, columns::Separator
             return check(
                 PyUnicode_FromFormat("video id %U is not a UUID string (give integer ids as int)",
                                      quoted(refusal.text).get()));
+        case Refusal::VideoNotUuidBytes: {
+            const PyRef bytes = check(PyBytes_FromStringAndSize(
+                refusal.text.data(), static_cast<Py_ssize_t>(refusal.text.size())));
+            return check(PyUnicode_FromFormat(
+                "video id %R holds %zu bytes; a binary video id is the 16 bytes of a UUID",
+                bytes.get(), refusal.text.size()));
+        }
         case Refusal::VideoKindMismatch: {
             const PyRef shown = refusal.is_integer ? text_of(refusal.text) : quoted(refusal.text);
             return check(PyUnicode_FromFormat(

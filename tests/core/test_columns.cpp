@@ -1,6 +1,8 @@
 // The build from columns: its arrays against those of the record path's
 // layout for a small example, refused rows by number across chunks, string
-// views that point outside their data, UUID text, and records files.
+// views that point outside their data, UUID text, records files, columns in
+// pieces that do not line up, and dictionary-encoded terms.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -10,6 +12,8 @@
 
 #include "check.hpp"
 #include "columns/column_build.hpp"
+#include "columns/column_pieces.hpp"
+#include "columns/row_shift.hpp"
 #include "columns/text_records.hpp"
 #include "columns/uuid_text.hpp"
 
@@ -80,6 +84,65 @@ KELNOR_TEST(columns_lay_out_the_record_paths_arrays) {
     CHECK_EQ(ac.total_count, 3U);
     CHECK_EQ(std::vector<std::uint32_t>(ac.video_ids.begin(), ac.video_ids.end()),
              (std::vector<std::uint32_t>{0, 1}));
+}
+
+// Rows [begin, end) of `rows` as pieces of `sizes` rows (the rest in a last one).
+template <class View>
+std::vector<ColumnPiece<View>> pieces_of(const View& whole, std::int64_t rows,
+                                         std::vector<std::int64_t> sizes) {
+    std::vector<ColumnPiece<View>> pieces;
+    std::int64_t start = 0;
+    sizes.push_back(rows);
+    for (const std::int64_t size : sizes) {
+        const std::int64_t length = std::min(size, rows - start);
+        View view = whole;
+        shift_rows(view, start);
+        pieces.push_back({length, view});
+        start += length;
+    }
+    return pieces;
+}
+
+KELNOR_TEST(pieces_that_do_not_line_up_build_the_whole_columns_index) {
+    const Rows rows({"ac", "ab", "ac", "b", "ab", "c"}, {9, 7, 7, 1, 9, 2}, {2, 5, 1, 4, 4, 3});
+    const ColumnChunk whole = rows.chunk();
+    ColumnPieces pieces;
+    pieces.terms = pieces_of(whole.terms, whole.length, {0, 2, 3});
+    pieces.videos = pieces_of(whole.videos, whole.length, {1, 1});
+    pieces.counts = pieces_of(whole.counts, whole.length, {4});
+    const std::vector<ColumnChunk> chunks = align_pieces(pieces);
+    std::int64_t total = 0;
+    for (const ColumnChunk& chunk : chunks) {
+        CHECK(chunk.length > 0);
+        total += chunk.length;
+    }
+    CHECK_EQ(total, whole.length);
+    auto built = build_from_columns(chunks, 10);
+    auto expected = build_from_columns({&whole, 1}, 10);
+    CHECK(built.ok() && expected.ok());
+    CHECK_EQ(built.value().child_labels, expected.value().child_labels);
+    CHECK_EQ(built.value().video_int_ids, expected.value().video_int_ids);
+    CHECK(
+        std::ranges::equal(built.value().payloads.encoded(), expected.value().payloads.encoded()));
+}
+
+KELNOR_TEST(dictionary_keys_read_their_words_and_no_further) {
+    const Rows words({"b", "a"}, {}, {});
+    const std::int16_t keys[] = {1, 0, 1, 2, -1};
+    TextColumn column;
+    column.layout = TextLayout::Dictionary;
+    column.offsets = keys;
+    IntColumn key_form;
+    key_form.width = 2;
+    key_form.is_signed = true;
+    const DictionaryText dictionary{key_form, words.chunk().terms, 2};
+    column.dictionary = &dictionary;
+    CHECK_EQ(column.at(0).text, std::string_view("a"));
+    CHECK_EQ(column.at(1).text, std::string_view("b"));
+    CHECK(column.at(3).state == TextAt::State::Damaged);
+    CHECK(column.at(4).state == TextAt::State::Damaged);
+    shift_rows(column, 2);
+    CHECK_EQ(column.at(0).text, std::string_view("a"));
 }
 
 KELNOR_TEST(a_refused_row_is_numbered_across_chunks) {

@@ -6,7 +6,7 @@ import random
 import zlib
 from typing import NamedTuple
 
-from _kelnor import PrefixSearch, index_sizes
+from _kelnor import PrefixSearch, _index_sizes
 
 from kelnor.demo import build_demo_index
 from kelnor.index_file import file_info
@@ -25,7 +25,7 @@ class IndexInfo(NamedTuple):
 
 def index_info(source: str, index: PrefixSearch, checksum: str) -> IndexInfo:
     """What /health says of `index`, from `source`, whose image has `checksum`."""
-    terms, videos, nodes = index_sizes(index)
+    terms, videos, nodes = _index_sizes(index)
     return IndexInfo(source, nodes, terms, videos, checksum)
 
 
