@@ -148,7 +148,9 @@ def build_columns(
     native_counts = _native(counts, _COUNT_KINDS)
     if native_terms is not None and native_videos is not None and native_counts is not None:
         return _build_from_columns(native_terms, native_videos, native_counts, video_top_n)
-    term_list, video_list, count_list = (
+    # A list, not a generator: PyPy reports an error raised while a generator
+    # is unpacked as a failure to unpack it.
+    term_list, video_list, count_list = [
         _as_list(column, name) for column, name in zip((terms, videos, counts), _NAMES)
-    )
+    ]
     return _build_rows(term_list, video_list, count_list, video_top_n)
