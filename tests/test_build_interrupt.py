@@ -12,12 +12,11 @@ only at its end, a share of 1. (The stream never ends.)
 from __future__ import annotations
 
 import ast
-import os
-import subprocess
 import sys
 import textwrap
 
 import pytest
+from test_cli import run_child
 
 pytestmark = pytest.mark.skipif(sys.platform == "win32", reason="needs POSIX signals")
 # The child builds its columns and its stream with pyarrow and numpy.
@@ -77,13 +76,7 @@ CHILD = textwrap.dedent("""
 
 @pytest.mark.parametrize("build", ["columns", "records", "stream"])
 def test_ctrl_c_stops_a_long_build(build):
-    completed = subprocess.run(
-        [sys.executable, "-c", CHILD, build],
-        capture_output=True,
-        text=True,
-        timeout=300,
-        env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)},
-    )
+    completed = run_child(build, script=CHILD)
     assert completed.returncode == 0, completed.stderr
     raised, share = ast.literal_eval(completed.stdout)
     assert raised == "KeyboardInterrupt"
