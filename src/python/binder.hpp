@@ -45,6 +45,13 @@ class MethodParameters {
 // Binds the arguments of a METH_FASTCALL | METH_KEYWORDS call into `slots`
 // (one borrowed reference or null per parameter). On a binding error a
 // TypeError is pending and PythonErrorSet is thrown.
+// A fast-call entry point as the PyCFunction of a method table's row, which
+// METH_FASTCALL | METH_KEYWORDS tells the interpreter to call as it is.
+template <class Function>
+PyCFunction as_cfunction(Function function) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
 void bind_arguments(MethodParameters& parameters, PyObject* const* args,
                     Py_ssize_t positional_count, PyObject* keyword_names,
                     std::span<PyObject*> slots);

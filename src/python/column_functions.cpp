@@ -408,11 +408,6 @@ PyObject* index_sizes(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
     });
 }
 
-template <class Function>
-PyCFunction as_cfunction(Function function) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
-
 // The kelnor package's native helpers: private names, as the module's one
 // public name is PrefixSearch.
 PyMethodDef functions[] = {

@@ -1,4 +1,5 @@
 #include "python/prefix_search_type.hpp"
+#include "python/binder.hpp"
 
 #include <new>
 #include <utility>
@@ -11,11 +12,6 @@ namespace kelnor::py {
 namespace {
 
 constexpr std::uint32_t EXCLUSIVE = ~std::uint32_t{0};
-
-template <class Function>
-PyCFunction as_cfunction(Function function) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
 
 // The interpreter derives __text_signature__ from the part before "\n--\n\n";
 // the empty part after it leaves __doc__ None.

@@ -11,6 +11,7 @@
 #include "python/lock_release.hpp"
 #include "python/prefix_search_type.hpp"
 #include "python/record_reader.hpp"
+#include "python/results.hpp"
 
 namespace kelnor::py {
 namespace {
@@ -104,29 +105,38 @@ PyObject* extend(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
     });
 }
 
+// What `make(chunks, top_n, interrupt)` makes of the records so far, with
+// `top_n` the one argument of `method`, without the interpreter lock.
+template <class Make>
+auto of_records(PyObject* self, MethodParameters& method, PyObject* const* args, Py_ssize_t nargs,
+                PyObject* keyword_names, Make make) {
+    PyObject* slots[1];
+    bind_arguments(method, args, nargs, keyword_names, slots);
+    const std::uint32_t top_n = convert_argument("video_top_n", slots[0], to_u32);
+    const std::shared_ptr<const TextRecords> columns = self_of(self).columns;
+    auto made = without_interpreter_lock([&](const InterruptCheck& interrupt) {
+        const columns::ColumnChunk chunk = columns->chunk();
+        return make(std::span<const columns::ColumnChunk>{&chunk, 1}, top_n, interrupt);
+    });
+    // Every record was checked as the build checks a row.
+    if (!made.ok()) throw InternalFailure("a checked record refused by the build");
+    return std::pair{std::move(made).value(), top_n};
+}
+
 PyObject* build(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* keyword_names) {
     return call_guarded([&]() -> PyRef {
-        PyObject* slots[1];
-        bind_arguments(BUILD, args, nargs, keyword_names, slots);
-        const std::uint32_t top_n = convert_argument("video_top_n", slots[0], to_u32);
-        const std::shared_ptr<const TextRecords> columns = self_of(self).columns;
-        auto built = without_interpreter_lock([&](const InterruptCheck& interrupt) {
-            const columns::ColumnChunk chunk = columns->chunk();
-            return columns::build_from_columns({&chunk, 1}, top_n, interrupt);
-        });
-        // Every record was checked as the build checks a row.
-        if (!built.ok()) throw InternalFailure("a checked record refused by the build");
-        return make_instance(PrefixSearch{std::move(built).value()});
+        auto [trie, top_n] =
+            of_records(self, BUILD, args, nargs, keyword_names,
+                       [](auto chunks, std::uint32_t top_n, const auto& interrupt) {
+                           return columns::build_from_columns(chunks, top_n, interrupt);
+                       });
+        return make_instance(PrefixSearch{std::move(trie)});
     });
 }
 
 PyRef u32_list(const std::vector<std::uint32_t>& values) {
-    PyRef list = expect(PyList_New(static_cast<Py_ssize_t>(values.size())));
-    for (std::size_t k = 0; k < values.size(); ++k) {
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(k),
-                        expect(PyLong_FromUnsignedLong(values[k])).release());
-    }
-    return list;
+    return list_of<std::uint32_t>(
+        values, [](std::uint32_t value) { return expect(PyLong_FromUnsignedLong(value)); });
 }
 
 PyRef packed_list(const PackedList& values) {
@@ -189,22 +199,13 @@ PyRef internal_data_of(const columns::LaidOutRows& rows, std::uint32_t top_n) {
 PyObject* internal_data_v2(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                            PyObject* keyword_names) {
     return call_guarded([&]() -> PyRef {
-        PyObject* slots[1];
-        bind_arguments(LAY_OUT, args, nargs, keyword_names, slots);
-        const std::uint32_t top_n = convert_argument("video_top_n", slots[0], to_u32);
-        const std::shared_ptr<const TextRecords> columns = self_of(self).columns;
-        auto laid_out = without_interpreter_lock([&](const InterruptCheck& interrupt) {
-            const columns::ColumnChunk chunk = columns->chunk();
-            return columns::lay_out_rows({&chunk, 1}, interrupt);
-        });
-        if (!laid_out.ok()) throw InternalFailure("a checked record refused by the build");
-        return internal_data_of(laid_out.value(), top_n);
+        const auto [rows, top_n] =
+            of_records(self, LAY_OUT, args, nargs, keyword_names,
+                       [](auto chunks, std::uint32_t, const auto& interrupt) {
+                           return columns::lay_out_rows(chunks, interrupt);
+                       });
+        return internal_data_of(rows, top_n);
     });
-}
-
-template <class Function>
-PyCFunction as_cfunction(Function function) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
 }
 
 PyMethodDef methods[] = {
