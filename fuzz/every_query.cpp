@@ -10,18 +10,18 @@
 #include <utility>
 #include <vector>
 
-#include "internal_failure.hpp"
+#include "base/internal_failure.hpp"
+#include "index/trie/walk_index.hpp"
 #include "path_count.hpp"
-#include "prefix/matcher/bit_parallel_rows.hpp"
-#include "prefix/matcher/fuzzy_match.hpp"
-#include "prefix/matcher/fuzzy_match_nodes.hpp"
-#include "prefix/matcher/suggest.hpp"
-#include "prefix/matcher/trie_walk.hpp"
-#include "prefix/matcher/utf8.hpp"
-#include "prefix/matcher/walk_budget.hpp"
-#include "prefix/trie/walk_index.hpp"
+#include "queries/fuzzy_match.hpp"
+#include "queries/fuzzy_match_nodes.hpp"
+#include "queries/suggest.hpp"
+#include "queries/video_ranking.hpp"
+#include "queries/walk/bit_parallel_rows.hpp"
+#include "queries/walk/query_text.hpp"
+#include "queries/walk/trie_walk.hpp"
+#include "queries/walk/walk_budget.hpp"
 #include "reachable_cycle.hpp"
-#include "video_ranking.hpp"
 
 namespace kelnor::fuzz {
 namespace {

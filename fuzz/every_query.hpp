@@ -7,7 +7,7 @@
 #include <string>
 
 #include "fuzz_input.hpp"
-#include "prefix/trie/trie.hpp"
+#include "index/trie/trie.hpp"
 
 namespace kelnor::fuzz {
 

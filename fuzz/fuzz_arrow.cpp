@@ -35,8 +35,8 @@
 #include <string_view>
 #include <vector>
 
-#include "columns/arrow_columns.hpp"
-#include "columns/column_build.hpp"
+#include "builds/arrow_columns.hpp"
+#include "builds/column_build.hpp"
 #include "fuzz_input.hpp"
 
 namespace {

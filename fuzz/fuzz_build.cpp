@@ -28,12 +28,12 @@
 #include <utility>
 #include <vector>
 
+#include "base/internal_failure.hpp"
+#include "builds/internal_data.hpp"
+#include "builds/video_index.hpp"
 #include "every_query.hpp"
 #include "fuzz_input.hpp"
-#include "internal_data.hpp"
-#include "internal_failure.hpp"
-#include "prefix/trie/trie_image.hpp"
-#include "video_index.hpp"
+#include "index/trie/trie_image.hpp"
 
 namespace {
 

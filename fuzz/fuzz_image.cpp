@@ -13,7 +13,7 @@
 
 #include "every_query.hpp"
 #include "fuzz_input.hpp"
-#include "prefix/trie/trie_image.hpp"
+#include "index/trie/trie_image.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace kelnor;

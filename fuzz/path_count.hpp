@@ -13,7 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "prefix/trie/trie.hpp"
+#include "index/trie/trie.hpp"
 
 namespace kelnor::fuzz {
 

@@ -7,7 +7,7 @@
 // bounds only.
 #pragma once
 
-#include "prefix/trie/trie.hpp"
+#include "index/trie/trie.hpp"
 
 namespace kelnor::fuzz {
 

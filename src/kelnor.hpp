@@ -6,7 +6,7 @@
 //   label_code_point(), VideoIndexBytes, choose_video_ids(), assemble());
 // - the image (image_size(), encode_trie_into(), decode_trie() and the
 //   render() of its DecodeError);
-// - the build from columns (columns/): Arrow arrays and streams read as
+// - the build from columns (builds/): Arrow arrays and streams read as
 //   views, records files parsed or read as a stream (RecordsStream), and
 //   build_from_columns() with its RowRefusal and the term limit;
 // - the queries (fuzzy_match(), fuzzy_match_video(), suggest() and
@@ -16,22 +16,22 @@
 //   the Result that carries expected failures.
 #pragma once
 
-#include "columns/arrow_chunks.hpp"
-#include "columns/arrow_columns.hpp"
-#include "columns/column_build.hpp"
-#include "columns/column_pieces.hpp"
-#include "columns/records_stream.hpp"
-#include "columns/term_check.hpp"
-#include "columns/text_records.hpp"
-#include "columns/uuid_text.hpp"
-#include "encoding/decode_error.hpp"
-#include "internal_data.hpp"
-#include "internal_failure.hpp"
-#include "interrupt_check.hpp"
-#include "prefix/matcher/fuzzy_match.hpp"
-#include "prefix/matcher/suggest.hpp"
-#include "prefix/trie/trie_image.hpp"
-#include "prefix_search.hpp"
-#include "result.hpp"
-#include "video_index.hpp"
-#include "video_ranking.hpp"
+#include "base/internal_failure.hpp"
+#include "base/interrupt_check.hpp"
+#include "base/result.hpp"
+#include "builds/arrow_chunks.hpp"
+#include "builds/arrow_columns.hpp"
+#include "builds/column_build.hpp"
+#include "builds/column_pieces.hpp"
+#include "builds/internal_data.hpp"
+#include "builds/records_stream.hpp"
+#include "builds/term_check.hpp"
+#include "builds/text_records.hpp"
+#include "builds/video_index.hpp"
+#include "index/encoding/decode_error.hpp"
+#include "index/prefix_search.hpp"
+#include "index/trie/trie_image.hpp"
+#include "index/uuid_text.hpp"
+#include "queries/fuzzy_match.hpp"
+#include "queries/suggest.hpp"
+#include "queries/video_ranking.hpp"

@@ -1,5 +1,5 @@
 """A plain-Python model of the spelling cost by which suggestions are ordered
-(src/prefix/matcher/spelling_cost.hpp): the full table of a weighted optimal
+(src/queries/spelling_cost.hpp): the full table of a weighted optimal
 string alignment distance, plus the first-letter and phonetic-key penalties.
 Words are sequences of code points."""
 

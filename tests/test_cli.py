@@ -18,8 +18,8 @@ import uuid
 import pytest
 
 import kelnor
-from kelnor.cli import main
-from kelnor.version import VERSION
+from kelnor.cli.main import main
+from kelnor import __version__
 from model_index_file import file_of
 
 RECORDS = [
@@ -421,7 +421,7 @@ def test_query_reports_an_output_that_cannot_show_a_term(index_file):
 # the command.
 CAPPED_MAIN = textwrap.dedent("""
     import resource, sys
-    from kelnor.cli import main
+    from kelnor.cli.main import main
     with open("/proc/self/status") as status:
         size_kb = next(int(line.split()[1]) for line in status if line.startswith("VmSize:"))
     limit = size_kb * 1024 + 256 * 2**20
@@ -526,7 +526,7 @@ def not_installed(name: str) -> str:
 
 @pytest.mark.parametrize(
     "metadata_version, shown",
-    [(lambda name: "7.8.9", "7.8.9"), (not_installed, VERSION)],
+    [(lambda name: "7.8.9", "7.8.9"), (not_installed, __version__)],
     ids=["installed", "source tree"],
 )
 def test_version(capsys, monkeypatch, metadata_version, shown):

@@ -9,7 +9,7 @@ from pathlib import Path
 import pytest
 
 import _kelnor
-from kelnor.version import VERSION
+from kelnor import __version__
 
 
 def distribution_under_test():
@@ -52,11 +52,11 @@ def test_console_script_runs_the_command_line():
     done = subprocess.run(
         [str(DISTRIBUTION.locate_file(script)), "--version"], capture_output=True, text=True, timeout=60
     )
-    assert (done.returncode, done.stdout, done.stderr) == (0, f"kelnor {VERSION}\n", "")
+    assert (done.returncode, done.stdout, done.stderr) == (0, f"kelnor {__version__}\n", "")
 
 
 def test_installed_version_is_the_source_tree_version():
-    assert DISTRIBUTION.version == VERSION
+    assert DISTRIBUTION.version == __version__
 
 
 def test_installed_stubs_are_the_module_stubs():

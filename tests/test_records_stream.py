@@ -17,7 +17,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import kelnor
-from kelnor import cli
+from kelnor.cli.main import main as kelnor_main
 from kelnor.builder import MAX_TERM_BYTES
 
 try:
@@ -137,7 +137,7 @@ def test_a_term_at_the_limit_is_kept_on_every_path():
 def test_a_records_file_names_the_line_of_a_long_term(tmp_path, capsys):
     path = tmp_path / "records.tsv.gz"
     path.write_bytes(gzip.compress(b"cat\t1\t1\n" + b"a" * (MAX_TERM_BYTES + 1) + b"\t1\t1\n"))
-    assert cli.main(["build", str(path), "-o", str(tmp_path / "out.bin")]) == 1
+    assert kelnor_main(["build", str(path), "-o", str(tmp_path / "out.bin")]) == 1
     assert capsys.readouterr().err == (
         f"kelnor: {path}:2: a term must be at most {MAX_TERM_BYTES} bytes of UTF-8, "
         f"this one has {MAX_TERM_BYTES + 1}\n"
@@ -152,6 +152,6 @@ def test_a_gzip_records_file_builds_what_its_content_builds(tmp_path, capsys, me
     parts = [data] if members == 1 else [data[:third], data[third : 2 * third], data[2 * third :]]
     path = tmp_path / "records.tsv.gz"
     path.write_bytes(b"".join(gzip.compress(part) for part in parts))
-    assert cli.main(["build", str(path), "-o", str(tmp_path / "out.bin")]) == 0
+    assert kelnor_main(["build", str(path), "-o", str(tmp_path / "out.bin")]) == 0
     capsys.readouterr()
     assert kelnor.load(tmp_path / "out.bin").to_bytes() == kelnor.build(records).to_bytes()

@@ -29,6 +29,9 @@ from kelnor.folding import fold
 from kelnor.index_file import IndexFileError, IndexFileInfo, file_info, load, save
 from kelnor.video_table import VideoId
 
+# The version, written here only: pyproject.toml reads it from this line.
+__version__ = "0.1.0"
+
 __all__ = [
     "DEFAULT_VIDEO_TOP_N",
     "IndexBuilder",

@@ -1,5 +1,5 @@
 import sys
 
-from kelnor.cli import main
+from kelnor.cli.main import main
 
 sys.exit(main())

@@ -137,7 +137,7 @@ VideoUuid uuid_bytes_of(PyObject* uuid_object, PyObject* video) {
 VideoUuid uuid_of_text(PyObject* video) {
     Py_ssize_t size = 0;
     if (const char* utf8 = PyUnicode_AsUTF8AndSize(video, &size)) {
-        if (const auto uuid = columns::parse_uuid_text({utf8, static_cast<std::size_t>(size)})) {
+        if (const auto uuid = parse_uuid_text({utf8, static_cast<std::size_t>(size)})) {
             return *uuid;
         }
     } else {

@@ -21,7 +21,7 @@
 #include <utility>
 #include <vector>
 
-#include "internal_failure.hpp"
+#include "base/internal_failure.hpp"
 
 namespace kelnor::core_test {
 

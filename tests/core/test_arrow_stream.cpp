@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "builds/arrow_columns.hpp"
 #include "check.hpp"
-#include "columns/arrow_columns.hpp"
 
 namespace kelnor::core_test {
 namespace {

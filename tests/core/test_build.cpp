@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "builds/internal_data.hpp"
+#include "builds/video_index.hpp"
 #include "check.hpp"
-#include "internal_data.hpp"
 #include "trie_builder.hpp"
-#include "video_index.hpp"
 
 namespace kelnor::core_test {
 namespace {

@@ -8,9 +8,9 @@
 #include <string>
 
 #include "check.hpp"
-#include "prefix/matcher/child_sieve.hpp"
-#include "prefix/matcher/query_masks.hpp"
-#include "prefix/trie/walk_index.hpp"
+#include "index/trie/walk_index.hpp"
+#include "queries/walk/child_sieve.hpp"
+#include "queries/walk/query_masks.hpp"
 
 namespace kelnor::core_test {
 namespace {

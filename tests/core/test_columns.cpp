@@ -10,12 +10,12 @@
 #include <string_view>
 #include <vector>
 
+#include "builds/column_build.hpp"
+#include "builds/column_pieces.hpp"
+#include "builds/row_shift.hpp"
+#include "builds/text_records.hpp"
 #include "check.hpp"
-#include "columns/column_build.hpp"
-#include "columns/column_pieces.hpp"
-#include "columns/row_shift.hpp"
-#include "columns/text_records.hpp"
-#include "columns/uuid_text.hpp"
+#include "index/uuid_text.hpp"
 
 namespace kelnor::core_test {
 namespace {

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "check.hpp"
-#include "prefix/matcher/distance_table.hpp"
-#include "prefix/matcher/trie_walk.hpp"
+#include "queries/walk/distance_table.hpp"
+#include "queries/walk/trie_walk.hpp"
 #include "trie_builder.hpp"
 
 namespace kelnor::core_test {

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "check.hpp"
-#include "encoding/encode_to_vec.hpp"
-#include "encoding/reader.hpp"
-#include "encoding/value_writers.hpp"
+#include "index/encoding/encode_to_vec.hpp"
+#include "index/encoding/reader.hpp"
+#include "index/encoding/value_writers.hpp"
 
 namespace kelnor::core_test {
 namespace {

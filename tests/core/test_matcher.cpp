@@ -8,13 +8,13 @@
 #include <utility>
 #include <vector>
 
+#include "base/interrupt_check.hpp"
 #include "check.hpp"
-#include "interrupt_check.hpp"
-#include "prefix/matcher/bit_parallel_rows.hpp"
-#include "prefix/matcher/fuzzy_match.hpp"
-#include "prefix/matcher/fuzzy_match_nodes.hpp"
-#include "prefix/matcher/query_masks.hpp"
-#include "prefix/trie/walk_index.hpp"
+#include "index/trie/walk_index.hpp"
+#include "queries/fuzzy_match.hpp"
+#include "queries/fuzzy_match_nodes.hpp"
+#include "queries/walk/bit_parallel_rows.hpp"
+#include "queries/walk/query_masks.hpp"
 #include "trie_builder.hpp"
 
 namespace kelnor::core_test {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "check.hpp"
-#include "prefix/trie/propagate.hpp"
+#include "index/trie/propagate.hpp"
 #include "trie_builder.hpp"
 
 namespace kelnor::core_test {

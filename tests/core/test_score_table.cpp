@@ -6,7 +6,7 @@
 #include <random>
 
 #include "check.hpp"
-#include "score_table.hpp"
+#include "queries/score_table.hpp"
 #include "trie_builder.hpp"
 
 namespace kelnor::core_test {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "check.hpp"
-#include "prefix/trie/trie_image.hpp"
+#include "index/trie/trie_image.hpp"
 #include "trie_builder.hpp"
 
 namespace kelnor::core_test {

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "builds/internal_data.hpp"
 #include "check.hpp"
-#include "encoding/utf8.hpp"
-#include "internal_data.hpp"
-#include "prefix/matcher/utf8.hpp"
+#include "index/encoding/utf8.hpp"
+#include "queries/walk/query_text.hpp"
 
 namespace kelnor::core_test {
 namespace {

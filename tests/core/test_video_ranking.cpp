@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "check.hpp"
+#include "queries/video_ranking.hpp"
 #include "trie_builder.hpp"
-#include "video_ranking.hpp"
 
 namespace kelnor::core_test {
 namespace {

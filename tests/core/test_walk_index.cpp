@@ -11,11 +11,11 @@
 #include <utility>
 #include <vector>
 
+#include "base/internal_failure.hpp"
 #include "check.hpp"
-#include "internal_failure.hpp"
-#include "prefix/matcher/trie_walk.hpp"
-#include "prefix/trie/trie.hpp"
-#include "prefix/trie/walk_index.hpp"
+#include "index/trie/trie.hpp"
+#include "index/trie/walk_index.hpp"
+#include "queries/walk/trie_walk.hpp"
 #include "trie_builder.hpp"
 
 namespace kelnor::core_test {

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "internal_data.hpp"
-#include "payload/payload.hpp"
-#include "prefix/trie/trie.hpp"
-#include "video_index.hpp"
+#include "builds/internal_data.hpp"
+#include "builds/video_index.hpp"
+#include "index/payload/payload.hpp"
+#include "index/trie/trie.hpp"
 
 namespace kelnor::core_test {
 

@@ -5,7 +5,7 @@ from __future__ import annotations
 from typing import Any
 
 from kelnor.server.params import MAX_DIST_LIMIT, MAX_QUERY_LENGTH, MAX_RESULTS
-from kelnor.version import VERSION
+from kelnor import __version__
 
 Json = dict[str, Any]
 
@@ -105,7 +105,7 @@ DESCRIPTION: Json = {
     "openapi": "3.1.0",
     "info": {
         "title": "kelnor",
-        "version": VERSION,
+        "version": __version__,
         "description": "Typo-tolerant search-as-you-type over one index. "
         "Bad input gets a 4xx answer with a JSON reason.",
     },

@@ -15,7 +15,7 @@ from collections.abc import Iterable
 
 from starlette.datastructures import QueryParams
 
-from kelnor.whole_number import whole_number_in
+from kelnor.cli.user_input import whole_number_in
 
 # The longest search text accepted, in code points.
 MAX_QUERY_LENGTH = 256

@@ -8,7 +8,7 @@ from typing import NamedTuple
 
 from _kelnor import PrefixSearch, _index_sizes
 
-from kelnor.demo import build_demo_index
+from kelnor.cli.demo import build_demo_index
 from kelnor.index_file import file_info
 
 

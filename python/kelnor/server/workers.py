@@ -31,7 +31,7 @@ from typing import Optional
 import uvicorn
 from starlette.applications import Starlette
 
-from kelnor.command_error import CommandError
+from kelnor.cli.user_input import CommandError
 from kelnor.server.limits import (
     EXIT_SECONDS,
     KEEP_ALIVE_SECONDS,

@@ -1,0 +1,61 @@
+#include "queries/suggest.hpp"
+
+#include <algorithm>
+
+#include "base/internal_failure.hpp"
+#include "index/trie/term_counts.hpp"
+#include "queries/completion_search.hpp"
+#include "queries/spelling_cost.hpp"
+#include "queries/walk/query_text.hpp"
+#include "queries/walk/trie_walk.hpp"
+#include "queries/walk/walk_query.hpp"
+
+namespace kelnor {
+namespace {
+
+// The terms within the bound, each with its count and spelling cost, then
+// the best of them.
+std::vector<Suggestion> nearest_terms(const Trie& trie, std::span<const char32_t> query,
+                                      std::uint32_t max_dist, EditMetric metric,
+                                      std::optional<std::uint32_t> limit,
+                                      const InterruptCheck& interrupt) {
+    std::vector<Suggestion> found;
+    if (limit == 0u) return found;
+    const TermCounts& counts = trie.term_counts;
+    SpellingCost spelling(query, max_dist);
+    walk_within_distance(trie, query, max_dist, metric, std::nullopt, interrupt,
+                         [&](std::uint32_t node, std::uint32_t distance,
+                             std::span<const char32_t> path, char32_t label) {
+                             if (!checked_at(trie.is_terminal, node)) return false;
+                             found.push_back({hit_text(path, label), distance,
+                                              counts.own(trie, node), spelling.of(path, label)});
+                             return true;
+                         });
+    const auto kept = std::min<std::size_t>(found.size(), limit.value_or(found.size()));
+    std::partial_sort(
+        found.begin(), found.begin() + static_cast<std::ptrdiff_t>(kept), found.end(),
+        [](const Suggestion& a, const Suggestion& b) { return ranks_before(a, b, false); });
+    found.resize(kept);
+    return found;
+}
+
+}  // namespace
+
+std::uint32_t default_suggest_bound(std::string_view text_utf8) {
+    const std::size_t length = decode_utf8(text_utf8, 8).size();
+    return length < 4 ? 0 : length < 8 ? 1 : 2;
+}
+
+std::vector<Suggestion> suggest(const Trie& trie, std::string_view text_utf8,
+                                const SuggestOptions& options, const InterruptCheck& interrupt) {
+    const std::optional<std::vector<char32_t>> query =
+        walk_query(trie, text_utf8, options.max_dist);
+    if (!query) return {};
+    const EditMetric metric =
+        options.transpositions ? EditMetric::optimal_string_alignment : EditMetric::levenshtein;
+    return options.complete
+               ? completions(trie, *query, options.max_dist, metric, options.limit, interrupt)
+               : nearest_terms(trie, *query, options.max_dist, metric, options.limit, interrupt);
+}
+
+}  // namespace kelnor
