@@ -145,7 +145,8 @@ std::optional<NodeDistances> matched_nodes(const Trie& trie, std::span<const cha
     return attempt(damage, [&] {
         NodeDistances hits;
         for (const NodeHit& hit :
-             fuzzy_match_nodes(trie, characters, query.max_dist, terminal_only, query.limit)) {
+             fuzzy_match_nodes(trie, characters, query.max_dist, EditMetric::levenshtein,
+                               terminal_only, query.limit)) {
             check_distance(hit.distance, query.max_dist);
             hits.emplace_back(hit.node, hit.distance);
         }

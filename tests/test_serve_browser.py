@@ -68,7 +68,7 @@ def wait_for(driver, condition, what: str):
 def test_typing_a_misspelt_word_and_choosing_a_suggestion(browser, tmp_path):
     index, _ = demo_index()  # the same seed as the server's, so the same index
     suggestions = [term for term, _, _ in index.suggest(MISSPELT)]
-    best_video = index.fuzzy_match_video(MISSPELT)[0][0]
+    best_video = index.search(MISSPELT)[0][0]
     assert len(suggestions) >= 2
 
     with running_server("--demo") as (base, _):
@@ -108,7 +108,7 @@ def test_typing_a_misspelt_word_and_choosing_a_suggestion(browser, tmp_path):
             "the chosen suggestion",
         )
         assert box.get_attribute("value") == chosen
-        chosen_best = index.fuzzy_match_video(chosen)[0][0]
+        chosen_best = index.search(chosen)[0][0]
         wait_for(
             browser,
             lambda: texts(browser, "#videos .video-id")[:1] == [f"Video {chosen_best}"],
