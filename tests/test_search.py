@@ -84,21 +84,51 @@ def test_scores_sum_each_words_share_and_count_the_words():
 
 
 TEXT_CHARACTERS = ALPHABET + " -,"
+LETTERS = "abcé"
+
+# Catalogues of short words over a few letters and texts of their words,
+# typed in part, misspelt or not at all, so that a text's words often match
+# several terms and videos answer several words.
+records_lists = st.lists(
+    st.tuples(st.text(LETTERS, min_size=1, max_size=5), st.integers(0, 5), st.integers(1, 9)),
+    min_size=1,
+    max_size=16,
+)
+
+
+@st.composite
+def catalogue_searches(draw) -> tuple:
+    records = draw(records_lists)
+    term = st.sampled_from([term for term, _video, _count in records])
+    word = st.one_of(
+        term,
+        term.flatmap(lambda t: st.integers(1, len(t)).map(lambda n: t[:n])),
+        st.text(LETTERS + "x", min_size=1, max_size=5),
+    )
+    words = draw(st.lists(word, max_size=4))
+    end = draw(st.sampled_from(["", " ", "."]))
+    return kelnor.internal_data_v2(records, video_top_n=3), " ".join(words) + end
+
+
+# Besides, arrays of any payloads (videos outside the video table, counts of
+# 0 and 2^32 - 1) with texts of any of their letters and some separators.
+searches = st.one_of(
+    catalogue_searches(),
+    st.tuples(tries_of_terms(), st.text(alphabet=TEXT_CHARACTERS, max_size=12)),
+)
 
 
 @pytest.mark.parametrize("transpositions", [False, True])
-@settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@settings(max_examples=200, deadline=None, suppress_health_check=[HealthCheck.too_slow])
 @given(
-    args=tries_of_terms(),
-    text=st.text(alphabet=TEXT_CHARACTERS, max_size=12),
+    search=searches,
     max_dist=st.one_of(st.none(), st.integers(0, 3)),
     limit=st.one_of(st.none(), st.integers(0, 4)),
     complete=st.booleans(),
     min_score=st.sampled_from([0.0, 0.3, 1.0, float("nan")]),
 )
-def test_the_ranking_is_the_models(
-    transpositions, args, text, max_dist, limit, complete, min_score
-):
+def test_the_ranking_is_the_models(transpositions, search, max_dist, limit, complete, min_score):
+    args, text = search
     index = PrefixSearch.from_internal_data_v2(*args)
     options = dict(complete=complete, transpositions=transpositions, min_score=min_score)
     expected = model_search.search(model_build.build(*args), text, max_dist, limit, **options)
@@ -107,8 +137,8 @@ def test_the_ranking_is_the_models(
 
 @settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.too_slow])
 @given(
-    args=tries_of_terms(),
-    word=st.text(alphabet=ALPHABET, min_size=1, max_size=6),
+    args=st.one_of(records_lists.map(kelnor.internal_data_v2), tries_of_terms()),
+    word=st.text(alphabet=LETTERS, min_size=1, max_size=6),
     max_dist=st.integers(0, 3),
     typing=st.booleans(),
     min_score=st.sampled_from([0.0, 0.01, 0.5]),
