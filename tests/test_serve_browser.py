@@ -25,6 +25,7 @@ pytestmark = pytest.mark.skipif(
 from selenium import webdriver  # noqa: E402
 from selenium.webdriver.chrome.service import Service  # noqa: E402
 from selenium.webdriver.common.by import By  # noqa: E402
+from selenium.common.exceptions import StaleElementReferenceException  # noqa: E402
 from selenium.webdriver.common.keys import Keys  # noqa: E402
 from selenium.webdriver.support.ui import WebDriverWait  # noqa: E402
 from serve_process import running_server  # noqa: E402
@@ -62,7 +63,12 @@ def texts(driver, selector: str) -> list[str]:
 
 
 def wait_for(driver, condition, what: str):
-    return WebDriverWait(driver, WAIT_SECONDS).until(lambda _: condition(), message=what)
+    # An answer that arrives while the condition reads the lists replaces
+    # their elements: the condition is then read again.
+    waiting = WebDriverWait(
+        driver, WAIT_SECONDS, ignored_exceptions=[StaleElementReferenceException]
+    )
+    return waiting.until(lambda _: condition(), message=what)
 
 
 def test_typing_a_misspelt_word_and_choosing_a_suggestion(browser, tmp_path):
@@ -81,7 +87,11 @@ def test_typing_a_misspelt_word_and_choosing_a_suggestion(browser, tmp_path):
             lambda: texts(browser, "#suggestions .term") == suggestions,
             f"the suggestions for {MISSPELT!r}",
         )
-        assert texts(browser, "#videos .video-id")[0] == f"Video {best_video}"
+        wait_for(
+            browser,
+            lambda: texts(browser, "#videos .video-id")[:1] == [f"Video {best_video}"],
+            f"the videos for {MISSPELT!r}",
+        )
         # The typed part is set apart from the completion.
         typed_part = os.path.commonprefix([suggestions[0], MISSPELT])
         assert texts(browser, "#suggestions .typed")[0] == typed_part
