@@ -166,3 +166,31 @@ def test_the_typed_part_is_set_apart_by_code_points(browser, tmp_path, typed):
             zip(texts(browser, "#suggestions .typed"), texts(browser, "#suggestions .completion"))
         )
     assert shown == [split_typed(term, typed) for term in suggestions]
+
+
+# Title words of three videos: "harry scool" is the school video first, by
+# the two words it answers, though another Harry video is watched far more.
+TITLES = {
+    1: ("harry's first day at the new school", 1_000),
+    2: ("harry and the hares", 900_000),
+    3: ("baking bread with a school class", 15_000),
+}
+
+
+def test_the_videos_answer_the_words_typed(browser, tmp_path):
+    path = tmp_path / "titles.bin"
+    records = [
+        (word, video, views)
+        for video, (title, views) in TITLES.items()
+        for word in title.replace("'", " ").split()
+    ]
+    kelnor.save(kelnor.build(records), path)
+    with running_server(str(path)) as (base, _):
+        browser.get(base + "/")
+        browser.find_element(By.ID, "q").send_keys("harry scool")
+        wait_for(
+            browser,
+            lambda: texts(browser, "#videos .video-id") == ["Video 1", "Video 2", "Video 3"],
+            "the school video first",
+        )
+        assert texts(browser, "#videos .score")[0].startswith("2 words · ")
