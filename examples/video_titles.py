@@ -43,8 +43,8 @@ def main():
     for typed in ["harry scool", "bread scho"]:
         print(f"{typed!r}:")
         for video, words, score in index.search(typed.lower(), limit=3):
-            answered = "1 word " if words == 1 else f"{words} words"
-            print(f"  {answered}, {score:.2f}  {CATALOGUE[uuid.UUID(video)][0]}")
+            answered = f"{words} word" + ("" if words == 1 else "s")
+            print(f"  {answered:8} {score:.2f}  {CATALOGUE[uuid.UUID(video)][0]}")
 
 
 if __name__ == "__main__":
