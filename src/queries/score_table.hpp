@@ -30,6 +30,9 @@ class BasicScoreTable {
         slots_[slot].sum += amount;
     }
 
+    // How many videos have been added to.
+    std::size_t size() const noexcept { return size_; }
+
     // Calls visit(video, sum) for every video added to, in no particular order.
     template <class Visit>
     void for_each(Visit&& visit) const {

@@ -133,12 +133,19 @@ std::vector<Candidate> candidates_at_least(const Trie& trie, std::span<const Ran
                             [&](std::uint32_t video, double score) { keep(video, score, 1); });
         return candidates;
     }
-    BasicScoreTable<Answered> standings(FIRST_ROOM);
+    std::vector<Tally> tallies;
+    tallies.reserve(words.size());
+    std::size_t listed = 0;
     for (const RankedWord& word : words) {
-        for_each_word_score(word_tally(trie, word, interrupt),
-                            [&](std::uint32_t video, double score) {
-                                standings.add(video, {1, score});
-                            });
+        tallies.push_back(word_tally(trie, word, interrupt));
+        listed += tallies.back().sums.size();
+    }
+    // Room for every video once, which is also room enough when words share them.
+    BasicScoreTable<Answered> standings(listed);
+    for (const Tally& tally : tallies) {
+        for_each_word_score(tally, [&](std::uint32_t video, double score) {
+            standings.add(video, {1, score});
+        });
     }
     standings.for_each([&](std::uint32_t video, const Answered& answered) {
         keep(video, answered.score, answered.words);
