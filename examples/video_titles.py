@@ -3,6 +3,8 @@
 Each word of a title becomes a record (word, video id, views), so a word
 that many watched videos share ranks those videos first. Queries are folded
 to lower case like the indexed words, and each hit is shown with its title.
+A text of several words is searched word by word: the videos that answer
+more of its words come first.
 
 Run after `python3 -m pip install .`:  python3 examples/video_titles.py
 """
@@ -38,6 +40,11 @@ def main():
         print(f"{typed!r}:")
         for video, score in index.fuzzy_match_video(typed.lower(), limit=3):
             print(f"  {score:.2f}  {CATALOGUE[uuid.UUID(video)][0]}")
+    for typed in ["harry scool", "bread scho"]:
+        print(f"{typed!r}:")
+        for video, words, score in index.search(typed.lower(), limit=3):
+            answered = f"{words} word" + ("" if words == 1 else "s")
+            print(f"  {answered:8} {score:.2f}  {CATALOGUE[uuid.UUID(video)][0]}")
 
 
 if __name__ == "__main__":

@@ -15,6 +15,7 @@
 #include "path_count.hpp"
 #include "queries/fuzzy_match.hpp"
 #include "queries/fuzzy_match_nodes.hpp"
+#include "queries/search.hpp"
 #include "queries/suggest.hpp"
 #include "queries/video_ranking.hpp"
 #include "queries/walk/bit_parallel_rows.hpp"
@@ -145,7 +146,8 @@ std::optional<NodeDistances> matched_nodes(const Trie& trie, std::span<const cha
     return attempt(damage, [&] {
         NodeDistances hits;
         for (const NodeHit& hit :
-             fuzzy_match_nodes(trie, characters, query.max_dist, terminal_only, query.limit)) {
+             fuzzy_match_nodes(trie, characters, query.max_dist, EditMetric::levenshtein,
+                               terminal_only, query.limit)) {
             check_distance(hit.distance, query.max_dist);
             hits.emplace_back(hit.node, hit.distance);
         }
@@ -210,6 +212,31 @@ std::optional<std::vector<VideoScore>> ranked_videos(const Trie& trie, const Que
     });
 }
 
+// The term as a search text: its words (at most 8 in 16 bytes) rank videos by
+// words answered, then score.
+void check_search(const Trie& trie, const QueryParameters& query, Damage damage) {
+    attempt(damage, [&] {
+        SearchOptions options;
+        options.max_dist = query.max_dist;
+        options.limit = query.limit;
+        options.min_score = query.min_score.value_or(0.0);
+        Result<std::vector<VideoScore>, TooManyWords> found = search(trie, query.term, options);
+        if (!found.ok()) finding("a short search text refused for its words");
+        const std::vector<VideoScore>& videos = found.value();
+        check_count(videos.size(), query.limit);
+        for (std::size_t k = 0; k < videos.size(); ++k) {
+            if (!(videos[k].score >= options.min_score)) finding("a search score below min_score");
+            if (videos[k].words == 0) finding("a searched video that answers no word");
+            if (k > 0 && (videos[k - 1].words < videos[k].words ||
+                          (videos[k - 1].words == videos[k].words &&
+                           videos[k - 1].score < videos[k].score))) {
+                finding("searched videos out of order");
+            }
+        }
+        return videos.size();
+    });
+}
+
 NodeDistances node_distances(const std::vector<MatchResult>& results) {
     NodeDistances hits;
     for (const MatchResult& result : results) hits.emplace_back(result.node, result.distance);
@@ -249,6 +276,7 @@ Answers answers_on(const Trie& trie, const QueryParameters& query,
     for (std::size_t k = 0; k < answers.suggestions.size(); ++k) {
         answers.suggestions[k] = suggested(trie, query, k < 2, k % 2 == 1, damage);
     }
+    check_search(trie, query, damage);
     return answers;
 }
 

@@ -28,7 +28,8 @@ enum class Damage { Possible, Impossible };
 
 // Runs fuzzy_match, fuzzy_match_nodes with and without terminal_only, the
 // walk of every node with swaps (EditMetric::optimal_string_alignment), and
-// fuzzy_match_video with include_prefix_nodes absent, true and false; on a
+// fuzzy_match_video with include_prefix_nodes absent, true and false, and
+// search of the term's words; on a
 // sound index, where the fast walk answers, runs them all again on the
 // checked walk (trie_walk.hpp), unless that would take long (path_count.hpp). On a possibly damaged
 // index a query may raise InternalFailure, and on any index WalkBudgetSpent; any other exception

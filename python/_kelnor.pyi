@@ -39,6 +39,16 @@ class PrefixSearch:
         complete: bool = True,
         transpositions: bool = True,
     ) -> list[tuple[str, int, int]]: ...
+    def search(
+        self,
+        text: str,
+        max_dist: SupportsIndex | None = None,
+        limit: SupportsIndex | None = 10,
+        *,
+        complete: bool = True,
+        transpositions: bool = True,
+        min_score: float = 0.0,
+    ) -> list[tuple[str, int, float]]: ...
 
 # The kelnor package's native helpers.
 @final
@@ -71,3 +81,4 @@ def _parse_text_records(
     data: bytes, separator: str
 ) -> tuple[list[int], list[str], list[int | bytes], list[int]]: ...
 def _index_sizes(index: PrefixSearch) -> tuple[int, int, int]: ...
+def _search_words(text: str) -> list[str]: ...

@@ -10,7 +10,7 @@
 //   views, records files parsed or read as a stream (RecordsStream), and
 //   build_from_columns() with its RowRefusal and the term limit;
 // - the queries (fuzzy_match(), fuzzy_match_video(), suggest() and
-//   default_suggest_bound());
+//   default_suggest_bound(), search() with its TooManyWords and search_words());
 // - how a host stops a long query (InterruptCheck, Interrupted);
 // - the failure type of a damaged index (InternalFailure, checked_at()) and
 //   the Result that carries expected failures.
@@ -33,5 +33,7 @@
 #include "index/trie/trie_image.hpp"
 #include "index/uuid_text.hpp"
 #include "queries/fuzzy_match.hpp"
+#include "queries/search.hpp"
 #include "queries/suggest.hpp"
 #include "queries/video_ranking.hpp"
+#include "queries/words/search_words.hpp"

@@ -152,6 +152,30 @@ def video_id_text(trie: ModelTrie, position: int) -> Optional[str]:
     return "-".join([digits[0:8], digits[8:12], digits[12:16], digits[16:20], digits[20:32]])
 
 
+def video_scores(trie: ModelTrie, hits: List[Tuple[int, int]], term_length: int) -> dict:
+    """Each video's score for one term from its (node, distance) hits: its
+    weighted counts over the hits' payloads over their weighted total counts
+    (no scores when that total weighs nothing)."""
+    sums: dict = {}
+    weight_total = 0.0
+    for node, distance in hits:
+        w = weight(distance, term_length)
+        if distance != 0 and not w > 0.0:
+            continue
+        if not at(trie.is_terminal, node):
+            w = w * PREFIX_NODE_FACTOR
+        payload = at(trie.payloads, node)
+        if payload is None:
+            continue
+        total_count, video_ids, video_counts = payload
+        weight_total = weight_total + w * total_count
+        for i, video in enumerate(video_ids):
+            sums[video] = sums.get(video, 0.0) + w * at(video_counts, i)
+    if not weight_total > 0.0:
+        return {}
+    return {video: total / weight_total for video, total in sums.items()}
+
+
 def fuzzy_match_video(
     trie: ModelTrie,
     term: str,
@@ -168,26 +192,8 @@ def fuzzy_match_video(
     else:
         hits = fuzzy_match_nodes(trie, term, max_dist, terminal_only=not include_prefix_nodes)
 
-    sums = {}
-    weight_total = 0.0
-    for node, distance in hits:
-        w = weight(distance, len(term))
-        if distance != 0 and not w > 0.0:
-            continue
-        if not at(trie.is_terminal, node):
-            w = w * PREFIX_NODE_FACTOR
-        payload = at(trie.payloads, node)
-        if payload is None:
-            continue
-        total_count, video_ids, video_counts = payload
-        weight_total = weight_total + w * total_count
-        for i, video in enumerate(video_ids):
-            sums[video] = sums.get(video, 0.0) + w * at(video_counts, i)
-    if not weight_total > 0.0:
-        return []
-
     least = DEFAULT_MIN_SCORE if min_score is None else min_score
-    candidates = [(video, total / weight_total) for video, total in sums.items()]
+    candidates = list(video_scores(trie, hits, len(term)).items())
     candidates = [(video, score) for video, score in candidates if score >= least]
     candidates.sort(key=lambda candidate: (-candidate[1], candidate[0]))
     if limit is not None:

@@ -361,6 +361,36 @@ def test_suggest_json_gives_the_method_answers(capsys, index_file, options, args
     assert json.loads(out) == [{"term": t, "distance": d, "count": c} for t, d, c in expected]
 
 
+@pytest.mark.parametrize(
+    "options, args",
+    [
+        ([], ("hare harry", None, 10)),
+        (["--max-dist", "0", "--limit", "1"], ("hare harry", 0, 1)),
+    ],
+)
+def test_search_json_gives_the_method_answers(capsys, index_file, options, args):
+    status, out, err = run(capsys, "search", index_file, "hare harry", "--json", *options)
+    assert (status, err) == (0, "")
+    expected = kelnor.build(RECORDS).search(*args)
+    assert json.loads(out) == [{"video": v, "words": w, "score": s} for v, w, s in expected]
+
+
+@pytest.mark.parametrize(
+    "text, out, err",
+    [
+        ("hare harry", "video  words   score\n7          2  1.2500\n8          1  0.7500\n", ""),
+        ("...", "no matches\n", ""),
+        (
+            "a " * 40,
+            "",
+            "kelnor: PrefixSearch.search() takes at most 32 words; the text has 40\n",
+        ),
+    ],
+)
+def test_search_table_and_refusal(capsys, index_file, text, out, err):
+    assert run(capsys, "search", index_file, text)[1:] == (out, err)
+
+
 def test_suggest_table_and_folded_build(capsys, tmp_path):
     records = tmp_path / "folded.tsv"
     records.write_text(tsv([("Harry", 7, 3), ("HARRY ", 8, 2), ("hâre", 7, 1)]), encoding="utf-8")

@@ -98,7 +98,9 @@ IN_THE_MAIN_THREAD = pytest.param(
 )
 
 
-@pytest.mark.parametrize("method", ["fuzzy_match", "fuzzy_match_video", "suggest", "completions"])
+@pytest.mark.parametrize(
+    "method", ["fuzzy_match", "fuzzy_match_video", "suggest", "search", "completions"]
+)
 @pytest.mark.parametrize("signal_kind, raised", [("alarm", "Alarm"), ("sigint", "KeyboardInterrupt")])
 @pytest.mark.parametrize("where", [IN_THE_MAIN_THREAD, "thread"])
 def test_a_signal_stops_a_long_query(method, signal_kind, raised, where):

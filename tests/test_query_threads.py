@@ -35,19 +35,21 @@ def index() -> kelnor.PrefixSearch:
 
 
 def calls(count: int) -> list:
-    """(method, arguments, keyword arguments) over the three query methods, at
+    """(method, arguments, keyword arguments) over the four query methods, at
     distances 0 to 2, with and without their options, on words with a typo."""
     rng = random.Random(7)
     made = []
     for _ in range(count):
         term = typo(rng.choice(WORDS), rng)
         max_dist = rng.randint(0, 2)
-        method = rng.choice(["fuzzy_match", "fuzzy_match_video", "suggest"])
+        method = rng.choice(["fuzzy_match", "fuzzy_match_video", "suggest", "search"])
         if method == "fuzzy_match":
             made.append((method, (term, max_dist, rng.choice([None, 3])), {}))
         elif method == "fuzzy_match_video":
             prefix_nodes = rng.choice([None, True, False])
             made.append((method, (term, max_dist, rng.choice([None, 5]), prefix_nodes), {}))
+        elif method == "search":
+            made.append((method, (f"{term} {typo(rng.choice(WORDS), rng)}", max_dist), {}))
         else:
             options = {"complete": rng.random() < 0.5, "transpositions": rng.random() < 0.5}
             made.append((method, (term[:4], max_dist), options))

@@ -144,6 +144,19 @@ def test_videos_answers_as_the_index_does(q, max_dist, limit, min_score):
     assert [(v["id"], v["score"]) for v in body["videos"]] == expected
 
 
+@settings(max_examples=150, deadline=None)
+@given(
+    q=st.text(alphabet="aehoprty ,", min_size=1, max_size=12),
+    max_dist=st.one_of(st.none(), st.integers(0, 3)),
+    limit=st.one_of(st.none(), st.integers(0, 100)),
+)
+def test_search_answers_as_the_index_does(q, max_dist, limit):
+    status, body = get("/search?" + query_string(q=q, max_dist=max_dist, limit=limit))
+    expected = INDEX.search(q, max_dist, 10 if limit is None else limit)
+    assert status == 200
+    assert [(v["id"], v["words"], v["score"]) for v in body["videos"]] == expected
+
+
 def test_the_flags_take_true_false_1_and_0():
     answers = {
         value: get(f"/suggest?q=harr&complete={value}")[1]["suggestions"]
@@ -276,7 +289,7 @@ MIN_SCORE_REFUSAL = "parameter 'min_score' must be a number from 0 to 1, got {!r
         ("?q=a&max_dist=%C0%B1", NOT_UTF8),
     ],
 )
-@pytest.mark.parametrize("path", ["/suggest", "/videos"])
+@pytest.mark.parametrize("path", ["/suggest", "/videos", "/search"])
 def test_bad_input_gets_400_and_the_reason(path, query, reason):
     assert get(path + query) == (400, {"error": reason})
 
@@ -302,6 +315,14 @@ def test_bad_input_gets_400_and_the_reason(path, query, reason):
         ("/videos?q=a&min_score=nan", MIN_SCORE_REFUSAL.format("nan")),
         ("/videos?q=a&min_score=-0.1", MIN_SCORE_REFUSAL.format("-0.1")),
         ("/videos?q=a&min_score=half", MIN_SCORE_REFUSAL.format("half")),
+        (
+            "/search?q=a&min_score=0",
+            "unknown parameter 'min_score'; this endpoint takes q, max_dist, limit",
+        ),
+        (
+            "/search?q=" + "+a" * 33,
+            "PrefixSearch.search() takes at most 32 words; the text has 33",
+        ),
     ],
 )
 def test_each_endpoint_refuses_its_own_way(path, reason):
@@ -314,7 +335,9 @@ def without_timing(answer: tuple[int, dict]) -> tuple[int, dict]:
 
 
 @pytest.mark.parametrize("zeros", [1, 4300, 5001, 20000])
-@pytest.mark.parametrize("path, found", [("/suggest", "suggestions"), ("/videos", "videos")])
+@pytest.mark.parametrize(
+    "path, found", [("/suggest", "suggestions"), ("/videos", "videos"), ("/search", "videos")]
+)
 def test_leading_zeros_however_many_spell_the_same_number(path, found, zeros):
     # Past 4300 digits Python's int() refuses a string: the zeros are dropped first.
     padded = get(f"{path}?q=har&max_dist={'0' * zeros}1&limit={'0' * zeros}2")
@@ -339,7 +362,7 @@ def test_the_longest_q_is_accepted():
 @pytest.mark.parametrize(
     "method, path, status, reason",
     [
-        ("GET", "/search", 404, "Not Found"),
+        ("GET", "/find", 404, "Not Found"),
         ("POST", "/videos?q=a", 405, "Method Not Allowed"),
     ],
 )

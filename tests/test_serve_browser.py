@@ -25,6 +25,7 @@ pytestmark = pytest.mark.skipif(
 from selenium import webdriver  # noqa: E402
 from selenium.webdriver.chrome.service import Service  # noqa: E402
 from selenium.webdriver.common.by import By  # noqa: E402
+from selenium.common.exceptions import StaleElementReferenceException  # noqa: E402
 from selenium.webdriver.common.keys import Keys  # noqa: E402
 from selenium.webdriver.support.ui import WebDriverWait  # noqa: E402
 from serve_process import running_server  # noqa: E402
@@ -62,13 +63,18 @@ def texts(driver, selector: str) -> list[str]:
 
 
 def wait_for(driver, condition, what: str):
-    return WebDriverWait(driver, WAIT_SECONDS).until(lambda _: condition(), message=what)
+    # An answer that arrives while the condition reads the lists replaces
+    # their elements: the condition is then read again.
+    waiting = WebDriverWait(
+        driver, WAIT_SECONDS, ignored_exceptions=[StaleElementReferenceException]
+    )
+    return waiting.until(lambda _: condition(), message=what)
 
 
 def test_typing_a_misspelt_word_and_choosing_a_suggestion(browser, tmp_path):
     index, _ = demo_index()  # the same seed as the server's, so the same index
     suggestions = [term for term, _, _ in index.suggest(MISSPELT)]
-    best_video = index.fuzzy_match_video(MISSPELT)[0][0]
+    best_video = index.search(MISSPELT)[0][0]
     assert len(suggestions) >= 2
 
     with running_server("--demo") as (base, _):
@@ -81,7 +87,11 @@ def test_typing_a_misspelt_word_and_choosing_a_suggestion(browser, tmp_path):
             lambda: texts(browser, "#suggestions .term") == suggestions,
             f"the suggestions for {MISSPELT!r}",
         )
-        assert texts(browser, "#videos .video-id")[0] == f"Video {best_video}"
+        wait_for(
+            browser,
+            lambda: texts(browser, "#videos .video-id")[:1] == [f"Video {best_video}"],
+            f"the videos for {MISSPELT!r}",
+        )
         # The typed part is set apart from the completion.
         typed_part = os.path.commonprefix([suggestions[0], MISSPELT])
         assert texts(browser, "#suggestions .typed")[0] == typed_part
@@ -108,7 +118,7 @@ def test_typing_a_misspelt_word_and_choosing_a_suggestion(browser, tmp_path):
             "the chosen suggestion",
         )
         assert box.get_attribute("value") == chosen
-        chosen_best = index.fuzzy_match_video(chosen)[0][0]
+        chosen_best = index.search(chosen)[0][0]
         wait_for(
             browser,
             lambda: texts(browser, "#videos .video-id")[:1] == [f"Video {chosen_best}"],
@@ -156,3 +166,31 @@ def test_the_typed_part_is_set_apart_by_code_points(browser, tmp_path, typed):
             zip(texts(browser, "#suggestions .typed"), texts(browser, "#suggestions .completion"))
         )
     assert shown == [split_typed(term, typed) for term in suggestions]
+
+
+# Title words of three videos: "harry scool" is the school video first, by
+# the two words it answers, though another Harry video is watched far more.
+TITLES = {
+    1: ("harry's first day at the new school", 1_000),
+    2: ("harry and the hares", 900_000),
+    3: ("baking bread with a school class", 15_000),
+}
+
+
+def test_the_videos_answer_the_words_typed(browser, tmp_path):
+    path = tmp_path / "titles.bin"
+    records = [
+        (word, video, views)
+        for video, (title, views) in TITLES.items()
+        for word in title.replace("'", " ").split()
+    ]
+    kelnor.save(kelnor.build(records), path)
+    with running_server(str(path)) as (base, _):
+        browser.get(base + "/")
+        browser.find_element(By.ID, "q").send_keys("harry scool")
+        wait_for(
+            browser,
+            lambda: texts(browser, "#videos .video-id") == ["Video 1", "Video 2", "Video 3"],
+            "the school video first",
+        )
+        assert texts(browser, "#videos .score")[0].startswith("2 words · ")

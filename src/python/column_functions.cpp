@@ -14,6 +14,7 @@
 #include "python/call_guard.hpp"
 #include "python/convert.hpp"
 #include "python/lock_release.hpp"
+#include "python/methods.hpp"
 #include "python/prefix_search_type.hpp"
 #include "python/row_refusal_message.hpp"
 
@@ -423,6 +424,8 @@ PyMethodDef functions[] = {
      "_parse_text_records(data, separator)\n--\n\n"},
     {"_index_sizes", as_cfunction(index_sizes), METH_FASTCALL | METH_KEYWORDS,
      "_index_sizes(index)\n--\n\n"},
+    {"_search_words", as_cfunction(search_words), METH_FASTCALL | METH_KEYWORDS,
+     "_search_words(text)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,7 +1,7 @@
 // The module's functions that build an index natively from columns: from an
 // Arrow stream (a table), from three columns (Arrow arrays or integer
-// buffers), and from the bytes of a records file; and the sizes of an index
-// that the command line reports.
+// buffers), and from the bytes of a records file; the sizes of an index
+// that the command line reports; and the words that a search takes apart.
 #pragma once
 
 #include <Python.h>

@@ -16,5 +16,9 @@ PyObject* fuzzy_match(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
 PyObject* fuzzy_match_video(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                             PyObject* keyword_names);
 PyObject* suggest(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* keyword_names);
+PyObject* search(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* keyword_names);
+// The module's _search_words(text): the words that search() takes apart.
+PyObject* search_words(PyObject* unused, PyObject* const* args, Py_ssize_t nargs,
+                       PyObject* keyword_names);
 
 }  // namespace kelnor::py

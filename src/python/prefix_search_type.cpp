@@ -31,6 +31,9 @@ PyMethodDef methods[] = {
     {"suggest", as_cfunction(suggest), METH_FASTCALL | METH_KEYWORDS,
      "suggest($self, text, max_dist=None, limit=10, *, complete=True, transpositions=True)"
      "\n--\n\n"},
+    {"search", as_cfunction(search), METH_FASTCALL | METH_KEYWORDS,
+     "search($self, text, max_dist=None, limit=10, *, complete=True, transpositions=True, "
+     "min_score=0.0)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,8 +1,10 @@
-// PrefixSearch.fuzzy_match, PrefixSearch.fuzzy_match_video and
-// PrefixSearch.suggest: the call into the matchers, without the interpreter
-// lock, and the result lists.
+// PrefixSearch.fuzzy_match, PrefixSearch.fuzzy_match_video,
+// PrefixSearch.suggest and PrefixSearch.search: the call into the matchers,
+// without the interpreter lock, and the result lists.
+#include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -28,9 +30,17 @@ constinit MethodParameters VIDEO{"PrefixSearch.fuzzy_match_video()", VIDEO_NAMES
 constexpr const char* SUGGEST_NAMES[] = {"text", "max_dist", "limit", "complete", "transpositions"};
 constinit MethodParameters SUGGEST{"PrefixSearch.suggest()", SUGGEST_NAMES, 1, 3};
 
+constexpr const char* SEARCH_NAMES[] = {"text",     "max_dist",       "limit",
+                                        "complete", "transpositions", "min_score"};
+constinit MethodParameters SEARCH{"PrefixSearch.search()", SEARCH_NAMES, 1, 3};
+
+constexpr const char* WORDS_NAMES[] = {"text"};
+constinit MethodParameters WORDS{"_search_words()", WORDS_NAMES, 1};
+
 // An explicit None is not a distance: it fails like any non-integer.
 constexpr std::uint32_t DEFAULT_MAX_DIST = 1;
 constexpr std::uint32_t DEFAULT_SUGGESTIONS = 10;
+constexpr std::uint32_t DEFAULT_SEARCH_VIDEOS = 10;
 
 }  // namespace
 
@@ -106,6 +116,52 @@ PyObject* suggest(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                             expect(PyLong_FromUnsignedLong(suggestion.distance)),
                             expect(PyLong_FromUnsignedLong(suggestion.count)));
         });
+    });
+}
+
+PyObject* search(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* keyword_names) {
+    return call_guarded([&]() -> PyRef {
+        PyObject* slots[6];
+        bind_arguments(SEARCH, args, nargs, keyword_names, slots);
+        ReceiverBorrow receiver(self);
+        const std::string_view text = convert_argument("text", slots[0], to_utf8);
+        SearchOptions options;
+        options.max_dist = convert_optional("max_dist", slots[1], to_u32);
+        options.limit = slots[2] == nullptr ? DEFAULT_SEARCH_VIDEOS
+                                            : convert_optional("limit", slots[2], to_u32);
+        options.complete = convert_or("complete", slots[3], true, to_flag);
+        options.transpositions = convert_or("transpositions", slots[4], true, to_flag);
+        options.min_score = convert_or("min_score", slots[5], 0.0, to_double);
+
+        Result<std::vector<VideoScore>, TooManyWords> found =
+            without_interpreter_lock([&](const InterruptCheck& interrupt) {
+                return kelnor::search(receiver.value().trie, text, options, interrupt);
+            });
+        if (!found.ok()) {
+            raise_value_error("PrefixSearch.search() takes at most " +
+                              std::to_string(MAX_SEARCH_WORDS) + " words; the text has " +
+                              std::to_string(found.error().count));
+        }
+        return list_of<VideoScore>(found.value(), [](const VideoScore& score) {
+            return tuple_of(to_str(score.video_id), expect(PyLong_FromUnsignedLong(score.words)),
+                            expect(PyFloat_FromDouble(score.score)));
+        });
+    });
+}
+
+PyObject* search_words(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                       PyObject* keyword_names) {
+    return call_guarded([&]() -> PyRef {
+        PyObject* slots[1];
+        bind_arguments(WORDS, args, nargs, keyword_names, slots);
+        const std::string_view text = convert_argument("text", slots[0], to_utf8);
+        const SearchWords found = kelnor::search_words(text, text.size());
+        PyRef list = expect(PyList_New(static_cast<Py_ssize_t>(found.words.size())));
+        for (std::size_t k = 0; k < found.words.size(); ++k) {
+            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(k),
+                            to_str(found.words[k]).release());
+        }
+        return list;
     });
 }
 

@@ -6,12 +6,12 @@
 namespace kelnor {
 
 std::vector<NodeHit> fuzzy_match_nodes(const Trie& trie, std::span<const char32_t> query,
-                                       std::uint32_t max_dist, bool terminal_only,
-                                       std::optional<std::uint32_t> limit,
+                                       std::uint32_t max_dist, EditMetric metric,
+                                       bool terminal_only, std::optional<std::uint32_t> limit,
                                        const InterruptCheck& interrupt) {
     std::vector<NodeHit> hits;
     walk_within_distance(
-        trie, query, max_dist, EditMetric::levenshtein, limit, interrupt,
+        trie, query, max_dist, metric, limit, interrupt,
         [&](std::uint32_t node, std::uint32_t distance, std::span<const char32_t>, char32_t) {
             if (terminal_only && !checked_at(trie.is_terminal, node)) return false;
             hits.push_back({node, distance});
@@ -22,13 +22,13 @@ std::vector<NodeHit> fuzzy_match_nodes(const Trie& trie, std::span<const char32_
 
 std::vector<NodeHit> fuzzy_match_nodes_terminal_first(const Trie& trie,
                                                       std::span<const char32_t> query,
-                                                      std::uint32_t max_dist,
+                                                      std::uint32_t max_dist, EditMetric metric,
                                                       const InterruptCheck& interrupt) {
     std::vector<NodeHit> hits;
     std::vector<NodeHit> terminal;
     bool terminal_counts = false;
     walk_within_distance(
-        trie, query, max_dist, EditMetric::levenshtein, std::nullopt, interrupt,
+        trie, query, max_dist, metric, std::nullopt, interrupt,
         [&](std::uint32_t node, std::uint32_t distance, std::span<const char32_t>, char32_t) {
             // Checked for every node in walk order, as the terminal_only walk does.
             if (checked_at(trie.is_terminal, node)) {

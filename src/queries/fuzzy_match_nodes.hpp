@@ -10,22 +10,23 @@
 
 #include "base/interrupt_check.hpp"
 #include "index/trie/trie.hpp"
+#include "queries/walk/edit_metric.hpp"
 
 namespace kelnor {
 
 struct NodeHit {
     std::uint32_t node;
-    std::uint32_t distance;  // Levenshtein distance to the query, within the bound
+    std::uint32_t distance;  // distance to the query in the walk's metric, within the bound
 };
 
 // The nodes whose path text lies within min(max_dist, 65535) edits of
-// `query`, in depth-first pre-order (see trie_walk.hpp): all labelled nodes,
+// `query` in `metric`, in depth-first pre-order (see trie_walk.hpp): all labelled nodes,
 // or only terminal ones when `terminal_only`, at most `limit` of them (the
 // first ones in that order). Raises InternalFailure on a damaged index (see
 // walk_within_distance()) and Interrupted when `interrupt` says stop.
 std::vector<NodeHit> fuzzy_match_nodes(const Trie& trie, std::span<const char32_t> query,
-                                       std::uint32_t max_dist, bool terminal_only,
-                                       std::optional<std::uint32_t> limit,
+                                       std::uint32_t max_dist, EditMetric metric,
+                                       bool terminal_only, std::optional<std::uint32_t> limit,
                                        const InterruptCheck& interrupt = {});
 
 // Whether a hit on a whole term at `distance` from a query of `query_length`
@@ -41,7 +42,7 @@ inline bool whole_term_hit_counts(std::uint32_t distance, std::size_t query_leng
 // terminal_only, from one walk.
 std::vector<NodeHit> fuzzy_match_nodes_terminal_first(const Trie& trie,
                                                       std::span<const char32_t> query,
-                                                      std::uint32_t max_dist,
+                                                      std::uint32_t max_dist, EditMetric metric,
                                                       const InterruptCheck& interrupt = {});
 
 }  // namespace kelnor

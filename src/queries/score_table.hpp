@@ -1,6 +1,7 @@
 // Sums of scores by video position, for the ranking: open addressing in one
 // flat array of slots, so that adding to a sum allocates nothing and touches
-// one or two cache lines.
+// one or two cache lines. A sum is a double, or for a ranking of several
+// words any value that starts as Sum{} and adds with +=.
 #pragma once
 
 #include <bit>
@@ -10,23 +11,27 @@
 
 namespace kelnor {
 
-class ScoreTable {
+template <class Sum>
+class BasicScoreTable {
   public:
     // Room for `expected` videos before the table first grows.
-    explicit ScoreTable(std::size_t expected) { resize(std::bit_ceil(2 * expected + 2)); }
+    explicit BasicScoreTable(std::size_t expected) { resize(std::bit_ceil(2 * expected + 2)); }
 
-    void add(std::uint32_t video, double amount) {
+    void add(std::uint32_t video, const Sum& amount) {
         std::size_t slot = find(video);
         if (!slots_[slot].used) {
             if (2 * (size_ + 1) > slots_.size()) {
                 resize(2 * slots_.size());
                 slot = find(video);
             }
-            slots_[slot] = {0.0, video, true};
+            slots_[slot] = {Sum{}, video, true};
             ++size_;
         }
         slots_[slot].sum += amount;
     }
+
+    // How many videos have been added to.
+    std::size_t size() const noexcept { return size_; }
 
     // Calls visit(video, sum) for every video added to, in no particular order.
     template <class Visit>
@@ -38,7 +43,7 @@ class ScoreTable {
 
   private:
     struct Slot {
-        double sum;
+        Sum sum;
         std::uint32_t video;
         bool used;
     };
@@ -53,7 +58,7 @@ class ScoreTable {
     }
 
     void resize(std::size_t capacity) {
-        std::vector<Slot> old(capacity, Slot{0.0, 0, false});
+        std::vector<Slot> old(capacity, Slot{Sum{}, 0, false});
         old.swap(slots_);
         for (const Slot& slot : old) {
             if (slot.used) slots_[find(slot.video)] = slot;
@@ -63,5 +68,7 @@ class ScoreTable {
     std::vector<Slot> slots_;
     std::size_t size_ = 0;
 };
+
+using ScoreTable = BasicScoreTable<double>;
 
 }  // namespace kelnor

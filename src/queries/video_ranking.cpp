@@ -17,14 +17,14 @@ namespace kelnor {
 
 namespace {
 
-std::vector<NodeHit> matched_nodes(const Trie& trie, std::span<const char32_t> query,
-                                   std::uint32_t max_dist, std::optional<bool> include_prefix_nodes,
+std::vector<NodeHit> matched_nodes(const Trie& trie, const RankedWord& word,
                                    const InterruptCheck& interrupt) {
-    if (include_prefix_nodes) {
-        return fuzzy_match_nodes(trie, query, max_dist, !*include_prefix_nodes, std::nullopt,
-                                 interrupt);
+    if (word.include_prefix_nodes) {
+        return fuzzy_match_nodes(trie, word.query, word.max_dist, word.metric,
+                                 !*word.include_prefix_nodes, std::nullopt, interrupt);
     }
-    return fuzzy_match_nodes_terminal_first(trie, query, max_dist, interrupt);
+    return fuzzy_match_nodes_terminal_first(trie, word.query, word.max_dist, word.metric,
+                                            interrupt);
 }
 
 // How much a node matched at `distance` counts, before the prefix node factor.
@@ -90,23 +90,74 @@ Tally tally_payloads(const Trie& trie, std::span<const NodeHit> hits, std::size_
     return tally;
 }
 
+Tally word_tally(const Trie& trie, const RankedWord& word, const InterruptCheck& interrupt) {
+    const std::vector<NodeHit> hits = matched_nodes(trie, word, interrupt);
+    return tally_payloads(trie, hits, word.query.size(), interrupt);
+}
+
+// Calls visit(video, score) for each video of a word's tally with a weight.
+template <class Visit>
+void for_each_word_score(const Tally& tally, Visit&& visit) {
+    if (!(tally.weight_total > 0.0)) return;
+    tally.sums.for_each(
+        [&](std::uint32_t video, double sum) { visit(video, sum / tally.weight_total); });
+}
+
+// A video's standing over several words.
+struct Answered {
+    std::uint32_t words = 0;
+    double score = 0.0;
+
+    Answered& operator+=(const Answered& word) {
+        words += word.words;
+        score += word.score;
+        return *this;
+    }
+};
+
 struct Candidate {
     std::uint32_t video;
     double score;
+    std::uint32_t words;
 };
 
-std::vector<Candidate> candidates_at_least(const Tally& tally, double min_score) {
+std::vector<Candidate> candidates_at_least(const Trie& trie, std::span<const RankedWord> words,
+                                           double min_score, const InterruptCheck& interrupt) {
     std::vector<Candidate> candidates;
-    tally.sums.for_each([&](std::uint32_t video, double sum) {
-        const double score = sum / tally.weight_total;
-        if (score >= min_score) candidates.push_back({video, score});
+    const auto keep = [&](std::uint32_t video, double score, std::uint32_t answered) {
+        if (score >= min_score) candidates.push_back({video, score, answered});
+    };
+    // One word needs no second table: its scores are the ranking's.
+    if (words.size() == 1) {
+        for_each_word_score(word_tally(trie, words[0], interrupt),
+                            [&](std::uint32_t video, double score) { keep(video, score, 1); });
+        return candidates;
+    }
+    std::vector<Tally> tallies;
+    tallies.reserve(words.size());
+    std::size_t listed = 0;
+    for (const RankedWord& word : words) {
+        tallies.push_back(word_tally(trie, word, interrupt));
+        listed += tallies.back().sums.size();
+    }
+    // Room for every video once, which is also room enough when words share them.
+    BasicScoreTable<Answered> standings(listed);
+    for (const Tally& tally : tallies) {
+        for_each_word_score(tally, [&](std::uint32_t video, double score) {
+            standings.add(video, {1, score});
+        });
+    }
+    standings.for_each([&](std::uint32_t video, const Answered& answered) {
+        keep(video, answered.score, answered.words);
     });
     return candidates;
 }
 
-// Higher scores first, equal scores by ascending video position: a strict
-// total order, so the ranking does not depend on the score table's layout.
+// More words answered first, then higher scores, equal ones by ascending
+// video position: a strict total order, so the ranking does not depend on the
+// score table's layout.
 bool ranks_before(const Candidate& a, const Candidate& b) {
+    if (a.words != b.words) return a.words > b.words;
     const std::strong_ordering order = std::strong_order(a.score, b.score);
     if (order != 0) return order > 0;
     return a.video < b.video;
@@ -126,7 +177,7 @@ std::vector<VideoScore> spelled(const Trie& trie, std::span<const Candidate> can
     results.reserve(candidates.size());
     for (const Candidate& candidate : candidates) {
         if (std::optional<std::string> text = video_id_text(trie, candidate.video)) {
-            results.push_back({std::move(*text), candidate.score});
+            results.push_back({std::move(*text), candidate.score, candidate.words});
         }
     }
     return results;
@@ -142,12 +193,14 @@ std::vector<VideoScore> fuzzy_match_video(const Trie& trie, std::string_view ter
                                           const InterruptCheck& interrupt) {
     const std::optional<std::vector<char32_t>> query = walk_query(trie, term_utf8, max_dist);
     if (!query) return {};
-    const std::vector<NodeHit> hits =
-        matched_nodes(trie, *query, max_dist, include_prefix_nodes, interrupt);
-    const Tally tally = tally_payloads(trie, hits, query->size(), interrupt);
-    if (!(tally.weight_total > 0.0)) return {};
-    std::vector<Candidate> candidates =
-        candidates_at_least(tally, min_score.value_or(DEFAULT_MIN_SCORE));
+    const RankedWord word{*query, max_dist, EditMetric::levenshtein, include_prefix_nodes};
+    return rank_videos(trie, {&word, 1}, limit, min_score.value_or(DEFAULT_MIN_SCORE), interrupt);
+}
+
+std::vector<VideoScore> rank_videos(const Trie& trie, std::span<const RankedWord> words,
+                                    std::optional<std::uint32_t> limit, double min_score,
+                                    const InterruptCheck& interrupt) {
+    std::vector<Candidate> candidates = candidates_at_least(trie, words, min_score, interrupt);
     keep_best(candidates, limit);
     return spelled(trie, candidates);
 }

@@ -4,12 +4,14 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "base/interrupt_check.hpp"
 #include "index/trie/trie.hpp"
+#include "queries/walk/edit_metric.hpp"
 
 namespace kelnor {
 
@@ -24,9 +26,33 @@ inline constexpr double DEFAULT_MIN_SCORE = 0.01;
 struct VideoScore {
     std::string video_id;
     double score;
+    // How many of the ranked words the video answers (1 for one term).
+    std::uint32_t words = 1;
 
     friend bool operator==(const VideoScore&, const VideoScore&) = default;
 };
+
+// One word of a ranking and how it is matched: the nodes within `max_dist`
+// of `query` in `metric`, chosen by `include_prefix_nodes` as
+// fuzzy_match_video() chooses them.
+struct RankedWord {
+    std::span<const char32_t> query;
+    std::uint32_t max_dist;
+    EditMetric metric;
+    std::optional<bool> include_prefix_nodes;
+};
+
+// The ranking of videos for several words. Each word scores a video as
+// fuzzy_match_video() scores it for that word alone (a word that matches
+// nothing scores no video), and a video answers a word when it appears in a
+// payload the word matched. Returns the videos whose summed score is at least
+// `min_score` (a NaN keeps nothing): most words answered first, then the
+// highest sum, then by ascending video position; at most `limit` of them, a
+// video outside the video table left out after the cut. One word ranks
+// exactly as fuzzy_match_video(). Raises as fuzzy_match_video() does.
+std::vector<VideoScore> rank_videos(const Trie& trie, std::span<const RankedWord> words,
+                                    std::optional<std::uint32_t> limit, double min_score,
+                                    const InterruptCheck& interrupt = {});
 
 // Matches `term_utf8` against the trie (terminal nodes, all nodes, or the
 // terminal ones falling back to all when none match, as `include_prefix_nodes`

@@ -48,7 +48,8 @@ Texts matched(const Trie& trie, std::string_view term, std::uint32_t max_dist,
 Hits nodes(const Trie& trie, std::u32string_view term, std::uint32_t max_dist, bool terminal_only,
            std::optional<std::uint32_t> limit = NO_LIMIT) {
     Hits hits;
-    for (const NodeHit& hit : fuzzy_match_nodes(trie, term, max_dist, terminal_only, limit)) {
+    for (const NodeHit& hit :
+         fuzzy_match_nodes(trie, term, max_dist, EditMetric::levenshtein, terminal_only, limit)) {
         hits.emplace_back(hit.node, hit.distance);
     }
     return hits;

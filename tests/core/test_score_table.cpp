@@ -31,6 +31,7 @@ KELNOR_TEST(score_table_sums_like_a_map_through_growth) {
             expected[video] += amount;
         }
         CHECK_EQ(contents(table), expected);
+        CHECK_EQ(table.size(), expected.size());
     }
 }
 

@@ -28,7 +28,7 @@ from kelnor.index_failure import DamagedIndexError, answer
 from kelnor.index_file import IndexFileError, load, load_stream, save
 from kelnor.cli.progress import Progress
 from kelnor.cli.records_file import FORMATS, build_records_file, format_of
-from kelnor.cli.results_view import suggestions_view, terms_view, videos_view
+from kelnor.cli.results_view import search_view, suggestions_view, terms_view, videos_view
 from kelnor.cli.text_lines import STDIN, shown_name
 from kelnor import __version__
 from kelnor.cli.user_input import whole_number_in
@@ -166,6 +166,18 @@ def _suggest(args: argparse.Namespace) -> None:
     print(suggestions_view(suggestions, args.json))
 
 
+def _search(args: argparse.Namespace) -> None:
+    _check_term(args.text)
+    index = _load(args.index)
+    try:
+        videos = _answer(
+            args.index, lambda: index.search(args.text, args.max_dist, args.limit)
+        )
+    except ValueError as refusal:
+        raise CommandError(str(refusal)) from None
+    print(search_view(videos, args.json))
+
+
 def _demo(args: argparse.Namespace) -> None:
     run_demo(args.words, args.seed, sys.stdout)
 
@@ -289,6 +301,27 @@ def _parser() -> argparse.ArgumentParser:
     )
     suggest.add_argument("--json", action="store_true", help="print JSON instead of a table")
     suggest.set_defaults(run=_suggest)
+
+    search = commands.add_parser(
+        "search",
+        help="rank videos for a text of several words",
+        description="Print the best videos for the words of TEXT: most words answered first, "
+        "then the highest summed score. Each word is matched within --max-dist edits, "
+        "the last one also as the start of longer terms unless TEXT ends in a space.",
+    )
+    search.add_argument("index", metavar="INDEX.bin", help="the index, or - for standard input")
+    search.add_argument("text", metavar="TEXT")
+    search.add_argument(
+        "--max-dist",
+        type=_u32,
+        metavar="N",
+        help="edits allowed in each word (default: 0 below 4 characters, 1 up to 7, 2 from 8)",
+    )
+    search.add_argument(
+        "--limit", type=_u32, default=10, metavar="N", help="at most N videos (default 10)"
+    )
+    search.add_argument("--json", action="store_true", help="print JSON instead of a table")
+    search.set_defaults(run=_search)
 
     demo = commands.add_parser(
         "demo",

@@ -42,6 +42,17 @@ def videos_view(videos: list[tuple[str, float]], as_json: bool) -> str:
     return table(("video", "score"), rows, (False, True))
 
 
+def search_view(videos: list[tuple[str, int, float]], as_json: bool) -> str:
+    if as_json:
+        return json.dumps(
+            [{"video": video, "words": words, "score": score} for video, words, score in videos]
+        )
+    if not videos:
+        return NO_MATCHES
+    rows = [(video, str(words), f"{score:.4f}") for video, words, score in videos]
+    return table(("video", "words", "score"), rows, (False, True, True))
+
+
 def suggestions_view(suggestions: list[tuple[str, int, int]], as_json: bool) -> str:
     if as_json:
         return json.dumps(

@@ -148,6 +148,20 @@ def create_app(index: PrefixSearch, info: IndexInfo) -> Starlette:
         found = [{"id": video, "score": score} for video, score in ranked]
         return JSONResponse({"videos": found, "took_ms": took_ms})
 
+    async def search(request: Request) -> Response:
+        params = Parameters(request.scope["query_string"], ("q", "max_dist", "limit"))
+        q = params.text("q")
+        max_dist = params.whole_number("max_dist", 0, MAX_DIST_LIMIT)
+        limit = params.whole_number("limit", 0, MAX_RESULTS)
+        try:
+            ranked, took_ms = await run_in_threadpool(
+                _timed(lambda: index.search(q, max_dist, DEFAULT_LIMIT if limit is None else limit))
+            )
+        except ValueError as refusal:  # too many words
+            raise BadRequest(str(refusal)) from None
+        found = [{"id": video, "words": words, "score": score} for video, words, score in ranked]
+        return JSONResponse({"videos": found, "took_ms": took_ms})
+
     async def health_report(_: Request) -> Response:
         return JSONResponse(health)
 
@@ -158,6 +172,7 @@ def create_app(index: PrefixSearch, info: IndexInfo) -> Starlette:
         Route("/", search_page),
         Route("/suggest", suggest),
         Route("/videos", videos),
+        Route("/search", search),
         Route("/health", health_report),
         Route("/openapi.json", openapi),
     ]

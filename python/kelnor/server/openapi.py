@@ -85,6 +85,28 @@ _SCHEMAS: Json = {
             "took_ms": _TOOK_MS,
         }
     ),
+    "SearchedVideos": _object(
+        {
+            "videos": {
+                "type": "array",
+                "items": _object(
+                    {
+                        "id": {"type": "string"},
+                        "words": {
+                            "type": "integer",
+                            "description": "how many of the text's words the video answers",
+                        },
+                        "score": {
+                            "type": "number",
+                            "description": "the sum of the video's share of each word it "
+                            "answers (each 0 to 1); score / words is a share from 0 to 1",
+                        },
+                    }
+                ),
+            },
+            "took_ms": _TOOK_MS,
+        }
+    ),
     "Health": _object(
         {
             "status": {"const": "ok"},
@@ -151,6 +173,27 @@ DESCRIPTION: Json = {
                     ),
                 ],
                 "responses": _ok("Videos", "videos with their scores"),
+            }
+        },
+        "/search": {
+            "get": {
+                "summary": "The best videos for a text of several words, best first",
+                "description": "Each word (a run of letters and digits; at most 32) is matched "
+                "as /videos matches a term, the last one also as the start of longer terms "
+                "unless the text ends after it. Ranked by the number of words a video answers, "
+                "then by its summed score, then by the order videos were indexed in "
+                "(see docs/search.md).",
+                "parameters": [
+                    _Q,
+                    _parameter(
+                        "max_dist",
+                        _whole(0, MAX_DIST_LIMIT),
+                        "edits allowed in each word; not given: 0 below 4 characters, "
+                        "1 from 4 to 7, 2 from 8",
+                    ),
+                    _LIMIT,
+                ],
+                "responses": _ok("SearchedVideos", "videos with the words they answer and scores"),
             }
         },
         "/health": {
