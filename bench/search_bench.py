@@ -45,8 +45,9 @@ from _kelnor import PrefixSearch, _search_words  # noqa: E402
 WORDS = "/usr/share/dict/words"
 
 
-def default_bound(word: str) -> int:
-    return 0 if len(word) < 4 else 1 if len(word) < 8 else 2
+def search_bound(word: str) -> int:
+    """The bound that search chooses for a word of this length."""
+    return 0 if len(word) < 3 else 1 if len(word) < 8 else 2
 
 
 def vocabulary() -> List[str]:
@@ -92,7 +93,7 @@ def word_calls(index: PrefixSearch, text: str, transpositions: bool):
     words = _search_words(text)
     typing = not text.endswith(" ")
     return [
-        (w, default_bound(w), 10, True if typing and k == len(words) - 1 else None)
+        (w, search_bound(w), 10, True if typing and k == len(words) - 1 else None)
         for k, w in enumerate(words)
     ]
 

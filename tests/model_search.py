@@ -12,7 +12,6 @@ import itertools
 from typing import Dict, Iterator, List, Optional, Tuple
 
 from model_match import at, children, edit_distance, video_id_text, video_scores, weight
-from model_suggest import default_bound
 from model_trie import ModelTrie
 
 MAX_SEARCH_WORDS = 32
@@ -22,6 +21,12 @@ Found = Tuple[str, int, float]  # (video id, words answered, summed score)
 
 def words_of(text: str) -> List[str]:
     return ["".join(run) for alnum, run in itertools.groupby(text, str.isalnum) if alnum]
+
+
+def search_bound(word: str) -> int:
+    """The bound of a word when none is given: exact below 3 characters, one
+    edit from 3 to 7, two from 8."""
+    return 0 if len(word) < 3 else 1 if len(word) < 8 else 2
 
 
 def nodes_in_order(trie: ModelTrie, node: int = 0, text: str = "") -> Iterator[Tuple[int, str]]:
@@ -72,7 +77,7 @@ def search(
     typing_last = complete and text[-1:].isalnum()
     standings: Dict[int, Tuple[int, float]] = {}
     for i, word in enumerate(words):
-        bound = default_bound(word) if max_dist is None else max_dist
+        bound = search_bound(word) if max_dist is None else max_dist
         typing = typing_last and i == len(words) - 1
         hits = word_hits(trie, word, bound, transpositions, typing)
         for video, score in video_scores(trie, hits, len(word)).items():

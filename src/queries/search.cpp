@@ -1,10 +1,16 @@
 #include "queries/search.hpp"
 
 #include "queries/suggest.hpp"
+#include "queries/walk/query_text.hpp"
 #include "queries/walk/walk_query.hpp"
 #include "queries/words/search_words.hpp"
 
 namespace kelnor {
+
+std::uint32_t default_search_bound(std::string_view word_utf8) {
+    const std::size_t length = decode_utf8(word_utf8, 8).size();
+    return length < 3 ? 0 : length < 8 ? 1 : 2;
+}
 
 Result<std::vector<VideoScore>, TooManyWords> search(const Trie& trie, std::string_view text_utf8,
                                                      const SearchOptions& options,
@@ -20,7 +26,7 @@ Result<std::vector<VideoScore>, TooManyWords> search(const Trie& trie, std::stri
     words.reserve(found.words.size());
     for (std::size_t i = 0; i < found.words.size(); ++i) {
         const std::string_view word = found.words[i];
-        const std::uint32_t max_dist = options.max_dist.value_or(default_suggest_bound(word));
+        const std::uint32_t max_dist = options.max_dist.value_or(default_search_bound(word));
         std::optional<std::vector<char32_t>> query = walk_query(trie, word, max_dist);
         if (!query) continue;
         const bool typing = options.complete && found.last_open && i + 1 == found.words.size();
