@@ -589,25 +589,47 @@ def read_line_containing(process: subprocess.Popen, text: str) -> None:
     assert found.wait(30), f"no line with {text!r}"
 
 
-@pytest.mark.parametrize("stop", [signal.SIGTERM, signal.SIGINT])
-@pytest.mark.parametrize("workers", ["1", "2"])
-def test_a_server_with_a_stuck_request_stops_within_the_deadline(workers, stop):
-    with running_server("--workers", workers, program=STUCK_SERVER) as (base, process):
-        with socket.create_connection(("127.0.0.1", port_of(base))) as stuck:
+STOPS = [(workers, stop) for stop in (signal.SIGTERM, signal.SIGINT) for workers in ("1", "2")]
+
+
+@pytest.fixture(scope="module")
+def stopped_stuck_servers() -> dict[tuple[str, signal.Signals], tuple[str, int]]:
+    """The output and exit status of a server for each of STOPS, told to stop
+    while a video query is stuck on it. The servers wait out their deadlines
+    side by side, so that the module waits for one deadline, not four."""
+    with contextlib.ExitStack() as stack:
+        processes = {}
+        for workers, stop in STOPS:
+            base, process = stack.enter_context(
+                running_server("--workers", workers, program=STUCK_SERVER)
+            )
+            stuck = stack.enter_context(socket.create_connection(("127.0.0.1", port_of(base))))
             stuck.sendall(b"GET /videos?q=a HTTP/1.1\r\nHost: k\r\n\r\n")
             read_line_containing(process, QUERY_UNDER_WAY)
+            processes[workers, stop] = process
+        for (_, stop), process in processes.items():
             process.send_signal(stop)
-            # Hangs without the deadline; the margin only absorbs a busy machine.
-            output = process.communicate(timeout=EXIT_SECONDS + 20)[0]
+        # Hangs without the deadline; the margin only absorbs a busy machine.
+        return {
+            case: (process.communicate(timeout=EXIT_SECONDS + 20)[0], process.returncode)
+            for case, process in processes.items()
+        }
+
+
+@pytest.mark.parametrize("workers, stop", STOPS)
+def test_a_server_with_a_stuck_request_stops_within_the_deadline(
+    stopped_stuck_servers, workers, stop
+):
+    output, returncode = stopped_stuck_servers[workers, stop]
     assert "Cancel 1 running task(s), timeout graceful shutdown exceeded" in output
     if workers == "1" and (stop == signal.SIGTERM or ON_PYPY):
         # uvicorn raises the signal again once stopped, so that the status says
         # so. CPython then waits at exit for the thread that the stuck query
         # holds, until the deadline ends the process; PyPy does not wait, so
         # SIGINT raised again ends it at once.
-        assert process.returncode == -stop
+        assert returncode == -stop
     else:
-        assert process.returncode == 0
+        assert returncode == 0
         assert f"still running {EXIT_SECONDS} s after the signal to stop; exiting" in output
 
 
