@@ -60,8 +60,8 @@ CHILD = textwrap.dedent("""
     schema = pa.schema([("term", pa.string()), ("video", pa.int64()), ("count", pa.int64())])
 
     def batches():
-        batch = pa.record_batch([pa.array([f"t{k:07d}" for k in range(1000)]), pa.array(range(1000)),
-                                 pa.array([1] * 1000)], schema=schema)
+        batch = pa.record_batch([pa.array([f"t{k:07d}" for k in range(1000)]),
+                                 pa.array(range(1000)), pa.array([1] * 1000)], schema=schema)
         while True:
             yield batch
             time.sleep(0.001)
