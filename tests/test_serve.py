@@ -506,23 +506,8 @@ SLOW_CLIENTS = 300
 
 
 @pytest.fixture(scope="module")
-def slow_client_visits(demo_servers) -> dict[str, tuple[int, list[bytes | None]]]:
-    """For each server: how many of 20 GET /health it answered while
-    SLOW_CLIENTS slow clients held connections to it, and what it sent each of those before it
-    closed the connection. The slow clients of all the servers wait out
-    HEAD_SECONDS side by side, so that the module waits for it once."""
-    with contextlib.ExitStack() as stack:
-        connections = {
-            name: stack.enter_context(slow_connections("127.0.0.1", port_of(base), SLOW_CLIENTS))
-            for name, base in demo_servers.items()
-        }
-        answered = {name: len(health_latencies_ms(base, 20)) for name, base in demo_servers.items()}
-        # Each has HEAD_SECONDS from its opening; a few more to be let go.
-        closings = read_until_closed(sum(connections.values(), []), HEAD_SECONDS + 10)
-    return {
-        name: (answered[name], closings[SLOW_CLIENTS * k : SLOW_CLIENTS * (k + 1)])
-        for k, name in enumerate(connections)
-    }
+def slow_client_visits(deadlines_waited_out) -> dict[str, tuple[int, list[bytes | None]]]:
+    return deadlines_waited_out[0]
 
 
 @pytest.mark.parametrize("server", SERVERS)
@@ -618,28 +603,59 @@ def read_line_containing(process: subprocess.Popen, text: str) -> None:
 STOPS = [(workers, stop) for stop in (signal.SIGTERM, signal.SIGINT) for workers in ("1", "2")]
 
 
+def stuck_servers_told_to_stop(
+    stack: contextlib.ExitStack,
+) -> dict[tuple[str, signal.Signals], subprocess.Popen]:
+    """A server for each of STOPS, told to stop while a video query is stuck on it."""
+    processes = {}
+    for worker_count, stop in STOPS:
+        base, process = stack.enter_context(
+            running_server("--workers", worker_count, program=STUCK_SERVER)
+        )
+        stuck = stack.enter_context(socket.create_connection(("127.0.0.1", port_of(base))))
+        stuck.sendall(b"GET /videos?q=a HTTP/1.1\r\nHost: k\r\n\r\n")
+        read_line_containing(process, QUERY_UNDER_WAY)
+        processes[worker_count, stop] = process
+    for (_, stop), process in processes.items():
+        process.send_signal(stop)
+    return processes
+
+
 @pytest.fixture(scope="module")
-def stopped_stuck_servers() -> dict[tuple[str, signal.Signals], tuple[str, int]]:
-    """The output and exit status of a server for each of STOPS, told to stop
-    while a video query is stuck on it. The servers wait out their deadlines
-    side by side, so that the module waits for one deadline, not four."""
+def deadlines_waited_out(demo_servers) -> tuple[dict, dict]:
+    """The servers' deadlines, all waited out side by side, so that the module
+    waits once rather than for each server and each deadline:
+
+    - for each of SERVERS, how many of 20 GET /health it answered while
+      SLOW_CLIENTS slow clients held connections to it, and what it sent each
+      of those before it closed the connection;
+    - for each of STOPS, the output and exit status of a server told to stop
+      while a video query was stuck on it.
+    """
     with contextlib.ExitStack() as stack:
-        processes = {}
-        for workers, stop in STOPS:
-            base, process = stack.enter_context(
-                running_server("--workers", workers, program=STUCK_SERVER)
-            )
-            stuck = stack.enter_context(socket.create_connection(("127.0.0.1", port_of(base))))
-            stuck.sendall(b"GET /videos?q=a HTTP/1.1\r\nHost: k\r\n\r\n")
-            read_line_containing(process, QUERY_UNDER_WAY)
-            processes[workers, stop] = process
-        for (_, stop), process in processes.items():
-            process.send_signal(stop)
-        # Hangs without the deadline; the margin only absorbs a busy machine.
-        return {
-            case: (process.communicate(timeout=EXIT_SECONDS + 20)[0], process.returncode)
-            for case, process in processes.items()
+        connections = {
+            name: stack.enter_context(slow_connections("127.0.0.1", port_of(base), SLOW_CLIENTS))
+            for name, base in demo_servers.items()
         }
+        answered = {name: len(health_latencies_ms(base, 20)) for name, base in demo_servers.items()}
+        stopping = stuck_servers_told_to_stop(stack)
+        # Each has HEAD_SECONDS from its opening; a few more to be let go.
+        closings = read_until_closed(sum(connections.values(), []), HEAD_SECONDS + 10)
+        # Hangs without the deadline; the margin only absorbs a busy machine.
+        stops = {
+            case: (process.communicate(timeout=EXIT_SECONDS + 20)[0], process.returncode)
+            for case, process in stopping.items()
+        }
+    visits = {
+        name: (answered[name], closings[SLOW_CLIENTS * k : SLOW_CLIENTS * (k + 1)])
+        for k, name in enumerate(connections)
+    }
+    return visits, stops
+
+
+@pytest.fixture(scope="module")
+def stopped_stuck_servers(deadlines_waited_out) -> dict[tuple[str, signal.Signals], tuple[str, int]]:
+    return deadlines_waited_out[1]
 
 
 @pytest.mark.parametrize("workers, stop", STOPS)
