@@ -122,7 +122,7 @@ def interrupted():
 
     def result(method: str, signal_kind: str, where: str) -> tuple:
         if method not in results:
-            cases = [f"{kind}/{where}" for kind, _ in SIGNALS for where in WHERES]
+            cases = [f"{kind}/{place}" for kind, _ in SIGNALS for place in WHERES]
             completed = subprocess.run(
                 [sys.executable, "-c", CHILD, method, *cases],
                 capture_output=True,
