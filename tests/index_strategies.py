@@ -9,6 +9,7 @@ afford.
 
 from __future__ import annotations
 
+from functools import lru_cache
 from typing import Iterator
 
 from hypothesis import strategies as st
@@ -60,8 +61,15 @@ def walk_is_small(trie: ModelTrie, depth_limit: int) -> bool:
 counts = st.one_of(st.integers(0, 9), st.just(U32_MAX))
 
 
+# Made once for each size of video table: hypothesis works out afresh whether
+# each new strategy object can draw anything, which costs more than a draw.
+@lru_cache(maxsize=None)
+def payloads(video_count: int) -> st.SearchStrategy[tuple]:
+    return _payloads(video_count)
+
+
 @st.composite
-def payloads(draw, video_count: int):
+def _payloads(draw, video_count: int):
     ids = draw(st.lists(st.integers(0, video_count + 1), max_size=4))
     return (draw(counts), ids, draw(st.lists(counts, min_size=len(ids), max_size=len(ids))))
 

@@ -641,6 +641,9 @@ video_tables = st.one_of(
     st.lists(st.binary(min_size=4, max_size=4), max_size=4),
     st.lists(st.binary(min_size=16, max_size=16), max_size=3),
 )
+# Made once rather than in each draw: hypothesis works out afresh whether each
+# new strategy object can draw anything, which costs more than a draw.
+optional_payloads = st.none() | payloads()
 
 
 @st.composite
@@ -664,7 +667,7 @@ def raw_tries(draw):
     return (
         shifts,
         draw(st.lists(labels, min_size=node_count, max_size=node_count)),
-        draw(st.lists(st.none() | payloads(), min_size=node_count, max_size=node_count)),
+        draw(st.lists(optional_payloads, min_size=node_count, max_size=node_count)),
         transitions,
         draw(video_tables),
         draw(st.integers(0, 4) | st.just(MAX)),
@@ -686,6 +689,10 @@ bad_payloads = st.sampled_from(
 )
 
 
+loose_payloads = optional_payloads | bad_payloads
+loose_video_ids = st.binary(max_size=17) | st.binary(min_size=4, max_size=4)
+
+
 @st.composite
 def loose_arrays(draw):
     """Arrays whose lengths need not agree, with malformed payloads and video
@@ -705,11 +712,9 @@ def loose_arrays(draw):
     return (
         array(0, st.integers(0, 3)),
         array(1, labels),
-        array(2, st.none() | payloads() | bad_payloads),
+        array(2, loose_payloads),
         array(3, st.integers(0, node_count), draw(st.integers(0, 2))),
-        array(
-            4, st.binary(max_size=17) | st.binary(min_size=4, max_size=4), draw(st.integers(0, 3))
-        ),
+        array(4, loose_video_ids, draw(st.integers(0, 3))),
         draw(junk) if spoiled == 5 else draw(st.integers(0, 3)),
     )
 

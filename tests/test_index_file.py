@@ -219,19 +219,32 @@ def test_load_stream_reads_a_bare_image_up_to_its_limit(monkeypatch):
 
 
 # Run in a child: one process rewrites the file in place (truncating it and
-# writing the other index, as `open(path, "wb")` does) while this one loads
-# it again and again; every load gives one of the two indexes or refuses.
+# writing the other index, as `open(path, "wb")` does), again and again until
+# this one has loaded it 3000 times; every load gives one of the two indexes or
+# refuses. The rewrites end with the second index, which a load then gives.
 REWRITER = """
-import ast, os, sys, time
+import ast, os, sys
 import kelnor
 from kelnor import IndexFileError
 path, contents = ast.literal_eval(sys.stdin.read())
-images = {kelnor.load(path).to_bytes()}
+loads_over, tell_loads_over = os.pipe()
 if os.fork() == 0:
-    for round in range(3000):
+    os.close(tell_loads_over)
+    os.set_blocking(loads_over, False)
+    round = 0
+    while True:
         with open(path, "wb") as file:
             file.write(contents[round % 2])
+        round += 1
+        try:
+            if os.read(loads_over, 1) == b"":  # the loads are over
+                break
+        except BlockingIOError:
+            pass
+    with open(path, "wb") as file:
+        file.write(contents[1])
     os._exit(0)
+os.close(loads_over)
 seen = {"refused": 0}
 for _ in range(3000):
     try:
@@ -239,8 +252,10 @@ for _ in range(3000):
         seen[image] = seen.get(image, 0) + 1
     except IndexFileError:
         seen["refused"] += 1
-os.wait()
+os.close(tell_loads_over)
+assert os.wait()[1] == 0
 print(repr(seen))
+print(repr(kelnor.load(path).to_bytes()))
 """
 
 
@@ -249,5 +264,6 @@ def test_a_file_rewritten_while_it_loads_gives_an_index_it_held_or_a_refusal(tmp
     images = [IMAGE, kelnor.build([("cat", 1, 1)] * 2000 + [(f"w{k}", k, 1) for k in range(3000)]).to_bytes()]
     contents = [file_of(image) if as_file else image for image in images]
     path = written(tmp_path, contents[0])
-    seen = run_child(REWRITER, (str(path), contents))[0]
+    seen, last = run_child(REWRITER, (str(path), contents))
     assert set(seen) - {"refused"} <= set(images)
+    assert last == images[1]

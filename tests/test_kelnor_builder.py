@@ -11,6 +11,7 @@ from __future__ import annotations
 import random
 import uuid
 from collections import Counter, defaultdict
+from functools import lru_cache
 from pathlib import Path
 
 import pytest
@@ -57,6 +58,8 @@ def model_arrays(records, video_top_n=kelnor.DEFAULT_VIDEO_TOP_N) -> tuple:
     return internal_data(entries, video_index=list(positions), video_top_n=video_top_n).args()
 
 
+# Remembered: the word-list test asks for each pair at three bounds.
+@lru_cache(maxsize=None)
 def levenshtein(a: str, b: str) -> int:
     row = list(range(len(b) + 1))
     for i, x in enumerate(a, 1):

@@ -10,6 +10,7 @@ from __future__ import annotations
 import math
 import random
 import threading
+from functools import lru_cache
 from typing import List, Tuple
 
 import pytest
@@ -752,6 +753,13 @@ LABELS = [ord(char) for char in "abéß中😀"]
 QUERY_ALPHABET = "abéß中😀x"
 
 
+# Made once for each kind and size of video table: hypothesis works out afresh
+# whether each new strategy object can draw anything, which costs more than a draw.
+@lru_cache(maxsize=None)
+def optional_payloads(damaged: bool, video_count: int) -> st.SearchStrategy:
+    return st.none() | payloads(damaged, video_count)
+
+
 @st.composite
 def payloads(draw, damaged: bool, video_count: int):
     count = st.one_of(st.integers(0, 20), st.just(U32_MAX))
@@ -791,7 +799,7 @@ def model_tries(draw, damaged: bool = False):
         child_transitions=draw(
             st.lists(st.integers(0, nodes - 1 + slack), min_size=edges, max_size=edges)
         ),
-        payloads=per_node(st.none() | payloads(damaged, video_count)),
+        payloads=per_node(optional_payloads(damaged, video_count)),
         id_mode=id_mode,
         is_terminal=per_node(st.booleans()),
         **table,

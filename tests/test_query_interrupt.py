@@ -5,7 +5,8 @@ The walk asks for pending signals every few thousand visits, so Ctrl-C
 run for seconds, with the handler's exception, and leaves the index usable.
 A query in another thread, which signals do not stop, leaves the main thread
 free meanwhile: the handler raises there at once, in the middle of a join.
-Each case runs in a child process, which a process of its own signals.
+Each case runs in a process of its own, forked from a child that built the
+index, and a process of its own signals it.
 """
 
 from __future__ import annotations
@@ -18,7 +19,7 @@ import textwrap
 
 import pytest
 
-from conftest import pypy_differs
+from conftest import ON_PYPY, pypy_differs
 
 pytestmark = pytest.mark.skipif(sys.platform == "win32", reason="needs POSIX signals")
 
@@ -28,8 +29,10 @@ pytestmark = pytest.mark.skipif(sys.platform == "win32", reason="needs POSIX sig
 # a million leaves that all lead to a node that is its own child, where the
 # completion search ranks ever longer paths round that cycle for seconds
 # until its budget is spent. The signal comes about 0.2 s into the query.
-# Runs the query in the main thread, or in a second one that the main thread
-# joins. Prints the exception's type name, the seconds from the signal to it,
+# The index is built once; each case given after the method, a signal kind and
+# where the query runs (in the main thread, or in a second one that the main
+# thread joins), runs in a process forked from the one that built it. Prints
+# for each case the exception's type name, the seconds from the signal to it,
 # whether the long query still runs then, and the answer of a short query.
 CHILD = textwrap.dedent("""
     import os, signal, sys, threading, time
@@ -37,7 +40,8 @@ CHILD = textwrap.dedent("""
     from _kelnor import PrefixSearch
     from model_trie import ModelTrie
 
-    if sys.argv[2] == "completions":
+    method = sys.argv[1]
+    if method == "completions":
         leaves = 1_000_000
         index = PrefixSearch.from_internal_data_v2(
             [0, *range(leaves, 2 * leaves)],
@@ -58,7 +62,7 @@ CHILD = textwrap.dedent("""
             is_terminal=[False] + [True] * 2 + [False] * (leaves - 2),
         )
         index = PrefixSearch.from_bytes(model_image.encode(trie))
-        query = lambda: getattr(index, sys.argv[2])("b" * 10_000, 2**32 - 1)
+        query = lambda: getattr(index, method)("b" * 10_000, 2**32 - 1)
 
     class Alarm(Exception):
         pass
@@ -66,53 +70,82 @@ CHILD = textwrap.dedent("""
     def on_alarm(number, frame):
         raise Alarm
 
-    # The signal comes from another process, as Ctrl-C does.
-    number = signal.SIGALRM if sys.argv[1] == "alarm" else signal.SIGINT
-    signal.signal(signal.SIGALRM, on_alarm)
-    parent = os.getpid()
-    sent = time.monotonic() + 0.2
-    if os.fork() == 0:
-        time.sleep(0.2)
-        os.kill(parent, number)
-        os._exit(0)
-    answered = []
-    worker = threading.Thread(target=lambda: answered.append(query()), daemon=True)
-    try:
-        if sys.argv[3] == "thread":
-            worker.start()
-            worker.join()
-        else:
-            query()
-        raised = None
-    except BaseException as error:
-        raised = type(error).__name__
-    seconds = time.monotonic() - sent
-    still_querying = worker.ident is not None and not answered
-    print(repr((raised, seconds, still_querying, index.fuzzy_match("a", 0))), flush=True)
-    os._exit(0)  # not waiting for the query in the other thread
+    def run_case(signal_kind, where):
+        # The signal comes from another process, as Ctrl-C does.
+        number = signal.SIGALRM if signal_kind == "alarm" else signal.SIGINT
+        signal.signal(signal.SIGALRM, on_alarm)
+        parent = os.getpid()
+        sent = time.monotonic() + 0.2
+        if os.fork() == 0:
+            time.sleep(0.2)
+            os.kill(parent, number)
+            os._exit(0)
+        answered = []
+        worker = threading.Thread(target=lambda: answered.append(query()), daemon=True)
+        try:
+            if where == "thread":
+                worker.start()
+                worker.join()
+            else:
+                query()
+            raised = None
+        except BaseException as error:
+            raised = type(error).__name__
+        seconds = time.monotonic() - sent
+        still_querying = worker.ident is not None and not answered
+        return raised, seconds, still_querying, index.fuzzy_match("a", 0)
+
+    for case in sys.argv[2:]:
+        signal_kind, where = case.split("/")
+        case_process = os.fork()
+        if case_process == 0:
+            print(repr((case, run_case(signal_kind, where))), flush=True)
+            os._exit(0)  # not waiting for the query in the other thread
+        assert os.waitpid(case_process, 0)[1] == 0, case
     """)
 
 
 IN_THE_MAIN_THREAD = pytest.param(
     "main", marks=pypy_differs("cpyext's PyErr_CheckSignals leaves Python signal handlers for later")
 )
+SIGNALS = [("alarm", "Alarm"), ("sigint", "KeyboardInterrupt")]
+# Where the cases run: IN_THE_MAIN_THREAD's are skipped on PyPy, where their
+# query would run to its end.
+WHERES = ["thread"] if ON_PYPY else ["main", "thread"]
+
+
+@pytest.fixture(scope="module")
+def interrupted():
+    """(exception name, seconds, still querying, short answer) of a case,
+    from one child process per method for all of the method's cases."""
+    results = {}
+
+    def result(method: str, signal_kind: str, where: str) -> tuple:
+        if method not in results:
+            cases = [f"{kind}/{place}" for kind, _ in SIGNALS for place in WHERES]
+            completed = subprocess.run(
+                [sys.executable, "-c", CHILD, method, *cases],
+                capture_output=True,
+                text=True,
+                timeout=120,
+                env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)},
+            )
+            assert completed.returncode == 0, completed.stderr
+            lines = map(ast.literal_eval, completed.stdout.splitlines())
+            results[method] = dict(lines)
+            assert sorted(results[method]) == sorted(cases)
+        return results[method][f"{signal_kind}/{where}"]
+
+    return result
 
 
 @pytest.mark.parametrize(
     "method", ["fuzzy_match", "fuzzy_match_video", "suggest", "search", "completions"]
 )
-@pytest.mark.parametrize("signal_kind, raised", [("alarm", "Alarm"), ("sigint", "KeyboardInterrupt")])
+@pytest.mark.parametrize("signal_kind, raised", SIGNALS)
 @pytest.mark.parametrize("where", [IN_THE_MAIN_THREAD, "thread"])
-def test_a_signal_stops_a_long_query(method, signal_kind, raised, where):
-    completed = subprocess.run(
-        [sys.executable, "-c", CHILD, signal_kind, method, where],
-        capture_output=True,
-        text=True,
-        timeout=120,
-        env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)},
-    )
-    assert completed.returncode == 0, completed.stderr
-    name, seconds, still_querying, answer = ast.literal_eval(completed.stdout)
+def test_a_signal_stops_a_long_query(interrupted, method, signal_kind, raised, where):
+    name, seconds, still_querying, answer = interrupted(method, signal_kind, where)
     assert name == raised
     assert seconds < 2
     assert still_querying == (where == "thread")

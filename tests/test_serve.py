@@ -510,24 +510,35 @@ def h11_server() -> Iterator[str]:
         thread.join()
 
 
-@pytest.fixture(scope="module", params=["kelnor serve", "h11"])
-def demo_server(request):
-    if request.param == "h11":
-        with h11_server() as base:
-            yield base, None
-    else:
-        with running_server("--demo") as (base, process):
-            yield base, process
+SERVERS = ["kelnor serve", "h11"]
 
 
-def test_slow_clients_neither_hold_up_health_nor_stay(demo_server):
-    base, _ = demo_server
-    with slow_connections("127.0.0.1", port_of(base), 300) as connections:
-        assert len(health_latencies_ms(base, 20)) == 20
-        # Each has HEAD_SECONDS from its opening; a few more to be let go.
-        closings = read_until_closed(connections, HEAD_SECONDS + 10)
+@pytest.fixture(scope="module")
+def demo_servers() -> Iterator[dict[str, str]]:
+    """The base URL of each of SERVERS, all serving the demo at once."""
+    with running_server("--demo") as (base, _), h11_server() as h11_base:
+        yield {"kelnor serve": base, "h11": h11_base}
+
+
+@pytest.fixture(params=SERVERS)
+def demo_server(request, demo_servers) -> str:
+    return demo_servers[request.param]
+
+
+SLOW_CLIENTS = 300
+
+
+@pytest.fixture(scope="module")
+def slow_client_visits(deadlines_waited_out) -> dict[str, tuple[int, list[bytes | None]]]:
+    return deadlines_waited_out[0]
+
+
+@pytest.mark.parametrize("server", SERVERS)
+def test_slow_clients_neither_hold_up_health_nor_stay(slow_client_visits, server):
+    answered, closings = slow_client_visits[server]
+    assert answered == 20
     expected = [TIMED_OUT if start else b"" for start in SLOW_STARTS]
-    assert closings == [expected[n % len(expected)] for n in range(len(connections))]
+    assert closings == [expected[n % len(expected)] for n in range(SLOW_CLIENTS)]
 
 
 def exchange(base: str, request: bytes, piece: int) -> bytes:
@@ -565,7 +576,7 @@ def head_of(size: int, connection: bytes = b"close") -> bytes:
     ],
 )
 def test_a_request_head_past_the_limit_is_refused(demo_server, request_, answered, piece):
-    base, _ = demo_server
+    base = demo_server
     answer = exchange(base, request_, piece)
     if answered:
         assert answer.startswith(b"HTTP/1.1 200 OK\r\n")
@@ -575,7 +586,7 @@ def test_a_request_head_past_the_limit_is_refused(demo_server, request_, answere
 
 
 def test_the_head_limit_counts_afresh_for_each_request_of_a_connection(demo_server):
-    base, _ = demo_server
+    base = demo_server
     kept = head_of(MAX_HEAD_BYTES, b"keep-alive")
     answer = exchange(base, kept + kept + head_of(MAX_HEAD_BYTES), 1 << 20)
     assert answer.count(b"HTTP/1.1 200 OK\r\n") == 3
@@ -583,7 +594,7 @@ def test_the_head_limit_counts_afresh_for_each_request_of_a_connection(demo_serv
 
 @pytest.mark.parametrize("parameter", ["limit", "max_dist"])
 def test_a_number_of_thousands_of_digits_is_refused_by_a_real_server(demo_server, parameter):
-    base, _ = demo_server
+    base = demo_server
     digits = "9" * 5001
     request = f"GET /suggest?q=a&{parameter}={digits} HTTP/1.1\r\nHost: k\r\nConnection: close\r\n\r\n"
     answer = exchange(base, request.encode(), 1 << 20)
@@ -612,25 +623,78 @@ def read_line_containing(process: subprocess.Popen, text: str) -> None:
     assert found.wait(30), f"no line with {text!r}"
 
 
-@pytest.mark.parametrize("stop", [signal.SIGTERM, signal.SIGINT])
-@pytest.mark.parametrize("workers", ["1", "2"])
-def test_a_server_with_a_stuck_request_stops_within_the_deadline(workers, stop):
-    with running_server("--workers", workers, program=STUCK_SERVER) as (base, process):
-        with socket.create_connection(("127.0.0.1", port_of(base))) as stuck:
-            stuck.sendall(b"GET /videos?q=a HTTP/1.1\r\nHost: k\r\n\r\n")
-            read_line_containing(process, QUERY_UNDER_WAY)
-            process.send_signal(stop)
-            # Hangs without the deadline; the margin only absorbs a busy machine.
-            output = process.communicate(timeout=EXIT_SECONDS + 20)[0]
+STOPS = [(workers, stop) for stop in (signal.SIGTERM, signal.SIGINT) for workers in ("1", "2")]
+
+
+def stuck_servers_told_to_stop(
+    stack: contextlib.ExitStack,
+) -> dict[tuple[str, signal.Signals], subprocess.Popen]:
+    """A server for each of STOPS, told to stop while a video query is stuck on it."""
+    processes = {}
+    for worker_count, stop in STOPS:
+        base, process = stack.enter_context(
+            running_server("--workers", worker_count, program=STUCK_SERVER)
+        )
+        stuck = stack.enter_context(socket.create_connection(("127.0.0.1", port_of(base))))
+        stuck.sendall(b"GET /videos?q=a HTTP/1.1\r\nHost: k\r\n\r\n")
+        read_line_containing(process, QUERY_UNDER_WAY)
+        processes[worker_count, stop] = process
+    for (_, stop), process in processes.items():
+        process.send_signal(stop)
+    return processes
+
+
+@pytest.fixture(scope="module")
+def deadlines_waited_out(demo_servers) -> tuple[dict, dict]:
+    """The servers' deadlines, all waited out side by side, so that the module
+    waits once rather than for each server and each deadline:
+
+    - for each of SERVERS, how many of 20 GET /health it answered while
+      SLOW_CLIENTS slow clients held connections to it, and what it sent each
+      of those before it closed the connection;
+    - for each of STOPS, the output and exit status of a server told to stop
+      while a video query was stuck on it.
+    """
+    with contextlib.ExitStack() as stack:
+        connections = {
+            name: stack.enter_context(slow_connections("127.0.0.1", port_of(base), SLOW_CLIENTS))
+            for name, base in demo_servers.items()
+        }
+        answered = {name: len(health_latencies_ms(base, 20)) for name, base in demo_servers.items()}
+        stopping = stuck_servers_told_to_stop(stack)
+        # Each has HEAD_SECONDS from its opening; a few more to be let go.
+        closings = read_until_closed(sum(connections.values(), []), HEAD_SECONDS + 10)
+        # Hangs without the deadline; the margin only absorbs a busy machine.
+        stops = {
+            case: (process.communicate(timeout=EXIT_SECONDS + 20)[0], process.returncode)
+            for case, process in stopping.items()
+        }
+    visits = {
+        name: (answered[name], closings[SLOW_CLIENTS * k : SLOW_CLIENTS * (k + 1)])
+        for k, name in enumerate(connections)
+    }
+    return visits, stops
+
+
+@pytest.fixture(scope="module")
+def stopped_stuck_servers(deadlines_waited_out) -> dict[tuple[str, signal.Signals], tuple[str, int]]:
+    return deadlines_waited_out[1]
+
+
+@pytest.mark.parametrize("workers, stop", STOPS)
+def test_a_server_with_a_stuck_request_stops_within_the_deadline(
+    stopped_stuck_servers, workers, stop
+):
+    output, returncode = stopped_stuck_servers[workers, stop]
     assert "Cancel 1 running task(s), timeout graceful shutdown exceeded" in output
     if workers == "1" and (stop == signal.SIGTERM or ON_PYPY):
         # uvicorn raises the signal again once stopped, so that the status says
         # so. CPython then waits at exit for the thread that the stuck query
         # holds, until the deadline ends the process; PyPy does not wait, so
         # SIGINT raised again ends it at once.
-        assert process.returncode == -stop
+        assert returncode == -stop
     else:
-        assert process.returncode == 0
+        assert returncode == 0
         assert f"still running {EXIT_SECONDS} s after the signal to stop; exiting" in output
 
 

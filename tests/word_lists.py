@@ -9,13 +9,15 @@ or two.
 from __future__ import annotations
 
 import random
+from functools import lru_cache
 from pathlib import Path
-from typing import List
+from typing import List, Tuple
 
 import pytest
 
+from _kelnor import PrefixSearch
 from host_data import restored, word_trie
-from model_trie import INT32
+from model_trie import INT32, ModelTrie
 
 WORD_LISTS = {
     "english": Path("/usr/share/dict/american-english"),
@@ -49,13 +51,13 @@ def misspelt(word: str, rng: random.Random) -> str:
     return "".join(chars)
 
 
-@pytest.fixture(scope="session", params=sorted(WORD_LISTS))
-def word_index(request):
-    path = WORD_LISTS[request.param]
-    if not path.exists():
-        pytest.skip(f"{path} is not installed (Debian package {DEBIAN_PACKAGES[request.param]})")
-    rng = random.Random(request.param)
-    words = read_words(path, 4000, seed=1)
+@lru_cache(maxsize=None)
+def indexed_words(name: str) -> Tuple[ModelTrie, PrefixSearch, List[str]]:
+    """The model, the index and the words of list `name`, made once a run: a
+    session fixture with parameters is made again each time the parameter
+    changes, and for each module that imports it."""
+    rng = random.Random(name)
+    words = read_words(WORD_LISTS[name], 4000, seed=1)
     entries = []
     for word in words:
         videos = rng.sample(range(60), rng.randint(0, 4))
@@ -66,3 +68,11 @@ def word_index(request):
         if payload is None and node % 3 == 0:
             trie.payloads[node] = (rng.randint(1, 30), [rng.randrange(60)], [rng.randint(1, 9)])
     return trie, restored(trie), words
+
+
+@pytest.fixture(scope="session", params=sorted(WORD_LISTS))
+def word_index(request):
+    path = WORD_LISTS[request.param]
+    if not path.exists():
+        pytest.skip(f"{path} is not installed (Debian package {DEBIAN_PACKAGES[request.param]})")
+    return indexed_words(request.param)
