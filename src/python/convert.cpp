@@ -141,6 +141,24 @@ std::span<const std::uint8_t> as_bytes(PyObject* value) {
             static_cast<std::size_t>(PyBytes_GET_SIZE(value))};
 }
 
+TermSpellings to_spellings(PyObject* value) {
+    if (!PyDict_Check(value)) raise_cannot_convert(value, "dict[str, str]");
+    TermSpellings spellings;
+    spellings.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(value)));
+    Py_ssize_t position = 0;
+    PyObject* key = nullptr;
+    PyObject* spelling = nullptr;
+    // Reading a str's UTF-8 runs no Python code, so the dict cannot change
+    // while it is walked.
+    while (PyDict_Next(value, &position, &key, &spelling)) {
+        if (!PyUnicode_Check(key) || !PyUnicode_Check(spelling)) {
+            raise_cannot_convert(value, "dict[str, str]");
+        }
+        spellings.emplace(to_utf8(key), to_utf8(spelling));
+    }
+    return spellings;
+}
+
 std::vector<std::uint32_t> to_u32_vector(PyObject* sequence) {
     std::vector<std::uint32_t> values;
     read_u32_sequence(sequence, values);

@@ -92,7 +92,7 @@ class SeedCollector {
 // found (its path is `parent` itself and `label` is NO_LABEL).
 struct Entry {
     std::uint32_t distance;
-    std::uint32_t count;  // the term's own count, or the best count below the node
+    TermCount count;  // the term's own count, or the best count below the node
     std::uint32_t parent;
     char32_t label;
     std::uint32_t node;
@@ -143,7 +143,7 @@ class Search {
             for (; next < by_distance.size() && rank(by_distance[next]) == group; ++next) {
                 const std::uint32_t k = by_distance[next];
                 const Seed& seed = seeds_[k];
-                const std::uint32_t best = best_below(seed.node);
+                const TermCount best = best_below(seed.node);
                 // The root's best may be its own count, which is no term's.
                 const bool sure = best != UNKNOWN_BEST_BELOW && !has_seeds_below(k) &&
                                   paths_.depth(seed.path) > 0;
@@ -322,9 +322,9 @@ class Search {
         return false;
     }
 
-    std::uint32_t own(std::uint32_t node) const { return counts_.own(trie_, node); }
+    TermCount own(std::uint32_t node) const { return counts_.own(trie_, node); }
 
-    std::uint32_t best_below(std::uint32_t node) const { return counts_.best_below(node); }
+    TermCount best_below(std::uint32_t node) const { return counts_.best_below(node); }
 
     const Trie& trie_;
     const TermCounts& counts_;

@@ -16,7 +16,7 @@ namespace kelnor {
 struct Suggestion {
     std::string term;  // UTF-8 labels from the root (excluded) down to the term's node
     std::uint32_t distance;
-    std::uint32_t count;  // the term's own count (term_counts.hpp)
+    TermCount count;  // the term's own count (term_counts.hpp)
     // The spelling cost (spelling_cost.hpp) of the term, or for a completion
     // of its shortest prefix at `distance`, against the text.
     std::uint32_t cost = 0;
