@@ -98,7 +98,7 @@ PyObject* restore(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
                             convert_optional("spellings", slots[2], to_spellings)};
         if (counts) {
             if (const auto refusal = restore_own_counts(search.trie, *counts)) {
-                raise_value_error("own counts do not fit the image: " + *refusal);
+                raise_value_error("own counts that do not fit the image (" + *refusal + ")");
             }
         }
         return make_instance(std::move(search));
