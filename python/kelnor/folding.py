@@ -39,7 +39,13 @@ def fold(text: str) -> str:
 
 def is_folded(index: PrefixSearch) -> bool:
     """Whether `index` was built of folded terms (so what is typed is to be folded)."""
-    return index._spellings() is not None
+    return index._is_folded()
+
+
+def typed_for(index: PrefixSearch, text: str) -> str:
+    """What is to be looked up in `index` for the typed `text`: `text` folded
+    when the index's terms are."""
+    return fold(text) if is_folded(index) else text
 
 
 class SpellingTally:

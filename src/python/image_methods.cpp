@@ -1,5 +1,5 @@
 // to_bytes and from_bytes: the index saved as, and restored from, its image;
-// and the private _own_counts, _spellings and _restore, through which index
+// and the private _own_counts, _spellings, _is_folded and _restore, through which index
 // files and pickles keep what the image does not hold.
 #include <cstddef>
 #include <cstdint>
@@ -84,6 +84,13 @@ PyObject* spellings(PyObject* self, PyObject*) {
             }
         }
         return dict;
+    });
+}
+
+PyObject* is_folded(PyObject* self, PyObject*) {
+    return call_guarded([&]() -> PyRef {
+        ReceiverBorrow receiver(self);
+        return PyRef::borrowed(receiver.value().folding ? Py_True : Py_False);
     });
 }
 

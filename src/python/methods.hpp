@@ -18,6 +18,7 @@ PyObject* fuzzy_match_video(PyObject* self, PyObject* const* args, Py_ssize_t na
 PyObject* suggest(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* keyword_names);
 PyObject* own_counts(PyObject* self, PyObject* unused);
 PyObject* spellings(PyObject* self, PyObject* unused);
+PyObject* is_folded(PyObject* self, PyObject* unused);
 PyObject* restore(PyObject* unused, PyObject* const* args, Py_ssize_t nargs,
                   PyObject* keyword_names);
 
