@@ -44,16 +44,7 @@ def own_counts_section(counts: list[int]) -> bytes:
 
 def spellings_section(spellings: dict[str, str]) -> bytes:
     """The spellings section of `spellings`, by folded term."""
-    parts = []
-    for key in sorted(spellings):
-        key_bytes, spelling_bytes = key.encode(), spellings[key].encode()
-        parts.append(
-            len(key_bytes).to_bytes(4, "little")
-            + len(spelling_bytes).to_bytes(4, "little")
-            + key_bytes
-            + spelling_bytes
-        )
-    return section(2, b"".join(parts))
+    return section(2, b"".join(f"{key}\0{spellings[key]}\0".encode() for key in sorted(spellings)))
 
 
 def file_v2(image: bytes, sections: bytes, flags: int = 0) -> bytes:

@@ -105,3 +105,19 @@ def test_a_refused_record_leaves_no_spelling_behind(refused, error):
     assert str(raised.value) == error
     builder.add("ecole", 1, 1)
     assert builder.build().suggest("ecole") == [("ecole", 0, 1)]
+
+
+@pytest.mark.parametrize(
+    "spellings, error, message",
+    [
+        ({"a\0b": "A"}, ValueError, "a spelling holds '\\x00', which an index cannot hold"),
+        ({"a": "A\0"}, ValueError, "a spelling holds '\\x00', which an index cannot hold"),
+        ({"a": 1}, TypeError, "argument 'spellings': 'dict' object cannot be converted to 'dict[str, str]'"),
+        ([("a", "A")], TypeError, "argument 'spellings': 'list' object cannot be converted to 'dict[str, str]'"),
+    ],
+)
+def test_restored_spellings_are_checked(spellings, error, message):
+    image = kelnor.build([("a", 1, 1)]).to_bytes()
+    with pytest.raises(error) as raised:
+        kelnor.PrefixSearch._restore(image, None, spellings)
+    assert str(raised.value) == message

@@ -162,12 +162,16 @@ SECTION_REFUSALS = [
         "PATH has a spellings section but is not marked folded",
     ),
     (
-        file_v2(IMAGE, section(2, b"\1\0\0\0\1\0\0\0a"), flags=1),
+        file_v2(IMAGE, section(2, b"a\0A\0b\0"), flags=1),
         "PATH has a damaged spellings section: it ends inside a pair",
     ),
     (
-        file_v2(IMAGE, section(2, b"\1\0\0\0\0\0\0\0\xff"), flags=1),
-        "PATH has a damaged spellings section: a text is not UTF-8",
+        file_v2(IMAGE, section(2, b"a\0A"), flags=1),
+        "PATH has a damaged spellings section: it ends inside a pair",
+    ),
+    (
+        file_v2(IMAGE, section(2, b"a\0\xff\0"), flags=1),
+        "PATH has a damaged spellings section: it is not UTF-8",
     ),
     (
         file_v2(IMAGE, own_counts_section([6, 1, 3])),

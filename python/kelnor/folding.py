@@ -52,19 +52,29 @@ class SpellingTally:
     """The original spellings of folded terms, each with the sum of its counts."""
 
     def __init__(self) -> None:
-        self._sums: dict[str, dict[str, int]] = {}
+        # By term as given: the sum of its counts, and its folded term. A
+        # spelling is worked out once per distinct term, not per record.
+        self._sums: dict[str, int] = {}
+        self._folded: dict[str, str] = {}
 
     def add(self, folded: str, term: str, count: int) -> None:
-        spelling = " ".join(unicodedata.normalize("NFC", term).split())
-        by_spelling = self._sums.setdefault(folded, {})
-        by_spelling[spelling] = by_spelling.get(spelling, 0) + count
+        if term in self._sums:
+            self._sums[term] += count
+        else:
+            self._sums[term] = count
+            self._folded[term] = folded
 
     def spellings(self) -> dict[str, str]:
         """By folded term, the spelling to show for it where that is not the
         folded term: the one of the greatest sum, the first in code point
         order among equal sums."""
+        sums: dict[str, dict[str, int]] = {}
+        for term, count in self._sums.items():
+            spelling = " ".join(unicodedata.normalize("NFC", term).split())
+            by_spelling = sums.setdefault(self._folded[term], {})
+            by_spelling[spelling] = by_spelling.get(spelling, 0) + count
         shown = {}
-        for folded, by_spelling in self._sums.items():
+        for folded, by_spelling in sums.items():
             best = min(by_spelling.items(), key=lambda item: (-item[1], item[0]))[0]
             if best != folded:
                 shown[folded] = best

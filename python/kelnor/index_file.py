@@ -17,8 +17,8 @@ little-endian, then those bytes; a kind appears at most once:
   counts, which the image keeps only up to 2^32 - 1), as the extension writes
   them;
 - kind 2, spellings (folded indexes only): pairs of a folded term and the
-  spelling that suggestions show for it, each pair two lengths in bytes (u32
-  little-endian) and then the two texts in UTF-8, by folded term.
+  spelling that suggestions show for it, by folded term, each text in UTF-8
+  followed by a zero byte (no term holds U+0000: an index refuses it).
 
 `save` writes version 1 for an index that has neither (one restored from a
 bare image), so the file is what it always was, and version 2 otherwise.
@@ -39,6 +39,7 @@ input) is read as far as its header says, or up to a limit for a bare image.
 
 from __future__ import annotations
 
+import itertools
 import os
 import struct
 import threading
@@ -63,7 +64,6 @@ _SECTION = struct.Struct("<HQI")
 OWN_COUNTS = 1
 SPELLINGS = 2
 _SECTION_NAMES = {OWN_COUNTS: "own counts", SPELLINGS: "spellings"}
-_LENGTHS = struct.Struct("<II")
 # What file_info reads of a bare image at a time to checksum it.
 _CHUNK = 1 << 20
 # The longest bare image that load_stream reads: a stream has no length to
@@ -115,34 +115,21 @@ def _section(kind: int, content: bytes) -> bytes:
 
 
 def _spellings_bytes(spellings: dict[str, str]) -> bytes:
-    parts = []
-    for key in sorted(spellings):
-        key_bytes, spelling_bytes = key.encode(), spellings[key].encode()
-        parts += [_LENGTHS.pack(len(key_bytes), len(spelling_bytes)), key_bytes, spelling_bytes]
-    return b"".join(parts)
+    fields = itertools.chain.from_iterable(sorted(spellings.items()))
+    return "".join(field + "\0" for field in fields).encode()
 
 
 def _spellings_of(name: str, content: bytes) -> dict[str, str]:
     """The spellings of a section's `content`, checked."""
-    spellings: dict[str, str] = {}
-    view, at = memoryview(content), 0
-    while at < len(view):
-        if len(view) - at < _LENGTHS.size:
-            raise IndexFileError(f"{name} has a damaged spellings section: it ends inside a pair")
-        key_length, spelling_length = _LENGTHS.unpack_from(view, at)
-        at += _LENGTHS.size
-        if len(view) - at < key_length + spelling_length:
-            raise IndexFileError(f"{name} has a damaged spellings section: it ends inside a pair")
-        try:
-            key = str(view[at : at + key_length], "utf-8")
-            spelling = str(view[at + key_length : at + key_length + spelling_length], "utf-8")
-        except UnicodeDecodeError:
-            raise IndexFileError(
-                f"{name} has a damaged spellings section: a text is not UTF-8"
-            ) from None
-        at += key_length + spelling_length
-        spellings[key] = spelling
-    return spellings
+    try:
+        text = content.decode("utf-8")
+    except UnicodeDecodeError:
+        raise IndexFileError(f"{name} has a damaged spellings section: it is not UTF-8") from None
+    fields = text.split("\0")
+    # Each text ends in a zero byte: the last field is what follows the last.
+    if fields.pop() or len(fields) % 2:
+        raise IndexFileError(f"{name} has a damaged spellings section: it ends inside a pair")
+    return dict(zip(fields[::2], fields[1::2]))
 
 
 def load(path: PathArgument) -> PrefixSearch:

@@ -3,6 +3,7 @@
 #include <limits>
 #include <string>
 
+#include "python/call_guard.hpp"
 #include "python/sequence.hpp"
 
 namespace kelnor::py {
@@ -154,7 +155,14 @@ TermSpellings to_spellings(PyObject* value) {
         if (!PyUnicode_Check(key) || !PyUnicode_Check(spelling)) {
             raise_cannot_convert(value, "dict[str, str]");
         }
-        spellings.emplace(to_utf8(key), to_utf8(spelling));
+        const std::string_view key_text = to_utf8(key);
+        const std::string_view spelling_text = to_utf8(spelling);
+        // An index holds no U+0000, and an index file ends each text with one.
+        if (key_text.find('\0') != std::string_view::npos ||
+            spelling_text.find('\0') != std::string_view::npos) {
+            raise_value_error("a spelling holds '\\x00', which an index cannot hold");
+        }
+        spellings.emplace(key_text, spelling_text);
     }
     return spellings;
 }
