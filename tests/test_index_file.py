@@ -241,6 +241,18 @@ def test_load_stream_checks_the_sections_as_load_does(content, message):
     assert str(refused.value) == message
 
 
+def test_load_stream_reads_the_sections_up_to_their_limit(monkeypatch):
+    monkeypatch.setattr(index_file, "PIPED_SECTIONS_LIMIT", len(COUNTS) - 1)
+    with pytest.raises(IndexFileError) as refused:
+        load_stream(io.BytesIO(SAVED), "<stdin>")
+    assert str(refused.value) == (
+        f"<stdin> holds more than {len(COUNTS) - 1:,} bytes after its image, "
+        "the most that the sections of a file read as a stream may hold"
+    )
+    monkeypatch.setattr(index_file, "PIPED_SECTIONS_LIMIT", len(COUNTS))
+    assert load_stream(io.BytesIO(SAVED), "<stdin>").suggest("") == kelnor.build(RECORDS).suggest("")
+
+
 def test_file_info_gives_the_header_checksum_without_reading_the_image(tmp_path):
     path = written(tmp_path, header(IMAGE, checksum=0xABC) + IMAGE)
     assert kelnor.file_info(path).checksum == "00000abc"

@@ -32,9 +32,10 @@ when one fails. A file that does not start with
 the magic is read as a bare image: what `to_bytes` gave before files had a
 header.
 
-A file is read into one bytes object and decoded from it: no copy of it is
-made on the way. Only a regular file is read by name; a stream (standard
-input) is read as far as its header says, or up to a limit for a bare image.
+A file's image is read into one bytes object and decoded from it: no copy of
+it is made on the way. Only a regular file is read by name; a stream
+(standard input) is read as far as its header says (a version 2 file to its
+end, up to a limit for the sections), or up to a limit for a bare image.
 """
 
 from __future__ import annotations
@@ -69,6 +70,9 @@ _CHUNK = 1 << 20
 # The longest bare image that load_stream reads: a stream has no length to
 # check before it is read, and a bare image no header to give one.
 PIPED_BARE_IMAGE_LIMIT = 1 << 30
+# Likewise the most that load_stream reads of the sections after an image:
+# they run to the end of the stream.
+PIPED_SECTIONS_LIMIT = 1 << 30
 
 PathArgument = Union[str, "os.PathLike[str]"]
 
@@ -184,7 +188,12 @@ def load_stream(stream: BinaryIO, name: str) -> PrefixSearch:
                 f"{name} has bytes after the end of its image of {info.image_length:,} bytes"
             )
         return _decode_checked(name, info, image, _Extras(None, None))
-    rest = b"".join(iter(lambda: stream.read(_CHUNK), b""))
+    rest = _read_up_to(stream, PIPED_SECTIONS_LIMIT + 1, _CHUNK)
+    if len(rest) > PIPED_SECTIONS_LIMIT:
+        raise IndexFileError(
+            f"{name} holds more than {PIPED_SECTIONS_LIMIT:,} bytes after its image, "
+            "the most that the sections of a file read as a stream may hold"
+        )
     return _decode_checked(name, info, image, _extras_of(name, info, rest))
 
 
@@ -302,11 +311,12 @@ def _check_unchanged(name: str, file: BinaryIO, before: os.stat_result) -> None:
         raise IndexFileError(f"{name} changed while it was read: read it again")
 
 
-def _read_up_to(file: BinaryIO, size: int) -> bytes:
+def _read_up_to(file: BinaryIO, size: int, most_at_once: int | None = None) -> bytes:
     """The next `size` bytes of `file`, fewer only at its end (a pipe may give
-    them a few at a time)."""
+    them a few at a time), asking for at most `most_at_once` at a time when
+    given (a read asks for room for all it asks for)."""
     parts = []
-    while size > 0 and (part := file.read(size)):
+    while size > 0 and (part := file.read(min(size, most_at_once or size))):
         parts.append(part)
         size -= len(part)
     return b"".join(parts)
