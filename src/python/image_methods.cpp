@@ -26,11 +26,11 @@ constinit MethodParameters RESTORE{"PrefixSearch._restore()", RESTORE_NAMES, 3};
 
 // The trie of `image`, decoded without the interpreter lock; ValueError when
 // it does not decode.
-Trie decoded_trie(std::span<const std::uint8_t> image) {
+Trie decoded_trie(std::span<const std::uint8_t> image, OwnCounts counts = OwnCounts::Derived) {
     // The bytes object is immutable and borrowed for the call: other
     // threads (a checksum of the same image, say) run meanwhile.
     Result<Trie, DecodeError> decoded =
-        without_interpreter_lock([&] { return decode_trie(image); });
+        without_interpreter_lock([&] { return decode_trie(image, counts); });
     if (!decoded.ok()) raise_value_error("decode error: " + render(decoded.error()));
     return std::move(decoded).value();
 }
@@ -101,12 +101,17 @@ PyObject* restore(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
         const std::span<const std::uint8_t> image = convert_argument("image", slots[0], as_bytes);
         const std::optional<std::span<const std::uint8_t>> counts =
             convert_optional("own_counts", slots[1], as_bytes);
-        PrefixSearch search{decoded_trie(image),
-                            convert_optional("spellings", slots[2], to_spellings)};
+        std::optional<TermSpellings> folding =
+            convert_optional("spellings", slots[2], to_spellings);
+        // With counts given, the decode leaves the own counts to them rather
+        // than derive them only to be replaced.
+        PrefixSearch search{decoded_trie(image, counts ? OwnCounts::Restored : OwnCounts::Derived),
+                            std::move(folding)};
         if (counts) {
-            if (const auto refusal = restore_own_counts(search.trie, *counts)) {
+            const std::optional<std::string> refusal =
+                without_interpreter_lock([&] { return restore_own_counts(search.trie, *counts); });
+            if (refusal)
                 raise_value_error("own counts that do not fit the image (" + *refusal + ")");
-            }
         }
         return make_instance(std::move(search));
     });
