@@ -8,7 +8,8 @@ Each DIR holds a built _kelnor extension (for instance a CMake build
 directory of each commit). Both restore the image that AFTER builds from the
 word list, and take turns over rounds of the same seeded misspelt queries;
 times are this process's CPU time per query, medians over rounds, with the
-ratio of the medians (above 1: AFTER is faster).
+ratio of the medians (above 1: AFTER is faster). `suggest` runs with its
+defaults (completions, limit 10) at the same bounds.
 """
 
 from __future__ import annotations
@@ -69,7 +70,7 @@ def main() -> None:
 
     print(f"{args.words}: {len(words)} words, {len(image) / 2**20:.1f} MiB image, "
           f"{args.queries} queries, {args.rounds} rounds")
-    for method in ("fuzzy_match", "fuzzy_match_video"):
+    for method in ("fuzzy_match", "fuzzy_match_video", "suggest"):
         for max_dist in (1, 2):
             times = {name: [] for name in indexes}
             for _ in range(args.rounds):

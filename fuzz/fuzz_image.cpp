@@ -4,7 +4,9 @@
 // either fails with an error value or restores an index; every kind of query
 // then runs on it (raising InternalFailure is the expected outcome on a
 // damaged index, anything else is a finding), and the index is re-encoded:
-// decoding that image and encoding again must give the same bytes.
+// decoding that image and encoding again must give the same bytes. The same
+// bytes are then offered as its own counts section, which is refused with a
+// reason or taken, and the queries run again on the counts it gave.
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -13,6 +15,7 @@
 
 #include "every_query.hpp"
 #include "fuzz_input.hpp"
+#include "index/trie/own_counts_section.hpp"
 #include "index/trie/trie_image.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -32,5 +35,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Result<Trie, DecodeError> again = decode_trie(image);
     if (!again.ok()) fuzz::finding("the image of a restored index does not decode");
     if (encode_trie(again.value()) != image) fuzz::finding("the image does not round-trip");
+
+    Trie counted = std::move(again).value();
+    if (const auto refusal = restore_own_counts(counted, input.rest())) {
+        if (refusal->empty()) fuzz::finding("a counts section refused without a reason");
+        return 0;
+    }
+    fuzz::run_every_query(counted, query, fuzz::Damage::Possible);
     return 0;
 }

@@ -1,11 +1,13 @@
 // The core as the binding layer sees it: the one core header that the files
 // of src/python include, so that what the binding may call is listed here.
 //
-// - the index value behind a Python object (PrefixSearch);
+// - the index value behind a Python object (PrefixSearch), with its folding
+//   and show_spellings();
 // - the build from the host's flat arrays (InternalData, check_shape(),
 //   label_code_point(), VideoIndexBytes, choose_video_ids(), assemble());
 // - the image (image_size(), encode_trie_into(), decode_trie() and the
-//   render() of its DecodeError);
+//   render() of its DecodeError) and the exact own counts kept beside it
+//   (encode_own_counts(), restore_own_counts());
 // - the build from columns (builds/): Arrow arrays and streams read as
 //   views, records files parsed or read as a stream (RecordsStream), and
 //   build_from_columns() with its RowRefusal and the term limit;
@@ -30,6 +32,7 @@
 #include "builds/video_index.hpp"
 #include "index/encoding/decode_error.hpp"
 #include "index/prefix_search.hpp"
+#include "index/trie/own_counts_section.hpp"
 #include "index/trie/trie_image.hpp"
 #include "index/uuid_text.hpp"
 #include "queries/fuzzy_match.hpp"

@@ -17,6 +17,9 @@ QUERY_UNDER_WAY = "a video query is under way"
 
 
 class StuckIndex:
+    def _is_folded(self) -> bool:
+        return False
+
     def fuzzy_match_video(self, *args: object, **keywords: object) -> list[tuple[str, float]]:
         print(QUERY_UNDER_WAY, flush=True)
         threading.Event().wait()

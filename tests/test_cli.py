@@ -12,6 +12,7 @@ import signal
 import stat
 import subprocess
 import sys
+import tempfile
 import textwrap
 import uuid
 
@@ -21,6 +22,16 @@ import kelnor
 from kelnor.cli.main import main
 from kelnor import __version__
 from model_index_file import file_of
+
+
+def saved(index: kelnor.PrefixSearch) -> bytes:
+    """The index file that kelnor.save writes of `index`."""
+    with tempfile.TemporaryDirectory() as folder:
+        path = os.path.join(folder, "index.kelnor")
+        kelnor.save(index, path)
+        with open(path, "rb") as file:
+            return file.read()
+
 
 RECORDS = [
     ("harry", 7, 3),
@@ -83,7 +94,7 @@ def test_build_writes_the_image_of_the_records(capsys, tmp_path, records_file):
     output = tmp_path / "out.bin"
     status, out, err = run(capsys, "build", records_file, "-o", output, "--video-top-n", "2")
     assert (status, err) == (0, "")
-    assert output.read_bytes() == file_of(kelnor.build(RECORDS, video_top_n=2).to_bytes())
+    assert output.read_bytes() == saved(kelnor.build(RECORDS, video_top_n=2))
     assert out == f"{output}: 4 terms, 4 videos, 13 nodes, {output.stat().st_size:,} bytes\n"
 
 
@@ -94,7 +105,7 @@ def test_build_reads_uuids_blank_lines_and_crlf(capsys, tmp_path):
     output = tmp_path / "index.bin"
     assert run(capsys, "build", path, "-o", output)[0] == 0
     expected = kelnor.build([("cat", video, 2), ("car", video, 3)])
-    assert output.read_bytes() == file_of(expected.to_bytes())
+    assert output.read_bytes() == saved(expected)
 
 
 @pytest.mark.parametrize(
@@ -160,7 +171,7 @@ def test_build_skips_a_byte_order_mark_and_a_header(
         0,
         f"{output}: 4 terms, 4 videos, 13 nodes, {output.stat().st_size:,} bytes\n",
     )
-    assert output.read_bytes() == file_of(kelnor.build(RECORDS).to_bytes())
+    assert output.read_bytes() == saved(kelnor.build(RECORDS))
 
 
 @pytest.mark.parametrize(
@@ -243,7 +254,7 @@ def test_build_replaces_the_file_a_link_points_to_keeping_its_permissions(capsys
     link.symlink_to(target.name)
     assert run(capsys, "build", records_file, "-o", link)[0] == 0
     assert link.is_symlink()
-    assert target.read_bytes() == file_of(kelnor.build(RECORDS).to_bytes())
+    assert target.read_bytes() == saved(kelnor.build(RECORDS))
     assert stat.S_IMODE(target.stat().st_mode) == 0o640
 
 
@@ -264,7 +275,7 @@ def test_build_writes_into_a_pipe(capsys, tmp_path, records_file):
     reader = os.open(pipe, os.O_RDONLY | os.O_NONBLOCK)
     try:
         assert run(capsys, "build", records_file, "-o", pipe)[0] == 0
-        assert os.read(reader, 1 << 16) == file_of(kelnor.build(RECORDS).to_bytes())
+        assert os.read(reader, 1 << 16) == saved(kelnor.build(RECORDS))
     finally:
         os.close(reader)
     assert stat.S_ISFIFO(pipe.stat().st_mode)
@@ -396,8 +407,44 @@ def test_suggest_table_and_folded_build(capsys, tmp_path):
     records.write_text(tsv([("Harry", 7, 3), ("HARRY ", 8, 2), ("hâre", 7, 1)]), encoding="utf-8")
     assert run(capsys, "build", records, "-o", tmp_path / "f.bin", "--fold")[0] == 0
     assert run(capsys, "suggest", tmp_path / "f.bin", "har")[1] == (
-        "term   distance  count\nharry         0      5\nhare          0      1\n"
+        "term   distance  count\nHarry         0      5\nhâre          0      1\n"
     )
+
+
+FOLDED_RECORDS = [("Harry", 7, 3), ("HARRY ", 8, 2), ("hâre", 7, 1), ("Kurosawa", 9, 4),
+                  ("kurosawa", 9, 1), ("KUROSAWA", 10, 1)]
+
+
+# What is typed is folded for a folded index (and only for one); suggestions
+# show the spelling indexed most, the other answers the folded terms.
+@pytest.mark.parametrize(
+    "fold, command, typed, answer",
+    [
+        (True, "suggest", "KUROSAWA", [{"term": "Kurosawa", "distance": 0, "count": 6}]),
+        (True, "suggest", "HÂRE", [{"term": "hâre", "distance": 0, "count": 1},
+                                   {"term": "Harry", "distance": 1, "count": 5}]),
+        (True, "query", "KUROSAWA", [{"term": "kurosawa", "distance": 0}]),
+        (True, "query", "Hare", [{"term": "hare", "distance": 0}]),
+        (True, "videos", "KUROSAWA", [{"video": "9", "score": 5 / 6}, {"video": "10", "score": 1 / 6}]),
+        (True, "search", "KUROSAWA ", [{"video": "9", "words": 1, "score": 5 / 6},
+                                       {"video": "10", "words": 1, "score": pytest.approx(1 / 6)}]),
+        (False, "suggest", "KUROSAWA", [{"term": "KUROSAWA", "distance": 0, "count": 1}]),
+        (False, "suggest", "kurosaw", [{"term": "kurosawa", "distance": 0, "count": 1},
+                                       {"term": "Kurosawa", "distance": 1, "count": 4}]),
+        (False, "query", "HÂRE", []),
+    ],
+)
+def test_query_and_suggest_fold_what_is_typed_for_a_folded_index(
+    capsys, tmp_path, fold, command, typed, answer
+):
+    records = tmp_path / "records.tsv"
+    records.write_text(tsv(FOLDED_RECORDS), encoding="utf-8")
+    index = tmp_path / "index.kelnor"
+    assert run(capsys, "build", records, "-o", index, *(["--fold"] if fold else []))[0] == 0
+    arguments = ["query", index, typed, "--videos"] if command == "videos" else [command, index, typed]
+    status, out, err = run(capsys, *arguments, "--json")
+    assert (status, err) == (0, "")
+    assert json.loads(out) == answer
 
 
 @pytest.mark.parametrize(
@@ -596,7 +643,7 @@ def test_build_reads_csv_and_gzip(capsys, tmp_path, name, content, flags):
     output = tmp_path / "index.bin"
     status, out, _ = run(capsys, "build", path, "-o", output, *flags)
     assert status == 0, out
-    assert output.read_bytes() == file_of(kelnor.build(RECORDS).to_bytes())
+    assert output.read_bytes() == saved(kelnor.build(RECORDS))
 
 
 @pytest.mark.parametrize(
@@ -633,7 +680,7 @@ def test_build_reads_parquet_and_arrow_files(capsys, tmp_path, name):
     status, out, _ = run(capsys, "build", path, "-o", output)
     assert status == 0
     assert out == f"{output}: 4 terms, 4 videos, 13 nodes, {output.stat().st_size:,} bytes\n"
-    assert output.read_bytes() == file_of(kelnor.build(RECORDS).to_bytes())
+    assert output.read_bytes() == saved(kelnor.build(RECORDS))
 
 
 def test_build_names_the_refused_row_of_a_table(capsys, tmp_path):
@@ -662,7 +709,7 @@ def test_a_folded_build_of_csv_and_parquet(capsys, tmp_path, name):
         write_table(path, records, "parquet")
     output = tmp_path / "f.bin"
     assert run(capsys, "build", path, "-o", output, "--fold")[0] == 0
-    assert output.read_bytes() == file_of(kelnor.build(records, fold=True).to_bytes())
+    assert output.read_bytes() == saved(kelnor.build(records, fold=True))
 
 
 @pytest.mark.parametrize(

@@ -15,12 +15,23 @@ from hypothesis import strategies as st
 import kelnor
 from kelnor import IndexFileError, IndexFileInfo, index_file
 from kelnor.index_file import load_stream
-from model_index_file import MAGIC, file_of, header
+from model_index_file import (
+    MAGIC,
+    file_of,
+    file_v2,
+    header,
+    own_counts_section,
+    section,
+    spellings_section,
+)
 from test_resource_bounds import run_child
 
 RECORDS = [("harry", 7, 3), ("harold", 9, 1), ("hare", 8, 6), ("été", 12, 5)]
 IMAGE = kelnor.build(RECORDS).to_bytes()
 FILE = file_of(IMAGE)
+# The own counts of RECORDS' terms in code point order, which is node order.
+COUNTS = own_counts_section([6, 1, 3, 5])
+SAVED = file_v2(IMAGE, COUNTS)
 
 
 def answers(index: kelnor.PrefixSearch) -> list:
@@ -36,12 +47,32 @@ def written(tmp_path, content: bytes):
 def test_save_writes_the_header_and_the_image_and_load_reads_them(tmp_path):
     path = tmp_path / "index.kelnor"
     index = kelnor.build(RECORDS)
-    assert kelnor.save(index, path) == len(FILE)
-    assert path.read_bytes() == FILE
+    assert kelnor.save(index, path) == len(SAVED)
+    assert path.read_bytes() == SAVED
     loaded = kelnor.load(path)
     assert loaded.to_bytes() == IMAGE
     assert answers(loaded) == answers(index)
-    assert kelnor.file_info(path) == IndexFileInfo(1, 0, len(IMAGE), f"{zlib.crc32(IMAGE):08x}")
+    assert kelnor.file_info(path) == IndexFileInfo(2, 0, len(IMAGE), f"{zlib.crc32(IMAGE):08x}")
+
+
+def test_an_index_of_a_bare_image_saves_as_version_1(tmp_path):
+    path = tmp_path / "index.kelnor"
+    assert kelnor.save(kelnor.PrefixSearch.from_bytes(IMAGE), path) == len(FILE)
+    assert path.read_bytes() == FILE
+    assert kelnor.load(path).suggest("") == kelnor.build(RECORDS).suggest("")
+
+
+def test_a_folded_index_saves_its_flag_and_spellings(tmp_path):
+    path = tmp_path / "index.kelnor"
+    index = kelnor.build([("École", 1, 2), ("ecole", 2, 1), ("Été", 3, 4)], fold=True)
+    kelnor.save(index, path)
+    image = index.to_bytes()
+    spellings = {"ecole": "École", "ete": "Été"}
+    assert path.read_bytes() == file_v2(
+        image, own_counts_section([3, 4]) + spellings_section(spellings), flags=1
+    )
+    assert kelnor.load(path)._spellings() == spellings
+    assert kelnor.load(path).suggest("") == [("Été", 0, 4), ("École", 0, 3)]
 
 
 def test_save_into_a_missing_folder_names_the_file_asked_for(tmp_path):
@@ -89,14 +120,68 @@ HEADER_REFUSALS = [
     ),
     (FILE + b"\0\0", f"PATH has 2 bytes after the end of its image of {len(IMAGE)} bytes"),
     (
-        header(IMAGE, version=2) + IMAGE,
-        "PATH is in index file format version 2; this kelnor reads version 1",
+        header(IMAGE, version=3) + IMAGE,
+        "PATH is in index file format version 3; this kelnor reads versions 1 and 2",
     ),
     (header(IMAGE, flags=0x8001) + IMAGE, "PATH has flags 0x8001, which this kelnor does not know"),
+    (header(IMAGE, flags=0x0001) + IMAGE, "PATH has flags 0x0001, which this kelnor does not know"),
+    (
+        header(IMAGE, version=2, flags=0x0003) + IMAGE,
+        "PATH has flags 0x0003, which this kelnor does not know",
+    ),
     (
         header(IMAGE, length=2**64 - 1) + IMAGE,
         f"PATH is truncated: the header gives an image of {2**64 - 1:,} bytes, "
         f"the file holds {len(IMAGE)}",
+    ),
+]
+AFTER_IMAGE = 24 + len(IMAGE)
+# Refused by load and load_stream alike: the sections of a version 2 file.
+SECTION_REFUSALS = [
+    (
+        file_v2(IMAGE, COUNTS + b"\1\0"),
+        "PATH is truncated: a section's header takes 14 bytes, "
+        f"the file has 2 after byte {AFTER_IMAGE + len(COUNTS):,}",
+    ),
+    (
+        file_v2(IMAGE, section(3, b"x")),
+        f"PATH has a section of kind 3 at byte {AFTER_IMAGE:,}, which this kelnor does not know",
+    ),
+    (file_v2(IMAGE, COUNTS + COUNTS), "PATH has two own counts sections"),
+    (
+        file_v2(IMAGE, COUNTS[:-1]),
+        "PATH is truncated: its own counts section gives 4 bytes, the file holds 3",
+    ),
+    (
+        file_v2(IMAGE, section(1, bytes([6, 1, 3, 5]), checksum=7)),
+        f"PATH is corrupted: its own counts section's CRC-32 is "
+        f"{zlib.crc32(bytes([6, 1, 3, 5])):08x}, its header says 00000007",
+    ),
+    (
+        file_v2(IMAGE, spellings_section({"a": "A"})),
+        "PATH has a spellings section but is not marked folded",
+    ),
+    (
+        file_v2(IMAGE, section(2, b"a\0A\0b\0"), flags=1),
+        "PATH has a damaged spellings section: it ends inside a pair",
+    ),
+    (
+        file_v2(IMAGE, section(2, b"a\0A"), flags=1),
+        "PATH has a damaged spellings section: it ends inside a pair",
+    ),
+    (
+        file_v2(IMAGE, section(2, b"a\0\xff\0"), flags=1),
+        "PATH has a damaged spellings section: it is not UTF-8",
+    ),
+    (
+        file_v2(IMAGE, own_counts_section([6, 1, 3])),
+        "PATH has own counts that do not fit the image "
+        "(the counts end at term 3 (UnexpectedEnd { additional: 1 }))",
+    ),
+    (
+        file_v2(IMAGE, own_counts_section([6, 1, 3, 5, 0])),
+        "PATH has own counts that do not fit the image (1 bytes follow the counts "
+        "of the image's 4 terms)",
     ),
 ]
 # Refused by load alone: what only reading or decoding the image shows.
@@ -138,7 +223,7 @@ IMAGE_REFUSALS = [
 
 @pytest.mark.parametrize(
     "read, content, message",
-    [(kelnor.load, *case) for case in HEADER_REFUSALS + IMAGE_REFUSALS]
+    [(kelnor.load, *case) for case in HEADER_REFUSALS + SECTION_REFUSALS + IMAGE_REFUSALS]
     + [(kelnor.file_info, *case) for case in HEADER_REFUSALS],
 )
 def test_refusals_name_the_file_and_the_fault(tmp_path, read, content, message):
@@ -147,6 +232,25 @@ def test_refusals_name_the_file_and_the_fault(tmp_path, read, content, message):
         read(path)
     assert str(refused.value) == message.replace("PATH", str(path))
     assert isinstance(refused.value, ValueError)
+
+
+@pytest.mark.parametrize("content, message", SECTION_REFUSALS)
+def test_load_stream_checks_the_sections_as_load_does(content, message):
+    with pytest.raises(IndexFileError) as refused:
+        load_stream(io.BytesIO(content), "PATH")
+    assert str(refused.value) == message
+
+
+def test_load_stream_reads_the_sections_up_to_their_limit(monkeypatch):
+    monkeypatch.setattr(index_file, "PIPED_SECTIONS_LIMIT", len(COUNTS) - 1)
+    with pytest.raises(IndexFileError) as refused:
+        load_stream(io.BytesIO(SAVED), "<stdin>")
+    assert str(refused.value) == (
+        f"<stdin> holds more than {len(COUNTS) - 1:,} bytes after its image, "
+        "the most that the sections of a file read as a stream may hold"
+    )
+    monkeypatch.setattr(index_file, "PIPED_SECTIONS_LIMIT", len(COUNTS))
+    assert load_stream(io.BytesIO(SAVED), "<stdin>").suggest("") == kelnor.build(RECORDS).suggest("")
 
 
 def test_file_info_gives_the_header_checksum_without_reading_the_image(tmp_path):
@@ -173,7 +277,7 @@ def test_a_path_that_is_no_regular_file_is_refused_at_once(tmp_path, read, make,
     assert str(refused.value) == f"{path} is {kind}, not a regular file"
 
 
-@pytest.mark.parametrize("content", [FILE, IMAGE], ids=["file", "bare image"])
+@pytest.mark.parametrize("content", [FILE, SAVED, IMAGE], ids=["file", "version 2", "bare image"])
 def test_load_stream_reads_a_pipe_a_few_bytes_at_a_time(content):
     reading, writing = os.pipe()
     writer = threading.Thread(target=write_in_two_parts, args=(writing, content))

@@ -7,6 +7,8 @@ the page is photographed at desktop and phone widths for the README.
 
 from __future__ import annotations
 
+import unicodedata
+
 import os
 import shutil
 from pathlib import Path
@@ -131,18 +133,27 @@ def test_typing_a_misspelt_word_and_choosing_a_suggestion(browser, tmp_path):
         )
 
 
+def folded_code_point(c: str) -> str:
+    """A code point as the page compares it: decomposed, without marks, in lower case."""
+    decomposed = unicodedata.normalize("NFKD", c)
+    return "".join(d for d in decomposed if not unicodedata.category(d).startswith("M")).lower()
+
+
 def split_typed(term: str, typed: str) -> tuple[str, str]:
-    """The part of `term` that repeats `typed`, code point by code point folded
-    to lower case, and the rest."""
+    """The part of `term` that repeats `typed`, code point by code point
+    folded, and the rest."""
     n = 0
-    while n < min(len(term), len(typed)) and term[n].lower() == typed[n].lower():
+    while n < min(len(term), len(typed)) and folded_code_point(term[n]) == folded_code_point(
+        typed[n]
+    ):
         n += 1
     return term[:n], term[n:]
 
 
 # Astral letters (a pair of surrogates in the browser's strings), one whose
-# lower case is longer than itself, and a lower case against an upper.
-TERMS = ["😀smile", "😁smirk", "smile", "İstanbul", "istanbul", "Éclair"]
+# lower case is longer than itself, a lower case against an upper, and an
+# accent against none.
+TERMS = ["😀smile", "😁smirk", "smile", "İstanbul", "istanbul", "Éclair", "eclat"]
 
 
 @pytest.fixture(scope="module")
@@ -155,7 +166,7 @@ def terms_server(tmp_path_factory):
         yield base, index
 
 
-@pytest.mark.parametrize("typed", ["😁smi", "İst", "İstan", "istan", "éclai"])
+@pytest.mark.parametrize("typed", ["😁smi", "İst", "İstan", "istan", "éclai", "ecl"])
 def test_the_typed_part_is_set_apart_by_code_points(browser, terms_server, typed):
     base, index = terms_server
     suggestions = [term for term, _, _ in index.suggest(typed)]
@@ -206,3 +217,20 @@ def test_the_videos_answer_the_words_typed(browser, tmp_path):
             "the school video first",
         )
         assert texts(browser, "#videos .score")[0].startswith("2 words · ")
+
+
+@pytest.mark.parametrize("typed", ["ZURICH", "zÜri"])
+def test_the_demo_page_is_case_and_accent_insensitive(browser, typed):
+    index, _ = demo_index()
+    suggestions = [term for term, _, _ in index.suggest(kelnor.fold(typed))]
+    assert suggestions[0] == "Zürich"
+    with running_server("--demo") as (base, _):
+        browser.get(base + "/")
+        box = browser.find_element(By.ID, "q")
+        box.send_keys(typed)
+        wait_for(
+            browser,
+            lambda: texts(browser, "#suggestions .term") == suggestions,
+            f"the suggestions for {typed!r}",
+        )
+        assert texts(browser, "#suggestions .typed")[0] == "Zürich"[: len(typed)]

@@ -19,6 +19,7 @@ from typing import NamedTuple, cast
 from _kelnor import PrefixSearch, _build_from_arrow_stream, _RecordColumns
 
 from kelnor.arrow_protocols import ArrowStreamExportable
+from kelnor.folding import SpellingTally
 from kelnor.folding import fold as fold_text
 from kelnor.video_table import U32_MAX, VideoId
 
@@ -72,17 +73,23 @@ def _unpacked(record: object) -> tuple[object, object, object]:
     return term, video_id, count
 
 
-def _folded_records(records: Iterable[object]) -> Iterator[tuple[object, object, object]]:
+def _folded_records(
+    records: Iterable[object], tally: SpellingTally
+) -> Iterator[tuple[object, object, object]]:
     for record in records:
         term, video_id, count = _unpacked(record)
-        yield _folded_term(term), video_id, count
+        folded = _folded_term(term)
+        yield folded, video_id, count
+        # Resumed only once the record was taken: its fields are sound.
+        tally.add(cast(str, folded), cast(str, term), cast(int, count))
 
 
 class IndexBuilder:
     """Gathers records one at a time; `build` makes an index of all so far.
 
     With `fold`, each term is folded (kelnor.fold) before it is gathered, so
-    that records whose terms fold alike count as one term.
+    that records whose terms fold alike count as one term, and the index
+    shows the spelling of each that was indexed most (kelnor.folding).
 
     A record that is refused (TypeError or ValueError) changes nothing, so a
     caller may report it and go on.
@@ -90,14 +97,19 @@ class IndexBuilder:
 
     def __init__(self, fold: bool = False) -> None:
         self._columns = _RecordColumns()
-        self._fold = fold
+        self._tally = SpellingTally() if fold else None
 
     def add(self, term: str, video_id: VideoId, count: int) -> None:
-        self._columns.add(_folded_term(term) if self._fold else term, video_id, count)
+        if self._tally is None:
+            self._columns.add(term, video_id, count)
+            return
+        folded = _folded_term(term)
+        self._columns.add(folded, video_id, count)
+        self._tally.add(cast(str, folded), term, count)
 
     def _extend(self, records: Iterable[object]) -> None:
-        if self._fold:
-            self._columns.extend(_folded_records(records), False)
+        if self._tally is not None:
+            self._columns.extend(_folded_records(records, self._tally), False)
         else:
             self._columns.extend(records, False)
 
@@ -107,7 +119,9 @@ class IndexBuilder:
 
     def build(self, video_top_n: int = DEFAULT_VIDEO_TOP_N) -> PrefixSearch:
         _check_u32(video_top_n, "video_top_n")
-        return self._columns.build(video_top_n)
+        if self._tally is None:
+            return self._columns.build(video_top_n)
+        return self._columns.build(video_top_n, self._tally.spellings())
 
 
 def _builder_of(records: Iterable[object], fold: bool = False) -> IndexBuilder:

@@ -2,27 +2,45 @@
 
     offset  size  field
     0       8     magic, b"\\x89KELNOR\\n"
-    8       2     format version, 1 (u16 little-endian)
-    10      2     flags, 0: none is defined yet (u16 little-endian)
+    8       2     format version, 1 or 2 (u16 little-endian)
+    10      2     flags (u16 little-endian): 0x0001 the index's terms are
+                  folded (version 2); no other flag is defined
     12      8     image length in bytes (u64 little-endian)
     20      4     CRC-32 of the image (u32 little-endian, as zlib.crc32 gives it)
     24      ...   the image, exactly as PrefixSearch.to_bytes() writes it
 
+In version 2, sections follow the image to the end of the file, each a kind
+(u16), a length in bytes (u64) and the CRC-32 of its bytes (u32), all
+little-endian, then those bytes; a kind appears at most once:
+
+- kind 1, own counts: each term's exact own count (the sum of its record
+  counts, which the image keeps only up to 2^32 - 1), as the extension writes
+  them;
+- kind 2, spellings (folded indexes only): pairs of a folded term and the
+  spelling that suggestions show for it, by folded term, each text in UTF-8
+  followed by a zero byte (no term holds U+0000: an index refuses it).
+
+`save` writes version 1 for an index that has neither (one restored from a
+bare image), so the file is what it always was, and version 2 otherwise.
+
 The magic's first byte has its high bit set and its last is a line feed, so a
 copy that strips the eighth bit or rewrites line ends shows as such. `load`
 checks the magic, the version, the flags, the length against what the file
-holds and the checksum, in that order, before it decodes anything, and names
-the file and what is wrong when one fails. A file that does not start with
+holds, each section's framing and checksum, and the image's checksum, in that
+order, before it gives out an index, and names the file and what is wrong
+when one fails. A file that does not start with
 the magic is read as a bare image: what `to_bytes` gave before files had a
 header.
 
-A file is read into one bytes object and decoded from it: no copy of it is
-made on the way. Only a regular file is read by name; a stream (standard
-input) is read as far as its header says, or up to a limit for a bare image.
+A file's image is read into one bytes object and decoded from it: no copy of
+it is made on the way. Only a regular file is read by name; a stream
+(standard input) is read as far as its header says (a version 2 file to its
+end, up to a limit for the sections), or up to a limit for a bare image.
 """
 
 from __future__ import annotations
 
+import itertools
 import os
 import struct
 import threading
@@ -35,16 +53,26 @@ from kelnor.atomic_file import write_atomically
 from kelnor.regular_file import NotRegularFileError, open_regular
 
 MAGIC = b"\x89KELNOR\n"
-FORMAT_VERSION = 1
-# The flags this version knows: none.
-KNOWN_FLAGS = 0
+FORMAT_VERSION = 2
+# The version of a file without sections, which every kelnor reads.
+PLAIN_VERSION = 1
+FOLDED = 0x0001
+# The flags each version knows.
+KNOWN_FLAGS = {PLAIN_VERSION: 0, FORMAT_VERSION: FOLDED}
 _HEADER = struct.Struct("<8sHHQI")
 HEADER_SIZE = _HEADER.size
+_SECTION = struct.Struct("<HQI")
+OWN_COUNTS = 1
+SPELLINGS = 2
+_SECTION_NAMES = {OWN_COUNTS: "own counts", SPELLINGS: "spellings"}
 # What file_info reads of a bare image at a time to checksum it.
 _CHUNK = 1 << 20
 # The longest bare image that load_stream reads: a stream has no length to
 # check before it is read, and a bare image no header to give one.
 PIPED_BARE_IMAGE_LIMIT = 1 << 30
+# Likewise the most that load_stream reads of the sections after an image:
+# they run to the end of the stream.
+PIPED_SECTIONS_LIMIT = 1 << 30
 
 PathArgument = Union[str, "os.PathLike[str]"]
 
@@ -62,13 +90,50 @@ class IndexFileInfo(NamedTuple):
     checksum: str  # the image's CRC-32, as 8 lower-case hex digits
 
 
+class _Extras(NamedTuple):
+    """What an index holds beside its image, as PrefixSearch._restore takes it."""
+
+    own_counts: bytes | None
+    spellings: dict[str, str] | None
+
+
 def save(index: PrefixSearch, path: PathArgument) -> int:
     """Writes `index` to `path` as an index file, atomically (see atomic_file), and
     returns the file's length. Raises OSError when the write fails."""
     image = index.to_bytes()
-    header = _HEADER.pack(MAGIC, FORMAT_VERSION, KNOWN_FLAGS, len(image), zlib.crc32(image))
-    write_atomically(os.fspath(path), header, image)
-    return len(header) + len(image)
+    own_counts, spellings = index._own_counts(), index._spellings()
+    sections = b""
+    if own_counts is not None:
+        sections += _section(OWN_COUNTS, own_counts)
+    if spellings:
+        sections += _section(SPELLINGS, _spellings_bytes(spellings))
+    version = FORMAT_VERSION if sections or spellings is not None else PLAIN_VERSION
+    flags = FOLDED if spellings is not None else 0
+    header = _HEADER.pack(MAGIC, version, flags, len(image), zlib.crc32(image))
+    write_atomically(os.fspath(path), header, image, sections)
+    return len(header) + len(image) + len(sections)
+
+
+def _section(kind: int, content: bytes) -> bytes:
+    return _SECTION.pack(kind, len(content), zlib.crc32(content)) + content
+
+
+def _spellings_bytes(spellings: dict[str, str]) -> bytes:
+    fields = itertools.chain.from_iterable(sorted(spellings.items()))
+    return "".join(field + "\0" for field in fields).encode()
+
+
+def _spellings_of(name: str, content: bytes) -> dict[str, str]:
+    """The spellings of a section's `content`, checked."""
+    try:
+        text = content.decode("utf-8")
+    except UnicodeDecodeError:
+        raise IndexFileError(f"{name} has a damaged spellings section: it is not UTF-8") from None
+    fields = text.split("\0")
+    # Each text ends in a zero byte: the last field is what follows the last.
+    if fields.pop() or len(fields) % 2:
+        raise IndexFileError(f"{name} has a damaged spellings section: it ends inside a pair")
+    return dict(zip(fields[::2], fields[1::2]))
 
 
 def load(path: PathArgument) -> PrefixSearch:
@@ -91,10 +156,13 @@ def load(path: PathArgument) -> PrefixSearch:
             return _decode_bare(name, start, image)
         info = _header_info(name, start)
         _check_length(name, info, before.st_size - HEADER_SIZE)  # before a long read
-        image = file.read()
+        # The image alone, read as one object, and the sections after it.
+        image = file.read(info.image_length)
+        rest = file.read()
         _check_unchanged(name, file, before)
-    _check_length(name, info, len(image))
-    return _decode_checked(name, info, image)
+    _check_length(name, info, len(image) + len(rest))
+    extras = _extras_of(name, info, rest)
+    return _decode_checked(name, info, image, extras)
 
 
 def load_stream(stream: BinaryIO, name: str) -> PrefixSearch:
@@ -114,15 +182,66 @@ def load_stream(stream: BinaryIO, name: str) -> PrefixSearch:
     info = _header_info(name, start)
     image = _read_up_to(stream, info.image_length)
     _check_length(name, info, len(image))
-    if stream.read(1):
+    if info.format_version == PLAIN_VERSION:
+        if stream.read(1):
+            raise IndexFileError(
+                f"{name} has bytes after the end of its image of {info.image_length:,} bytes"
+            )
+        return _decode_checked(name, info, image, _Extras(None, None))
+    rest = _read_up_to(stream, PIPED_SECTIONS_LIMIT + 1, _CHUNK)
+    if len(rest) > PIPED_SECTIONS_LIMIT:
         raise IndexFileError(
-            f"{name} has bytes after the end of its image of {info.image_length:,} bytes"
+            f"{name} holds more than {PIPED_SECTIONS_LIMIT:,} bytes after its image, "
+            "the most that the sections of a file read as a stream may hold"
         )
-    return _decode_checked(name, info, image)
+    return _decode_checked(name, info, image, _extras_of(name, info, rest))
 
 
-def _decode_checked(name: str, info: IndexFileInfo, image: bytes) -> PrefixSearch:
-    """The index of `image`, once its checksum is the one of `info`."""
+def _extras_of(name: str, info: IndexFileInfo, rest: bytes) -> _Extras:
+    """What the sections of `rest` (the bytes after the image) hold, each checked."""
+    contents: dict[int, bytes] = {}
+    at = 0
+    while at < len(rest):
+        offset = HEADER_SIZE + info.image_length + at
+        if len(rest) - at < _SECTION.size:
+            raise IndexFileError(
+                f"{name} is truncated: a section's header takes {_SECTION.size} bytes, "
+                f"the file has {len(rest) - at} after byte {offset:,}"
+            )
+        kind, length, checksum = _SECTION.unpack_from(rest, at)
+        at += _SECTION.size
+        if kind not in _SECTION_NAMES:
+            raise IndexFileError(
+                f"{name} has a section of kind {kind} at byte {offset:,}, "
+                "which this kelnor does not know"
+            )
+        what = _SECTION_NAMES[kind]
+        if kind in contents:
+            raise IndexFileError(f"{name} has two {what} sections")
+        if len(rest) - at < length:
+            raise IndexFileError(
+                f"{name} is truncated: its {what} section gives {length:,} bytes, "
+                f"the file holds {len(rest) - at:,}"
+            )
+        content = rest[at : at + length]
+        at += length
+        if zlib.crc32(content) != checksum:
+            raise IndexFileError(
+                f"{name} is corrupted: its {what} section's CRC-32 is "
+                f"{_checksum_text(zlib.crc32(content))}, its header says {_checksum_text(checksum)}"
+            )
+        contents[kind] = content
+    folded = bool(info.flags & FOLDED)
+    if SPELLINGS in contents and not folded:
+        raise IndexFileError(f"{name} has a spellings section but is not marked folded")
+    spellings = _spellings_of(name, contents[SPELLINGS]) if SPELLINGS in contents else {}
+    return _Extras(contents.get(OWN_COUNTS), spellings if folded else None)
+
+
+def _decode_checked(
+    name: str, info: IndexFileInfo, image: bytes, extras: _Extras
+) -> PrefixSearch:
+    """The index of `image` with `extras`, once its checksum is the one of `info`."""
     # The checksum is worked out on another core while the image decodes
     # (both let go of the interpreter lock); decoding is safe on any bytes,
     # and its index is given out only once the checksum holds.
@@ -130,7 +249,11 @@ def _decode_checked(name: str, info: IndexFileInfo, image: bytes) -> PrefixSearc
     summing = threading.Thread(target=lambda: crc.append(zlib.crc32(image)), daemon=True)
     summing.start()
     try:
-        index: PrefixSearch | None = PrefixSearch.from_bytes(image)
+        index: PrefixSearch | None = (
+            PrefixSearch._restore(image, *extras)
+            if info.format_version != PLAIN_VERSION
+            else PrefixSearch.from_bytes(image)
+        )
         failure = None
     except ValueError as error:
         index, failure = None, error
@@ -142,6 +265,8 @@ def _decode_checked(name: str, info: IndexFileInfo, image: bytes) -> PrefixSearc
             f"the header says {info.checksum}"
         )
     if index is None:
+        if not str(failure).startswith("decode error"):
+            raise IndexFileError(f"{name} has {failure}") from None
         raise IndexFileError(f"{name} holds an image that does not decode ({failure})") from None
     return index
 
@@ -186,11 +311,12 @@ def _check_unchanged(name: str, file: BinaryIO, before: os.stat_result) -> None:
         raise IndexFileError(f"{name} changed while it was read: read it again")
 
 
-def _read_up_to(file: BinaryIO, size: int) -> bytes:
+def _read_up_to(file: BinaryIO, size: int, most_at_once: int | None = None) -> bytes:
     """The next `size` bytes of `file`, fewer only at its end (a pipe may give
-    them a few at a time)."""
+    them a few at a time), asking for at most `most_at_once` at a time when
+    given (a read asks for room for all it asks for)."""
     parts = []
-    while size > 0 and (part := file.read(size)):
+    while size > 0 and (part := file.read(min(size, most_at_once or size))):
         parts.append(part)
         size -= len(part)
     return b"".join(parts)
@@ -209,24 +335,25 @@ def _header_info(name: str, start: bytes) -> IndexFileInfo:
             f"the file has {len(start)}"
         )
     _, version, flags, length, checksum = _HEADER.unpack(start)
-    if version != FORMAT_VERSION:
+    if version not in KNOWN_FLAGS:
         raise IndexFileError(
             f"{name} is in index file format version {version}; "
-            f"this kelnor reads version {FORMAT_VERSION}"
+            f"this kelnor reads versions {PLAIN_VERSION} and {FORMAT_VERSION}"
         )
-    if flags & ~KNOWN_FLAGS:
+    if flags & ~KNOWN_FLAGS[version]:
         raise IndexFileError(f"{name} has flags {flags:#06x}, which this kelnor does not know")
     return IndexFileInfo(version, flags, length, _checksum_text(checksum))
 
 
 def _check_length(name: str, info: IndexFileInfo, held: int) -> None:
-    """Refuses a file whose `held` bytes after the header are not the image the header gives."""
+    """Refuses a file whose `held` bytes after the header are not the image the
+    header gives (and, from version 2 on, sections after it)."""
     if held < info.image_length:
         raise IndexFileError(
             f"{name} is truncated: the header gives an image of {info.image_length:,} bytes, "
             f"the file holds {held:,}"
         )
-    if held > info.image_length:
+    if held > info.image_length and info.format_version == PLAIN_VERSION:
         raise IndexFileError(
             f"{name} has {held - info.image_length:,} bytes after the end of its image "
             f"of {info.image_length:,} bytes"

@@ -362,6 +362,9 @@ LaidOutRows lay_out(Gathered<Row>&& all, const InterruptCheck& interrupt) {
     rank = {};
 
     std::vector<VideoSum> sums;
+    // By node: the exact sum of each term's counts, which the payload keeps
+    // only up to 2^32 - 1.
+    std::vector<TermCount> own_counts;
     std::vector<std::uint32_t> ids;
     std::vector<std::uint32_t> counts;
     const auto push_payload = [&](std::size_t place, PayloadTable& payloads) {
@@ -393,9 +396,13 @@ LaidOutRows lay_out(Gathered<Row>&& all, const InterruptCheck& interrupt) {
             ids.push_back(entry.video);
             counts.push_back(static_cast<std::uint32_t>(std::min(entry.sum, U32_MAX)));
         }
+        own_counts.resize(payloads.size() + 1);
+        own_counts.back() = total;
         payloads.push(static_cast<std::uint32_t>(std::min(total, U32_MAX)), ids, counts);
     };
     InternalData data = lay_out_sorted_terms(sorted_terms, push_payload);
+    own_counts.resize(data.payloads.size());
+    data.own_counts = std::move(own_counts);
     by_term = {};
     sorted_terms = {};
     all.terms = {};

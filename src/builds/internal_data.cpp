@@ -49,7 +49,9 @@ Trie assemble(InternalData data, VideoTable videos, std::uint32_t top_n) {
     trie.id_mode = videos.id_mode;
     propagate(trie, top_n);
     trie.walk_index = walk_index_of(trie);
-    trie.term_counts = term_counts_of(trie);
+    trie.term_counts = data.own_counts.size() == trie.node_shifts.size() && takes_exact_counts(trie)
+                           ? term_counts_of(trie, data.own_counts)
+                           : term_counts_of(trie);
     return trie;
 }
 

@@ -27,6 +27,11 @@ struct InternalData {
     std::vector<char32_t> child_labels;  // first code point of each label, 0 for ""
     std::vector<std::uint32_t> child_transitions;
     PayloadTable payloads;  // as given: absent where the host passed None
+    // Each node's own count as the build summed it, exactly, when the build
+    // had the records (0 for a node where no term ends); empty when the host
+    // gave the arrays alone, and the own counts are then derived from the
+    // payload totals (term_counts.hpp).
+    std::vector<TermCount> own_counts;
 };
 
 // The length checks and the transition range check, in that order: the
@@ -42,7 +47,8 @@ std::optional<std::string> check_shape(std::size_t node_shift_count, std::size_t
 char32_t label_code_point(std::string_view utf8);
 
 // Moves checked data into a Trie, marks the nodes that carried a payload as
-// terminal and propagates the payloads with `top_n`. Precondition: check_shape
+// terminal, propagates the payloads with `top_n` and keeps the own counts
+// (exact when `data.own_counts` holds one per node). Precondition: check_shape
 // passed. Raises InternalFailure when a child range runs past
 // child_transitions (see propagate()).
 Trie assemble(InternalData data, VideoTable videos, std::uint32_t top_n);

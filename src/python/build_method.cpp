@@ -42,8 +42,8 @@ PyObject* from_internal_data_v2(PyObject*, PyObject* const* args, Py_ssize_t nar
         data.payloads = to_payloads(payloads);
         auto videos = choose_video_ids(video_index);
         if (!videos.ok()) raise_value_error(videos.error());
-        return make_instance(
-            PrefixSearch{assemble(std::move(data), std::move(videos).value(), top_n)});
+        return make_instance(PrefixSearch{
+            assemble(std::move(data), std::move(videos).value(), top_n), std::nullopt});
     });
 }
 

@@ -229,7 +229,7 @@ PyRef build_index(std::span<const ColumnChunk> chunks, std::uint32_t top_n) {
         return columns::build_from_columns(chunks, top_n, interrupt);
     });
     if (!built.ok()) raise_refusal(built.error(), "row ");
-    return make_instance(PrefixSearch{std::move(built).value()});
+    return make_instance(PrefixSearch{std::move(built).value(), std::nullopt});
 }
 
 // The views of an Arrow column's arrays as pieces of the column `what`, by
@@ -346,7 +346,7 @@ PyObject* build_from_text_records(PyObject*, PyObject* const* args, Py_ssize_t n
         auto built = without_interpreter_lock(
             [&](const InterruptCheck& interrupt) { return stream.finish(top_n, interrupt); });
         if (!built.ok()) raise_refusal(built.error(), "", separator);
-        return make_instance(PrefixSearch{std::move(built).value()});
+        return make_instance(PrefixSearch{std::move(built).value(), std::nullopt});
     });
 }
 

@@ -3,6 +3,7 @@
 #include <limits>
 #include <string>
 
+#include "python/call_guard.hpp"
 #include "python/sequence.hpp"
 
 namespace kelnor::py {
@@ -139,6 +140,31 @@ std::span<const std::uint8_t> as_bytes(PyObject* value) {
     if (!PyBytes_Check(value)) raise_cannot_convert(value, "PyBytes");
     return {reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(value)),
             static_cast<std::size_t>(PyBytes_GET_SIZE(value))};
+}
+
+TermSpellings to_spellings(PyObject* value) {
+    if (!PyDict_Check(value)) raise_cannot_convert(value, "dict[str, str]");
+    TermSpellings spellings;
+    spellings.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(value)));
+    Py_ssize_t position = 0;
+    PyObject* key = nullptr;
+    PyObject* spelling = nullptr;
+    // Reading a str's UTF-8 runs no Python code, so the dict cannot change
+    // while it is walked.
+    while (PyDict_Next(value, &position, &key, &spelling)) {
+        if (!PyUnicode_Check(key) || !PyUnicode_Check(spelling)) {
+            raise_cannot_convert(value, "dict[str, str]");
+        }
+        const std::string_view key_text = to_utf8(key);
+        const std::string_view spelling_text = to_utf8(spelling);
+        // An index holds no U+0000, and an index file ends each text with one.
+        if (key_text.find('\0') != std::string_view::npos ||
+            spelling_text.find('\0') != std::string_view::npos) {
+            raise_value_error("a spelling holds '\\x00', which an index cannot hold");
+        }
+        spellings.emplace(key_text, spelling_text);
+    }
+    return spellings;
 }
 
 std::vector<std::uint32_t> to_u32_vector(PyObject* sequence) {

@@ -49,6 +49,10 @@ std::string_view to_utf8(PyObject* value);
 // `value` lives; anything else: TypeError "... cannot be converted to 'PyBytes'".
 std::span<const std::uint8_t> as_bytes(PyObject* value);
 
+// A dict of str to str (either may be a subclass) as its UTF-8 pairs;
+// anything else: TypeError "... cannot be converted to 'dict[str, str]'".
+TermSpellings to_spellings(PyObject* value);
+
 // The sequence readers (see sequence.hpp for how a sequence is read).
 std::vector<std::uint32_t> to_u32_vector(PyObject* sequence);
 // The first code point of each str item, 0 for "".

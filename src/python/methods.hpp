@@ -20,5 +20,10 @@ PyObject* search(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
 // The module's _search_words(text): the words that search() takes apart.
 PyObject* search_words(PyObject* unused, PyObject* const* args, Py_ssize_t nargs,
                        PyObject* keyword_names);
+PyObject* own_counts(PyObject* self, PyObject* unused);
+PyObject* spellings(PyObject* self, PyObject* unused);
+PyObject* is_folded(PyObject* self, PyObject* unused);
+PyObject* restore(PyObject* unused, PyObject* const* args, Py_ssize_t nargs,
+                  PyObject* keyword_names);
 
 }  // namespace kelnor::py

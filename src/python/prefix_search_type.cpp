@@ -34,6 +34,11 @@ PyMethodDef methods[] = {
     {"search", as_cfunction(search), METH_FASTCALL | METH_KEYWORDS,
      "search($self, text, max_dist=None, limit=10, *, complete=True, transpositions=True, "
      "min_score=0.0)\n--\n\n"},
+    {"_own_counts", as_cfunction(own_counts), METH_NOARGS, "_own_counts($self)\n--\n\n"},
+    {"_spellings", as_cfunction(spellings), METH_NOARGS, "_spellings($self)\n--\n\n"},
+    {"_is_folded", as_cfunction(is_folded), METH_NOARGS, "_is_folded($self)\n--\n\n"},
+    {"_restore", as_cfunction(restore), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+     "_restore(image, own_counts, spellings)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -109,12 +109,15 @@ PyObject* suggest(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
 
         const std::vector<Suggestion> suggestions =
             without_interpreter_lock([&](const InterruptCheck& interrupt) {
-                return kelnor::suggest(receiver.value().trie, text, options, interrupt);
+                std::vector<Suggestion> found =
+                    kelnor::suggest(receiver.value().trie, text, options, interrupt);
+                show_spellings(receiver.value(), found);
+                return found;
             });
         return list_of<Suggestion>(suggestions, [](const Suggestion& suggestion) {
             return tuple_of(to_str(suggestion.term),
                             expect(PyLong_FromUnsignedLong(suggestion.distance)),
-                            expect(PyLong_FromUnsignedLong(suggestion.count)));
+                            expect(PyLong_FromUnsignedLongLong(suggestion.count)));
         });
     });
 }

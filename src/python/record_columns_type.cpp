@@ -40,9 +40,10 @@ constexpr const char* ADD_NAMES[] = {"term", "video_id", "count"};
 constinit MethodParameters ADD{"_RecordColumns.add()", ADD_NAMES, 3};
 constexpr const char* EXTEND_NAMES[] = {"records", "numbered"};
 constinit MethodParameters EXTEND{"_RecordColumns.extend()", EXTEND_NAMES, 2};
-constexpr const char* BUILD_NAMES[] = {"video_top_n"};
+constexpr const char* BUILD_NAMES[] = {"video_top_n", "spellings"};
 constinit MethodParameters BUILD{"_RecordColumns.build()", BUILD_NAMES, 1};
-constinit MethodParameters LAY_OUT{"_RecordColumns.internal_data_v2()", BUILD_NAMES, 1};
+constexpr const char* LAY_OUT_NAMES[] = {"video_top_n"};
+constinit MethodParameters LAY_OUT{"_RecordColumns.internal_data_v2()", LAY_OUT_NAMES, 1};
 
 void add_fields(PyObject* self, PyObject* term, PyObject* video, PyObject* count) {
     const CheckedRecord record = check_record(term, video, count);
@@ -106,13 +107,10 @@ PyObject* extend(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
 }
 
 // What `make(chunks, top_n, interrupt)` makes of the records so far, with
-// `top_n` the one argument of `method`, without the interpreter lock.
+// `top_n` the argument in `top_n_slot`, without the interpreter lock.
 template <class Make>
-auto of_records(PyObject* self, MethodParameters& method, PyObject* const* args, Py_ssize_t nargs,
-                PyObject* keyword_names, Make make) {
-    PyObject* slots[1];
-    bind_arguments(method, args, nargs, keyword_names, slots);
-    const std::uint32_t top_n = convert_argument("video_top_n", slots[0], to_u32);
+auto of_records(PyObject* self, PyObject* top_n_slot, Make make) {
+    const std::uint32_t top_n = convert_argument("video_top_n", top_n_slot, to_u32);
     const std::shared_ptr<const TextRecords> columns = self_of(self).columns;
     auto made = without_interpreter_lock([&](const InterruptCheck& interrupt) {
         const columns::ColumnChunk chunk = columns->chunk();
@@ -123,14 +121,19 @@ auto of_records(PyObject* self, MethodParameters& method, PyObject* const* args,
     return std::pair{std::move(made).value(), top_n};
 }
 
+// The index of the records so far; with `spellings` (a dict, maybe empty),
+// an index of folded terms that shows those spellings.
 PyObject* build(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* keyword_names) {
     return call_guarded([&]() -> PyRef {
+        PyObject* slots[2];
+        bind_arguments(BUILD, args, nargs, keyword_names, slots);
+        std::optional<TermSpellings> folding =
+            convert_optional("spellings", slots[1], to_spellings);
         auto [trie, top_n] =
-            of_records(self, BUILD, args, nargs, keyword_names,
-                       [](auto chunks, std::uint32_t top_n, const auto& interrupt) {
-                           return columns::build_from_columns(chunks, top_n, interrupt);
-                       });
-        return make_instance(PrefixSearch{std::move(trie)});
+            of_records(self, slots[0], [](auto chunks, std::uint32_t top_n, const auto& interrupt) {
+                return columns::build_from_columns(chunks, top_n, interrupt);
+            });
+        return make_instance(PrefixSearch{std::move(trie), std::move(folding)});
     });
 }
 
@@ -199,11 +202,12 @@ PyRef internal_data_of(const columns::LaidOutRows& rows, std::uint32_t top_n) {
 PyObject* internal_data_v2(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                            PyObject* keyword_names) {
     return call_guarded([&]() -> PyRef {
+        PyObject* slots[1];
+        bind_arguments(LAY_OUT, args, nargs, keyword_names, slots);
         const auto [rows, top_n] =
-            of_records(self, LAY_OUT, args, nargs, keyword_names,
-                       [](auto chunks, std::uint32_t, const auto& interrupt) {
-                           return columns::lay_out_rows(chunks, interrupt);
-                       });
+            of_records(self, slots[0], [](auto chunks, std::uint32_t, const auto& interrupt) {
+                return columns::lay_out_rows(chunks, interrupt);
+            });
         return internal_data_of(rows, top_n);
     });
 }
@@ -214,7 +218,7 @@ PyMethodDef methods[] = {
     {"extend", as_cfunction(extend), METH_FASTCALL | METH_KEYWORDS,
      "extend($self, records, numbered)\n--\n\n"},
     {"build", as_cfunction(build), METH_FASTCALL | METH_KEYWORDS,
-     "build($self, video_top_n)\n--\n\n"},
+     "build($self, video_top_n, spellings=None)\n--\n\n"},
     {"internal_data_v2", as_cfunction(internal_data_v2), METH_FASTCALL | METH_KEYWORDS,
      "internal_data_v2($self, video_top_n)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},

@@ -92,14 +92,15 @@ class SeedCollector {
 // found (its path is `parent` itself and `label` is NO_LABEL).
 struct Entry {
     std::uint32_t distance;
-    std::uint32_t count;  // the term's own count, or the best count below the node
     std::uint32_t parent;
+    TermCount count;  // the term's own count, or the best count below the node
     char32_t label;
     std::uint32_t node;
     std::uint32_t seed;
     bool term;
     bool sure;  // whether `count` is in the search's CountFloor
 };
+static_assert(sizeof(Entry) <= 32, "an entry fits half a cache line");
 
 class Search {
   public:
@@ -143,7 +144,7 @@ class Search {
             for (; next < by_distance.size() && rank(by_distance[next]) == group; ++next) {
                 const std::uint32_t k = by_distance[next];
                 const Seed& seed = seeds_[k];
-                const std::uint32_t best = best_below(seed.node);
+                const TermCount best = best_below(seed.node);
                 // The root's best may be its own count, which is no term's.
                 const bool sure = best != UNKNOWN_BEST_BELOW && !has_seeds_below(k) &&
                                   paths_.depth(seed.path) > 0;
@@ -151,7 +152,7 @@ class Search {
                 if (sure) floor_.add(best);
                 budget_.spend(STEPS_PER_PUSH);
                 queue_.push_back(
-                    {seed.distance, best, seed.path, NO_LABEL, seed.node, k, false, sure});
+                    {seed.distance, seed.path, best, NO_LABEL, seed.node, k, false, sure});
             }
             std::make_heap(queue_.begin(), queue_.end(), ranks_after_);
             while (!queue_.empty() && !full()) {
@@ -267,7 +268,7 @@ class Search {
         };
         // The empty prefix is no term, whatever the root's flag says.
         if (paths_.depth(path) > 0 && checked_at(trie_.is_terminal, entry.node)) {
-            offer({entry.distance, own(entry.node), path, NO_LABEL, entry.node, entry.seed, true,
+            offer({entry.distance, path, own(entry.node), NO_LABEL, entry.node, entry.seed, true,
                    false});
         }
         const ChildRange children = child_range(trie_, entry.node);
@@ -283,7 +284,7 @@ class Search {
             const char32_t label = label_of(children, position, child);
             if (label == NO_LABEL || seeds_below(entry.seed, child, path, label)) continue;
             offer(
-                {entry.distance, best_below(child), path, label, child, entry.seed, false, false});
+                {entry.distance, path, best_below(child), label, child, entry.seed, false, false});
         }
         // Children passed over cost a step each too: a node expanded once per
         // path that reaches it would read its children that often.
@@ -322,9 +323,9 @@ class Search {
         return false;
     }
 
-    std::uint32_t own(std::uint32_t node) const { return counts_.own(trie_, node); }
+    TermCount own(std::uint32_t node) const { return counts_.own(trie_, node); }
 
-    std::uint32_t best_below(std::uint32_t node) const { return counts_.best_below(node); }
+    TermCount best_below(std::uint32_t node) const { return counts_.best_below(node); }
 
     const Trie& trie_;
     const TermCounts& counts_;

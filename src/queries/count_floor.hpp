@@ -15,6 +15,8 @@
 #include <functional>
 #include <vector>
 
+#include "index/trie/term_counts.hpp"
+
 namespace kelnor {
 
 class CountFloor {
@@ -30,7 +32,7 @@ class CountFloor {
     }
 
     // An entry sure to yield a term of `count` was queued.
-    void add(std::uint32_t count) {
+    void add(TermCount count) {
         if (wanted_ == 0) return;
         if (sure_.size() < wanted_) {
             sure_.push_back(count);
@@ -44,7 +46,7 @@ class CountFloor {
 
     // A term came out; when `sure`, its count was added (by its own entry or
     // an ancestor's) and no longer stands for a term still to come.
-    void took(std::uint32_t count, bool sure) {
+    void took(TermCount count, bool sure) {
         if (wanted_ == 0) return;
         --wanted_;
         if (sure) forget(count);
@@ -55,7 +57,7 @@ class CountFloor {
     }
 
     // An entry added with `count` turned out to stand for no term.
-    void forget(std::uint32_t count) {
+    void forget(TermCount count) {
         const auto at = std::find(sure_.begin(), sure_.end(), count);
         if (at == sure_.end()) return;
         *at = sure_.back();
@@ -64,13 +66,13 @@ class CountFloor {
     }
 
     // Whether nothing of `count` or less can be needed any more.
-    bool above(std::uint32_t count) const {
+    bool above(TermCount count) const {
         return wanted_ > 0 && sure_.size() == wanted_ && count < sure_.front();
     }
 
   private:
     std::size_t wanted_ = 0;
-    std::vector<std::uint32_t> sure_;  // a min-heap of at most wanted_ counts
+    std::vector<TermCount> sure_;  // a min-heap of at most wanted_ counts
 };
 
 }  // namespace kelnor

@@ -58,4 +58,12 @@ std::vector<Suggestion> suggest(const Trie& trie, std::string_view text_utf8,
                : nearest_terms(trie, *query, options.max_dist, metric, options.limit, interrupt);
 }
 
+void show_spellings(const PrefixSearch& search, std::vector<Suggestion>& suggestions) {
+    if (!search.folding || search.folding->empty()) return;
+    for (Suggestion& suggestion : suggestions) {
+        const auto spelling = search.folding->find(suggestion.term);
+        if (spelling != search.folding->end()) suggestion.term = spelling->second;
+    }
+}
+
 }  // namespace kelnor

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/interrupt_check.hpp"
+#include "index/prefix_search.hpp"
 #include "index/trie/trie.hpp"
 
 namespace kelnor {
@@ -16,7 +17,7 @@ namespace kelnor {
 struct Suggestion {
     std::string term;  // UTF-8 labels from the root (excluded) down to the term's node
     std::uint32_t distance;
-    std::uint32_t count;  // the term's own count (term_counts.hpp)
+    TermCount count;  // the term's own count (term_counts.hpp)
     // The spelling cost (spelling_cost.hpp) of the term, or for a completion
     // of its shortest prefix at `distance`, against the text.
     std::uint32_t cost = 0;
@@ -57,5 +58,9 @@ std::uint32_t default_suggest_bound(std::string_view text_utf8);
 std::vector<Suggestion> suggest(const Trie& trie, std::string_view text_utf8,
                                 const SuggestOptions& options,
                                 const InterruptCheck& interrupt = {});
+
+// Puts the spelling of `search`'s folding in place of each suggestion's
+// folded term that has one; the order stays that of the folded terms.
+void show_spellings(const PrefixSearch& search, std::vector<Suggestion>& suggestions);
 
 }  // namespace kelnor

@@ -15,6 +15,8 @@
 #include "builds/row_shift.hpp"
 #include "builds/text_records.hpp"
 #include "check.hpp"
+#include "index/trie/own_counts_section.hpp"
+#include "index/trie/trie_image.hpp"
 #include "index/uuid_text.hpp"
 
 namespace kelnor::core_test {
@@ -84,6 +86,42 @@ KELNOR_TEST(columns_lay_out_the_record_paths_arrays) {
     CHECK_EQ(ac.total_count, 3U);
     CHECK_EQ(std::vector<std::uint32_t>(ac.video_ids.begin(), ac.video_ids.end()),
              (std::vector<std::uint32_t>{0, 1}));
+}
+
+KELNOR_TEST(own_counts_are_the_exact_sums_and_survive_their_section) {
+    // "a" 3e9 + 3e9, "ab" 2e9: nodes root, a, b. The image keeps totals up to
+    // 2^32 - 1, which "a" (and the total "ab" passes up to it) exceed.
+    const Rows rows({"a", "ab", "a"}, {1, 1, 2}, {3000000000U, 2000000000U, 3000000000U});
+    const ColumnChunk chunk = rows.chunk();
+    auto built = build_from_columns({&chunk, 1}, 10);
+    CHECK(built.ok());
+    const Trie& trie = built.value();
+    CHECK(trie.term_counts.exact);
+    CHECK_EQ(trie.term_counts.own(trie, 1), TermCount{6000000000});
+    CHECK_EQ(trie.term_counts.own(trie, 2), TermCount{2000000000});
+    CHECK_EQ(trie.term_counts.best_below(0), TermCount{6000000000});
+
+    const std::vector<std::uint8_t> section = encode_own_counts(trie);
+    std::vector<std::uint8_t> image(image_size(trie));
+    encode_trie_into(trie, image);
+    auto decoded = decode_trie(image);
+    CHECK(decoded.ok());
+    Trie restored = std::move(decoded).value();
+    // Derived from the saturated totals until the section is restored.
+    CHECK(!restored.term_counts.exact);
+    CHECK_EQ(restored.term_counts.own(restored, 1), TermCount{0xFFFFFFFFU - 2000000000U});
+    CHECK_EQ(restore_own_counts(restored, section), std::nullopt);
+    CHECK(restored.term_counts.exact);
+    CHECK_EQ(restored.term_counts.own(restored, 1), TermCount{6000000000});
+    CHECK_EQ(restored.term_counts.best_below(1), TermCount{6000000000});
+
+    std::vector<std::uint8_t> longer = section;
+    longer.push_back(0);
+    CHECK_EQ(restore_own_counts(restored, longer),
+             std::optional<std::string>("1 bytes follow the counts of the image's 2 terms"));
+    CHECK_EQ(
+        restore_own_counts(restored, std::span(section).first(section.size() - 1)),
+        std::optional<std::string>("the counts end at term 1 (UnexpectedEnd { additional: 1 })"));
 }
 
 // Rows [begin, end) of `rows` as pieces of `sizes` rows (the rest in a last one).

@@ -1,7 +1,9 @@
 """`kelnor demo`: index a real word list with made-up videos and query it with typos.
 
 Every word is linked to one to three of a few thousand made-up videos with
-made-up counts, drawn from a seeded generator, so a run is repeatable. Each
+made-up counts, drawn from a seeded generator, so a run is repeatable. The
+words are folded (kelnor.fold), so case and accents do not keep a search
+from them: what is typed is folded too. Each
 query shows what a search box would: the searches to suggest (a swap counted
 as one typo) beside the best videos, and the terms within the bound.
 """
@@ -13,11 +15,12 @@ import random
 import time
 from typing import Callable, NamedTuple, Optional, TextIO, TypeVar
 
-from _kelnor import PrefixSearch
+from _kelnor import PrefixSearch, _index_sizes
 
-from kelnor.builder import IndexBuilder, InternalDataV2
-from kelnor.cli.user_input import CommandError
+from kelnor.builder import IndexBuilder
 from kelnor.cli.text_lines import numbered_lines
+from kelnor.cli.user_input import CommandError
+from kelnor.folding import typed_for
 
 VIDEO_COUNT = 2000
 FIRST_VIDEO_ID = 100000
@@ -95,8 +98,9 @@ def _terms(count: int) -> str:
 
 def _show_suggestions(index: PrefixSearch, term: str, out: TextIO) -> None:
     max_dist = 1
+    text = typed_for(index, term)
     suggestions, ms = _timed(
-        lambda: index.suggest(term, max_dist, SHOWN_SUGGESTIONS, transpositions=True)
+        lambda: index.suggest(text, max_dist, SHOWN_SUGGESTIONS, transpositions=True)
     )
     shown = ", ".join(f"{text} ({distance}, {count})" for text, distance, count in suggestions)
     print(
@@ -109,8 +113,9 @@ def _show_suggestions(index: PrefixSearch, term: str, out: TextIO) -> None:
 
 def _show_query(index: PrefixSearch, term: str, max_dist: int, out: TextIO) -> None:
     _show_suggestions(index, term, out)
-    matches, match_ms = _timed(lambda: index.fuzzy_match(term, max_dist))
-    videos, video_ms = _timed(lambda: index.fuzzy_match_video(term, max_dist, SHOWN_VIDEOS))
+    text = typed_for(index, term)
+    matches, match_ms = _timed(lambda: index.fuzzy_match(text, max_dist))
+    videos, video_ms = _timed(lambda: index.fuzzy_match_video(text, max_dist, SHOWN_VIDEOS))
     shown = ", ".join(f"{text} ({distance})" for text, _, distance in matches[:SHOWN_TERMS])
     more = f", and {len(matches) - SHOWN_TERMS} more" if len(matches) > SHOWN_TERMS else ""
     best = ", ".join(f"{video} ({score:.3f})" for video, score in videos)
@@ -126,19 +131,17 @@ def _show_query(index: PrefixSearch, term: str, max_dist: int, out: TextIO) -> N
 
 
 class DemoIndex(NamedTuple):
-    """The demo's index, the arrays it was built from, its distinct words and
-    where they came from."""
+    """The demo's index, its distinct words and where they came from."""
 
     prefix_search: PrefixSearch
-    data: InternalDataV2
     words: list[str]
     source: str
 
 
 def build_demo_index(words_path: str | None, rng: random.Random) -> DemoIndex:
-    """The index of the words of `words_path` (None: the shipped sample), each
-    linked to made-up videos drawn from `rng`."""
-    builder = IndexBuilder()
+    """The index of the folded words of `words_path` (None: the shipped
+    sample), each linked to made-up videos drawn from `rng`."""
+    builder = IndexBuilder(fold=True)
     if words_path is None:
         sample = importlib.resources.files("kelnor") / "words" / "sample.txt"
         with importlib.resources.as_file(sample) as path:
@@ -147,19 +150,18 @@ def build_demo_index(words_path: str | None, rng: random.Random) -> DemoIndex:
     else:
         words = _index_words(builder, words_path, rng)
         source = words_path
-    data = builder.internal_data_v2()
-    return DemoIndex(PrefixSearch.from_internal_data_v2(*data), data, words, source)
+    return DemoIndex(builder.build(), words, source)
 
 
 def run_demo(words_path: str | None, seed: int, out: TextIO) -> None:
     rng = random.Random(seed)
     start = time.perf_counter()
-    index, data, words, source = build_demo_index(words_path, rng)
+    index, words, source = build_demo_index(words_path, rng)
     seconds = time.perf_counter() - start
+    _, videos, nodes = _index_sizes(index)
     print(
         f"Indexed {len(words):,} words from {source}, each linked to 1 to 3 of "
-        f"{len(data.video_index):,} made-up videos, in {seconds:.2f} s "
-        f"({len(data.child_labels):,} trie nodes).",
+        f"{videos:,} made-up videos, in {seconds:.2f} s ({nodes:,} trie nodes).",
         file=out,
     )
 

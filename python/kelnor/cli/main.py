@@ -22,8 +22,9 @@ from typing import Callable, TypeVar
 from _kelnor import PrefixSearch, _index_sizes
 
 from kelnor.builder import DEFAULT_VIDEO_TOP_N
-from kelnor.cli.user_input import CommandError
 from kelnor.cli.demo import run_demo
+from kelnor.cli.user_input import CommandError
+from kelnor.folding import typed_for
 from kelnor.index_failure import DamagedIndexError, answer
 from kelnor.index_file import IndexFileError, load, load_stream, save
 from kelnor.cli.progress import Progress
@@ -138,25 +139,23 @@ def _check_term(term: str) -> None:
 def _query(args: argparse.Namespace) -> None:
     _check_term(args.term)
     index = _load(args.index)
+    term = typed_for(index, args.term)
     if args.videos:
-        videos = _answer(
-            args.index, lambda: index.fuzzy_match_video(args.term, args.max_dist, args.limit)
-        )
+        videos = _answer(args.index, lambda: index.fuzzy_match_video(term, args.max_dist, args.limit))
         print(videos_view(videos, args.json))
     else:
-        matches = _answer(
-            args.index, lambda: index.fuzzy_match(args.term, args.max_dist, args.limit)
-        )
+        matches = _answer(args.index, lambda: index.fuzzy_match(term, args.max_dist, args.limit))
         print(terms_view(matches, args.json))
 
 
 def _suggest(args: argparse.Namespace) -> None:
     _check_term(args.text)
     index = _load(args.index)
+    text = typed_for(index, args.text)
     suggestions = _answer(
         args.index,
         lambda: index.suggest(
-            args.text,
+            text,
             args.max_dist,
             args.limit,
             complete=not args.exact,
@@ -171,7 +170,7 @@ def _search(args: argparse.Namespace) -> None:
     index = _load(args.index)
     try:
         videos = _answer(
-            args.index, lambda: index.search(args.text, args.max_dist, args.limit)
+            args.index, lambda: index.search(typed_for(index, args.text), args.max_dist, args.limit)
         )
     except ValueError as refusal:
         raise CommandError(str(refusal)) from None

@@ -20,6 +20,7 @@ from starlette.requests import Request
 from starlette.responses import HTMLResponse, JSONResponse, Response
 from starlette.routing import Route
 
+from kelnor.folding import fold, is_folded
 from kelnor.index_failure import DamagedIndexError, answer
 from kelnor.server.openapi import DESCRIPTION
 from kelnor.server.params import MAX_DIST_LIMIT, MAX_RESULTS, BadRequest, Parameters
@@ -85,8 +86,10 @@ async def _unexpected(_: Request, error: Exception) -> Response:
 
 
 def create_app(index: PrefixSearch, info: IndexInfo) -> Starlette:
-    """The application answering from `index`, whose /health reports `info`."""
+    """The application answering from `index`, whose /health reports `info`.
+    For an index of folded terms, what is typed (`q`) is folded likewise."""
     page = page_html()
+    lookup: Callable[[str], str] = fold if is_folded(index) else str
     health = {
         "status": "ok",
         "index": os.path.basename(info.source),
@@ -103,7 +106,7 @@ def create_app(index: PrefixSearch, info: IndexInfo) -> Starlette:
         params = Parameters(
             request.scope["query_string"], ("q", "max_dist", "limit", "complete", "transpositions")
         )
-        q = params.text("q")
+        q = lookup(params.text("q"))
         max_dist = params.whole_number("max_dist", 0, MAX_DIST_LIMIT)
         limit = params.whole_number("limit", 0, MAX_RESULTS)
         complete = params.flag("complete", True)
@@ -129,7 +132,7 @@ def create_app(index: PrefixSearch, info: IndexInfo) -> Starlette:
         params = Parameters(
             request.scope["query_string"], ("q", "max_dist", "limit", "min_score")
         )
-        q = params.text("q")
+        q = lookup(params.text("q"))
         max_dist = params.whole_number("max_dist", 0, MAX_DIST_LIMIT)
         limit = params.whole_number("limit", 0, MAX_RESULTS)
         min_score = params.fraction("min_score")
@@ -150,7 +153,7 @@ def create_app(index: PrefixSearch, info: IndexInfo) -> Starlette:
 
     async def search(request: Request) -> Response:
         params = Parameters(request.scope["query_string"], ("q", "max_dist", "limit"))
-        q = params.text("q")
+        q = lookup(params.text("q"))
         max_dist = params.whole_number("max_dist", 0, MAX_DIST_LIMIT)
         limit = params.whole_number("limit", 0, MAX_RESULTS)
         try:

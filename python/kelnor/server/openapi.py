@@ -31,7 +31,8 @@ _Q = _parameter(
     "q",
     {"type": "string", "minLength": 1, "maxLength": MAX_QUERY_LENGTH},
     "the text typed so far, not empty, at most "
-    f"{MAX_QUERY_LENGTH} characters; the index does not fold case or accents",
+    f"{MAX_QUERY_LENGTH} characters; folded (case, accents, spacing) for an index "
+    "built with folding, taken as it is otherwise",
     required=True,
 )
 _LIMIT = _parameter("limit", _whole(0, MAX_RESULTS, 10), "at most this many results")

@@ -104,12 +104,12 @@ void encode_trie_into(const Trie& trie, std::span<std::uint8_t> out) {
     encode_into([&trie](auto& sink) { write_trie(sink, trie); }, out);
 }
 
-Result<Trie, DecodeError> decode_trie(std::span<const std::uint8_t> bytes) {
+Result<Trie, DecodeError> decode_trie(std::span<const std::uint8_t> bytes, OwnCounts counts) {
     Reader reader(bytes);
     Trie trie;
     if (!read_trie(reader, trie)) return reader.error();
     trie.walk_index = walk_index_of(trie);
-    trie.term_counts = term_counts_of(trie);
+    if (counts == OwnCounts::Derived) trie.term_counts = term_counts_of(trie);
     return trie;
 }
 

@@ -28,7 +28,12 @@ std::size_t image_size(const Trie& trie);
 // InternalFailure unless the image fills `out` exactly.
 void encode_trie_into(const Trie& trie, std::span<std::uint8_t> out);
 
+// Whether a decode derives the own counts from the payload totals, or leaves
+// them to restore_own_counts() (own_counts_section.hpp), which sets them all.
+enum class OwnCounts { Derived, Restored };
+
 // Decodes one Trie from the start of `bytes`; trailing bytes are ignored.
-Result<Trie, DecodeError> decode_trie(std::span<const std::uint8_t> bytes);
+Result<Trie, DecodeError> decode_trie(std::span<const std::uint8_t> bytes,
+                                      OwnCounts counts = OwnCounts::Derived);
 
 }  // namespace kelnor
