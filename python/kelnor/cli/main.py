@@ -201,6 +201,27 @@ def _serve(args: argparse.Namespace) -> None:
     server.serve(server.create_app(index, info), args.host, args.port, args.workers)
 
 
+def _lookup_command(
+    commands: argparse._SubParsersAction[argparse.ArgumentParser],
+    name: str,
+    summary: str,
+    description: str,
+    *,
+    typed: str,
+    max_dist: tuple[int | None, str],
+    limit: tuple[int | None, str],
+) -> argparse.ArgumentParser:
+    """A command that looks what is typed up in an index: its index, what is
+    typed, --max-dist, --limit and --json."""
+    command: argparse.ArgumentParser = commands.add_parser(name, help=summary, description=description)
+    command.add_argument("index", metavar="INDEX.bin", help="the index, or - for standard input")
+    command.add_argument(typed.lower(), metavar=typed)
+    command.add_argument("--max-dist", type=_u32, default=max_dist[0], metavar="N", help=max_dist[1])
+    command.add_argument("--limit", type=_u32, default=limit[0], metavar="N", help=limit[1])
+    command.add_argument("--json", action="store_true", help="print JSON instead of a table")
+    return command
+
+
 def _parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="kelnor", description="Typo-tolerant prefix search over terms and their videos."
@@ -247,41 +268,29 @@ def _parser() -> argparse.ArgumentParser:
     )
     build.set_defaults(run=_build)
 
-    query = commands.add_parser(
+    query = _lookup_command(
+        commands,
         "query",
-        help="query an index",
-        description="Print the indexed terms within --max-dist edits of TERM, "
+        "query an index",
+        "Print the indexed terms within --max-dist edits of TERM, "
         "or with --videos the best videos for it.",
+        typed="TERM",
+        max_dist=(1, "edits allowed (default 1)"),
+        limit=(None, "at most N results"),
     )
-    query.add_argument("index", metavar="INDEX.bin", help="the index, or - for standard input")
-    query.add_argument("term", metavar="TERM")
-    query.add_argument(
-        "--max-dist", type=_u32, default=1, metavar="N", help="edits allowed (default 1)"
-    )
-    query.add_argument("--limit", type=_u32, metavar="N", help="at most N results")
     query.add_argument("--videos", action="store_true", help="rank videos instead of listing terms")
-    query.add_argument("--json", action="store_true", help="print JSON instead of a table")
     query.set_defaults(run=_query)
 
-    suggest = commands.add_parser(
+    suggest = _lookup_command(
+        commands,
         "suggest",
-        help="suggest searches for what was typed",
-        description="Print the indexed terms that complete TEXT within --max-dist edits "
+        "suggest searches for what was typed",
+        "Print the indexed terms that complete TEXT within --max-dist edits "
         "(with --exact: the terms within --max-dist edits of it), likeliest slips first "
         "(completions: nearest first), then most counted.",
-    )
-    suggest.add_argument(
-        "index", metavar="INDEX.bin", help="the index, or - for standard input"
-    )
-    suggest.add_argument("text", metavar="TEXT")
-    suggest.add_argument(
-        "--max-dist",
-        type=_u32,
-        metavar="N",
-        help="edits allowed (default: 0 below 4 characters, 1 up to 7, 2 from 8)",
-    )
-    suggest.add_argument(
-        "--limit", type=_u32, default=10, metavar="N", help="at most N suggestions (default 10)"
+        typed="TEXT",
+        max_dist=(None, "edits allowed (default: 0 below 4 characters, 1 up to 7, 2 from 8)"),
+        limit=(10, "at most N suggestions (default 10)"),
     )
     suggest.add_argument(
         "--exact", action="store_true", help="whole terms only, no completions of TEXT"
@@ -298,28 +307,19 @@ def _parser() -> argparse.ArgumentParser:
         action="store_false",
         help="count two neighbouring characters swapped as two edits",
     )
-    suggest.add_argument("--json", action="store_true", help="print JSON instead of a table")
     suggest.set_defaults(run=_suggest)
 
-    search = commands.add_parser(
+    search = _lookup_command(
+        commands,
         "search",
-        help="rank videos for a text of several words",
-        description="Print the best videos for the words of TEXT: most words answered first, "
+        "rank videos for a text of several words",
+        "Print the best videos for the words of TEXT: most words answered first, "
         "then the highest summed score. Each word is matched within --max-dist edits, "
         "the last one also as the start of longer terms unless TEXT ends in a space.",
+        typed="TEXT",
+        max_dist=(None, "edits allowed in each word (default: 0 below 3 characters, 1 up to 7, 2 from 8)"),
+        limit=(10, "at most N videos (default 10)"),
     )
-    search.add_argument("index", metavar="INDEX.bin", help="the index, or - for standard input")
-    search.add_argument("text", metavar="TEXT")
-    search.add_argument(
-        "--max-dist",
-        type=_u32,
-        metavar="N",
-        help="edits allowed in each word (default: 0 below 4 characters, 1 up to 7, 2 from 8)",
-    )
-    search.add_argument(
-        "--limit", type=_u32, default=10, metavar="N", help="at most N videos (default 10)"
-    )
-    search.add_argument("--json", action="store_true", help="print JSON instead of a table")
     search.set_defaults(run=_search)
 
     demo = commands.add_parser(
