@@ -241,18 +241,6 @@ def test_load_stream_checks_the_sections_as_load_does(content, message):
     assert str(refused.value) == message
 
 
-def test_load_stream_reads_the_sections_up_to_their_limit(monkeypatch):
-    monkeypatch.setattr(index_file, "PIPED_SECTIONS_LIMIT", len(COUNTS) - 1)
-    with pytest.raises(IndexFileError) as refused:
-        load_stream(io.BytesIO(SAVED), "<stdin>")
-    assert str(refused.value) == (
-        f"<stdin> holds more than {len(COUNTS) - 1:,} bytes after its image, "
-        "the most that the sections of a file read as a stream may hold"
-    )
-    monkeypatch.setattr(index_file, "PIPED_SECTIONS_LIMIT", len(COUNTS))
-    assert load_stream(io.BytesIO(SAVED), "<stdin>").suggest("") == kelnor.build(RECORDS).suggest("")
-
-
 def test_file_info_gives_the_header_checksum_without_reading_the_image(tmp_path):
     path = written(tmp_path, header(IMAGE, checksum=0xABC) + IMAGE)
     assert kelnor.file_info(path).checksum == "00000abc"
@@ -310,16 +298,30 @@ def test_load_stream_reads_no_further_than_the_header_says(content, message):
     assert str(refused.value) == message.format(length=len(IMAGE), short=len(IMAGE) - 1)
 
 
-def test_load_stream_reads_a_bare_image_up_to_its_limit(monkeypatch):
-    monkeypatch.setattr(index_file, "PIPED_BARE_IMAGE_LIMIT", len(IMAGE) - 1)
+# What load_stream reads of a stream is bounded: a bare image by its own
+# limit, the sections after an image by theirs; a stream just within a limit
+# loads.
+@pytest.mark.parametrize(
+    "limit_name, content, room, what",
+    [
+        ("PIPED_BARE_IMAGE_LIMIT", "image", "image", "bytes, the most that a bare image read as a stream may hold"),
+        (
+            "PIPED_SECTIONS_LIMIT",
+            "saved",
+            "counts",
+            "bytes after its image, the most that the sections of a file read as a stream may hold",
+        ),
+    ],
+)
+def test_load_stream_reads_up_to_its_limits(monkeypatch, limit_name, content, room, what):
+    content = {"image": IMAGE, "saved": SAVED}[content]
+    room = len({"image": IMAGE, "counts": COUNTS}[room])
+    monkeypatch.setattr(index_file, limit_name, room - 1)
     with pytest.raises(IndexFileError) as refused:
-        load_stream(io.BytesIO(IMAGE), "<stdin>")
-    assert str(refused.value) == (
-        f"<stdin> holds more than {len(IMAGE) - 1:,} bytes, "
-        "the most that a bare image read as a stream may hold"
-    )
-    monkeypatch.setattr(index_file, "PIPED_BARE_IMAGE_LIMIT", len(IMAGE))
-    assert load_stream(io.BytesIO(IMAGE), "<stdin>").to_bytes() == IMAGE
+        load_stream(io.BytesIO(content), "<stdin>")
+    assert str(refused.value) == f"<stdin> holds more than {room - 1:,} {what}"
+    monkeypatch.setattr(index_file, limit_name, room)
+    assert load_stream(io.BytesIO(content), "<stdin>").suggest("") == kelnor.build(RECORDS).suggest("")
 
 
 # Run in a child: one process rewrites the file in place (truncating it and
