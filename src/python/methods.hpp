@@ -16,5 +16,7 @@ PyObject* fuzzy_match(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
 PyObject* fuzzy_match_video(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                             PyObject* keyword_names);
 PyObject* suggest(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* keyword_names);
+PyObject* with_word_starts(PyObject* self, PyObject* unused);
+PyObject* has_word_starts(PyObject* self, PyObject* unused);
 
 }  // namespace kelnor::py

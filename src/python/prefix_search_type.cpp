@@ -31,6 +31,10 @@ PyMethodDef methods[] = {
     {"suggest", as_cfunction(suggest), METH_FASTCALL | METH_KEYWORDS,
      "suggest($self, text, max_dist=None, limit=10, *, complete=True, transpositions=True)"
      "\n--\n\n"},
+    {"_with_word_starts", as_cfunction(with_word_starts), METH_NOARGS,
+     "_with_word_starts($self)\n--\n\n"},
+    {"_has_word_starts", as_cfunction(has_word_starts), METH_NOARGS,
+     "_has_word_starts($self)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

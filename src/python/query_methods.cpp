@@ -99,7 +99,9 @@ PyObject* suggest(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
 
         const std::vector<Suggestion> suggestions =
             without_interpreter_lock([&](const InterruptCheck& interrupt) {
-                return kelnor::suggest(receiver.value().trie, text, options, interrupt);
+                const PrefixSearch& index = receiver.value();
+                return kelnor::suggest(index.trie, text, options, interrupt,
+                                       index.word_starts.get());
             });
         return list_of<Suggestion>(suggestions, [](const Suggestion& suggestion) {
             return tuple_of(to_str(suggestion.term),

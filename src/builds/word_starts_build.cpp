@@ -1,0 +1,130 @@
+#include "builds/word_starts_build.hpp"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <numeric>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "base/internal_failure.hpp"
+#include "builds/internal_data.hpp"
+#include "builds/sorted_trie.hpp"
+#include "queries/walk/query_text.hpp"
+#include "queries/words.hpp"
+
+namespace kelnor {
+namespace {
+
+struct Phrase {
+    std::string text;
+    std::uint32_t count;
+};
+
+// Every term of `trie` with its own count, by a depth-first walk that
+// refuses a node reached twice, so that a damaged image cannot send it
+// round a cycle.
+std::vector<Phrase> phrases_of(const Trie& trie, InterruptPoll& poll) {
+    std::vector<Phrase> phrases;
+    if (trie.node_shifts.empty()) return phrases;
+    // The root counts as seen: a child that is the root is a cycle.
+    std::vector<std::uint8_t> seen(std::max<std::size_t>(trie.child_labels.size(), 1));
+    seen[0] = 1;
+    std::vector<std::pair<std::uint32_t, std::size_t>> stack{{0, 0}};  // node, its depth
+    std::vector<char32_t> path;
+    while (!stack.empty()) {
+        const auto [node, depth] = stack.back();
+        stack.pop_back();
+        poll();
+        if (depth > 0) {
+            path.resize(depth - 1);
+            path.push_back(checked_at(trie.child_labels, node));
+            if (checked_at(trie.is_terminal, node)) {
+                std::string text;
+                for (const char32_t label : path) append_utf8(text, label);
+                phrases.push_back({std::move(text), trie.term_counts.own(trie, node)});
+            }
+        }
+        const ChildRange range = child_range(trie, node);
+        for (std::size_t k = range.begin; k < range.end; ++k) {
+            const std::uint32_t child = checked_at(trie.child_transitions, k);
+            if (checked_at(trie.child_labels, child) == 0) continue;
+            if (checked_at(seen, child)) {
+                throw InternalFailure("node " + std::to_string(child) +
+                                      " has more than one path: the index is not a tree");
+            }
+            seen[child] = 1;
+            stack.push_back({child, depth + 1});
+        }
+    }
+    return phrases;
+}
+
+}  // namespace
+
+WordStarts word_starts_of(const Trie& trie, const InterruptCheck& interrupt) {
+    InterruptPoll poll(interrupt);
+    std::vector<Phrase> phrases = phrases_of(trie, poll);
+    std::sort(phrases.begin(), phrases.end(), [](const Phrase& a, const Phrase& b) {
+        return std::tie(b.count, a.text) < std::tie(a.count, b.text);
+    });
+
+    WordStarts starts;
+    starts.phrase_ends.reserve(phrases.size());
+    starts.phrase_counts.reserve(phrases.size());
+    // (word, phrase, ordinal) of every word of every phrase.
+    std::vector<std::tuple<std::string, std::uint32_t, std::uint32_t>> occurrences;
+    std::vector<WordSpan> spans;
+    for (std::size_t p = 0; p < phrases.size(); ++p) {
+        poll();
+        starts.phrase_texts += phrases[p].text;
+        starts.phrase_ends.push_back(starts.phrase_texts.size());
+        starts.phrase_counts.push_back(phrases[p].count);
+        const std::vector<char32_t> text = decode_utf8(phrases[p].text);
+        split_words(text, spans);
+        for (std::size_t w = 0; w < spans.size(); ++w) {
+            std::string word;
+            for (std::size_t c = spans[w].begin; c < spans[w].end; ++c) append_utf8(word, text[c]);
+            occurrences.emplace_back(std::move(word), static_cast<std::uint32_t>(p),
+                                     static_cast<std::uint32_t>(w));
+        }
+        std::string().swap(phrases[p].text);
+    }
+    std::sort(occurrences.begin(), occurrences.end());
+
+    // The distinct words, sorted, and where each one's postings begin.
+    std::vector<std::string_view> words;
+    std::vector<std::size_t> word_starts;
+    starts.postings.reserve(occurrences.size());
+    for (const auto& [word, phrase, ordinal] : occurrences) {
+        if (words.empty() || words.back() != word) {
+            words.push_back(word);
+            word_starts.push_back(starts.postings.size());
+        }
+        starts.postings.push_back({phrase, ordinal});
+    }
+    word_starts.push_back(starts.postings.size());
+    InternalData data = columns::lay_out_sorted_terms(words, [&](std::size_t k, PayloadTable& out) {
+        const auto postings = static_cast<std::uint32_t>(
+            std::min<std::size_t>(word_starts[k + 1] - word_starts[k], UINT32_MAX));
+        out.push(postings, {}, {});
+    });
+    starts.words = assemble(std::move(data), VideoTable{}, 0);
+
+    // Nodes are numbered in pre-order with children by label, so the
+    // terminal nodes come in the order of the sorted words.
+    const std::size_t node_count = starts.words.is_terminal.size();
+    starts.posting_starts.assign(node_count + 1, 0);
+    std::size_t next_word = 0;
+    for (std::size_t node = 0; node < node_count; ++node) {
+        starts.posting_starts[node] = word_starts[next_word];
+        if (starts.words.is_terminal[node]) ++next_word;
+    }
+    starts.posting_starts[node_count] = word_starts[next_word];
+    return starts;
+}
+
+}  // namespace kelnor

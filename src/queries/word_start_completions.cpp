@@ -1,0 +1,196 @@
+#include "queries/word_start_completions.hpp"
+
+#include <algorithm>
+#include <cstddef>
+#include <limits>
+#include <string>
+#include <tuple>
+#include <utility>
+
+#include "base/internal_failure.hpp"
+#include "queries/completion_search.hpp"
+#include "queries/path_links.hpp"
+#include "queries/spelling_cost.hpp"
+#include "queries/walk/distance_table.hpp"
+#include "queries/walk/query_text.hpp"
+#include "queries/words.hpp"
+
+namespace kelnor {
+namespace {
+
+// A distance and a spelling cost, compared in that order and added as a
+// pair: the key by which the ways of matching one phrase are chosen.
+struct Closeness {
+    std::uint32_t distance = 0;
+    std::uint32_t cost = 0;
+
+    friend Closeness operator+(Closeness a, Closeness b) {
+        return {a.distance + b.distance, a.cost + b.cost};
+    }
+    friend bool operator<(Closeness a, Closeness b) {
+        return std::tie(a.distance, a.cost) < std::tie(b.distance, b.cost);
+    }
+};
+
+constexpr std::uint32_t FAR = std::numeric_limits<std::uint32_t>::max() / 4;
+constexpr Closeness UNMATCHED{FAR, 0};
+
+std::uint32_t word_bound(std::uint32_t bound, std::size_t length) {
+    return std::min<std::uint32_t>(bound, length < 4 ? 0 : length < 8 ? 1 : 2);
+}
+
+// A typed word before the last, matched against whole words of phrases.
+class TypedWord {
+  public:
+    TypedWord(std::span<const char32_t> word, std::uint32_t bound, EditMetric metric)
+        : bound_(word_bound(bound, word.size())),
+          table_(word, bound_, metric),
+          cost_(word, bound_) {}
+
+    // How close `word` is, or UNMATCHED beyond the bound.
+    Closeness against(std::span<const char32_t> word) {
+        for (std::size_t depth = 0; depth < word.size(); ++depth) {
+            if (table_.extend(depth, word[depth]) > bound_) return UNMATCHED;
+        }
+        const std::uint32_t distance = table_.query_distance(word.size());
+        if (distance > bound_) return UNMATCHED;
+        return {distance, cost_.of(word, NO_LABEL)};
+    }
+
+  private:
+    std::uint32_t bound_;
+    DistanceTable table_;
+    SpellingCost cost_;
+};
+
+// A way a phrase may complete the text: its last typed word near a prefix of
+// the phrase's word `ordinal`.
+struct Candidate {
+    std::uint32_t phrase;
+    std::uint32_t ordinal;
+    Closeness last;
+};
+
+// The node of `words` spelled by `word`, which the completion search found
+// there.
+std::uint32_t node_of(const Trie& words, std::span<const char32_t> word) {
+    std::uint32_t node = 0;
+    for (const char32_t label : word) {
+        const ChildRange range = child_range(words, node);
+        const auto begin = words.child_transitions.begin();
+        const auto found = std::partition_point(
+            begin + static_cast<std::ptrdiff_t>(range.begin),
+            begin + static_cast<std::ptrdiff_t>(range.end),
+            [&](std::uint32_t child) { return checked_at(words.child_labels, child) < label; });
+        if (found == begin + static_cast<std::ptrdiff_t>(range.end) ||
+            checked_at(words.child_labels, *found) != label) {
+            throw InternalFailure("a completed word is missing from the words of the phrases");
+        }
+        node = *found;
+    }
+    return node;
+}
+
+// For every k, the closest way to match the typed words before the last, in
+// order, to whole words among the phrase's first k (UNMATCHED: none), in
+// `best`, which it replaces.
+void match_earlier_words(std::span<TypedWord> typed, std::span<const char32_t> text,
+                         std::span<const WordSpan> words, std::vector<Closeness>& best,
+                         std::vector<Closeness>& row) {
+    // row[k]: the first i typed words matched among the first k words.
+    row.assign(words.size() + 1, Closeness{});
+    for (TypedWord& word : typed) {
+        best.assign(words.size() + 1, UNMATCHED);
+        for (std::size_t k = 1; k <= words.size(); ++k) {
+            best[k] = best[k - 1];
+            if (row[k - 1].distance >= FAR) continue;
+            const Closeness match = word.against(
+                text.subspan(words[k - 1].begin, words[k - 1].end - words[k - 1].begin));
+            if (match.distance < FAR) best[k] = std::min(best[k], row[k - 1] + match);
+        }
+        std::swap(row, best);
+    }
+    std::swap(row, best);
+}
+
+}  // namespace
+
+std::vector<Suggestion> word_start_completions(const WordStarts& starts,
+                                               std::span<const char32_t> text, std::uint32_t bound,
+                                               EditMetric metric,
+                                               std::optional<std::uint32_t> limit,
+                                               const InterruptCheck& interrupt) {
+    std::vector<Suggestion> found;
+    std::vector<WordSpan> typed_spans;
+    split_words(text, typed_spans);
+    if (typed_spans.empty() || limit == 0u) return found;
+    const WordSpan last = typed_spans.back();
+    const std::span<const char32_t> last_word = text.subspan(last.begin, last.end - last.begin);
+    std::vector<TypedWord> earlier;
+    earlier.reserve(typed_spans.size() - 1);
+    for (std::size_t k = 0; k + 1 < typed_spans.size(); ++k) {
+        const WordSpan span = typed_spans[k];
+        earlier.emplace_back(text.subspan(span.begin, span.end - span.begin), bound, metric);
+    }
+
+    // Without earlier words, a word's phrases after its first `limit` (by
+    // number, the order of count and text) can rank before none of those.
+    const std::size_t per_word =
+        earlier.empty() && limit ? *limit : std::numeric_limits<std::size_t>::max();
+    std::vector<Candidate> candidates;
+    for (const Suggestion& word :
+         completions(starts.words, last_word, word_bound(bound, last_word.size()), metric,
+                     std::nullopt, interrupt)) {
+        const std::uint32_t node = node_of(starts.words, decode_utf8(word.term));
+        const std::size_t begin = checked_at(starts.posting_starts, node);
+        const std::size_t end = checked_at(starts.posting_starts, node + 1);
+        std::size_t phrases = 0;
+        for (std::size_t k = begin; k < end; ++k) {
+            const WordPosting posting = checked_at(starts.postings, k);
+            const bool another = k == begin || starts.postings[k - 1].phrase != posting.phrase;
+            if (another && phrases++ == per_word) break;
+            if (posting.ordinal >= earlier.size()) {
+                candidates.push_back({posting.phrase, posting.ordinal, {word.distance, word.cost}});
+            }
+        }
+    }
+    std::sort(candidates.begin(), candidates.end(),
+              [](const Candidate& a, const Candidate& b) { return a.phrase < b.phrase; });
+
+    InterruptPoll poll(interrupt, 1 << 10);
+    std::vector<char32_t> phrase;
+    std::vector<WordSpan> words;
+    std::vector<Closeness> best;
+    std::vector<Closeness> row;
+    for (std::size_t first = 0; first < candidates.size();) {
+        poll();
+        const std::uint32_t p = candidates[first].phrase;
+        std::size_t after = first;
+        while (after < candidates.size() && candidates[after].phrase == p) ++after;
+        if (!earlier.empty()) {
+            phrase = decode_utf8(starts.phrase_text(p));
+            split_words(phrase, words);
+            match_earlier_words(earlier, phrase, words, best, row);
+        }
+        Closeness nearest = UNMATCHED;
+        for (std::size_t k = first; k < after; ++k) {
+            const Candidate& candidate = candidates[k];
+            const Closeness before = earlier.empty() ? Closeness{} : best[candidate.ordinal];
+            if (before.distance >= FAR) continue;
+            nearest = std::min(nearest, before + candidate.last);
+        }
+        if (nearest.distance <= bound) {
+            found.push_back({std::string(starts.phrase_text(p)), nearest.distance,
+                             starts.phrase_counts[p], nearest.cost});
+        }
+        first = after;
+    }
+    const auto kept = std::min<std::size_t>(found.size(), limit.value_or(found.size()));
+    std::partial_sort(
+        found.begin(), found.begin() + static_cast<std::ptrdiff_t>(kept), found.end(),
+        [](const Suggestion& a, const Suggestion& b) { return ranks_before(a, b, true); });
+    found.resize(kept);
+    return found;
+}
+
+}  // namespace kelnor
