@@ -39,6 +39,9 @@ class PrefixSearch:
         complete: bool = True,
         transpositions: bool = True,
     ) -> list[tuple[str, int, int]]: ...
+    # The package's: the index whose phrases suggest completes from any word.
+    def _with_word_starts(self) -> PrefixSearch: ...
+    def _has_word_starts(self) -> bool: ...
 
 # The kelnor package's native helpers.
 @final

@@ -3,7 +3,9 @@
     offset  size  field
     0       8     magic, b"\\x89KELNOR\\n"
     8       2     format version, 1 (u16 little-endian)
-    10      2     flags, 0: none is defined yet (u16 little-endian)
+    10      2     flags (u16 little-endian): bit 0 set for an index whose
+                  phrases are found from any word (build(word_starts=True));
+                  no other bit is defined
     12      8     image length in bytes (u64 little-endian)
     20      4     CRC-32 of the image (u32 little-endian, as zlib.crc32 gives it)
     24      ...   the image, exactly as PrefixSearch.to_bytes() writes it
@@ -36,8 +38,9 @@ from kelnor.regular_file import NotRegularFileError, open_regular
 
 MAGIC = b"\x89KELNOR\n"
 FORMAT_VERSION = 1
-# The flags this version knows: none.
-KNOWN_FLAGS = 0
+# The flags this version knows.
+WORD_STARTS_FLAG = 0x0001
+KNOWN_FLAGS = WORD_STARTS_FLAG
 _HEADER = struct.Struct("<8sHHQI")
 HEADER_SIZE = _HEADER.size
 # What file_info reads of a bare image at a time to checksum it.
@@ -66,7 +69,7 @@ def save(index: PrefixSearch, path: PathArgument) -> int:
     """Writes `index` to `path` as an index file, atomically (see atomic_file), and
     returns the file's length. Raises OSError when the write fails."""
     image = index.to_bytes()
-    header = _HEADER.pack(MAGIC, FORMAT_VERSION, KNOWN_FLAGS, len(image), zlib.crc32(image))
+    header = _HEADER.pack(MAGIC, FORMAT_VERSION, _flags_of(index), len(image), zlib.crc32(image))
     write_atomically(os.fspath(path), header, image)
     return len(header) + len(image)
 
@@ -143,7 +146,18 @@ def _decode_checked(name: str, info: IndexFileInfo, image: bytes) -> PrefixSearc
         )
     if index is None:
         raise IndexFileError(f"{name} holds an image that does not decode ({failure})") from None
-    return index
+    return _with_flags(index, info.flags)
+
+
+def _flags_of(index: PrefixSearch) -> int:
+    """The header flags that say what of `index` its image does not hold."""
+    return WORD_STARTS_FLAG if index._has_word_starts() else 0
+
+
+def _with_flags(index: PrefixSearch, flags: int) -> PrefixSearch:
+    """`index`, restored from its image, made again what its header's `flags` say
+    it was: what is derived from the image is derived once it is checked."""
+    return index._with_word_starts() if flags & WORD_STARTS_FLAG else index
 
 
 def file_info(path: PathArgument) -> IndexFileInfo:
