@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <iterator>
 #include <limits>
 #include <string>
 #include <tuple>
@@ -13,6 +14,7 @@
 #include "queries/spelling_cost.hpp"
 #include "queries/walk/distance_table.hpp"
 #include "queries/walk/query_text.hpp"
+#include "queries/walk/trie_walk.hpp"
 #include "queries/words.hpp"
 
 namespace kelnor {
@@ -43,9 +45,30 @@ std::uint32_t word_bound(std::uint32_t bound, std::size_t length) {
 class TypedWord {
   public:
     TypedWord(std::span<const char32_t> word, std::uint32_t bound, EditMetric metric)
-        : bound_(word_bound(bound, word.size())),
+        : word_(word),
+          bound_(word_bound(bound, word.size())),
+          metric_(metric),
           table_(word, bound_, metric),
           cost_(word, bound_) {}
+
+    // The phrases with a word within the bound, ascending: one walk over the
+    // words, then their postings.
+    std::vector<std::uint32_t> phrases_near(const WordStarts& starts,
+                                            const InterruptCheck& interrupt) const {
+        std::vector<std::uint32_t> phrases;
+        walk_within_distance(
+            starts.words, word_, bound_, metric_, std::nullopt, interrupt,
+            [&](std::uint32_t node, std::uint32_t, std::span<const char32_t>, char32_t) {
+                const std::size_t end = checked_at(starts.posting_starts, node + 1);
+                for (std::size_t k = starts.posting_starts[node]; k < end; ++k) {
+                    phrases.push_back(checked_at(starts.postings, k).phrase);
+                }
+                return true;
+            });
+        std::sort(phrases.begin(), phrases.end());
+        phrases.erase(std::unique(phrases.begin(), phrases.end()), phrases.end());
+        return phrases;
+    }
 
     // How close `word` is, or UNMATCHED beyond the bound.
     Closeness against(std::span<const char32_t> word) {
@@ -58,7 +81,9 @@ class TypedWord {
     }
 
   private:
+    std::span<const char32_t> word_;
     std::uint32_t bound_;
+    EditMetric metric_;
     DistanceTable table_;
     SpellingCost cost_;
 };
@@ -89,6 +114,23 @@ std::uint32_t node_of(const Trie& words, std::span<const char32_t> word) {
         node = *found;
     }
     return node;
+}
+
+// The phrases that have a word near each of `typed`, ascending: a phrase
+// elsewhere cannot match them all, so only these are matched word by word.
+std::vector<std::uint32_t> phrases_near_all(std::span<const TypedWord> typed,
+                                            const WordStarts& starts,
+                                            const InterruptCheck& interrupt) {
+    std::vector<std::uint32_t> common = typed.front().phrases_near(starts, interrupt);
+    std::vector<std::uint32_t> both;
+    for (const TypedWord& word : typed.subspan(1)) {
+        const std::vector<std::uint32_t> near = word.phrases_near(starts, interrupt);
+        both.clear();
+        std::set_intersection(common.begin(), common.end(), near.begin(), near.end(),
+                              std::back_inserter(both));
+        std::swap(common, both);
+    }
+    return common;
 }
 
 // For every k, the closest way to match the typed words before the last, in
@@ -137,6 +179,14 @@ std::vector<Suggestion> word_start_completions(const WordStarts& starts,
     // number, the order of count and text) can rank before none of those.
     const std::size_t per_word =
         earlier.empty() && limit ? *limit : std::numeric_limits<std::size_t>::max();
+    std::vector<std::uint32_t> allowed;
+    if (!earlier.empty()) {
+        allowed = phrases_near_all(earlier, starts, interrupt);
+        if (allowed.empty()) return found;
+    }
+    const auto admits = [&](std::uint32_t phrase) {
+        return earlier.empty() || std::binary_search(allowed.begin(), allowed.end(), phrase);
+    };
     std::vector<Candidate> candidates;
     for (const Suggestion& word :
          completions(starts.words, last_word, word_bound(bound, last_word.size()), metric,
@@ -149,7 +199,7 @@ std::vector<Suggestion> word_start_completions(const WordStarts& starts,
             const WordPosting posting = checked_at(starts.postings, k);
             const bool another = k == begin || starts.postings[k - 1].phrase != posting.phrase;
             if (another && phrases++ == per_word) break;
-            if (posting.ordinal >= earlier.size()) {
+            if (posting.ordinal >= earlier.size() && admits(posting.phrase)) {
                 candidates.push_back({posting.phrase, posting.ordinal, {word.distance, word.cost}});
             }
         }
