@@ -107,11 +107,14 @@ WordStarts word_starts_of(const Trie& trie, const InterruptCheck& interrupt) {
         starts.postings.push_back({phrase, ordinal});
     }
     word_starts.push_back(starts.postings.size());
-    InternalData data = columns::lay_out_sorted_terms(words, [&](std::size_t k, PayloadTable& out) {
-        const auto postings = static_cast<std::uint32_t>(
-            std::min<std::size_t>(word_starts[k + 1] - word_starts[k], UINT32_MAX));
-        out.push(postings, {}, {});
-    });
+    // A word counts what its best phrase counts (its first posting's), so
+    // that the completion search takes words in the order of their best
+    // phrases.
+    const auto best_count = [&](std::size_t word) {
+        return starts.phrase_counts[starts.postings[word_starts[word]].phrase];
+    };
+    InternalData data = columns::lay_out_sorted_terms(
+        words, [&](std::size_t k, PayloadTable& out) { out.push(best_count(k), {}, {}); });
     starts.words = assemble(std::move(data), VideoTable{}, 0);
 
     // Nodes are numbered in pre-order with children by label, so the
@@ -124,6 +127,16 @@ WordStarts word_starts_of(const Trie& trie, const InterruptCheck& interrupt) {
         if (starts.words.is_terminal[node]) ++next_word;
     }
     starts.posting_starts[node_count] = word_starts[next_word];
+
+    // Own counts are totals less the children's, which hold only while no
+    // total saturates at 2^32 - 1.
+    starts.best_counts_exact = true;
+    next_word = 0;
+    for (std::uint32_t node = 0; node < node_count; ++node) {
+        if (!starts.words.is_terminal[node]) continue;
+        starts.best_counts_exact &=
+            starts.words.term_counts.own(starts.words, node) == best_count(next_word++);
+    }
     return starts;
 }
 

@@ -38,6 +38,9 @@ struct WordStarts {
     std::string phrase_texts;
     std::vector<std::size_t> phrase_ends;
     std::vector<std::uint32_t> phrase_counts;
+    // Whether each word's own count in `words` is the count of its best
+    // phrase (its first), which the completion search can then stop at.
+    bool best_counts_exact = false;
 
     std::size_t phrase_count() const noexcept { return phrase_ends.size(); }
     std::string_view phrase_text(std::size_t phrase) const noexcept {

@@ -155,42 +155,21 @@ void match_earlier_words(std::span<TypedWord> typed, std::span<const char32_t> t
     std::swap(row, best);
 }
 
-}  // namespace
-
-std::vector<Suggestion> word_start_completions(const WordStarts& starts,
-                                               std::span<const char32_t> text, std::uint32_t bound,
-                                               EditMetric metric,
-                                               std::optional<std::uint32_t> limit,
-                                               const InterruptCheck& interrupt) {
-    std::vector<Suggestion> found;
-    std::vector<WordSpan> typed_spans;
-    split_words(text, typed_spans);
-    if (typed_spans.empty() || limit == 0u) return found;
-    const WordSpan last = typed_spans.back();
-    const std::span<const char32_t> last_word = text.subspan(last.begin, last.end - last.begin);
+// The query's typed words and what is known of them.
+struct Typed {
+    std::span<const char32_t> last;
     std::vector<TypedWord> earlier;
-    earlier.reserve(typed_spans.size() - 1);
-    for (std::size_t k = 0; k + 1 < typed_spans.size(); ++k) {
-        const WordSpan span = typed_spans[k];
-        earlier.emplace_back(text.subspan(span.begin, span.end - span.begin), bound, metric);
-    }
-
-    // Without earlier words, a word's phrases after its first `limit` (by
-    // number, the order of count and text) can rank before none of those.
-    const std::size_t per_word =
-        earlier.empty() && limit ? *limit : std::numeric_limits<std::size_t>::max();
+    // The phrases that have a word near each earlier typed word, ascending.
     std::vector<std::uint32_t> allowed;
-    if (!earlier.empty()) {
-        allowed = phrases_near_all(earlier, starts, interrupt);
-        if (allowed.empty()) return found;
-    }
-    const auto admits = [&](std::uint32_t phrase) {
-        return earlier.empty() || std::binary_search(allowed.begin(), allowed.end(), phrase);
-    };
+};
+
+// The ways the phrases of `words` (completions of the last typed word)
+// complete the text, by phrase; with `per_word`, only the first `per_word`
+// phrases of each word.
+std::vector<Candidate> candidates_of(const WordStarts& starts, const Typed& typed,
+                                     std::span<const Suggestion> words, std::size_t per_word) {
     std::vector<Candidate> candidates;
-    for (const Suggestion& word :
-         completions(starts.words, last_word, word_bound(bound, last_word.size()), metric,
-                     std::nullopt, interrupt)) {
+    for (const Suggestion& word : words) {
         const std::uint32_t node = node_of(starts.words, decode_utf8(word.term));
         const std::size_t begin = checked_at(starts.posting_starts, node);
         const std::size_t end = checked_at(starts.posting_starts, node + 1);
@@ -199,14 +178,26 @@ std::vector<Suggestion> word_start_completions(const WordStarts& starts,
             const WordPosting posting = checked_at(starts.postings, k);
             const bool another = k == begin || starts.postings[k - 1].phrase != posting.phrase;
             if (another && phrases++ == per_word) break;
-            if (posting.ordinal >= earlier.size() && admits(posting.phrase)) {
-                candidates.push_back({posting.phrase, posting.ordinal, {word.distance, word.cost}});
+            if (posting.ordinal < typed.earlier.size()) continue;
+            if (!typed.earlier.empty() &&
+                !std::binary_search(typed.allowed.begin(), typed.allowed.end(), posting.phrase)) {
+                continue;
             }
+            candidates.push_back({posting.phrase, posting.ordinal, {word.distance, word.cost}});
         }
     }
     std::sort(candidates.begin(), candidates.end(),
               [](const Candidate& a, const Candidate& b) { return a.phrase < b.phrase; });
+    return candidates;
+}
 
+// The best `limit` phrases of `candidates` (sorted by phrase), each at its
+// nearest and then cheapest way that matches the earlier typed words too.
+std::vector<Suggestion> best_phrases(const WordStarts& starts, Typed& typed,
+                                     std::span<const Candidate> candidates, std::uint32_t bound,
+                                     std::optional<std::uint32_t> limit,
+                                     const InterruptCheck& interrupt) {
+    std::vector<Suggestion> found;
     InterruptPoll poll(interrupt, 1 << 10);
     std::vector<char32_t> phrase;
     std::vector<WordSpan> words;
@@ -217,21 +208,21 @@ std::vector<Suggestion> word_start_completions(const WordStarts& starts,
         const std::uint32_t p = candidates[first].phrase;
         std::size_t after = first;
         while (after < candidates.size() && candidates[after].phrase == p) ++after;
-        if (!earlier.empty()) {
+        if (!typed.earlier.empty()) {
             phrase = decode_utf8(starts.phrase_text(p));
             split_words(phrase, words);
-            match_earlier_words(earlier, phrase, words, best, row);
+            match_earlier_words(typed.earlier, phrase, words, best, row);
         }
         Closeness nearest = UNMATCHED;
         for (std::size_t k = first; k < after; ++k) {
             const Candidate& candidate = candidates[k];
-            const Closeness before = earlier.empty() ? Closeness{} : best[candidate.ordinal];
+            const Closeness before = typed.earlier.empty() ? Closeness{} : best[candidate.ordinal];
             if (before.distance >= FAR) continue;
             nearest = std::min(nearest, before + candidate.last);
         }
         if (nearest.distance <= bound) {
             found.push_back({std::string(starts.phrase_text(p)), nearest.distance,
-                             starts.phrase_counts[p], nearest.cost});
+                             checked_at(starts.phrase_counts, p), nearest.cost});
         }
         first = after;
     }
@@ -241,6 +232,68 @@ std::vector<Suggestion> word_start_completions(const WordStarts& starts,
         [](const Suggestion& a, const Suggestion& b) { return ranks_before(a, b, true); });
     found.resize(kept);
     return found;
+}
+
+// Whether no phrase of a word after `last_word` in the completion search's
+// order can rank before `answer`'s last: such a word is no nearer, no
+// cheaper and, as near and as cheap, its best phrase counts no more than
+// `last_word`'s.
+bool nothing_later_ranks_before(std::span<const Suggestion> answer, const Suggestion& last_word) {
+    const Suggestion& worst = answer.back();
+    return std::tie(worst.distance, worst.cost) < std::tie(last_word.distance, last_word.cost) ||
+           (std::tie(worst.distance, worst.cost) == std::tie(last_word.distance, last_word.cost) &&
+            worst.count > last_word.count);
+}
+
+}  // namespace
+
+std::vector<Suggestion> word_start_completions(const WordStarts& starts,
+                                               std::span<const char32_t> text, std::uint32_t bound,
+                                               EditMetric metric,
+                                               std::optional<std::uint32_t> limit,
+                                               const InterruptCheck& interrupt) {
+    std::vector<WordSpan> spans;
+    split_words(text, spans);
+    if (spans.empty() || limit == 0u) return {};
+    const auto word_at = [&](std::size_t k) {
+        return text.subspan(spans[k].begin, spans[k].end - spans[k].begin);
+    };
+    Typed typed{word_at(spans.size() - 1), {}, {}};
+    typed.earlier.reserve(spans.size() - 1);
+    for (std::size_t k = 0; k + 1 < spans.size(); ++k) {
+        typed.earlier.emplace_back(word_at(k), bound, metric);
+    }
+    if (!typed.earlier.empty()) {
+        typed.allowed = phrases_near_all(typed.earlier, starts, interrupt);
+        if (typed.allowed.empty()) return {};
+    }
+    const std::uint32_t last_bound = word_bound(bound, typed.last.size());
+
+    // Earlier words may rule out any phrase, so every completion of the last
+    // word is looked at; so too when the words' counts are not exact.
+    if (!typed.earlier.empty() || !limit || !starts.best_counts_exact) {
+        const std::vector<Suggestion> words =
+            completions(starts.words, typed.last, last_bound, metric, std::nullopt, interrupt);
+        const std::vector<Candidate> candidates =
+            candidates_of(starts, typed, words, std::numeric_limits<std::size_t>::max());
+        return best_phrases(starts, typed, candidates, bound, limit, interrupt);
+    }
+    // Otherwise the words come best first, and a word's phrases after its
+    // first `limit` (by number, the order of count and text) rank after
+    // those: the best words are taken, more of them while the words left
+    // could still hold a phrase of the answer.
+    for (std::uint64_t taken = *limit;; taken *= 4) {
+        const auto asked = static_cast<std::uint32_t>(std::min<std::uint64_t>(taken, UINT32_MAX));
+        const std::vector<Suggestion> words =
+            completions(starts.words, typed.last, last_bound, metric, asked, interrupt);
+        const std::vector<Candidate> candidates = candidates_of(starts, typed, words, *limit);
+        std::vector<Suggestion> answer =
+            best_phrases(starts, typed, candidates, bound, limit, interrupt);
+        if (words.size() < asked || asked == UINT32_MAX ||
+            (answer.size() == *limit && nothing_later_ranks_before(answer, words.back()))) {
+            return answer;
+        }
+    }
 }
 
 }  // namespace kelnor
