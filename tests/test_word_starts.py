@@ -200,3 +200,15 @@ def test_a_damaged_index_is_refused_with_its_reason():
         "panic",
         "node 2 has more than one path: the index is not a tree",
     )
+
+
+def test_words_split_where_str_isalnum_says():
+    """Each phrase is 'q', one character, 'zeta': 'zeta' is a word of it
+    exactly when that character is no letter or digit (str.isalnum), over a
+    sample of every part of the code space."""
+    characters = [chr(c) for c in range(1, 0x110000, 17) if not 0xD800 <= c <= 0xDFFF]
+    characters += ["_", "-", "²", "٣", "\u0301", "\u00b7", "中", "\u2009", "Ⅻ"]
+    index = kelnor.build([(f"q{c}zeta", k, 1) for k, c in enumerate(characters)], word_starts=True)
+    found = {term[1] for term, _, _ in index.suggest("zeta", 0, None)}
+    assert found == {c for c in characters if not c.isalnum()}
+    assert len(found) > 5_000 and len(characters) - len(found) > 5_000
