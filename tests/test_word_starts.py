@@ -17,6 +17,7 @@ import kelnor
 import model_suggest
 from kelnor.cli.main import main
 from kelnor.index_file import load_stream
+from model_index_file import header
 from outcomes import outcome
 
 GOBLET = "harry potter and the goblet of fire"
@@ -212,3 +213,28 @@ def test_words_split_where_str_isalnum_says():
     found = {term[1] for term, _, _ in index.suggest("zeta", 0, None)}
     assert found == {c for c in characters if not c.isalnum()}
     assert len(found) > 5_000 and len(characters) - len(found) > 5_000
+
+
+# 6,000 terms, each the one before and an "a" more: 18,003,000 characters in
+# a trie of 6,001 nodes, more than 64 a node and 2**24 more.
+CHAIN = [("a" * length, 0, 1) for length in range(1, 6001)]
+TOO_LONG = (
+    "the terms of this index of 6001 nodes hold more than 17161280 characters, "
+    "the most whose words an index derives"
+)
+
+
+def test_terms_too_long_for_their_words_are_refused(tmp_path):
+    with pytest.raises(ValueError) as refused:
+        kelnor.build(CHAIN, word_starts=True)
+    assert str(refused.value) == TOO_LONG
+    # The same terms less the longest fit.
+    assert kelnor.build(CHAIN[:-300], word_starts=True)._has_word_starts()
+    path = tmp_path / "chain.kelnor"
+    image = kelnor.build(CHAIN).to_bytes()
+    path.write_bytes(header(image, flags=1) + image)
+    with pytest.raises(kelnor.IndexFileError) as refused_file:
+        kelnor.load(path)
+    assert str(refused_file.value) == (
+        f"{path} holds an index whose words cannot be derived: {TOO_LONG}"
+    )

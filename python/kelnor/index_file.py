@@ -146,7 +146,7 @@ def _decode_checked(name: str, info: IndexFileInfo, image: bytes) -> PrefixSearc
         )
     if index is None:
         raise IndexFileError(f"{name} holds an image that does not decode ({failure})") from None
-    return _with_flags(index, info.flags)
+    return _with_flags(name, index, info.flags)
 
 
 def _flags_of(index: PrefixSearch) -> int:
@@ -154,10 +154,15 @@ def _flags_of(index: PrefixSearch) -> int:
     return WORD_STARTS_FLAG if index._has_word_starts() else 0
 
 
-def _with_flags(index: PrefixSearch, flags: int) -> PrefixSearch:
+def _with_flags(name: str, index: PrefixSearch, flags: int) -> PrefixSearch:
     """`index`, restored from its image, made again what its header's `flags` say
     it was: what is derived from the image is derived once it is checked."""
-    return index._with_word_starts() if flags & WORD_STARTS_FLAG else index
+    if not flags & WORD_STARTS_FLAG:
+        return index
+    try:
+        return index._with_word_starts()
+    except ValueError as error:
+        raise IndexFileError(f"{name} holds an index whose words cannot be derived: {error}") from None
 
 
 def file_info(path: PathArgument) -> IndexFileInfo:

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <numeric>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -26,10 +26,12 @@ struct Phrase {
 
 // Every term of `trie` with its own count, by a depth-first walk that
 // refuses a node reached twice, so that a damaged image cannot send it
-// round a cycle.
-std::vector<Phrase> phrases_of(const Trie& trie, InterruptPoll& poll) {
+// round a cycle; nothing when they hold more than `most_characters`.
+std::optional<std::vector<Phrase>> phrases_of(const Trie& trie, std::uint64_t most_characters,
+                                              InterruptPoll& poll) {
     std::vector<Phrase> phrases;
     if (trie.node_shifts.empty()) return phrases;
+    std::uint64_t characters = 0;
     // The root counts as seen: a child that is the root is a cycle.
     std::vector<std::uint8_t> seen(std::max<std::size_t>(trie.child_labels.size(), 1));
     seen[0] = 1;
@@ -43,6 +45,8 @@ std::vector<Phrase> phrases_of(const Trie& trie, InterruptPoll& poll) {
             path.resize(depth - 1);
             path.push_back(checked_at(trie.child_labels, node));
             if (checked_at(trie.is_terminal, node)) {
+                characters += depth;
+                if (characters > most_characters) return std::nullopt;
                 std::string text;
                 for (const char32_t label : path) append_utf8(text, label);
                 phrases.push_back({std::move(text), trie.term_counts.own(trie, node)});
@@ -65,9 +69,18 @@ std::vector<Phrase> phrases_of(const Trie& trie, InterruptPoll& poll) {
 
 }  // namespace
 
-WordStarts word_starts_of(const Trie& trie, const InterruptCheck& interrupt) {
+Result<WordStarts, std::string> word_starts_of(const Trie& trie, const InterruptCheck& interrupt) {
     InterruptPoll poll(interrupt);
-    std::vector<Phrase> phrases = phrases_of(trie, poll);
+    const std::uint64_t nodes = trie.child_labels.size();
+    const std::uint64_t most_characters =
+        nodes * WORD_START_CHARACTERS_PER_NODE + WORD_START_CHARACTERS_BEYOND;
+    std::optional<std::vector<Phrase>> found = phrases_of(trie, most_characters, poll);
+    if (!found) {
+        return "the terms of this index of " + std::to_string(nodes) + " nodes hold more than " +
+               std::to_string(most_characters) +
+               " characters, the most whose words an index derives";
+    }
+    std::vector<Phrase> phrases = std::move(*found);
     std::sort(phrases.begin(), phrases.end(), [](const Phrase& a, const Phrase& b) {
         return std::tie(b.count, a.text) < std::tie(a.count, b.text);
     });

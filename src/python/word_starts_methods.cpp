@@ -17,9 +17,10 @@ PyObject* with_word_starts(PyObject* self, PyObject*) {
     return call_guarded([&] {
         ReceiverBorrow receiver(self);
         PrefixSearch index{receiver.value().trie, nullptr};
-        index.word_starts = without_interpreter_lock([&](const InterruptCheck& interrupt) {
-            return std::make_shared<const WordStarts>(word_starts_of(index.trie, interrupt));
-        });
+        Result<WordStarts, std::string> derived = without_interpreter_lock(
+            [&](const InterruptCheck& interrupt) { return word_starts_of(index.trie, interrupt); });
+        if (!derived.ok()) raise_value_error(derived.error());
+        index.word_starts = std::make_shared<const WordStarts>(std::move(derived).value());
         return make_instance(std::move(index));
     });
 }
