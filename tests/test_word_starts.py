@@ -65,6 +65,9 @@ def phrases():
         ("hry chamber", {}, []),
         # Words are runs of letters and digits, whatever lies between.
         ("potter, (gob", {}, [(GOBLET, 0, 50)]),
+        # As many typed words as the longest phrase has, and more.
+        ("harry potter and the goblet of f", {}, [(GOBLET, 0, 50)]),
+        ("harry harry potter and the goblet of f", {}, []),
         ("", {"limit": 2}, [(GOBLET, 0, 50), (CHAMBER, 0, 40)]),
         ("  ", {}, []),
         # Corrections ask for whole phrases: as on the plain index.

@@ -98,6 +98,7 @@ Result<WordStarts, std::string> word_starts_of(const Trie& trie, const Interrupt
         starts.phrase_counts.push_back(phrases[p].count);
         const std::vector<char32_t> text = decode_utf8(phrases[p].text);
         split_words(text, spans);
+        starts.most_words = std::max(starts.most_words, spans.size());
         for (std::size_t w = 0; w < spans.size(); ++w) {
             std::string word;
             for (std::size_t c = spans[w].begin; c < spans[w].end; ++c) append_utf8(word, text[c]);

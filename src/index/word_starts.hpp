@@ -38,6 +38,8 @@ struct WordStarts {
     std::string phrase_texts;
     std::vector<std::size_t> phrase_ends;
     std::vector<std::uint32_t> phrase_counts;
+    // The most words of a phrase: more typed words complete none.
+    std::size_t most_words = 0;
     // Whether each word's own count in `words` is the count of its best
     // phrase (its first), which the completion search can then stop at.
     bool best_counts_exact = false;

@@ -70,6 +70,8 @@ class TypedWord {
         return phrases;
     }
 
+    std::span<const char32_t> text() const noexcept { return word_; }
+
     // How close `word` is, or UNMATCHED beyond the bound.
     Closeness against(std::span<const char32_t> word) {
         for (std::size_t depth = 0; depth < word.size(); ++depth) {
@@ -118,13 +120,24 @@ std::uint32_t node_of(const Trie& words, std::span<const char32_t> word) {
 
 // The phrases that have a word near each of `typed`, ascending: a phrase
 // elsewhere cannot match them all, so only these are matched word by word.
+// A word typed twice is walked once, and once no phrase is left no more.
 std::vector<std::uint32_t> phrases_near_all(std::span<const TypedWord> typed,
                                             const WordStarts& starts,
                                             const InterruptCheck& interrupt) {
-    std::vector<std::uint32_t> common = typed.front().phrases_near(starts, interrupt);
+    std::vector<const TypedWord*> distinct;
+    for (const TypedWord& word : typed) distinct.push_back(&word);
+    std::sort(distinct.begin(), distinct.end(), [](const TypedWord* a, const TypedWord* b) {
+        return std::ranges::lexicographical_compare(a->text(), b->text());
+    });
+    distinct.erase(std::unique(distinct.begin(), distinct.end(),
+                               [](const TypedWord* a, const TypedWord* b) {
+                                   return std::ranges::equal(a->text(), b->text());
+                               }),
+                   distinct.end());
+    std::vector<std::uint32_t> common = distinct.front()->phrases_near(starts, interrupt);
     std::vector<std::uint32_t> both;
-    for (const TypedWord& word : typed.subspan(1)) {
-        const std::vector<std::uint32_t> near = word.phrases_near(starts, interrupt);
+    for (std::size_t k = 1; k < distinct.size() && !common.empty(); ++k) {
+        const std::vector<std::uint32_t> near = distinct[k]->phrases_near(starts, interrupt);
         both.clear();
         std::set_intersection(common.begin(), common.end(), near.begin(), near.end(),
                               std::back_inserter(both));
@@ -254,7 +267,8 @@ std::vector<Suggestion> word_start_completions(const WordStarts& starts,
                                                const InterruptCheck& interrupt) {
     std::vector<WordSpan> spans;
     split_words(text, spans);
-    if (spans.empty() || limit == 0u) return {};
+    // Each typed word matches another word of the phrase.
+    if (spans.empty() || spans.size() > starts.most_words || limit == 0u) return {};
     const auto word_at = [&](std::size_t k) {
         return text.subspan(spans[k].begin, spans[k].end - spans[k].begin);
     };
