@@ -176,27 +176,56 @@ struct Typed {
     std::vector<std::uint32_t> allowed;
 };
 
+// The postings of `postings` (by phrase) whose phrase is in `allowed`
+// (ascending), by binary searches on the longer of the two.
+template <class Take>
+void for_each_allowed(std::span<const WordPosting> postings, std::span<const std::uint32_t> allowed,
+                      Take take) {
+    const auto by_phrase = [](const WordPosting& posting, std::uint32_t phrase) {
+        return posting.phrase < phrase;
+    };
+    if (allowed.size() < postings.size()) {
+        auto from = postings.begin();
+        for (const std::uint32_t phrase : allowed) {
+            from = std::lower_bound(from, postings.end(), phrase, by_phrase);
+            for (; from != postings.end() && from->phrase == phrase; ++from) take(*from);
+        }
+    } else {
+        for (const WordPosting& posting : postings) {
+            if (std::binary_search(allowed.begin(), allowed.end(), posting.phrase)) take(posting);
+        }
+    }
+}
+
 // The ways the phrases of `words` (completions of the last typed word)
-// complete the text, by phrase; with `per_word`, only the first `per_word`
-// phrases of each word.
+// complete the text, by phrase: of each word, with earlier typed words its
+// phrases that have a word near each of them, else its first `per_word`
+// phrases.
 std::vector<Candidate> candidates_of(const WordStarts& starts, const Typed& typed,
                                      std::span<const Suggestion> words, std::size_t per_word) {
     std::vector<Candidate> candidates;
+    const std::span<const WordPosting> all_postings = starts.postings;
     for (const Suggestion& word : words) {
         const std::uint32_t node = node_of(starts.words, decode_utf8(word.term));
         const std::size_t begin = checked_at(starts.posting_starts, node);
         const std::size_t end = checked_at(starts.posting_starts, node + 1);
-        std::size_t phrases = 0;
-        for (std::size_t k = begin; k < end; ++k) {
-            const WordPosting posting = checked_at(starts.postings, k);
-            const bool another = k == begin || starts.postings[k - 1].phrase != posting.phrase;
-            if (another && phrases++ == per_word) break;
-            if (posting.ordinal < typed.earlier.size()) continue;
-            if (!typed.earlier.empty() &&
-                !std::binary_search(typed.allowed.begin(), typed.allowed.end(), posting.phrase)) {
-                continue;
+        if (begin > end || end > all_postings.size())
+            fail_index_out_of_bounds(all_postings.size(), end);
+        const std::span<const WordPosting> postings = all_postings.subspan(begin, end - begin);
+        const auto take = [&](const WordPosting& posting) {
+            if (posting.ordinal >= typed.earlier.size()) {
+                candidates.push_back({posting.phrase, posting.ordinal, {word.distance, word.cost}});
             }
-            candidates.push_back({posting.phrase, posting.ordinal, {word.distance, word.cost}});
+        };
+        if (!typed.earlier.empty()) {
+            for_each_allowed(postings, typed.allowed, take);
+            continue;
+        }
+        std::size_t phrases = 0;
+        for (std::size_t k = 0; k < postings.size(); ++k) {
+            const bool another = k == 0 || postings[k - 1].phrase != postings[k].phrase;
+            if (another && phrases++ == per_word) break;
+            take(postings[k]);
         }
     }
     std::sort(candidates.begin(), candidates.end(),
