@@ -14,10 +14,12 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import kelnor
+import model_image
 import model_suggest
 from kelnor.cli.main import main
 from kelnor.index_file import load_stream
 from model_index_file import header
+from model_trie import ModelTrie
 from outcomes import outcome
 
 GOBLET = "harry potter and the goblet of fire"
@@ -195,14 +197,31 @@ def test_saved_and_pickled_it_stays(phrases, plain, tmp_path):
     assert copyreg.dispatch_table[kelnor.PrefixSearch](plain)[1] == (plain.to_bytes(),)
 
 
-def test_a_damaged_index_is_refused_with_its_reason():
+def test_a_trie_that_is_no_tree_is_refused_and_a_damaged_one_panics():
     # Node 2 is a child of both 0 and 1: two paths reach it.
     shared = kelnor.PrefixSearch.from_internal_data_v2(
         [0, 2, 3], ["", "a", "b"], [None, (1, [], []), (1, [], [])], [1, 2, 2], [], 0
     )
-    assert outcome(shared._with_word_starts) == (
+    with pytest.raises(ValueError) as refused:
+        shared._with_word_starts()
+    assert str(refused.value) == (
+        "node 2 has more than one path: the words of an index are derived from a tree"
+    )
+    # The root's only child is node 5 of 2.
+    damaged = kelnor.PrefixSearch.from_bytes(
+        model_image.encode(
+            ModelTrie(
+                node_shifts=[0, 1],
+                child_labels=[0, ord("a")],
+                child_transitions=[5],
+                payloads=[None, (1, [], [])],
+                is_terminal=[False, True],
+            )
+        )
+    )
+    assert outcome(damaged._with_word_starts) == (
         "panic",
-        "node 2 has more than one path: the index is not a tree",
+        "index out of bounds: the len is 2 but the index is 5",
     )
 
 

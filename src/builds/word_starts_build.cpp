@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -25,10 +24,11 @@ struct Phrase {
 };
 
 // Every term of `trie` with its own count, by a depth-first walk that
-// refuses a node reached twice, so that a damaged image cannot send it
-// round a cycle; nothing when they hold more than `most_characters`.
-std::optional<std::vector<Phrase>> phrases_of(const Trie& trie, std::uint64_t most_characters,
-                                              InterruptPoll& poll) {
+// refuses a node reached twice (a build from flat arrays may share
+// children, a damaged image go round a cycle), or terms that hold more
+// than `most_characters`, with the reason.
+Result<std::vector<Phrase>, std::string> phrases_of(const Trie& trie, std::uint64_t most_characters,
+                                                    InterruptPoll& poll) {
     std::vector<Phrase> phrases;
     if (trie.node_shifts.empty()) return phrases;
     std::uint64_t characters = 0;
@@ -46,7 +46,12 @@ std::optional<std::vector<Phrase>> phrases_of(const Trie& trie, std::uint64_t mo
             path.push_back(checked_at(trie.child_labels, node));
             if (checked_at(trie.is_terminal, node)) {
                 characters += depth;
-                if (characters > most_characters) return std::nullopt;
+                if (characters > most_characters) {
+                    return "the terms of this index of " +
+                           std::to_string(trie.child_labels.size()) + " nodes hold more than " +
+                           std::to_string(most_characters) +
+                           " characters, the most whose words an index derives";
+                }
                 std::string text;
                 for (const char32_t label : path) append_utf8(text, label);
                 phrases.push_back({std::move(text), trie.term_counts.own(trie, node)});
@@ -57,8 +62,8 @@ std::optional<std::vector<Phrase>> phrases_of(const Trie& trie, std::uint64_t mo
             const std::uint32_t child = checked_at(trie.child_transitions, k);
             if (checked_at(trie.child_labels, child) == 0) continue;
             if (checked_at(seen, child)) {
-                throw InternalFailure("node " + std::to_string(child) +
-                                      " has more than one path: the index is not a tree");
+                return "node " + std::to_string(child) +
+                       " has more than one path: the words of an index are derived from a tree";
             }
             seen[child] = 1;
             stack.push_back({child, depth + 1});
@@ -74,13 +79,9 @@ Result<WordStarts, std::string> word_starts_of(const Trie& trie, const Interrupt
     const std::uint64_t nodes = trie.child_labels.size();
     const std::uint64_t most_characters =
         nodes * WORD_START_CHARACTERS_PER_NODE + WORD_START_CHARACTERS_BEYOND;
-    std::optional<std::vector<Phrase>> found = phrases_of(trie, most_characters, poll);
-    if (!found) {
-        return "the terms of this index of " + std::to_string(nodes) + " nodes hold more than " +
-               std::to_string(most_characters) +
-               " characters, the most whose words an index derives";
-    }
-    std::vector<Phrase> phrases = std::move(*found);
+    Result<std::vector<Phrase>, std::string> found = phrases_of(trie, most_characters, poll);
+    if (!found.ok()) return found.error();
+    std::vector<Phrase> phrases = std::move(found).value();
     std::sort(phrases.begin(), phrases.end(), [](const Phrase& a, const Phrase& b) {
         return std::tie(b.count, a.text) < std::tie(a.count, b.text);
     });

@@ -19,11 +19,11 @@ inline constexpr std::uint64_t WORD_START_CHARACTERS_PER_NODE = 64;
 inline constexpr std::uint64_t WORD_START_CHARACTERS_BEYOND = std::uint64_t{1} << 24;
 
 // The words of the terms of `phrases` (queries/words.hpp), each with the
-// terms it occurs in, or why not: the message when the terms hold more
-// characters than the limit above. Raises InternalFailure when `phrases` is
-// not a tree (a node reached by two paths, or a read outside an array: a
-// damaged image) and Interrupted when `interrupt`, asked every few thousand
-// terms and words, says stop.
+// terms it occurs in, or why not: the message when a node is reached by two
+// paths (the trie is no tree) or the terms hold more characters than the
+// limit above. Raises InternalFailure on a read outside an array (a damaged
+// image) and Interrupted when `interrupt`, asked every few thousand terms
+// and words, says stop.
 Result<WordStarts, std::string> word_starts_of(const Trie& phrases,
                                                const InterruptCheck& interrupt = {});
 
