@@ -7,10 +7,12 @@
 #include <cstdlib>
 #include <limits>
 #include <span>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "base/internal_failure.hpp"
+#include "builds/word_starts_build.hpp"
 #include "index/trie/walk_index.hpp"
 #include "path_count.hpp"
 #include "queries/fuzzy_match.hpp"
@@ -298,6 +300,45 @@ Trie checked_walk_only(const Trie& trie) {
     return copy;
 }
 
+// With the words of the trie's terms derived, completions come from every
+// word of a term: each term once, in order, within the bound, and, when no
+// limit cuts them, every completion from a term's start among them, as near
+// or nearer.
+void check_word_starts(const Trie& trie, const QueryParameters& query, const Answers& plain,
+                       Damage damage) {
+    auto starts = attempt(damage, [&] { return word_starts_of(trie); });
+    if (!starts || !starts->ok()) return;
+    for (const bool transpositions : {false, true}) {
+        const auto found = attempt(damage, [&] {
+            const SuggestOptions options{query.max_dist, query.limit, true, transpositions};
+            return suggest(trie, query.term, options, {}, &starts->value());
+        });
+        if (!found) continue;
+        check_count(found->size(), query.limit);
+        std::vector<std::string> terms;
+        for (std::size_t k = 0; k < found->size(); ++k) {
+            check_distance((*found)[k].distance, query.max_dist);
+            if (!is_valid_utf8((*found)[k].term)) finding("a word-start term that is not UTF-8");
+            if (k > 0 && ranks_before((*found)[k], (*found)[k - 1], true)) {
+                finding("word-start suggestions out of order");
+            }
+            terms.push_back((*found)[k].term);
+        }
+        std::sort(terms.begin(), terms.end());
+        if (std::adjacent_find(terms.begin(), terms.end()) != terms.end()) {
+            finding("a term suggested twice with word starts");
+        }
+        const auto& from_start = plain.suggestions[transpositions ? 1 : 0];
+        if (query.limit || !from_start) continue;
+        for (const Suggestion& wanted : *from_start) {
+            const bool kept = std::any_of(found->begin(), found->end(), [&](const Suggestion& s) {
+                return s.term == wanted.term && s.distance <= wanted.distance;
+            });
+            if (!kept) finding("a completion from a term's start missing with word starts");
+        }
+    }
+}
+
 }  // namespace
 
 QueryParameters take_query_parameters(FuzzInput& input) {
@@ -324,6 +365,7 @@ void run_every_query(const Trie& trie, const QueryParameters& query, Damage dama
     if (query.max_dist > WIDEST_CYCLE_BOUND && has_reachable_cycle(trie)) return;
     const std::vector<char32_t> characters = decode_utf8(query.term);
     const Answers fast = answers_on(trie, query, characters, damage);
+    check_word_starts(trie, query, fast, damage);
     // Where the fast walk does not apply, the checked walk answered already.
     if (!trie.walk_index.sound || query.max_dist > MAX_BIT_PARALLEL_BOUND) return;
     if (more_paths_than(trie, characters.size() + query.max_dist, MOST_COMPARED_PATHS)) return;

@@ -56,6 +56,9 @@ class PrefixSearch:
     def _restore(
         image: bytes, own_counts: bytes | None, spellings: dict[str, str] | None
     ) -> PrefixSearch: ...
+    # The package's: the index whose phrases suggest completes from any word.
+    def _with_word_starts(self) -> PrefixSearch: ...
+    def _has_word_starts(self) -> bool: ...
 
 # The kelnor package's native helpers.
 @final

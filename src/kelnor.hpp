@@ -30,6 +30,7 @@
 #include "builds/term_check.hpp"
 #include "builds/text_records.hpp"
 #include "builds/video_index.hpp"
+#include "builds/word_starts_build.hpp"
 #include "index/encoding/decode_error.hpp"
 #include "index/prefix_search.hpp"
 #include "index/trie/own_counts_section.hpp"

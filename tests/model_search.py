@@ -8,19 +8,15 @@ and the standings are sorted at the end.
 
 from __future__ import annotations
 
-import itertools
 from typing import Dict, Iterator, List, Optional, Tuple
 
 from model_match import at, children, edit_distance, video_id_text, video_scores, weight
+from model_suggest import words_of
 from model_trie import ModelTrie
 
 MAX_SEARCH_WORDS = 32
 
 Found = Tuple[str, int, float]  # (video id, words answered, summed score)
-
-
-def words_of(text: str) -> List[str]:
-    return ["".join(run) for alnum, run in itertools.groupby(text, str.isalnum) if alnum]
 
 
 def search_bound(word: str) -> int:

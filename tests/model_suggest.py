@@ -12,11 +12,16 @@ ModelTooBig, which a test takes as "not drawn".
 `NearestTerms` gives the same answers for a trie that is a tree, term by term,
 and cannot give up: it is the reference on tries too big for the walk (the
 word lists).
+
+`from_any_word` is suggest() with completions from any word of a phrase (an
+index built with word_starts=True), by trying every way the typed words can
+fall on the words of every phrase.
 """
 
 from __future__ import annotations
 
-from typing import List, Optional, Sequence, Set, Tuple
+import itertools
+from typing import Dict, List, Optional, Sequence, Set, Tuple
 
 from model_match import MAX_DISTANCE_BOUND, at, children, edit_distance, table_row
 from model_spelling import spelling_cost
@@ -195,3 +200,68 @@ class NearestTerms:
             if distance <= self.bound:
                 found.append(((term, distance, count), cost))
         return ranked(found, limit, complete)
+
+
+def words_of(text: str) -> List[str]:
+    """The runs of letters and digits of `text` (str.isalnum)."""
+    return ["".join(run) for alnum, run in itertools.groupby(text, str.isalnum) if alnum]
+
+
+Closeness = Tuple[int, int]  # (distance, spelling cost)
+
+
+def nearest_prefix(word: str, typed: str, transpositions: bool) -> Closeness:
+    """The distance of the prefix of `word` nearest `typed` and the cost of the
+    shortest prefix at that distance."""
+    query = [ord(c) for c in typed]
+    labels = [ord(c) for c in word]
+    distances = [edit_distance(labels[:k], query, transpositions) for k in range(len(labels) + 1)]
+    nearest = min(distances)
+    return nearest, spelling_cost(query, labels[: distances.index(nearest)])
+
+
+def whole_word(word: str, typed: str, transpositions: bool) -> Closeness:
+    query, labels = [ord(c) for c in typed], [ord(c) for c in word]
+    return edit_distance(labels, query, transpositions), spelling_cost(query, labels)
+
+
+def from_any_word(
+    terms: Sequence[Term],
+    text: str,
+    max_dist: Optional[int] = None,
+    limit: Optional[int] = 10,
+    transpositions: bool = True,
+) -> List[Suggestion]:
+    """suggest(text, complete=True) on an index of the phrases `terms` built
+    with word starts: a phrase completes the text from its start, as on any
+    index, or from its word w when the last typed word is within its bound of
+    a prefix of w and the typed words before it match whole words before w in
+    order, each within its bound (the least of the query's and the automatic
+    one of its length), the sum of the distances within the query's bound;
+    each phrase once, at its nearest and then cheapest way."""
+    plain = NearestTerms(terms, text, transpositions, max_dist)
+    bound = plain.bound
+    best: Dict[str, Tuple[Closeness, int]] = {}
+    for term, _own, _own_cost, nearest, nearest_cost, count in plain.distances:
+        if nearest <= bound:
+            best[term] = ((nearest, nearest_cost), count)
+    typed = words_of(text)
+    for phrase, count in terms if typed else []:
+        words = words_of(phrase)
+        *earlier, last = typed
+        for j, word in enumerate(words):
+            at_last = nearest_prefix(word, last, transpositions)
+            if at_last[0] > min(bound, default_bound(last)):
+                continue
+            for places in itertools.combinations(range(j), len(earlier)):
+                matches = [whole_word(words[k], t, transpositions) for k, t in zip(places, earlier)]
+                if any(d > min(bound, default_bound(t)) for (d, _), t in zip(matches, earlier)):
+                    continue
+                way = (
+                    at_last[0] + sum(d for d, _ in matches),
+                    at_last[1] + sum(c for _, c in matches),
+                )
+                if way[0] <= bound and (phrase not in best or way < best[phrase][0]):
+                    best[phrase] = (way, count)
+    found: List[Ranked] = [((p, d, count), c) for p, ((d, c), count) in best.items()]
+    return ranked(found, limit, True)

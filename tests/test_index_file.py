@@ -126,8 +126,8 @@ HEADER_REFUSALS = [
     (header(IMAGE, flags=0x8001) + IMAGE, "PATH has flags 0x8001, which this kelnor does not know"),
     (header(IMAGE, flags=0x0001) + IMAGE, "PATH has flags 0x0001, which this kelnor does not know"),
     (
-        header(IMAGE, version=2, flags=0x0003) + IMAGE,
-        "PATH has flags 0x0003, which this kelnor does not know",
+        header(IMAGE, version=2, flags=0x0005) + IMAGE,
+        "PATH has flags 0x0005, which this kelnor does not know",
     ),
     (
         header(IMAGE, length=2**64 - 1) + IMAGE,

@@ -145,6 +145,7 @@ def build(
     term: str = "term",
     video: str = "video",
     count: str = "count",
+    word_starts: bool = False,
 ) -> PrefixSearch:
     """The index of (term, video id, count) `records`, or of the rows of a table:
     an object of the Arrow stream interface (pyarrow, polars, pandas and DuckDB
@@ -152,8 +153,18 @@ def build(
     `term`, `video` and `count` (or the columns these arguments name) hold the
     terms, the video ids and the counts. With `fold`, of their folded terms
     (kelnor.fold), records that fold alike gathered as one; a table is built as
-    it is, so its terms are to be folded before."""
-    names = (term, video, count)
+    it is, so its terms are to be folded before. With `word_starts`, `suggest`
+    completes a term (a phrase) from any of its words (docs/suggest.md)."""
+    index = _build(records, video_top_n, fold, (term, video, count))
+    return index._with_word_starts() if word_starts else index
+
+
+def _build(
+    records: Iterable[Record] | ArrowStreamExportable,
+    video_top_n: int,
+    fold: bool,
+    names: tuple[str, str, str],
+) -> PrefixSearch:
     if hasattr(records, "__arrow_c_stream__"):
         if fold:
             raise ValueError("a table is built as it is: fold its terms first (kelnor.fold)")

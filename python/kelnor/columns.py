@@ -140,9 +140,22 @@ def _build_rows(
 
 
 def build_columns(
-    terms: Column, videos: Column, counts: Column, video_top_n: int = DEFAULT_VIDEO_TOP_N
+    terms: Column,
+    videos: Column,
+    counts: Column,
+    video_top_n: int = DEFAULT_VIDEO_TOP_N,
+    *,
+    word_starts: bool = False,
 ) -> PrefixSearch:
-    """The index of the rows (terms[k], videos[k], counts[k])."""
+    """The index of the rows (terms[k], videos[k], counts[k]); with `word_starts`,
+    `suggest` completes a term (a phrase) from any of its words."""
+    index = _build_columns(terms, videos, counts, video_top_n)
+    return index._with_word_starts() if word_starts else index
+
+
+def _build_columns(
+    terms: Column, videos: Column, counts: Column, video_top_n: int
+) -> PrefixSearch:
     native_terms = _native(terms, _TERM_KINDS)
     native_videos = _native(videos, _VIDEO_KINDS)
     native_counts = _native(counts, _COUNT_KINDS)

@@ -3,8 +3,9 @@
     offset  size  field
     0       8     magic, b"\\x89KELNOR\\n"
     8       2     format version, 1 or 2 (u16 little-endian)
-    10      2     flags (u16 little-endian): 0x0001 the index's terms are
-                  folded (version 2); no other flag is defined
+    10      2     flags (u16 little-endian), in version 2: 0x0001 the index's
+                  terms are folded, 0x0002 its phrases are found from any
+                  word (build(word_starts=True)); no other flag is defined
     12      8     image length in bytes (u64 little-endian)
     20      4     CRC-32 of the image (u32 little-endian, as zlib.crc32 gives it)
     24      ...   the image, exactly as PrefixSearch.to_bytes() writes it
@@ -20,8 +21,10 @@ little-endian, then those bytes; a kind appears at most once:
   spelling that suggestions show for it, by folded term, each text in UTF-8
   followed by a zero byte (no term holds U+0000: an index refuses it).
 
-`save` writes version 1 for an index that has neither (one restored from a
-bare image), so the file is what it always was, and version 2 otherwise.
+`save` writes version 1 for an index that has neither and no flag (one
+restored from a bare image), so the file is what it always was, and version
+2 otherwise. An index's words (word starts) are derived from its image again
+on loading: the flag is all that is kept of them.
 
 The magic's first byte has its high bit set and its last is a line feed, so a
 copy that strips the eighth bit or rewrites line ends shows as such. `load`
@@ -57,8 +60,9 @@ FORMAT_VERSION = 2
 # The version of a file without sections, which every kelnor reads.
 PLAIN_VERSION = 1
 FOLDED = 0x0001
+WORD_STARTS = 0x0002
 # The flags each version knows.
-KNOWN_FLAGS = {PLAIN_VERSION: 0, FORMAT_VERSION: FOLDED}
+KNOWN_FLAGS = {PLAIN_VERSION: 0, FORMAT_VERSION: FOLDED | WORD_STARTS}
 _HEADER = struct.Struct("<8sHHQI")
 HEADER_SIZE = _HEADER.size
 _SECTION = struct.Struct("<HQI")
@@ -107,8 +111,10 @@ def save(index: PrefixSearch, path: PathArgument) -> int:
         sections += _section(OWN_COUNTS, own_counts)
     if spellings:
         sections += _section(SPELLINGS, _spellings_bytes(spellings))
-    version = FORMAT_VERSION if sections or spellings is not None else PLAIN_VERSION
-    flags = FOLDED if spellings is not None else 0
+    flags = (FOLDED if spellings is not None else 0) | (
+        WORD_STARTS if index._has_word_starts() else 0
+    )
+    version = FORMAT_VERSION if sections or flags else PLAIN_VERSION
     header = _HEADER.pack(MAGIC, version, flags, len(image), zlib.crc32(image))
     write_atomically(os.fspath(path), header, image, sections)
     return len(header) + len(image) + len(sections)
@@ -268,7 +274,18 @@ def _decode_checked(
         if not str(failure).startswith("decode error"):
             raise IndexFileError(f"{name} has {failure}") from None
         raise IndexFileError(f"{name} holds an image that does not decode ({failure})") from None
-    return index
+    return _with_flags(name, index, info.flags)
+
+
+def _with_flags(name: str, index: PrefixSearch, flags: int) -> PrefixSearch:
+    """`index`, restored from its image, made again what its header's `flags` say
+    it was: what is derived from the image is derived once it is checked."""
+    if not flags & WORD_STARTS:
+        return index
+    try:
+        return index._with_word_starts()
+    except ValueError as error:
+        raise IndexFileError(f"{name} holds an index whose words cannot be derived: {error}") from None
 
 
 def file_info(path: PathArgument) -> IndexFileInfo:

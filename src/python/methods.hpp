@@ -25,5 +25,7 @@ PyObject* spellings(PyObject* self, PyObject* unused);
 PyObject* is_folded(PyObject* self, PyObject* unused);
 PyObject* restore(PyObject* unused, PyObject* const* args, Py_ssize_t nargs,
                   PyObject* keyword_names);
+PyObject* with_word_starts(PyObject* self, PyObject* unused);
+PyObject* has_word_starts(PyObject* self, PyObject* unused);
 
 }  // namespace kelnor::py

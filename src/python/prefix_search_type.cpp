@@ -39,6 +39,10 @@ PyMethodDef methods[] = {
     {"_is_folded", as_cfunction(is_folded), METH_NOARGS, "_is_folded($self)\n--\n\n"},
     {"_restore", as_cfunction(restore), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
      "_restore(image, own_counts, spellings)\n--\n\n"},
+    {"_with_word_starts", as_cfunction(with_word_starts), METH_NOARGS,
+     "_with_word_starts($self)\n--\n\n"},
+    {"_has_word_starts", as_cfunction(has_word_starts), METH_NOARGS,
+     "_has_word_starts($self)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -109,9 +109,10 @@ PyObject* suggest(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
 
         const std::vector<Suggestion> suggestions =
             without_interpreter_lock([&](const InterruptCheck& interrupt) {
+                const PrefixSearch& index = receiver.value();
                 std::vector<Suggestion> found =
-                    kelnor::suggest(receiver.value().trie, text, options, interrupt);
-                show_spellings(receiver.value(), found);
+                    kelnor::suggest(index.trie, text, options, interrupt, index.word_starts.get());
+                show_spellings(index, found);
                 return found;
             });
         return list_of<Suggestion>(suggestions, [](const Suggestion& suggestion) {

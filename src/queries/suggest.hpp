@@ -11,6 +11,7 @@
 #include "base/interrupt_check.hpp"
 #include "index/prefix_search.hpp"
 #include "index/trie/trie.hpp"
+#include "index/word_starts.hpp"
 
 namespace kelnor {
 
@@ -53,11 +54,14 @@ struct SuggestOptions {
 std::uint32_t default_suggest_bound(std::string_view text_utf8);
 
 // The best `options.limit` suggestions for `text_utf8` in the order of
-// ranks_before(). Raises InternalFailure on a damaged index and Interrupted
-// when `interrupt` says stop.
+// ranks_before(). With `word_starts` (the word starts of `trie`'s phrases)
+// completions also come from any word of a phrase
+// (word_start_completions.hpp), each phrase once, at the nearer and then
+// cheaper of its two ways. Raises InternalFailure on a damaged index and
+// Interrupted when `interrupt` says stop.
 std::vector<Suggestion> suggest(const Trie& trie, std::string_view text_utf8,
-                                const SuggestOptions& options,
-                                const InterruptCheck& interrupt = {});
+                                const SuggestOptions& options, const InterruptCheck& interrupt = {},
+                                const WordStarts* word_starts = nullptr);
 
 // Puts the spelling of `search`'s folding in place of each suggestion's
 // folded term that has one; the order stays that of the folded terms.

@@ -93,6 +93,8 @@ def _build(args: argparse.Namespace) -> None:
     file_format = args.format or format_of(args.records)
     with progress or contextlib.nullcontext():
         index = build_records_file(args.records, file_format, args.video_top_n, args.fold, progress)
+    if args.word_starts:
+        index = index._with_word_starts()
     try:
         size = save(index, args.output)
     except OSError as error:
@@ -265,6 +267,11 @@ def _parser() -> argparse.ArgumentParser:
         "--fold",
         action="store_true",
         help="fold terms (case, accents, spacing; see kelnor.fold) and gather those that fold alike",
+    )
+    build.add_argument(
+        "--word-starts",
+        action="store_true",
+        help="let suggest complete a phrase from any of its words (see docs/suggest.md)",
     )
     build.set_defaults(run=_build)
 

@@ -45,4 +45,15 @@ SearchWords search_words(std::string_view text_utf8, std::size_t most) {
     return found;
 }
 
+void split_words(std::span<const char32_t> text, std::vector<WordSpan>& words) {
+    words.clear();
+    std::size_t k = 0;
+    while (k < text.size()) {
+        while (k < text.size() && !is_word_character(text[k])) ++k;
+        const std::size_t begin = k;
+        while (k < text.size() && is_word_character(text[k])) ++k;
+        if (k > begin) words.push_back({begin, k});
+    }
+}
+
 }  // namespace kelnor

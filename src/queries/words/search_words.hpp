@@ -1,8 +1,10 @@
-// The words of a search text: runs of Unicode letters and digits, the rest
-// separating them.
+// The words of a text: runs of Unicode letters and digits, as Python's
+// str.isalnum() tells them (word_characters.hpp), the rest separating them,
+// so that the host and the index split a text alike.
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -25,5 +27,14 @@ struct SearchWords {
 // UTF-8 sequence separates words, as U+FFFD does. Linear in the text's
 // length, and keeps at most `most` views whatever the text.
 SearchWords search_words(std::string_view text_utf8, std::size_t most);
+
+// One word of a text of characters: characters [begin, end).
+struct WordSpan {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+};
+
+// The words of `text` in order, in `words`, which it replaces.
+void split_words(std::span<const char32_t> text, std::vector<WordSpan>& words);
 
 }  // namespace kelnor
