@@ -1,0 +1,211 @@
+"""`kelnor serve --videos`: reading a video catalogue in each format, its
+refusals, and the API's answers joined with its rows, through Starlette's
+test client and a real server process."""
+
+from __future__ import annotations
+
+import csv
+import json
+import uuid
+from pathlib import Path
+
+import pytest
+
+pytest.importorskip("starlette", reason="the serve extra is not installed")
+pytest.importorskip("httpx", reason="Starlette's test client needs httpx")
+
+from serve_process import get_json, running_server  # noqa: E402
+from starlette.testclient import TestClient  # noqa: E402
+from test_cli import run  # noqa: E402
+
+import kelnor  # noqa: E402
+from kelnor.server import (  # noqa: E402
+    CatalogueError,
+    CatalogueSource,
+    create_app,
+    index_info,
+    load_catalogue,
+)
+
+# Rows as a spreadsheet holds them: an id with leading zeros, a link, a
+# thumbnail, a column passed through and an empty cell.
+HEADER = ["id", "title", "url", "thumbnail", "year"]
+CELLS = [
+    ["007", "Harry at school", "https://example.org/7", "https://example.org/7.jpg", "2001"],
+    ["8", "Hares, running", "", "", "1999"],
+]
+ROWS = {
+    "7": {
+        "title": "Harry at school",
+        "url": "https://example.org/7",
+        "thumbnail": "https://example.org/7.jpg",
+        "year": "2001",
+    },
+    "8": {"title": "Hares, running", "year": "1999"},
+}
+
+
+def write_table(path: Path, header: list[str], cells: list[list[str]]) -> Path:
+    """`header` and `cells` in the format that the name of `path` says."""
+    if path.suffix in (".csv", ".tsv"):
+        with open(path, "w", newline="", encoding="utf-8") as file:
+            writer = csv.writer(file, delimiter="," if path.suffix == ".csv" else "\t")
+            writer.writerows([header, *cells])
+    elif path.suffix == ".jsonl":
+        lines = (json.dumps({k: v for k, v in zip(header, row) if v}) for row in cells)
+        path.write_text("\n".join(lines) + "\n", encoding="utf-8")
+    else:
+        pa = pytest.importorskip("pyarrow")
+        parquet = pytest.importorskip("pyarrow.parquet")
+        columns = {name: [row[i] or None for row in cells] for i, name in enumerate(header)}
+        parquet.write_table(pa.table(columns), path)
+    return path
+
+
+@pytest.mark.parametrize("suffix", [".csv", ".tsv", ".jsonl", ".parquet"])
+def test_each_format_reads_the_same_rows(tmp_path, suffix):
+    path = write_table(tmp_path / f"videos{suffix}", HEADER, CELLS)
+    assert load_catalogue(CatalogueSource(str(path))).rows == ROWS
+
+
+def test_mapped_columns_become_the_fields_the_page_reads(tmp_path):
+    header = ["video", "name", "link", "poster", "year"]
+    path = write_table(tmp_path / "videos.csv", header, CELLS)
+    source = CatalogueSource(str(path), "video", "name", "link", "poster")
+    assert load_catalogue(source).rows == ROWS
+
+
+# Ids as catalogues write them, each keyed as the API writes the video's id.
+UUID = uuid.UUID("0123abcd-4567-89ef-0123-456789abcdef")
+
+
+@pytest.mark.parametrize(
+    "written, video",
+    [
+        ("0042", 42),
+        (" 42\t", 42),
+        ("4294967295", 4294967295),
+        (str(UUID).upper(), UUID),
+        (UUID.hex, UUID),
+        (f" {UUID} ", UUID),
+    ],
+)
+def test_a_catalogue_id_joins_the_id_the_api_answers_with(tmp_path, written, video):
+    index = kelnor.build([("word", video, 1)])
+    path = write_table(tmp_path / "videos.tsv", ["id", "title"], [[written, "the one"]])
+    client = TestClient(create_app(index, INFO, load_catalogue(CatalogueSource(str(path)))))
+    found = client.get("/videos?q=word").json()["videos"]
+    assert [v.get("catalogue") for v in found] == [{"title": "the one"}]
+
+
+def refusal(tmp_path: Path, name: str, content: bytes | None, **columns: str) -> str:
+    """The message that loading the catalogue `name` of `content` (a
+    directory when None) is refused with, the folder shown as DIR."""
+    path = tmp_path / name
+    if content is None:
+        path.mkdir()
+    else:
+        path.write_bytes(content)
+    with pytest.raises(CatalogueError) as refused:
+        load_catalogue(CatalogueSource(str(path), **columns))
+    return str(refused.value).replace(str(tmp_path), "DIR")
+
+
+@pytest.mark.parametrize(
+    "name, content, columns, message",
+    [
+        ("v.csv", None, {}, "DIR/v.csv is a directory, not a regular file"),
+        ("v.xlsx", b"", {}, "cannot tell the format of the catalogue DIR/v.xlsx: "
+         "name it .csv, .tsv, .jsonl, .ndjson or .parquet"),
+        ("v.csv", b"video,title\n1,a\n", {}, "the catalogue DIR/v.csv has no column 'id' "
+         "(its columns: 'video', 'title'); --videos-id-column names the column to use"),
+        ("v.csv", b"id,name\n1,a\n", {}, "the catalogue DIR/v.csv has no column 'title' "
+         "(its columns: 'id', 'name'); --videos-title-column names the column to use"),
+        ("v.jsonl", b"", {}, "the catalogue DIR/v.jsonl has no column 'id' "
+         "(its columns: none); --videos-id-column names the column to use"),
+        ("v.jsonl", b'{"id": 1}\n', {}, "the catalogue DIR/v.jsonl has no column 'title' "
+         "(its columns: 'id'); --videos-title-column names the column to use"),
+        ("v.csv", b"id,title,id\n", {}, "DIR/v.csv:1: the column 'id' is named twice"),
+        ("v.csv", b"id,title\n1,a\n\n01,b\n", {},
+         "DIR/v.csv:4: video 1 is in the catalogue already, at DIR/v.csv:2"),
+        ("v.csv", b"id,title\n1,a,x\n", {}, "DIR/v.csv:2: 3 fields where the first line names 2"),
+        ("v.csv", b'id,title\n1,"a\n', {}, "DIR/v.csv:3: unexpected end of data"),
+        ("v.tsv", b"id\ttitle\n1\t\xff\n", {}, "DIR/v.tsv:2: not UTF-8 text"),
+        ("v.csv", b"id,title\n,a\n", {}, "DIR/v.csv:2: no video id"),
+        ("v.csv", b"id,title\nabc,a\n", {}, 'DIR/v.csv:2: the video id "abc" is neither '
+         "a whole number from 0 to 4294967295 nor a UUID"),
+        ("v.jsonl", b'{"id": 4294967296, "title": "a"}', {}, "DIR/v.jsonl:1: the video id "
+         "4294967296 is neither a whole number from 0 to 4294967295 nor a UUID"),
+        ("v.jsonl", b'{"id": true, "title": "a"}', {}, "DIR/v.jsonl:1: the video id "
+         "true is neither a whole number from 0 to 4294967295 nor a UUID"),
+        ("v.jsonl", b'\n{"id": 1, "title": 2}', {}, "DIR/v.jsonl:2: the title is 2, not text"),
+        ("v.jsonl", b'{"id": 1, "title": "a", "url": ["x"]}', {},
+         'DIR/v.jsonl:1: the url is ["x"], not text'),
+        ("v.jsonl", b'{"id": 1,', {}, "DIR/v.jsonl:1: not JSON (Expecting property name "
+         "enclosed in double quotes: line 1 column 10 (char 9))"),
+        ("v.jsonl", b'{"id": 1, "title": "a", "score": NaN}', {},
+         "DIR/v.jsonl:1: not JSON (NaN is not a JSON number)"),
+        ("v.jsonl", b"[1]", {}, "DIR/v.jsonl:1: a JSON list, not an object"),
+        ("v.csv", b"id,title\n1,a\n", {"title_column": "id"},
+         "the catalogue's column 'id' is given for both the id and the title"),
+    ],
+)
+def test_a_bad_catalogue_is_refused_naming_the_file_and_row(tmp_path, name, content, columns,
+                                                            message):
+    assert refusal(tmp_path, name, content, **columns) == message
+
+
+def test_a_missing_catalogue_is_refused(tmp_path):
+    with pytest.raises(CatalogueError) as refused:
+        load_catalogue(CatalogueSource(str(tmp_path / "v.csv")))
+    assert str(refused.value) == f"cannot read {tmp_path}/v.csv: No such file or directory"
+
+
+def test_an_unreadable_parquet_file_is_refused(tmp_path):
+    pytest.importorskip("pyarrow")
+    message = refusal(tmp_path, "v.parquet", b"not parquet")
+    assert message.startswith("DIR/v.parquet is not a readable parquet file (")
+
+
+# ---------------------------------------------------------------- the API
+
+RECORDS = [("harry", 7, 3), ("hare", 8, 6), ("hare", 9, 2)]
+INDEX = kelnor.build(RECORDS)
+INFO = index_info("words.bin", INDEX, "0123abcd")
+
+
+@pytest.fixture(scope="module")
+def catalogue_path(tmp_path_factory) -> Path:
+    return write_table(tmp_path_factory.mktemp("catalogue") / "videos.csv", HEADER, CELLS)
+
+
+@pytest.mark.parametrize("path", ["/videos", "/search"])
+def test_each_video_answered_carries_its_row_or_only_its_id(catalogue_path, path):
+    catalogue = load_catalogue(CatalogueSource(str(catalogue_path)))
+    joined = TestClient(create_app(INDEX, INFO, catalogue)).get(f"{path}?q=har").json()
+    bare = TestClient(create_app(INDEX, INFO)).get(f"{path}?q=har").json()
+    assert [v["id"] for v in bare["videos"]] == ["8", "7", "9"]
+    expected = [
+        {**v, "catalogue": ROWS[v["id"]]} if v["id"] in ROWS else v for v in bare["videos"]
+    ]
+    assert joined["videos"] == expected
+
+
+def test_a_server_process_serves_the_catalogue(tmp_path, catalogue_path):
+    index_path = tmp_path / "words.bin"
+    kelnor.save(INDEX, index_path)
+    with running_server(str(index_path), "--videos", str(catalogue_path)) as (base, _):
+        found = get_json(base + "/search?q=hare")["videos"]
+    assert [(v["id"], v.get("catalogue")) for v in found] == [("8", ROWS["8"]), ("9", None)]
+
+
+def test_serve_refuses_a_bad_catalogue_in_one_line(capsys, tmp_path):
+    index_path = tmp_path / "words.bin"
+    kelnor.save(INDEX, index_path)
+    catalogue = tmp_path / "videos.csv"
+    catalogue.write_text("id,title\n7,a\n7,b\n", encoding="utf-8")
+    status, _, err = run(capsys, "serve", index_path, "--videos", catalogue)
+    assert (status, err) == (
+        1,
+        f"kelnor: {catalogue}:3: video 7 is in the catalogue already, at {catalogue}:2\n",
+    )
