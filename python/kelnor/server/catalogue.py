@@ -143,8 +143,13 @@ def _text(data: bytes, path: str) -> str:
 
 def _table(text: str, delimiter: str, path: str) -> Table:
     """A CSV or TSV text, its first line naming the columns; an empty cell is left out."""
-    quoting = csv.QUOTE_MINIMAL if delimiter == "," else csv.QUOTE_NONE
-    reader = csv.reader(io.StringIO(text, newline=""), delimiter=delimiter, quoting=quoting)
+    # A TSV file has no quoting; a CSV file's stray quote is refused rather
+    # than read into the next rows.
+    lines = io.StringIO(text, newline="")
+    if delimiter == ",":
+        reader = csv.reader(lines, strict=True)
+    else:
+        reader = csv.reader(lines, delimiter=delimiter, quoting=csv.QUOTE_NONE, strict=True)
     try:
         header = next(reader, [])
     except csv.Error as error:
