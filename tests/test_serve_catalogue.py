@@ -90,8 +90,10 @@ def test_a_parquet_files_typed_cells_are_served_as_json(tmp_path):
 
 
 def test_mapped_columns_become_the_fields_the_page_reads(tmp_path):
-    header = ["video", "name", "link", "poster", "year"]
-    path = write_table(tmp_path / "videos.csv", header, CELLS)
+    # Columns named as the fields that others are given for are left out.
+    header = ["video", "name", "link", "poster", "year", "id", "title", "url", "thumbnail"]
+    cells = [row + ["0", "no", "no", "no"] for row in CELLS]
+    path = write_table(tmp_path / "videos.csv", header, cells)
     source = CatalogueSource(str(path), "video", "name", "link", "poster")
     assert load_catalogue(source).rows == ROWS
 
@@ -136,44 +138,112 @@ def refusal(tmp_path: Path, name: str, content: bytes | None, **columns: str) ->
     "name, content, columns, message",
     [
         ("v.csv", None, {}, "DIR/v.csv is a directory, not a regular file"),
-        ("v.xlsx", b"", {}, "cannot tell the format of the catalogue DIR/v.xlsx: "
-         "name it .csv, .tsv, .jsonl, .ndjson or .parquet"),
-        ("v.csv", b"video,title\n1,a\n", {}, "the catalogue DIR/v.csv has no column 'id' "
-         "(its columns: 'video', 'title'); --videos-id-column names the column to use"),
-        ("v.csv", b"id,name\n1,a\n", {}, "the catalogue DIR/v.csv has no column 'title' "
-         "(its columns: 'id', 'name'); --videos-title-column names the column to use"),
-        ("v.jsonl", b"", {}, "the catalogue DIR/v.jsonl has no column 'id' "
-         "(its columns: none); --videos-id-column names the column to use"),
-        ("v.jsonl", b'{"id": 1}\n', {}, "the catalogue DIR/v.jsonl has no column 'title' "
-         "(its columns: 'id'); --videos-title-column names the column to use"),
+        (
+            "v.xlsx",
+            b"",
+            {},
+            "cannot tell the format of the catalogue DIR/v.xlsx: "
+            "name it .csv, .tsv, .jsonl, .ndjson or .parquet",
+        ),
+        (
+            "v.csv",
+            b"video,title\n1,a\n",
+            {},
+            "the catalogue DIR/v.csv has no column 'id' "
+            "(its columns: 'video', 'title'); --videos-id-column names the column to use",
+        ),
+        (
+            "v.csv",
+            b"id,name\n1,a\n",
+            {},
+            "the catalogue DIR/v.csv has no column 'title' "
+            "(its columns: 'id', 'name'); --videos-title-column names the column to use",
+        ),
+        (
+            "v.jsonl",
+            b"",
+            {},
+            "the catalogue DIR/v.jsonl has no column 'id' "
+            "(its columns: none); --videos-id-column names the column to use",
+        ),
+        (
+            "v.jsonl",
+            b'{"id": 1}\n',
+            {},
+            "the catalogue DIR/v.jsonl has no column 'title' "
+            "(its columns: 'id'); --videos-title-column names the column to use",
+        ),
         ("v.csv", b"id,title,id\n", {}, "DIR/v.csv:1: the column 'id' is named twice"),
-        ("v.csv", b"id,title\n1,a\n\n01,b\n", {},
-         "DIR/v.csv:4: video 1 is in the catalogue already, at DIR/v.csv:2"),
+        (
+            "v.csv",
+            b"id,title\n1,a\n\n01,b\n",
+            {},
+            "DIR/v.csv:4: video 1 is in the catalogue already, at DIR/v.csv:2",
+        ),
         ("v.csv", b"id,title\n1,a,x\n", {}, "DIR/v.csv:2: 3 fields where the first line names 2"),
         ("v.csv", b'id,title\n1,"a\n', {}, "DIR/v.csv:2: unexpected end of data"),
         ("v.csv", b'id,title\n1,"a"b\n', {}, "DIR/v.csv:2: ',' expected after '\"'"),
         ("v.tsv", b"id\ttitle\n1\t\xff\n", {}, "DIR/v.tsv:2: not UTF-8 text"),
         ("v.csv", b"id,title\n,a\n", {}, "DIR/v.csv:2: no video id"),
-        ("v.csv", b"id,title\nabc,a\n", {}, 'DIR/v.csv:2: the video id "abc" is neither '
-         "a whole number from 0 to 4294967295 nor a UUID"),
-        ("v.jsonl", b'{"id": 4294967296, "title": "a"}', {}, "DIR/v.jsonl:1: the video id "
-         "4294967296 is neither a whole number from 0 to 4294967295 nor a UUID"),
-        ("v.jsonl", b'{"id": true, "title": "a"}', {}, "DIR/v.jsonl:1: the video id "
-         "true is neither a whole number from 0 to 4294967295 nor a UUID"),
+        (
+            "v.csv",
+            b"id,title\n\xc3\xa9,a\n",
+            {},
+            'DIR/v.csv:2: the video id "\xe9" is neither '
+            "a whole number from 0 to 4294967295 nor a UUID",
+        ),
+        (
+            "v.jsonl",
+            b'{"id": 4294967296, "title": "a"}',
+            {},
+            "DIR/v.jsonl:1: the video id "
+            "4294967296 is neither a whole number from 0 to 4294967295 nor a UUID",
+        ),
+        (
+            "v.jsonl",
+            b'{"id": true, "title": "a"}',
+            {},
+            "DIR/v.jsonl:1: the video id "
+            "true is neither a whole number from 0 to 4294967295 nor a UUID",
+        ),
         ("v.jsonl", b'\n{"id": 1, "title": 2}', {}, "DIR/v.jsonl:2: the title is 2, not text"),
-        ("v.jsonl", b'{"id": 1, "title": "a", "url": ["x"]}', {},
-         'DIR/v.jsonl:1: the url is ["x"], not text'),
-        ("v.jsonl", b'{"id": 1,', {}, "DIR/v.jsonl:1: not JSON (Expecting property name "
-         "enclosed in double quotes: line 1 column 10 (char 9))"),
-        ("v.jsonl", b'{"id": 1, "title": "a", "score": NaN}', {},
-         "DIR/v.jsonl:1: not JSON (NaN is not a JSON number)"),
+        (
+            "v.jsonl",
+            b'{"id": 1, "title": "a", "url": ["x"]}',
+            {},
+            'DIR/v.jsonl:1: the url is ["x"], not text',
+        ),
+        (
+            "v.jsonl",
+            b'{"id": 1,',
+            {},
+            "DIR/v.jsonl:1: not JSON (Expecting property name "
+            "enclosed in double quotes: line 1 column 10 (char 9))",
+        ),
+        (
+            "v.jsonl",
+            b'{"id": 1, "title": "a", "score": NaN}',
+            {},
+            "DIR/v.jsonl:1: not JSON (NaN is not a JSON number)",
+        ),
         ("v.jsonl", b"[1]", {}, "DIR/v.jsonl:1: a JSON list, not an object"),
-        ("v.csv", b"id,title\n1,a\n", {"title_column": "id"},
-         "the catalogue's column 'id' is given for both the id and the title"),
+        (
+            "v.csv",
+            b"id,title\n1,a\n",
+            {"title_column": "id"},
+            "the catalogue's column 'id' is given for both the id and the title",
+        ),
+        (
+            "v.csv",
+            b"id,title\n1,a\n",
+            {"thumbnail_column": "title"},
+            "the catalogue's column 'title' is given for both the title and the thumbnail",
+        ),
     ],
 )
-def test_a_bad_catalogue_is_refused_naming_the_file_and_row(tmp_path, name, content, columns,
-                                                            message):
+def test_a_bad_catalogue_is_refused_naming_the_file_and_row(
+    tmp_path, name, content, columns, message
+):
     assert refusal(tmp_path, name, content, **columns) == message
 
 
@@ -208,9 +278,7 @@ def test_each_video_answered_carries_its_row_or_only_its_id(catalogue_path, path
     bare = TestClient(create_app(INDEX, INFO)).get(f"{path}?q=hare").json()
     # Videos in the catalogue and one (9) not in it.
     assert {"8", "9"} <= {v["id"] for v in bare["videos"]}
-    expected = [
-        {**v, "catalogue": ROWS[v["id"]]} if v["id"] in ROWS else v for v in bare["videos"]
-    ]
+    expected = [{**v, "catalogue": ROWS[v["id"]]} if v["id"] in ROWS else v for v in bare["videos"]]
     assert joined["videos"] == expected
 
 

@@ -35,8 +35,13 @@ from kelnor.video_table import U32_MAX
 # columns that hold them are called.
 ID, TITLE, URL, THUMBNAIL = "id", "title", "url", "thumbnail"
 
-_FORMATS = {".csv": "csv", ".tsv": "tsv", ".jsonl": "jsonl", ".ndjson": "jsonl",
-            ".parquet": "parquet"}
+_FORMATS = {
+    ".csv": "csv",
+    ".tsv": "tsv",
+    ".jsonl": "jsonl",
+    ".ndjson": "jsonl",
+    ".parquet": "parquet",
+}
 _UUID_TEXT = re.compile(
     r"[0-9a-f]{8}(-?)[0-9a-f]{4}\1[0-9a-f]{4}\1[0-9a-f]{4}\1[0-9a-f]{12}", re.I | re.ASCII
 )
@@ -67,17 +72,21 @@ class CatalogueSource(NamedTuple):
     url_column: str = URL
     thumbnail_column: str = THUMBNAIL
 
-    def field_names(self) -> dict[str, str]:
-        """The field that each mapped column becomes in a row. Raises
+    def field_names(self) -> dict[str, str | None]:
+        """The field that each mapped column becomes in a row; None for the
+        columns a row leaves out: the id (the answer's "id" says it), and a
+        column named as a field that another column is given for. Raises
         CatalogueError if two fields are given one column."""
-        fields: dict[str, str] = {}
+        fields: dict[str, str | None] = {}
         for column, field in zip(self[1:], (ID, TITLE, URL, THUMBNAIL)):
             if column in fields:
                 raise CatalogueError(
                     f"the catalogue's column {column!r} is given for both "
-                    f"the {fields[column]} and the {field}"
+                    f"the {fields[column] or ID} and the {field}"
                 )
-            fields[column] = field
+            fields[column] = None if field == ID else field
+        for field in (ID, TITLE, URL, THUMBNAIL):
+            fields.setdefault(field, None)
         return fields
 
 
@@ -232,8 +241,10 @@ def _parquet(data: bytes, path: str) -> Table:
         raise CatalogueError(f"{path} is not a readable parquet file ({error})") from None
     _check_unique(table.column_names, path)
     rows = (
-        (f"{path}: row {number}",
-         {name: _json_value(value) for name, value in row.items() if value is not None})
+        (
+            f"{path}: row {number}",
+            {name: _json_value(value) for name, value in row.items() if value is not None},
+        )
         for number, row in enumerate(table.to_pylist())
     )
     return Table(table.column_names, rows)
@@ -254,7 +265,9 @@ def _page_text(row: Row, field: str, where: str) -> None:
     """Refuses a title, link or thumbnail of `row` that is not text."""
     value = row.get(field)
     if value is not None and not isinstance(value, str):
-        raise CatalogueError(f"{where}: the {field} is {json.dumps(value)}, not text")
+        raise CatalogueError(
+            f"{where}: the {field} is {json.dumps(value, ensure_ascii=False)}, not text"
+        )
 
 
 def load_catalogue(source: CatalogueSource) -> Catalogue:
@@ -273,15 +286,18 @@ def load_catalogue(source: CatalogueSource) -> Catalogue:
         video = video_id_text(cells[source.id_column])
         if video is None:
             raise CatalogueError(
-                f"{where}: the video id {json.dumps(cells[source.id_column])} is neither a "
+                f"{where}: the video id {json.dumps(cells[source.id_column], ensure_ascii=False)} is neither a "
                 f"whole number from 0 to {U32_MAX} nor a UUID"
             )
         if video in first_seen:
             raise CatalogueError(
                 f"{where}: video {video} is in the catalogue already, at {first_seen[video]}"
             )
-        row = {fields.get(name, name): value for name, value in cells.items()
-               if name != source.id_column}
+        row: Row = {}
+        for name, value in cells.items():
+            field = fields.get(name, name)
+            if field is not None:
+                row[field] = value
         for field in (TITLE, URL, THUMBNAIL):
             _page_text(row, field, where)
         first_seen[video] = where
