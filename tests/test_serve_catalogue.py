@@ -304,3 +304,18 @@ def test_serve_refuses_a_bad_catalogue_in_one_line(capsys, tmp_path):
         1,
         f"kelnor: {catalogue}:3: video 7 is in the catalogue already, at {catalogue}:2\n",
     )
+
+
+@pytest.mark.parametrize("path, schema", [("/videos", "Videos"), ("/search", "SearchedVideos")])
+def test_the_joined_answer_is_as_the_openapi_description_says(catalogue_path, path, schema):
+    client = TestClient(
+        create_app(INDEX, INFO, load_catalogue(CatalogueSource(str(catalogue_path))))
+    )
+    item = client.get("/openapi.json").json()["components"]["schemas"][schema]["properties"]
+    item = item["videos"]["items"]
+    found = client.get(f"{path}?q=hare").json()["videos"]
+    assert {"8", "9"} <= {v["id"] for v in found}
+    for video in found:
+        assert set(item["required"]) <= set(video) <= set(item["properties"])
+    described = item["properties"]["catalogue"]["properties"]
+    assert {field: {"type": "string"} for field in ("title", "url", "thumbnail")} == described
