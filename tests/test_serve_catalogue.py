@@ -37,14 +37,10 @@ CELLS = [
     ["8", "Hares, running", "", "", "1999"],
 ]
 ROWS = {
-    "7": {
-        "title": "Harry at school",
-        "url": "https://example.org/7",
-        "thumbnail": "https://example.org/7.jpg",
-        "year": "2001",
-    },
+    "7": {"title": "Harry at school", "url": "https://example.org/7",
+          "thumbnail": "https://example.org/7.jpg", "year": "2001"},
     "8": {"title": "Hares, running", "year": "1999"},
-}
+}  # fmt: skip
 
 
 def write_table(path: Path, header: list[str], cells: list[list[str]]) -> Path:
@@ -134,113 +130,37 @@ def refusal(tmp_path: Path, name: str, content: bytes | None, **columns: str) ->
     return str(refused.value).replace(str(tmp_path), "DIR")
 
 
-@pytest.mark.parametrize(
-    "name, content, columns, message",
-    [
-        ("v.csv", None, {}, "DIR/v.csv is a directory, not a regular file"),
-        (
-            "v.xlsx",
-            b"",
-            {},
-            "cannot tell the format of the catalogue DIR/v.xlsx: "
-            "name it .csv, .tsv, .jsonl, .ndjson or .parquet",
-        ),
-        (
-            "v.csv",
-            b"video,title\n1,a\n",
-            {},
-            "the catalogue DIR/v.csv has no column 'id' "
-            "(its columns: 'video', 'title'); --videos-id-column names the column to use",
-        ),
-        (
-            "v.csv",
-            b"id,name\n1,a\n",
-            {},
-            "the catalogue DIR/v.csv has no column 'title' "
-            "(its columns: 'id', 'name'); --videos-title-column names the column to use",
-        ),
-        (
-            "v.jsonl",
-            b"",
-            {},
-            "the catalogue DIR/v.jsonl has no column 'id' "
-            "(its columns: none); --videos-id-column names the column to use",
-        ),
-        (
-            "v.jsonl",
-            b'{"id": 1}\n',
-            {},
-            "the catalogue DIR/v.jsonl has no column 'title' "
-            "(its columns: 'id'); --videos-title-column names the column to use",
-        ),
-        ("v.csv", b"id,title,id\n", {}, "DIR/v.csv:1: the column 'id' is named twice"),
-        (
-            "v.csv",
-            b"id,title\n1,a\n\n01,b\n",
-            {},
-            "DIR/v.csv:4: video 1 is in the catalogue already, at DIR/v.csv:2",
-        ),
-        ("v.csv", b"id,title\n1,a,x\n", {}, "DIR/v.csv:2: 3 fields where the first line names 2"),
-        ("v.csv", b'id,title\n1,"a\n', {}, "DIR/v.csv:2: unexpected end of data"),
-        ("v.csv", b'id,title\n1,"a"b\n', {}, "DIR/v.csv:2: ',' expected after '\"'"),
-        ("v.tsv", b"id\ttitle\n1\t\xff\n", {}, "DIR/v.tsv:2: not UTF-8 text"),
-        ("v.csv", b"id,title\n,a\n", {}, "DIR/v.csv:2: no video id"),
-        (
-            "v.csv",
-            b"id,title\n\xc3\xa9,a\n",
-            {},
-            'DIR/v.csv:2: the video id "\xe9" is neither '
-            "a whole number from 0 to 4294967295 nor a UUID",
-        ),
-        (
-            "v.jsonl",
-            b'{"id": 4294967296, "title": "a"}',
-            {},
-            "DIR/v.jsonl:1: the video id "
-            "4294967296 is neither a whole number from 0 to 4294967295 nor a UUID",
-        ),
-        (
-            "v.jsonl",
-            b'{"id": true, "title": "a"}',
-            {},
-            "DIR/v.jsonl:1: the video id "
-            "true is neither a whole number from 0 to 4294967295 nor a UUID",
-        ),
-        ("v.jsonl", b'\n{"id": 1, "title": 2}', {}, "DIR/v.jsonl:2: the title is 2, not text"),
-        (
-            "v.jsonl",
-            b'{"id": 1, "title": "a", "url": ["x"]}',
-            {},
-            'DIR/v.jsonl:1: the url is ["x"], not text',
-        ),
-        (
-            "v.jsonl",
-            b'{"id": 1,',
-            {},
-            "DIR/v.jsonl:1: not JSON (Expecting property name "
-            "enclosed in double quotes: line 1 column 10 (char 9))",
-        ),
-        (
-            "v.jsonl",
-            b'{"id": 1, "title": "a", "score": NaN}',
-            {},
-            "DIR/v.jsonl:1: not JSON (NaN is not a JSON number)",
-        ),
-        ("v.jsonl", b"[1]", {}, "DIR/v.jsonl:1: a JSON list, not an object"),
-        (
-            "v.csv",
-            b"id,title\n1,a\n",
-            {"title_column": "id"},
-            "the catalogue's column 'id' is given for both the id and the title",
-        ),
-        (
-            "v.csv",
-            b"id,title\n1,a\n",
-            {"thumbnail_column": "title"},
-            "the catalogue's column 'title' is given for both the title and the thumbnail",
-        ),
-    ],
-)
+# One case per refusal: the file, its content (None: a directory), the
+# columns given, and the message.
+REFUSALS = [
+    ("v.xlsx", b"", {}, "cannot tell the format of the catalogue DIR/v.xlsx: "
+     "name it .csv, .tsv, .jsonl, .ndjson or .parquet"),
+    ("v.csv", None, {}, "DIR/v.csv is a directory, not a regular file"),
+    ("v.csv", b"video,title\n1,a\n", {}, "the catalogue DIR/v.csv has no column 'id' "
+     "(its columns: 'video', 'title'); --videos-id-column names the column to use"),
+    ("v.jsonl", b'{"id": 1}\n', {}, "the catalogue DIR/v.jsonl has no column 'title' "
+     "(its columns: 'id'); --videos-title-column names the column to use"),
+    ("v.csv", b"id,title,id\n", {}, "DIR/v.csv:1: the column 'id' is named twice"),
+    ("v.csv", b"id,title\n1,a\n", {"thumbnail_column": "title"},
+     "the catalogue's column 'title' is given for both the title and the thumbnail"),
+    ("v.csv", b"id,title\n1,a\n\n01,b\n", {},
+     "DIR/v.csv:4: video 1 is in the catalogue already, at DIR/v.csv:2"),
+    ("v.csv", b"id,title\n1,a,x\n", {}, "DIR/v.csv:2: 3 fields where the first line names 2"),
+    ("v.csv", b'id,title\n1,"a"b\n', {}, "DIR/v.csv:2: ',' expected after '\"'"),
+    ("v.tsv", b"id\ttitle\n1\t\xff\n", {}, "DIR/v.tsv:2: not UTF-8 text"),
+    ("v.csv", b"id,title\n,a\n", {}, "DIR/v.csv:2: no video id"),
+    ("v.csv", b"id,title\n\xc3\xa9,a\n", {}, 'DIR/v.csv:2: the video id "\xe9" is neither '
+     "a whole number from 0 to 4294967295 nor a UUID"),
+    ("v.jsonl", b'{"id": 4294967296, "title": "a"}', {}, "DIR/v.jsonl:1: the video id "
+     "4294967296 is neither a whole number from 0 to 4294967295 nor a UUID"),
+    ("v.jsonl", b'\n{"id": 1, "title": 2}', {}, "DIR/v.jsonl:2: the title is 2, not text"),
+    ("v.jsonl", b'{"id": 1, "title": "a", "score": NaN}', {},
+     "DIR/v.jsonl:1: not JSON (NaN is not a JSON number)"),
+    ("v.jsonl", b"[1]", {}, "DIR/v.jsonl:1: a JSON list, not an object"),
+]  # fmt: skip
+
+
+@pytest.mark.parametrize("name, content, columns, message", REFUSALS)
 def test_a_bad_catalogue_is_refused_naming_the_file_and_row(
     tmp_path, name, content, columns, message
 ):
@@ -271,51 +191,31 @@ def catalogue_path(tmp_path_factory) -> Path:
     return write_table(tmp_path_factory.mktemp("catalogue") / "videos.csv", HEADER, CELLS)
 
 
-@pytest.mark.parametrize("path", ["/videos", "/search"])
-def test_each_video_answered_carries_its_row_or_only_its_id(catalogue_path, path):
+@pytest.mark.parametrize("path, schema", [("/videos", "Videos"), ("/search", "SearchedVideos")])
+def test_each_video_answered_carries_its_row_as_described(catalogue_path, path, schema):
     catalogue = load_catalogue(CatalogueSource(str(catalogue_path)))
-    joined = TestClient(create_app(INDEX, INFO, catalogue)).get(f"{path}?q=hare").json()
-    bare = TestClient(create_app(INDEX, INFO)).get(f"{path}?q=hare").json()
-    # Videos in the catalogue and one (9) not in it.
-    assert {"8", "9"} <= {v["id"] for v in bare["videos"]}
-    expected = [{**v, "catalogue": ROWS[v["id"]]} if v["id"] in ROWS else v for v in bare["videos"]]
-    assert joined["videos"] == expected
+    client = TestClient(create_app(INDEX, INFO, catalogue))
+    joined = client.get(f"{path}?q=hare").json()["videos"]
+    bare = TestClient(create_app(INDEX, INFO)).get(f"{path}?q=hare").json()["videos"]
+    assert {"8", "9"} <= {v["id"] for v in bare}  # in the catalogue, and not
+    assert joined == [{**v, "catalogue": ROWS[v["id"]]} if v["id"] in ROWS else v for v in bare]
+    described = client.get("/openapi.json").json()["components"]["schemas"][schema]
+    item = described["properties"]["videos"]["items"]
+    assert all(set(item["required"]) <= set(v) <= set(item["properties"]) for v in joined)
 
 
 def test_a_server_process_serves_the_catalogue(tmp_path, catalogue_path):
-    index_path = tmp_path / "words.bin"
-    kelnor.save(INDEX, index_path)
-    with running_server(str(index_path), "--videos", str(catalogue_path)) as (base, _):
+    kelnor.save(INDEX, tmp_path / "words.bin")
+    with running_server(str(tmp_path / "words.bin"), "--videos", str(catalogue_path)) as (base, _):
         found = get_json(base + "/search?q=hare")["videos"]
-    assert [(v["id"], v.get("catalogue")) for v in found] == [
-        ("8", ROWS["8"]),
-        ("9", None),
-        ("7", ROWS["7"]),
-    ]
+    shown = [(v["id"], v.get("catalogue")) for v in found]
+    assert shown == [("8", ROWS["8"]), ("9", None), ("7", ROWS["7"])]
 
 
 def test_serve_refuses_a_bad_catalogue_in_one_line(capsys, tmp_path):
-    index_path = tmp_path / "words.bin"
-    kelnor.save(INDEX, index_path)
+    kelnor.save(INDEX, tmp_path / "words.bin")
     catalogue = tmp_path / "videos.csv"
     catalogue.write_text("id,title\n7,a\n7,b\n", encoding="utf-8")
-    status, _, err = run(capsys, "serve", index_path, "--videos", catalogue)
-    assert (status, err) == (
-        1,
-        f"kelnor: {catalogue}:3: video 7 is in the catalogue already, at {catalogue}:2\n",
-    )
-
-
-@pytest.mark.parametrize("path, schema", [("/videos", "Videos"), ("/search", "SearchedVideos")])
-def test_the_joined_answer_is_as_the_openapi_description_says(catalogue_path, path, schema):
-    client = TestClient(
-        create_app(INDEX, INFO, load_catalogue(CatalogueSource(str(catalogue_path))))
-    )
-    item = client.get("/openapi.json").json()["components"]["schemas"][schema]["properties"]
-    item = item["videos"]["items"]
-    found = client.get(f"{path}?q=hare").json()["videos"]
-    assert {"8", "9"} <= {v["id"] for v in found}
-    for video in found:
-        assert set(item["required"]) <= set(video) <= set(item["properties"])
-    described = item["properties"]["catalogue"]["properties"]
-    assert {field: {"type": "string"} for field in ("title", "url", "thumbnail")} == described
+    status, _, err = run(capsys, "serve", tmp_path / "words.bin", "--videos", catalogue)
+    message = f"kelnor: {catalogue}:3: video 7 is in the catalogue already, at {catalogue}:2\n"
+    assert (status, err) == (1, message)
