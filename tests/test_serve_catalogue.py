@@ -8,6 +8,7 @@ import csv
 import datetime
 import json
 import math
+import sys
 import uuid
 from pathlib import Path
 
@@ -177,6 +178,12 @@ def test_an_unreadable_parquet_file_is_refused(tmp_path):
     pytest.importorskip("pyarrow")
     message = refusal(tmp_path, "v.parquet", b"not parquet")
     assert message.startswith("DIR/v.parquet is not a readable parquet file (")
+
+
+def test_a_parquet_file_without_pyarrow_says_what_to_install(tmp_path, monkeypatch):
+    monkeypatch.setitem(sys.modules, "pyarrow", None)
+    message = "reading the catalogue DIR/v.parquet needs pyarrow: pip install 'kelnor[arrow]'"
+    assert refusal(tmp_path, "v.parquet", b"") == message
 
 
 # ---------------------------------------------------------------- the API
