@@ -234,3 +234,40 @@ def test_the_demo_page_is_case_and_accent_insensitive(browser, typed):
             f"the suggestions for {typed!r}",
         )
         assert texts(browser, "#suggestions .typed")[0] == "Zürich"[: len(typed)]
+
+
+# A catalogue of the title videos: a title with a link and a thumbnail (on
+# a loopback port where nothing listens: an empty frame), a hostile title
+# with a link and a thumbnail of another scheme, and video 3 left out.
+HOSTILE = "<img src=x onerror=alert(1)>"
+THUMBNAIL = "http://127.0.0.1:9/1.png"
+CATALOGUE = [
+    ("id", "title", "url", "thumbnail"),
+    ("1", "Harry's First Day", "https://example.org/1", THUMBNAIL),
+    ("2", HOSTILE, "javascript:alert(2)", "javascript:alert(3)"),
+]
+
+
+def test_the_catalogue_gives_titles_links_and_thumbnails_as_text(browser, tmp_path):
+    path = tmp_path / "titles.bin"
+    records = [
+        (word, video, views)
+        for video, (title, views) in TITLES.items()
+        for word in title.replace("'", " ").split()
+    ]
+    kelnor.save(kelnor.build(records), path)
+    catalogue = tmp_path / "videos.tsv"
+    catalogue.write_text("".join("\t".join(row) + "\n" for row in CATALOGUE), encoding="utf-8")
+    with running_server(str(path), "--videos", str(catalogue)) as (base, _):
+        browser.get(base + "/")
+        browser.find_element(By.ID, "q").send_keys("harry scool")
+        expected = ["Harry's First Day", HOSTILE, "Video 3"]
+        wait_for(browser, lambda: texts(browser, "#videos .video-id") == expected, "the titles")
+        links = browser.find_elements(By.CSS_SELECTOR, "#videos .video-id a")
+        assert [(a.text, a.get_attribute("href")) for a in links] == [
+            ("Harry's First Day", "https://example.org/1")
+        ]
+        images = browser.find_elements(By.CSS_SELECTOR, "#videos img")
+        assert [image.get_attribute("src") for image in images] == [THUMBNAIL]
+        # The hostile title is text: no element was made of it.
+        assert browser.find_elements(By.CSS_SELECTOR, "#videos .video-id *") == links

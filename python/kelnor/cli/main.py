@@ -200,7 +200,20 @@ def _serve(args: argparse.Namespace) -> None:
             raise CommandError(f"cannot read {args.index}: {error.strerror}") from None
         except IndexFileError as error:
             raise CommandError(str(error)) from None
-    server.serve(server.create_app(index, info), args.host, args.port, args.workers)
+    catalogue = None
+    if args.videos is not None:
+        source = server.CatalogueSource(
+            args.videos,
+            args.videos_id_column,
+            args.videos_title_column,
+            args.videos_url_column,
+            args.videos_thumbnail_column,
+        )
+        try:
+            catalogue = server.load_catalogue(source)
+        except server.CatalogueError as error:
+            raise CommandError(str(error)) from None
+    server.serve(server.create_app(index, info, catalogue), args.host, args.port, args.workers)
 
 
 def _lookup_command(
@@ -371,6 +384,19 @@ def _parser() -> argparse.ArgumentParser:
         help="worker processes, forked after the index is loaded so that they share it "
         "(default 1)",
     )
+    serve.add_argument(
+        "--videos",
+        metavar="CATALOGUE",
+        help="a CSV, TSV, JSON Lines or Parquet file of the videos' ids and titles (and "
+        "optionally url, thumbnail and other columns), joined to each video answered",
+    )
+    for field in ("id", "title", "url", "thumbnail"):
+        serve.add_argument(
+            f"--videos-{field}-column",
+            metavar="NAME",
+            default=field,
+            help=f"the catalogue's column of the videos' {field}s (default {field})",
+        )
     serve.set_defaults(run=_serve)
     return parser
 

@@ -1,11 +1,24 @@
 """`kelnor serve`: a search page and a JSON API over one index, under uvicorn.
 
 Needs the `serve` extra (`pip install kelnor[serve]`): Starlette and uvicorn.
-`create_app(index, info)` is the ASGI application; `serve` runs it.
+`create_app(index, info, catalogue)` is the ASGI application; `serve` runs it.
+`load_catalogue` reads the video catalogue joined to the videos answered.
 """
 
 from kelnor.server.app import create_app
+from kelnor.server.catalogue import Catalogue, CatalogueError, CatalogueSource, load_catalogue
 from kelnor.server.served_index import IndexInfo, demo_index, file_index_info, index_info
 from kelnor.server.workers import serve
 
-__all__ = ["IndexInfo", "create_app", "demo_index", "file_index_info", "index_info", "serve"]
+__all__ = [
+    "Catalogue",
+    "CatalogueError",
+    "CatalogueSource",
+    "IndexInfo",
+    "create_app",
+    "demo_index",
+    "file_index_info",
+    "index_info",
+    "load_catalogue",
+    "serve",
+]

@@ -22,6 +22,7 @@ from starlette.routing import Route
 
 from kelnor.folding import fold, is_folded
 from kelnor.index_failure import DamagedIndexError, answer
+from kelnor.server.catalogue import Catalogue, Row
 from kelnor.server.openapi import DESCRIPTION
 from kelnor.server.params import MAX_DIST_LIMIT, MAX_RESULTS, BadRequest, Parameters
 from kelnor.server.served_index import IndexInfo
@@ -85,10 +86,14 @@ async def _unexpected(_: Request, error: Exception) -> Response:
     return _error(500, "internal server error")
 
 
-def create_app(index: PrefixSearch, info: IndexInfo) -> Starlette:
+def create_app(
+    index: PrefixSearch, info: IndexInfo, catalogue: Catalogue | None = None
+) -> Starlette:
     """The application answering from `index`, whose /health reports `info`.
-    For an index of folded terms, what is typed (`q`) is folded likewise."""
+    For an index of folded terms, what is typed (`q`) is folded likewise.
+    With a `catalogue`, each video answered carries its row there."""
     page = page_html()
+    joined: Callable[[Row], Row] = (lambda found: found) if catalogue is None else catalogue.joined
     lookup: Callable[[str], str] = fold if is_folded(index) else str
     health = {
         "status": "ok",
@@ -148,7 +153,7 @@ def create_app(index: PrefixSearch, info: IndexInfo) -> Starlette:
         )
         if min_score is None:
             ranked = best_videos(ranked)
-        found = [{"id": video, "score": score} for video, score in ranked]
+        found = [joined({"id": video, "score": score}) for video, score in ranked]
         return JSONResponse({"videos": found, "took_ms": took_ms})
 
     async def search(request: Request) -> Response:
@@ -162,7 +167,9 @@ def create_app(index: PrefixSearch, info: IndexInfo) -> Starlette:
             )
         except ValueError as refusal:  # too many words
             raise BadRequest(str(refusal)) from None
-        found = [{"id": video, "words": words, "score": score} for video, words, score in ranked]
+        found = [
+            joined({"id": video, "words": words, "score": score}) for video, words, score in ranked
+        ]
         return JSONResponse({"videos": found, "took_ms": took_ms})
 
     async def health_report(_: Request) -> Response:

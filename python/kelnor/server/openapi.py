@@ -54,11 +54,32 @@ def _ok(schema_name: str, description: str) -> Json:
     }
 
 
-def _object(properties: Json) -> Json:
-    return {"type": "object", "required": list(properties), "properties": properties}
+def _object(properties: Json, optional: Json | None = None) -> Json:
+    """An object with each of `properties`, and maybe some of `optional`."""
+    return {
+        "type": "object",
+        "required": list(properties),
+        "properties": {**properties, **(optional or {})},
+    }
 
 
 _TOOK_MS = {"type": "number", "description": "milliseconds the index took to answer"}
+
+# A video's row of the catalogue a server was started with (kelnor serve --videos).
+_CATALOGUE = {
+    "catalogue": {
+        "type": "object",
+        "description": "the video's row of the server's catalogue, when it has one: "
+        "title, url and thumbnail under these names whatever the columns are called, "
+        "the other columns under their own; an empty cell is left out",
+        "properties": {
+            "title": {"type": "string"},
+            "url": {"type": "string"},
+            "thumbnail": {"type": "string"},
+        },
+        "additionalProperties": True,
+    }
+}
 
 _SCHEMAS: Json = {
     "Error": _object({"error": {"type": "string", "description": "what is wrong"}}),
@@ -81,7 +102,9 @@ _SCHEMAS: Json = {
         {
             "videos": {
                 "type": "array",
-                "items": _object({"id": {"type": "string"}, "score": {"type": "number"}}),
+                "items": _object(
+                    {"id": {"type": "string"}, "score": {"type": "number"}}, _CATALOGUE
+                ),
             },
             "took_ms": _TOOK_MS,
         }
@@ -102,7 +125,8 @@ _SCHEMAS: Json = {
                             "description": "the sum of the video's share of each word it "
                             "answers (each 0 to 1); score / words is a share from 0 to 1",
                         },
-                    }
+                    },
+                    _CATALOGUE,
                 ),
             },
             "took_ms": _TOOK_MS,
