@@ -1,8 +1,21 @@
 import platform
+import unicodedata
 
 import pytest
 
 ON_PYPY = platform.python_implementation() == "PyPy"
+
+
+# The Unicode version of the index's table of word characters
+# (src/queries/words/word_characters.hpp).
+WORD_TABLE_UNICODE = "14.0.0"
+# Checks of the word splitter against the running interpreter's str.isalnum,
+# which agrees with the table only where its Unicode database is the same.
+same_unicode_as_the_word_table = pytest.mark.skipif(
+    unicodedata.unidata_version != WORD_TABLE_UNICODE,
+    reason=f"this interpreter's Unicode {unicodedata.unidata_version} is not the word table's "
+    f"{WORD_TABLE_UNICODE}",
+)
 
 
 def pypy_differs(reason: str):

@@ -10,6 +10,7 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
+from conftest import same_unicode_as_the_word_table
 import kelnor
 import model_build
 import model_search
@@ -153,6 +154,7 @@ def test_one_word_ranks_as_fuzzy_match_video(args, word, max_dist, typing, min_s
     assert found == [(video, 1, score) for video, score in videos]
 
 
+@same_unicode_as_the_word_table
 def test_words_are_the_runs_of_letters_and_digits_of_every_code_point():
     text = "".join(chr(c) for c in range(sys.maxunicode + 1) if not 0xD800 <= c <= 0xDFFF)
     assert _search_words(text) == model_search.words_of(text)

@@ -17,6 +17,7 @@ import pytest
 pytest.importorskip("starlette", reason="the serve extra is not installed")
 pytest.importorskip("httpx", reason="Starlette's test client needs httpx")
 
+from conftest import pypy_differs  # noqa: E402
 from serve_process import get_json, running_server  # noqa: E402
 from starlette.testclient import TestClient  # noqa: E402
 from test_cli import run  # noqa: E402
@@ -147,7 +148,10 @@ REFUSALS = [
     ("v.csv", b"id,title\n1,a\n\n01,b\n", {},
      "DIR/v.csv:4: video 1 is in the catalogue already, at DIR/v.csv:2"),
     ("v.csv", b"id,title\n1,a,x\n", {}, "DIR/v.csv:2: 3 fields where the first line names 2"),
-    ("v.csv", b'id,title\n1,"a"b\n', {}, "DIR/v.csv:2: ',' expected after '\"'"),
+    pytest.param(
+        "v.csv", b'id,title\n1,"a"b\n', {}, "DIR/v.csv:2: ',' expected after '\"'",
+        marks=pypy_differs("its csv module words its errors otherwise"),
+    ),
     ("v.tsv", b"id\ttitle\n1\t\xff\n", {}, "DIR/v.tsv:2: not UTF-8 text"),
     ("v.csv", b"id,title\n,a\n", {}, "DIR/v.csv:2: no video id"),
     ("v.csv", b"id,title\n\xc3\xa9,a\n", {}, 'DIR/v.csv:2: the video id "\xe9" is neither '

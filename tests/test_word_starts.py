@@ -13,6 +13,7 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
+from conftest import same_unicode_as_the_word_table
 import kelnor
 import model_image
 import model_suggest
@@ -235,6 +236,7 @@ def test_a_trie_that_is_no_tree_is_refused_and_a_damaged_one_panics():
     )
 
 
+@same_unicode_as_the_word_table
 def test_words_split_where_str_isalnum_says():
     """Each phrase is 'q', one character, 'zeta': 'zeta' is a word of it
     exactly when that character is no letter or digit (str.isalnum), over a
