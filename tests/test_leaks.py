@@ -40,7 +40,7 @@ pytestmark = pytest.mark.skipif(
     not os.path.exists("/proc/self/statm"), reason="reads the resident size from /proc"
 )
 
-LIGHT_ROUNDS, LIGHT_WARMUP = 2000, 200
+LIGHT_ROUNDS, LIGHT_WARMUP = 1000, 200
 HEAVY_ROUNDS, HEAVY_WARMUP = 150, 15
 BATCHES = 3
 # Allowed growth over a batch: a tenth of a block per call, so that a leak of

@@ -78,59 +78,65 @@ def wait_for(driver, condition, what: str):
     return waiting.until(lambda _: condition(), message=what)
 
 
-def test_typing_a_misspelt_word_and_choosing_a_suggestion(browser, tmp_path):
+@pytest.fixture(scope="module")
+def demo_server():
+    """The base URL of `kelnor serve --demo`, shared by the demo's tests."""
+    with running_server("--demo") as (base, _):
+        yield base
+
+
+def test_typing_a_misspelt_word_and_choosing_a_suggestion(browser, demo_server, tmp_path):
     index, _ = demo_index()  # the same seed as the server's, so the same index
     suggestions = [term for term, _, _ in index.suggest(MISSPELT)]
     best_video = index.search(MISSPELT)[0][0]
     assert len(suggestions) >= 2
 
-    with running_server("--demo") as (base, _):
-        browser.get(base + "/")
-        box = browser.find_element(By.ID, "q")
-        for key in MISSPELT:
-            box.send_keys(key)
-        wait_for(
-            browser,
-            lambda: texts(browser, "#suggestions .term") == suggestions,
-            f"the suggestions for {MISSPELT!r}",
-        )
-        wait_for(
-            browser,
-            lambda: texts(browser, "#videos .video-id")[:1] == [f"Video {best_video}"],
-            f"the videos for {MISSPELT!r}",
-        )
-        # The typed part is set apart from the completion.
-        typed_part = os.path.commonprefix([suggestions[0], MISSPELT])
-        assert texts(browser, "#suggestions .typed")[0] == typed_part
-        assert texts(browser, "#suggestions .completion")[0] == suggestions[0][len(typed_part) :]
-        assert "ms" in browser.find_element(By.ID, "timing").text
+    browser.get(demo_server + "/")
+    box = browser.find_element(By.ID, "q")
+    for key in MISSPELT:
+        box.send_keys(key)
+    wait_for(
+        browser,
+        lambda: texts(browser, "#suggestions .term") == suggestions,
+        f"the suggestions for {MISSPELT!r}",
+    )
+    wait_for(
+        browser,
+        lambda: texts(browser, "#videos .video-id")[:1] == [f"Video {best_video}"],
+        f"the videos for {MISSPELT!r}",
+    )
+    # The typed part is set apart from the completion.
+    typed_part = os.path.commonprefix([suggestions[0], MISSPELT])
+    assert texts(browser, "#suggestions .typed")[0] == typed_part
+    assert texts(browser, "#suggestions .completion")[0] == suggestions[0][len(typed_part) :]
+    assert "ms" in browser.find_element(By.ID, "timing").text
 
-        shots = DOCS if os.environ.get("KELNOR_SCREENSHOTS") == "docs" else tmp_path
-        box.send_keys(Keys.ARROW_DOWN, Keys.ARROW_DOWN)
-        selected = browser.find_element(By.CSS_SELECTOR, '#suggestions [aria-selected="true"]')
-        assert selected.get_attribute("data-term") == suggestions[1]
-        browser.save_screenshot(str(shots / "serve_page.png"))
-        browser.execute_cdp_cmd(
-            "Emulation.setDeviceMetricsOverride",
-            {"width": 390, "height": 844, "deviceScaleFactor": 2, "mobile": True},
-        )
-        browser.save_screenshot(str(shots / "serve_page_phone.png"))
-        browser.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
+    shots = DOCS if os.environ.get("KELNOR_SCREENSHOTS") == "docs" else tmp_path
+    box.send_keys(Keys.ARROW_DOWN, Keys.ARROW_DOWN)
+    selected = browser.find_element(By.CSS_SELECTOR, '#suggestions [aria-selected="true"]')
+    assert selected.get_attribute("data-term") == suggestions[1]
+    browser.save_screenshot(str(shots / "serve_page.png"))
+    browser.execute_cdp_cmd(
+        "Emulation.setDeviceMetricsOverride",
+        {"width": 390, "height": 844, "deviceScaleFactor": 2, "mobile": True},
+    )
+    browser.save_screenshot(str(shots / "serve_page_phone.png"))
+    browser.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
 
-        box.send_keys(Keys.ENTER)
-        chosen = suggestions[1]
-        wait_for(
-            browser,
-            lambda: browser.find_element(By.ID, "no-suggestions").text == f"Chosen: {chosen}",
-            "the chosen suggestion",
-        )
-        assert box.get_attribute("value") == chosen
-        chosen_best = index.search(chosen)[0][0]
-        wait_for(
-            browser,
-            lambda: texts(browser, "#videos .video-id")[:1] == [f"Video {chosen_best}"],
-            "the videos of the chosen suggestion",
-        )
+    box.send_keys(Keys.ENTER)
+    chosen = suggestions[1]
+    wait_for(
+        browser,
+        lambda: browser.find_element(By.ID, "no-suggestions").text == f"Chosen: {chosen}",
+        "the chosen suggestion",
+    )
+    assert box.get_attribute("value") == chosen
+    chosen_best = index.search(chosen)[0][0]
+    wait_for(
+        browser,
+        lambda: texts(browser, "#videos .video-id")[:1] == [f"Video {chosen_best}"],
+        "the videos of the chosen suggestion",
+    )
 
 
 def folded_code_point(c: str) -> str:
@@ -220,20 +226,19 @@ def test_the_videos_answer_the_words_typed(browser, tmp_path):
 
 
 @pytest.mark.parametrize("typed", ["ZURICH", "zÜri"])
-def test_the_demo_page_is_case_and_accent_insensitive(browser, typed):
+def test_the_demo_page_is_case_and_accent_insensitive(browser, demo_server, typed):
     index, _ = demo_index()
     suggestions = [term for term, _, _ in index.suggest(kelnor.fold(typed))]
     assert suggestions[0] == "Zürich"
-    with running_server("--demo") as (base, _):
-        browser.get(base + "/")
-        box = browser.find_element(By.ID, "q")
-        box.send_keys(typed)
-        wait_for(
-            browser,
-            lambda: texts(browser, "#suggestions .term") == suggestions,
-            f"the suggestions for {typed!r}",
-        )
-        assert texts(browser, "#suggestions .typed")[0] == "Zürich"[: len(typed)]
+    browser.get(demo_server + "/")
+    box = browser.find_element(By.ID, "q")
+    box.send_keys(typed)
+    wait_for(
+        browser,
+        lambda: texts(browser, "#suggestions .term") == suggestions,
+        f"the suggestions for {typed!r}",
+    )
+    assert texts(browser, "#suggestions .typed")[0] == "Zürich"[: len(typed)]
 
 
 # A catalogue of the title videos: a title with a link and a thumbnail (on
