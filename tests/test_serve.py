@@ -41,15 +41,21 @@ from test_cli import run  # noqa: E402
 import kelnor  # noqa: E402
 from conftest import ON_PYPY  # noqa: E402
 from _kelnor import PrefixSearch  # noqa: E402
-from kelnor.server import create_app, demo_index, file_index_info, index_info  # noqa: E402
+from kelnor.server import Deadlines, create_app, demo_index, file_index_info, index_info  # noqa: E402
 from kelnor.server import workers  # noqa: E402
-from kelnor.server.limits import EXIT_SECONDS  # noqa: E402
 from kelnor.server.request_head_limits import (  # noqa: E402
-    HEAD_SECONDS,
     MAX_HEAD_BYTES,
-    HeadLimits,
-    TIMED_OUT,
     TOO_LARGE,
+    guarded_protocol,
+    timed_out,
+)
+
+# The real servers' deadlines, short so that the tests that wait them out
+# (slow clients, stuck requests) wait a few seconds rather than the defaults.
+DEADLINES = Deadlines(head_seconds=4, shutdown_grace_seconds=1)
+DEADLINE_OPTIONS = (
+    *("--head-timeout", str(DEADLINES.head_seconds)),
+    *("--shutdown-grace", str(DEADLINES.shutdown_grace_seconds)),
 )
 
 RECORDS = [
@@ -551,8 +557,8 @@ def h11_server() -> Iterator[str]:
     (as where the fast parser is not installed), in a thread of this process."""
     index, info = demo_index()
     port = free_port()
-    config = workers._config(create_app(index, info), "127.0.0.1", port)
-    config.http = type("GuardedH11Protocol", (HeadLimits, H11Protocol), {})
+    config = workers._config(create_app(index, info), "127.0.0.1", port, DEADLINES)
+    config.http = guarded_protocol(DEADLINES.head_seconds, H11Protocol)
     server = uvicorn.Server(config)
     thread = threading.Thread(target=server.run)
     thread.start()
@@ -572,7 +578,7 @@ SERVERS = ["kelnor serve", "h11"]
 @pytest.fixture(scope="module")
 def demo_servers() -> Iterator[dict[str, str]]:
     """The base URL of each of SERVERS, all serving the demo at once."""
-    with running_server("--demo") as (base, _), h11_server() as h11_base:
+    with running_server("--demo", *DEADLINE_OPTIONS) as (base, _), h11_server() as h11_base:
         yield {"kelnor serve": base, "h11": h11_base}
 
 
@@ -593,7 +599,7 @@ def slow_client_visits(deadlines_waited_out) -> dict[str, tuple[int, list[bytes 
 def test_slow_clients_neither_hold_up_health_nor_stay(slow_client_visits, server):
     answered, closings = slow_client_visits[server]
     assert answered == 20
-    expected = [TIMED_OUT if start else b"" for start in SLOW_STARTS]
+    expected = [timed_out(DEADLINES.head_seconds) if start else b"" for start in SLOW_STARTS]
     assert closings == [expected[n % len(expected)] for n in range(SLOW_CLIENTS)]
 
 
@@ -689,7 +695,11 @@ def stuck_servers_told_to_stop(
     processes = {}
     for worker_count, stop in STOPS:
         base, process = stack.enter_context(
-            running_server("--workers", worker_count, program=STUCK_SERVER)
+            running_server(
+                *("--workers", worker_count),
+                *("--shutdown-grace", str(DEADLINES.shutdown_grace_seconds)),
+                program=STUCK_SERVER,
+            )
         )
         stuck = stack.enter_context(socket.create_connection(("127.0.0.1", port_of(base))))
         stuck.sendall(b"GET /videos?q=a HTTP/1.1\r\nHost: k\r\n\r\n")
@@ -718,11 +728,14 @@ def deadlines_waited_out(demo_servers) -> tuple[dict, dict]:
         }
         answered = {name: len(health_latencies_ms(base, 20)) for name, base in demo_servers.items()}
         stopping = stuck_servers_told_to_stop(stack)
-        # Each has HEAD_SECONDS from its opening; a few more to be let go.
-        closings = read_until_closed(sum(connections.values(), []), HEAD_SECONDS + 10)
+        # Each has the head's deadline from its opening; a few more to be let go.
+        closings = read_until_closed(sum(connections.values(), []), DEADLINES.head_seconds + 10)
         # Hangs without the deadline; the margin only absorbs a busy machine.
         stops = {
-            case: (process.communicate(timeout=EXIT_SECONDS + 20)[0], process.returncode)
+            case: (
+                process.communicate(timeout=DEADLINES.exit_seconds + 20)[0],
+                process.returncode,
+            )
             for case, process in stopping.items()
         }
     visits = {
@@ -751,7 +764,8 @@ def test_a_server_with_a_stuck_request_stops_within_the_deadline(
         assert returncode == -stop
     else:
         assert returncode == 0
-        assert f"still running {EXIT_SECONDS} s after the signal to stop; exiting" in output
+        exit_seconds = DEADLINES.exit_seconds
+        assert f"still running {exit_seconds} s after the signal to stop; exiting" in output
 
 
 def worker_pids(supervisor: int) -> list[int]:
@@ -770,13 +784,13 @@ def is_running(pid: int) -> bool:
 
 @pytest.mark.skipif(not sys.platform.startswith("linux"), reason="reads /proc")
 def test_workers_stop_when_their_supervisor_is_killed():
-    with running_server("--demo", "--workers", "2") as (base, process):
+    with running_server("--demo", "--workers", "2", *DEADLINE_OPTIONS) as (base, process):
         workers = worker_pids(process.pid)
         assert len(workers) == 2
         try:
             process.kill()
             process.wait()
-            deadline = time.monotonic() + EXIT_SECONDS + 20
+            deadline = time.monotonic() + DEADLINES.exit_seconds + 20
             while any(map(is_running, workers)) and time.monotonic() < deadline:
                 time.sleep(0.1)
             assert not any(map(is_running, workers))

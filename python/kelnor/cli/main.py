@@ -43,6 +43,11 @@ LARGE_INPUT_BYTES = 4 * 2**20
 
 # More server workers than this would be a typo: each is a process.
 MAX_WORKERS = 64
+# How long `kelnor serve` waits for a request's head, and for the requests under
+# way once told to stop; an hour is far past any sensible setting of either.
+HEAD_TIMEOUT_SECONDS = 10
+SHUTDOWN_GRACE_SECONDS = 5
+MAX_DEADLINE_SECONDS = 3600
 
 T = TypeVar("T")
 
@@ -213,7 +218,9 @@ def _serve(args: argparse.Namespace) -> None:
             catalogue = server.load_catalogue(source)
         except server.CatalogueError as error:
             raise CommandError(str(error)) from None
-    server.serve(server.create_app(index, info, catalogue), args.host, args.port, args.workers)
+    deadlines = server.Deadlines(args.head_timeout, args.shutdown_grace)
+    app = server.create_app(index, info, catalogue)
+    server.serve(app, args.host, args.port, args.workers, deadlines)
 
 
 def _lookup_command(
@@ -383,6 +390,22 @@ def _parser() -> argparse.ArgumentParser:
         metavar="N",
         help="worker processes, forked after the index is loaded so that they share it "
         "(default 1)",
+    )
+    serve.add_argument(
+        "--head-timeout",
+        type=_bounded(1, MAX_DEADLINE_SECONDS),
+        default=HEAD_TIMEOUT_SECONDS,
+        metavar="SECONDS",
+        help="a connection whose request line and headers take longer is closed "
+        f"(default {HEAD_TIMEOUT_SECONDS})",
+    )
+    serve.add_argument(
+        "--shutdown-grace",
+        type=_bounded(0, MAX_DEADLINE_SECONDS),
+        default=SHUTDOWN_GRACE_SECONDS,
+        metavar="SECONDS",
+        help="on SIGTERM or SIGINT, requests under way have this long to finish "
+        f"(default {SHUTDOWN_GRACE_SECONDS})",
     )
     serve.add_argument(
         "--videos",

@@ -7,6 +7,7 @@ Needs the `serve` extra (`pip install kelnor[serve]`): Starlette and uvicorn.
 
 from kelnor.server.app import create_app
 from kelnor.server.catalogue import Catalogue, CatalogueError, CatalogueSource, load_catalogue
+from kelnor.server.limits import Deadlines
 from kelnor.server.served_index import IndexInfo, demo_index, file_index_info, index_info
 from kelnor.server.workers import serve
 
@@ -14,6 +15,7 @@ __all__ = [
     "Catalogue",
     "CatalogueError",
     "CatalogueSource",
+    "Deadlines",
     "IndexInfo",
     "create_app",
     "demo_index",

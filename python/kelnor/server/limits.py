@@ -5,6 +5,8 @@ The limits on each request's line and headers are in `request_head_limits`.
 
 from __future__ import annotations
 
+from dataclasses import dataclass
+
 try:
     import resource
 except ImportError:  # not on Windows, which leaves its open files unlimited
@@ -12,16 +14,29 @@ except ImportError:  # not on Windows, which leaves its open files unlimited
 
 # An idle kept-alive connection is closed this long after its last answer.
 KEEP_ALIVE_SECONDS = 5
-# After the signal to stop, requests under way have this long to finish...
-SHUTDOWN_GRACE_SECONDS = 5
-# ... and a process still there this long after it (a query that cannot be
-# cancelled holds a thread the interpreter would wait for) exits at once.
-EXIT_SECONDS = SHUTDOWN_GRACE_SECONDS + 2
+# A process still there this long after its grace to stop (a query that
+# cannot be cancelled holds a thread the interpreter would wait for) exits at once.
+EXIT_MARGIN_SECONDS = 2
 # Connections a process holds at most; past them, new requests get a 503.
 MAX_CONNECTIONS = 10000
 # Files a process keeps for other than connections: the index, the logs, the
 # event loop's own.
 OTHER_FILES = 64
+
+
+@dataclass(frozen=True)
+class Deadlines:
+    """How long a server waits for a request's line and headers, and for the
+    requests under way once it is told to stop (`kelnor serve --head-timeout`
+    and `--shutdown-grace`)."""
+
+    head_seconds: int
+    shutdown_grace_seconds: int
+
+    @property
+    def exit_seconds(self) -> int:
+        """Every server process is gone this long after the signal to stop."""
+        return self.shutdown_grace_seconds + EXIT_MARGIN_SECONDS
 
 
 def connection_limit() -> int:

@@ -8,8 +8,8 @@ hundred megabytes would hold the event loop while the parser gathers it. The
 protocol here wraps uvicorn's own (whichever parser it picked) with two limits
 on a connection that waits for a request:
 
-- its request line and headers must end within HEAD_SECONDS of the moment it
-  began waiting (its opening, or the end of its previous answer); else it is
+- its request line and headers must end within `head_seconds` (the
+  server's `Deadlines`) of the moment it began waiting (its opening, or the end of its previous answer); else it is
   closed, with a 408 if part of a request had come;
 - at most MAX_HEAD_BYTES may arrive from the moment it began waiting to the
   end of the request's headers; else the connection is refused with a 431.
@@ -26,7 +26,6 @@ from typing import Any, Optional
 
 from uvicorn.protocols.http.auto import AutoHTTPProtocol
 
-HEAD_SECONDS = 10.0
 MAX_HEAD_BYTES = 65536
 
 
@@ -43,15 +42,21 @@ def refusal(status: int, reason: str) -> bytes:
     return head.encode("ascii") + body
 
 
-TIMED_OUT = refusal(408, f"the request line and headers did not arrive within {HEAD_SECONDS:g} s")
+def timed_out(head_seconds: int) -> bytes:
+    """The answer to a request whose head did not end within `head_seconds`."""
+    return refusal(408, f"the request line and headers did not arrive within {head_seconds} s")
+
+
 TOO_LARGE = refusal(431, f"the request line and headers take more than {MAX_HEAD_BYTES} bytes")
 
 
 class HeadLimits(asyncio.Protocol):
     """The limits, for a subclass that also derives from a uvicorn protocol,
     whose `transport`, `loop`, `flow` (its control of reading) and `cycle`
-    (the request last read, None before the first) it reads."""
+    (the request last read, None before the first) it reads, and which sets
+    `head_seconds` (see `guarded_protocol`)."""
 
+    head_seconds: int
     transport: asyncio.Transport
     loop: asyncio.AbstractEventLoop
     flow: Any
@@ -107,7 +112,7 @@ class HeadLimits(asyncio.Protocol):
 
     def _start_waiting(self) -> None:
         self._stop_timer()
-        self._head_timer = self.loop.call_later(HEAD_SECONDS, self._head_timed_out)
+        self._head_timer = self.loop.call_later(self.head_seconds, self._head_timed_out)
 
     def _stop_timer(self) -> None:
         if self._head_timer is not None:
@@ -117,7 +122,7 @@ class HeadLimits(asyncio.Protocol):
     def _head_timed_out(self) -> None:
         self._head_timer = None
         if self._bytes:
-            self._refuse(TIMED_OUT)
+            self._refuse(timed_out(self.head_seconds))
         else:
             self.transport.close()
 
@@ -126,7 +131,10 @@ class HeadLimits(asyncio.Protocol):
         self.transport.close()
 
 
-# uvicorn's protocol over the fast parser where it is installed, else h11.
-GuardedHTTPProtocol: type[asyncio.Protocol] = type(
-    "GuardedHTTPProtocol", (HeadLimits, AutoHTTPProtocol), {}
-)
+def guarded_protocol(
+    head_seconds: int, parser: type[asyncio.Protocol] = AutoHTTPProtocol
+) -> type[asyncio.Protocol]:
+    """uvicorn's protocol over `parser` (by default the fast parser where it
+    is installed, else h11) with the limits, a request head having
+    `head_seconds` to arrive."""
+    return type("GuardedHTTPProtocol", (HeadLimits, parser), {"head_seconds": head_seconds})

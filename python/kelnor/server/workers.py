@@ -8,8 +8,8 @@ since queries only read them. The parent only watches: it replaces a worker
 that dies and, on SIGINT or SIGTERM, stops them all. A worker whose
 supervisor is gone (killed, say, with SIGKILL) stops as on SIGTERM.
 
-Every server process stops within EXIT_SECONDS of being told to, whatever its
-requests do, and bounds its connections and their requests' heads (`limits`,
+Every server process stops within its `Deadlines.exit_seconds` of being told
+to, whatever its requests do, and bounds its connections and their requests' heads (`limits`,
 `request_head_limits`).
 """
 
@@ -32,20 +32,15 @@ import uvicorn
 from starlette.applications import Starlette
 
 from kelnor.cli.user_input import CommandError
-from kelnor.server.limits import (
-    EXIT_SECONDS,
-    KEEP_ALIVE_SECONDS,
-    SHUTDOWN_GRACE_SECONDS,
-    connection_limit,
-)
-from kelnor.server.request_head_limits import MAX_HEAD_BYTES, GuardedHTTPProtocol
+from kelnor.server.limits import KEEP_ALIVE_SECONDS, Deadlines, connection_limit
+from kelnor.server.request_head_limits import MAX_HEAD_BYTES, guarded_protocol
 
 # How often the parent looks for workers that died, and a worker for its parent.
 _WATCH_SECONDS = 0.5
 _LOG = logging.getLogger("uvicorn.error")
 
 
-def _config(app: Starlette, host: str, port: int) -> uvicorn.Config:
+def _config(app: Starlette, host: str, port: int, deadlines: Deadlines) -> uvicorn.Config:
     # No access log: one line per keystroke of every visitor is noise, and a
     # cost on every request.
     return uvicorn.Config(
@@ -54,31 +49,35 @@ def _config(app: Starlette, host: str, port: int) -> uvicorn.Config:
         port=port,
         access_log=False,
         lifespan="off",
-        http=GuardedHTTPProtocol,
+        http=guarded_protocol(deadlines.head_seconds),
         ws="none",
         # Where uvicorn parses with h11, h11's own bound lets ours speak first.
         h11_max_incomplete_event_size=MAX_HEAD_BYTES,
         timeout_keep_alive=KEEP_ALIVE_SECONDS,
         limit_concurrency=connection_limit(),
-        timeout_graceful_shutdown=SHUTDOWN_GRACE_SECONDS,
+        timeout_graceful_shutdown=deadlines.shutdown_grace_seconds,
     )
 
 
-def _exit_now() -> None:
-    _LOG.error("still running %s s after the signal to stop; exiting", EXIT_SECONDS)
+def _exit_now(exit_seconds: int) -> None:
+    _LOG.error("still running %s s after the signal to stop; exiting", exit_seconds)
     sys.stdout.flush()
     sys.stderr.flush()
     os._exit(0)
 
 
 class _BoundedServer(uvicorn.Server):
-    """uvicorn's server, gone within EXIT_SECONDS of the first signal to stop:
-    past its grace, uvicorn cancels the requests under way, but a query running
-    on a thread cannot be cancelled and the process would wait for it."""
+    """uvicorn's server, gone within `exit_seconds` of the first signal to
+    stop: past its grace, uvicorn cancels the requests under way, but a query
+    running on a thread cannot be cancelled and the process would wait for it."""
+
+    def __init__(self, config: uvicorn.Config, exit_seconds: int) -> None:
+        super().__init__(config)
+        self.exit_seconds = exit_seconds
 
     def handle_exit(self, sig: int, frame: Optional[FrameType]) -> None:
         if not self.should_exit:
-            deadline = threading.Timer(EXIT_SECONDS, _exit_now)
+            deadline = threading.Timer(self.exit_seconds, _exit_now, (self.exit_seconds,))
             deadline.daemon = True
             deadline.start()
         super().handle_exit(sig, frame)
@@ -91,34 +90,40 @@ def _stop_when_orphaned(supervisor: int) -> None:
     os.kill(os.getpid(), signal.SIGTERM)
 
 
-def _run_worker(config: uvicorn.Config, listener: socket.socket, supervisor: int) -> None:
+def _run_worker(
+    config: uvicorn.Config, exit_seconds: int, listener: socket.socket, supervisor: int
+) -> None:
     threading.Thread(target=_stop_when_orphaned, args=(supervisor,), daemon=True).start()
     try:
-        _BoundedServer(config).run(sockets=[listener])
+        _BoundedServer(config, exit_seconds).run(sockets=[listener])
     except KeyboardInterrupt:
         pass  # Ctrl-C reaches the whole process group; the parent reports the stop.
 
 
-def serve(app: Starlette, host: str, port: int, workers: int) -> None:
+def serve(app: Starlette, host: str, port: int, workers: int, deadlines: Deadlines) -> None:
     """Serves `app` on `host`:`port` until SIGINT or SIGTERM."""
     if workers > 1 and not hasattr(os, "fork"):
         raise CommandError("--workers above 1 needs a platform that can fork")
-    config = _config(app, host, port)
+    config = _config(app, host, port, deadlines)
     try:
         if workers == 1:
-            _BoundedServer(config).run()
+            _BoundedServer(config, deadlines.exit_seconds).run()
         else:
-            _supervise(config, config.bind_socket(), workers)
+            _supervise(config, deadlines.exit_seconds, config.bind_socket(), workers)
     except SystemExit:  # uvicorn has logged why it could not listen
         raise CommandError(f"cannot listen on {host}:{port}") from None
 
 
-def _supervise(config: uvicorn.Config, listener: socket.socket, count: int) -> None:
+def _supervise(
+    config: uvicorn.Config, exit_seconds: int, listener: socket.socket, count: int
+) -> None:
     fork = multiprocessing.get_context("fork")
     stop = threading.Event()
 
     def start() -> BaseProcess:
-        process = fork.Process(target=_run_worker, args=(config, listener, os.getpid()))
+        process = fork.Process(
+            target=_run_worker, args=(config, exit_seconds, listener, os.getpid())
+        )
         process.start()
         return process
 
@@ -147,9 +152,9 @@ def _supervise(config: uvicorn.Config, listener: socket.socket, count: int) -> N
     finally:
         for process in processes:
             process.terminate()  # SIGTERM: uvicorn finishes the requests under way
-        # Each worker is gone within EXIT_SECONDS of the signal; one that is
+        # Each worker is gone within exit_seconds of the signal; one that is
         # not (stopped, say) is killed.
-        deadline = time.monotonic() + EXIT_SECONDS + _WATCH_SECONDS
+        deadline = time.monotonic() + exit_seconds + _WATCH_SECONDS
         for process in processes:
             process.join(max(0.0, deadline - time.monotonic()))
             if process.is_alive():
