@@ -4,6 +4,7 @@ counts /health reads from an image, and the command line's server process."""
 from __future__ import annotations
 
 import asyncio
+import datetime
 import contextlib
 import importlib.resources
 import os
@@ -206,6 +207,8 @@ def test_the_flags_take_true_false_1_and_0():
 
 def test_health_reports_the_index():
     status, body = get("/health")
+    loaded_at = datetime.datetime.fromisoformat(body.pop("loaded_at"))
+    assert loaded_at.utcoffset() == datetime.timedelta(0)
     assert (status, body) == (
         200,
         {
@@ -490,6 +493,10 @@ def test_the_demo_index_is_the_shipped_sample_folded():
         (["x.bin", "--demo"], "argument --demo: not allowed with argument INDEX.bin"),
         (["--demo", "--port", "0"], "expected a whole number from 1 to 65535, got '0'"),
         (["--demo", "--workers", "0"], "expected a whole number from 1 to 64, got '0'"),
+        (
+            ["--demo", "--reload-interval", "0.5"],
+            "expected a whole number from 0 to 86400, got '0.5'",
+        ),
     ],
 )
 def test_serve_refuses_a_malformed_command_line(capsys, argv, message):

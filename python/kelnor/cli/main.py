@@ -43,6 +43,9 @@ LARGE_INPUT_BYTES = 4 * 2**20
 
 # More server workers than this would be a typo: each is a process.
 MAX_WORKERS = 64
+# How often `kelnor serve` looks whether its files were replaced, by default and at most.
+RELOAD_SECONDS = 2
+MAX_RELOAD_SECONDS = 86_400
 
 T = TypeVar("T")
 
@@ -200,7 +203,7 @@ def _serve(args: argparse.Namespace) -> None:
             raise CommandError(f"cannot read {args.index}: {error.strerror}") from None
         except IndexFileError as error:
             raise CommandError(str(error)) from None
-    catalogue = None
+    catalogue = source = None
     if args.videos is not None:
         source = server.CatalogueSource(
             args.videos,
@@ -213,7 +216,11 @@ def _serve(args: argparse.Namespace) -> None:
             catalogue = server.load_catalogue(source)
         except server.CatalogueError as error:
             raise CommandError(str(error)) from None
-    server.serve(server.create_app(index, info, catalogue), args.host, args.port, args.workers)
+    reload = None
+    if not args.demo:
+        reload = server.ReloadPlan(args.index, source, args.reload_interval)
+    app = server.create_app(index, info, catalogue, reload)
+    server.serve(app, args.host, args.port, args.workers)
 
 
 def _lookup_command(
@@ -397,6 +404,14 @@ def _parser() -> argparse.ArgumentParser:
             default=field,
             help=f"the catalogue's column of the videos' {field}s (default {field})",
         )
+    serve.add_argument(
+        "--reload-interval",
+        type=_bounded(0, MAX_RELOAD_SECONDS),
+        default=RELOAD_SECONDS,
+        metavar="SECONDS",
+        help="how often to look whether INDEX or CATALOGUE was replaced, and then serve the "
+        f"new one (default {RELOAD_SECONDS}; 0: only on SIGHUP)",
+    )
     serve.set_defaults(run=_serve)
     return parser
 

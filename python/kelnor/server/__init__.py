@@ -2,11 +2,13 @@
 
 Needs the `serve` extra (`pip install kelnor[serve]`): Starlette and uvicorn.
 `create_app(index, info, catalogue)` is the ASGI application; `serve` runs it.
+`ReloadPlan` says which files to serve anew when they change.
 `load_catalogue` reads the video catalogue joined to the videos answered.
 """
 
 from kelnor.server.app import create_app
 from kelnor.server.catalogue import Catalogue, CatalogueError, CatalogueSource, load_catalogue
+from kelnor.server.reloader import ReloadPlan
 from kelnor.server.served_index import IndexInfo, demo_index, file_index_info, index_info
 from kelnor.server.workers import serve
 
@@ -15,6 +17,7 @@ __all__ = [
     "CatalogueError",
     "CatalogueSource",
     "IndexInfo",
+    "ReloadPlan",
     "create_app",
     "demo_index",
     "file_index_info",

@@ -8,7 +8,6 @@ neither the other queries nor the loop.
 from __future__ import annotations
 
 import importlib.resources
-import os
 import time
 from typing import Any, Callable, TypeVar
 
@@ -20,12 +19,12 @@ from starlette.requests import Request
 from starlette.responses import HTMLResponse, JSONResponse, Response
 from starlette.routing import Route
 
-from kelnor.folding import fold, is_folded
 from kelnor.index_failure import DamagedIndexError, answer
-from kelnor.server.catalogue import Catalogue, Row
+from kelnor.server.catalogue import Catalogue
 from kelnor.server.openapi import DESCRIPTION
 from kelnor.server.params import MAX_DIST_LIMIT, MAX_RESULTS, BadRequest, Parameters
-from kelnor.server.served_index import IndexInfo
+from kelnor.server.reloader import ReloadPlan, Reloader, reloading
+from kelnor.server.served_index import IndexInfo, Served, served
 
 T = TypeVar("T")
 
@@ -87,22 +86,22 @@ async def _unexpected(_: Request, error: Exception) -> Response:
 
 
 def create_app(
-    index: PrefixSearch, info: IndexInfo, catalogue: Catalogue | None = None
+    index: PrefixSearch,
+    info: IndexInfo,
+    catalogue: Catalogue | None = None,
+    reload: ReloadPlan | None = None,
 ) -> Starlette:
     """The application answering from `index`, whose /health reports `info`.
     For an index of folded terms, what is typed (`q`) is folded likewise.
-    With a `catalogue`, each video answered carries its row there."""
+    With a `catalogue`, each video answered carries its row there. With a
+    `reload` plan, the index and catalogue are served anew when their files
+    change (`reloader`); each request answers from what was served as it began."""
     page = page_html()
-    joined: Callable[[Row], Row] = (lambda found: found) if catalogue is None else catalogue.joined
-    lookup: Callable[[str], str] = fold if is_folded(index) else str
-    health = {
-        "status": "ok",
-        "index": os.path.basename(info.source),
-        "nodes": info.nodes,
-        "terms": info.terms,
-        "videos": info.videos,
-        "checksum": info.checksum,
-    }
+    first = served(index, info, catalogue)
+    reloader = None if reload is None else Reloader(first, reload)
+
+    def now() -> Served:
+        return first if reloader is None else reloader.current
 
     async def search_page(_: Request) -> Response:
         return HTMLResponse(page)
@@ -111,14 +110,15 @@ def create_app(
         params = Parameters(
             request.scope["query_string"], ("q", "max_dist", "limit", "complete", "transpositions")
         )
-        q = lookup(params.text("q"))
+        answering = now()
+        q = answering.lookup(params.text("q"))
         max_dist = params.whole_number("max_dist", 0, MAX_DIST_LIMIT)
         limit = params.whole_number("limit", 0, MAX_RESULTS)
         complete = params.flag("complete", True)
         transpositions = params.flag("transpositions", True)
         suggestions, took_ms = await run_in_threadpool(
             _timed(
-                lambda: index.suggest(
+                lambda: answering.prefix_search.suggest(
                     q,
                     max_dist,
                     DEFAULT_LIMIT if limit is None else limit,
@@ -137,13 +137,14 @@ def create_app(
         params = Parameters(
             request.scope["query_string"], ("q", "max_dist", "limit", "min_score")
         )
-        q = lookup(params.text("q"))
+        answering = now()
+        q = answering.lookup(params.text("q"))
         max_dist = params.whole_number("max_dist", 0, MAX_DIST_LIMIT)
         limit = params.whole_number("limit", 0, MAX_RESULTS)
         min_score = params.fraction("min_score")
         ranked, took_ms = await run_in_threadpool(
             _timed(
-                lambda: index.fuzzy_match_video(
+                lambda: answering.prefix_search.fuzzy_match_video(
                     q,
                     1 if max_dist is None else max_dist,
                     DEFAULT_LIMIT if limit is None else limit,
@@ -153,27 +154,28 @@ def create_app(
         )
         if min_score is None:
             ranked = best_videos(ranked)
-        found = [joined({"id": video, "score": score}) for video, score in ranked]
+        found = [answering.joined({"id": video, "score": score}) for video, score in ranked]
         return JSONResponse({"videos": found, "took_ms": took_ms})
 
     async def search(request: Request) -> Response:
         params = Parameters(request.scope["query_string"], ("q", "max_dist", "limit"))
-        q = lookup(params.text("q"))
+        answering = now()
+        q = answering.lookup(params.text("q"))
         max_dist = params.whole_number("max_dist", 0, MAX_DIST_LIMIT)
         limit = params.whole_number("limit", 0, MAX_RESULTS)
         try:
             ranked, took_ms = await run_in_threadpool(
-                _timed(lambda: index.search(q, max_dist, DEFAULT_LIMIT if limit is None else limit))
+                _timed(lambda: answering.prefix_search.search(q, max_dist, DEFAULT_LIMIT if limit is None else limit))
             )
         except ValueError as refusal:  # too many words
             raise BadRequest(str(refusal)) from None
         found = [
-            joined({"id": video, "words": words, "score": score}) for video, words, score in ranked
+            answering.joined({"id": video, "words": words, "score": score}) for video, words, score in ranked
         ]
         return JSONResponse({"videos": found, "took_ms": took_ms})
 
     async def health_report(_: Request) -> Response:
-        return JSONResponse(health)
+        return JSONResponse(now().health)
 
     async def openapi(_: Request) -> Response:
         return JSONResponse(DESCRIPTION)
@@ -192,9 +194,14 @@ def create_app(
         DamagedIndexError: _damaged,
         Exception: _unexpected,
     }
-    app = Starlette(routes=routes, exception_handlers=handlers)
+    app = Starlette(
+        routes=routes,
+        exception_handlers=handlers,
+        lifespan=None if reloader is None else (lambda _: reloading(reloader)),
+    )
     # A path with a slash too many is not found: a redirect to the path
     # without it would be built from the request's Host header, which the
     # client chooses.
     app.router.redirect_slashes = False
+    app.state.reloader = reloader  # for whoever would reload it at once
     return app

@@ -5,8 +5,9 @@ by name, so each would load the index again and hold a private copy. Here the
 index is loaded once, the listening socket is bound once, and the workers are
 forked from that process: their pages of the index stay shared, copy-on-write,
 since queries only read them. The parent only watches: it replaces a worker
-that dies and, on SIGINT or SIGTERM, stops them all. A worker whose
-supervisor is gone (killed, say, with SIGKILL) stops as on SIGTERM.
+that dies, passes SIGHUP on to them all (each reloads its index, `reloader`)
+and, on SIGINT or SIGTERM, stops them all. A worker whose supervisor is gone
+(killed, say, with SIGKILL) stops as on SIGTERM.
 
 Every server process stops within EXIT_SECONDS of being told to, whatever its
 requests do, and bounds its connections and their requests' heads (`limits`,
@@ -53,7 +54,7 @@ def _config(app: Starlette, host: str, port: int) -> uvicorn.Config:
         host=host,
         port=port,
         access_log=False,
-        lifespan="off",
+        lifespan="on",
         http=GuardedHTTPProtocol,
         ws="none",
         # Where uvicorn parses with h11, h11's own bound lets ours speak first.
@@ -92,6 +93,9 @@ def _stop_when_orphaned(supervisor: int) -> None:
 
 
 def _run_worker(config: uvicorn.Config, listener: socket.socket, supervisor: int) -> None:
+    # Until its application says what SIGHUP does (reloads), a worker ignores
+    # it rather than run the supervisor's handler or die.
+    signal.signal(signal.SIGHUP, signal.SIG_IGN)
     threading.Thread(target=_stop_when_orphaned, args=(supervisor,), daemon=True).start()
     try:
         _BoundedServer(config).run(sockets=[listener])
@@ -125,15 +129,22 @@ def _supervise(config: uvicorn.Config, listener: socket.socket, count: int) -> N
     def on_signal(number: int, _: object) -> None:
         stop.set()
 
+    def on_hangup(number: int, _: object) -> None:
+        for process in processes:
+            if process.pid is not None:
+                os.kill(process.pid, number)
+
     previous = {
         number: signal.signal(number, on_signal) for number in (signal.SIGINT, signal.SIGTERM)
     }
+    processes: list[BaseProcess] = []
+    previous[signal.SIGHUP] = signal.signal(signal.SIGHUP, on_hangup)
     # The objects made so far stay out of the collector's passes, which would
     # otherwise write to every one of them and so copy their pages into each
     # worker. (PyPy, whose collector works otherwise, has no freeze.)
     if hasattr(gc, "freeze"):
         gc.freeze()
-    processes: list[BaseProcess] = [start() for _ in range(count)]
+    processes.extend(start() for _ in range(count))
     try:
         while not stop.wait(_WATCH_SECONDS):
             for place, process in enumerate(processes):
