@@ -120,9 +120,10 @@ def start_server(index_path: str, port: int, workers: int) -> subprocess.Popen:
     return server
 
 
-def run_wrk(port: int, connections: int, seconds: int, paths_file: str) -> dict:
+def wrk_command(port: int, connections: int, seconds: int, paths_file: str) -> List[str]:
+    """wrk requesting the paths of `paths_file`; its last line of output is JSON."""
     script = os.path.join(HERE, "serve_mix.lua")
-    command = [
+    return [
         "wrk",
         f"-t{min(2, connections)}",
         f"-c{connections}",
@@ -133,6 +134,10 @@ def run_wrk(port: int, connections: int, seconds: int, paths_file: str) -> dict:
         "--",
         paths_file,
     ]
+
+
+def run_wrk(port: int, connections: int, seconds: int, paths_file: str) -> dict:
+    command = wrk_command(port, connections, seconds, paths_file)
     output = subprocess.run(command, capture_output=True, text=True, check=True).stdout
     return json.loads(output.strip().splitlines()[-1])
 

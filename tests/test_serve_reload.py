@@ -8,6 +8,7 @@ import os
 import select
 import signal
 import subprocess
+import sys
 import time
 from pathlib import Path
 
@@ -16,6 +17,7 @@ import pytest
 pytest.importorskip("starlette", reason="the serve extra is not installed")
 pytest.importorskip("httpx", reason="Starlette's test client needs httpx")
 
+from conftest import ON_PYPY  # noqa: E402
 from serve_process import START_SECONDS, get_json, running_server  # noqa: E402
 from starlette.testclient import TestClient  # noqa: E402
 
@@ -73,6 +75,20 @@ def test_a_replaced_index_is_served_once_reloaded(tmp_path):
 
 # Each spoils the index file at `path`: what the refusal says (all of it, or
 # how it starts where it goes on with checksums).
+@pytest.mark.skipif(ON_PYPY, reason="PyPy counts no references")
+def test_the_replaced_index_is_no_longer_held(tmp_path):
+    path = tmp_path / "words.bin"
+    replace(path, OLD)
+    index = kelnor.load(path)
+    alone = sys.getrefcount(index)
+    app = create_app(index, file_index_info(str(path), index), None, ReloadPlan(str(path), None, 0))
+    assert TestClient(app).get("/suggest?q=har").status_code == 200
+    assert sys.getrefcount(index) > alone  # served
+    replace(path, NEW)
+    app.state.reloader.reload()
+    assert sys.getrefcount(index) == alone
+
+
 def _damaged(path: Path) -> str:
     replace(path, NEW)
     image = bytearray(path.read_bytes())

@@ -85,6 +85,10 @@ async def _unexpected(_: Request, error: Exception) -> Response:
     return _error(500, "internal server error")
 
 
+def _fixed(answering: Served) -> Callable[[], Served]:
+    return lambda: answering
+
+
 def create_app(
     index: PrefixSearch,
     info: IndexInfo,
@@ -97,11 +101,9 @@ def create_app(
     `reload` plan, the index and catalogue are served anew when their files
     change (`reloader`); each request answers from what was served as it began."""
     page = page_html()
-    first = served(index, info, catalogue)
-    reloader = None if reload is None else Reloader(first, reload)
-
-    def now() -> Served:
-        return first if reloader is None else reloader.current
+    # Nothing here holds the first Served once a reload has replaced it.
+    reloader = None if reload is None else Reloader(served(index, info, catalogue), reload)
+    now = _fixed(served(index, info, catalogue)) if reloader is None else reloader.served_now
 
     async def search_page(_: Request) -> Response:
         return HTMLResponse(page)

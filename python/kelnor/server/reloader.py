@@ -57,6 +57,9 @@ class Reloader:
         self.plan = plan
         self._seen = self._signatures()
 
+    def served_now(self) -> Served:
+        return self.current
+
     def _signatures(self) -> tuple[Signature, Signature]:
         catalogue = self.plan.catalogue
         return _signature(self.plan.path), None if catalogue is None else _signature(catalogue.path)
