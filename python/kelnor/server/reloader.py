@@ -105,7 +105,7 @@ class Reloader:
                 await asyncio.to_thread(self.reload)
             try:
                 await asyncio.wait_for(asked.wait(), interval)
-            except TimeoutError:
+            except asyncio.TimeoutError:  # TimeoutError itself from Python 3.11
                 pass
 
 
