@@ -45,9 +45,12 @@ def replace(path: Path, index: kelnor.PrefixSearch) -> str:
 def served_app(path: Path, catalogue: Path | None = None) -> tuple[TestClient, object]:
     """A client of the application serving `path` (and `catalogue`), and its reloader."""
     index = kelnor.load(path)
-    source = None if catalogue is None else CatalogueSource(str(catalogue), "id", "title", "url", "thumbnail")
+    source = None
+    if catalogue is not None:
+        source = CatalogueSource(str(catalogue), "id", "title", "url", "thumbnail")
     loaded = None if source is None else load_catalogue(source)
-    app = create_app(index, file_index_info(str(path), index), loaded, ReloadPlan(str(path), source, 0))
+    plan = ReloadPlan(str(path), source, 0)
+    app = create_app(index, file_index_info(str(path), index), loaded, plan)
     return TestClient(app), app.state.reloader
 
 

@@ -167,12 +167,17 @@ def create_app(
         limit = params.whole_number("limit", 0, MAX_RESULTS)
         try:
             ranked, took_ms = await run_in_threadpool(
-                _timed(lambda: answering.prefix_search.search(q, max_dist, DEFAULT_LIMIT if limit is None else limit))
+                _timed(
+                    lambda: answering.prefix_search.search(
+                        q, max_dist, DEFAULT_LIMIT if limit is None else limit
+                    )
+                )
             )
         except ValueError as refusal:  # too many words
             raise BadRequest(str(refusal)) from None
         found = [
-            answering.joined({"id": video, "words": words, "score": score}) for video, words, score in ranked
+            answering.joined({"id": video, "words": words, "score": score})
+            for video, words, score in ranked
         ]
         return JSONResponse({"videos": found, "took_ms": took_ms})
 
