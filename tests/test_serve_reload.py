@@ -197,3 +197,10 @@ def test_a_lone_server_serves_a_replaced_file_on_its_own(tmp_path):
     with running_server(str(path), "--reload-interval", "1") as (base, _):
         wait_for_checksum(base, replace(path, NEW))
         assert get_json(base + "/suggest?q=herm&max_dist=0")["suggestions"][0]["term"] == "hermione"
+
+
+def test_a_server_with_nothing_to_reload_ignores_sighup():
+    with running_server("--demo") as (base, process):
+        process.send_signal(signal.SIGHUP)
+        assert get_json(base + "/health")["index"] == "demo"
+    assert process.returncode == -signal.SIGTERM

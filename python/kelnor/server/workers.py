@@ -108,6 +108,9 @@ def serve(app: Starlette, host: str, port: int, workers: int) -> None:
     if workers > 1 and not hasattr(os, "fork"):
         raise CommandError("--workers above 1 needs a platform that can fork")
     config = _config(app, host, port)
+    # SIGHUP asks for a reload (`reloader`): where the application has none to
+    # do, the server ignores it rather than die.
+    signal.signal(signal.SIGHUP, signal.SIG_IGN)
     try:
         if workers == 1:
             _BoundedServer(config).run()
