@@ -1,6 +1,7 @@
 """Reloading under load: wrk against `kelnor serve` while its index is replaced.
 
-Serves an index of american-english-huge (as serve_bench.py) and drives
+Serves an index of american-english-huge (as serve_bench.py; --words adds
+the French and German lists for a larger one) and drives
 /suggest with wrk for --seconds twice: once undisturbed, once while the index
 file is replaced --reloads times (by a rename, as `kelnor build -o` does, with
 a second index of the same words and other videos) and the server is sent
@@ -10,6 +11,7 @@ before and after the reloads.
 
 Needs what serve_bench.py needs. Usage:
 python3 bench/reload_bench.py [--seconds S] [--reloads N] [--workers W ...]
+                              [--words english french german]
 
 Exits with status 1 if any answer was a 5xx or a connection failed.
 """
@@ -71,9 +73,12 @@ def main() -> int:
     parser.add_argument("--seconds", type=int, default=30)
     parser.add_argument("--reloads", type=int, default=5)
     parser.add_argument("--workers", type=int, nargs="+", default=[1, 2])
+    parser.add_argument(
+        "--words", nargs="+", choices=sorted(word_data.WORD_LISTS), default=["english"]
+    )
     args = parser.parse_args()
 
-    words = word_data.read_words("english")
+    words = sorted({word for name in args.words for word in word_data.read_words(name)})
     failed = False
     with tempfile.TemporaryDirectory() as scratch:
         versions = []
@@ -87,7 +92,10 @@ def main() -> int:
         with open(paths_file, "w") as file:
             file.write("\n".join(serve_bench.request_paths("/suggest", words)) + "\n")
         size = os.path.getsize(versions[0])
-        print(f"index file: {size / 2**20:.1f} MiB; wrk -c{CONNECTIONS} for {args.seconds} s\n")
+        print(
+            f"index file: {size / 2**20:.1f} MiB ({len(words):,} words); "
+            f"wrk -c{CONNECTIONS} for {args.seconds} s\n"
+        )
         rows, memory_rows, reload_rows = [], [], []
         for workers in args.workers:
             shutil.copyfile(versions[0], served)
