@@ -43,7 +43,9 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
 
 import kelnor  # noqa: E402
+from ab_bench import per_query  # noqa: E402
 from film_catalogue import films  # noqa: E402
+from search_bench import search_bound  # noqa: E402
 
 WORD = re.compile(r"[^\W_]+")
 TOP = 10
@@ -135,11 +137,6 @@ def found_at(ranked: Sequence[int], title: str, titles: Sequence[Tuple[str, int]
     return None
 
 
-def automatic_bound(word: str) -> int:
-    """The bound that search chooses for a word of this length."""
-    return 0 if len(word) < 3 else 1 if len(word) < 8 else 2
-
-
 def video_calls(index: kelnor.PrefixSearch, only_longest: bool) -> Callable[[str], object]:
     """fuzzy_match_video of a text's words (or of its longest word alone), each
     with the bound and prefix behaviour that search gives it: the last word,
@@ -150,17 +147,10 @@ def video_calls(index: kelnor.PrefixSearch, only_longest: bool) -> Callable[[str
         calls = [(word, k == len(words) - 1) for k, word in enumerate(words)]
         if only_longest:
             calls = [max(calls, key=lambda call: len(call[0]))]
-        return [index.fuzzy_match_video(word, automatic_bound(word), TOP, True if last else None)
+        return [index.fuzzy_match_video(word, search_bound(word), TOP, True if last else None)
                 for word, last in calls]
 
     return run
-
-
-def cpu_per_query(run: Callable[[str], object], texts: Sequence[str]) -> float:
-    started = time.process_time()
-    for text in texts:
-        run(text)
-    return (time.process_time() - started) / len(texts)
 
 
 def main() -> None:
@@ -187,9 +177,9 @@ def main() -> None:
                                          "fuzzy_match_video, each word"]}
     for _ in range(args.rounds):
         for name, run in rows.items():
-            times[name].append(cpu_per_query(run, texts))
-        times["fuzzy_match_video, longest word"].append(cpu_per_query(video_calls(index, True), texts))
-        times["fuzzy_match_video, each word"].append(cpu_per_query(video_calls(index, False), texts))
+            times[name].append(per_query(run, texts))
+        times["fuzzy_match_video, longest word"].append(per_query(video_calls(index, True), texts))
+        times["fuzzy_match_video, each word"].append(per_query(video_calls(index, False), texts))
 
     print(f"{'row':<34} {'top 1':>7} {'top 10':>7} {'time per query':>15}")
     for name, run in rows.items():
