@@ -103,10 +103,13 @@ def server_processes(pid: int) -> Dict[str, int]:
     return {"supervisor": pid, **{f"worker {i + 1}": child for i, child in enumerate(workers)}}
 
 
-def start_server(index_path: str, port: int, workers: int) -> subprocess.Popen:
+def start_server(
+    index_path: str, port: int, workers: int, options: tuple[str, ...] = ()
+) -> subprocess.Popen:
+    """`kelnor serve index_path` with `options`, once it answers."""
     env = {**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)}
     command = [sys.executable, "-m", "kelnor", "serve", index_path, "--port", str(port)]
-    server = subprocess.Popen(command + ["--workers", str(workers)], env=env)
+    server = subprocess.Popen(command + ["--workers", str(workers), *options], env=env)
     deadline = time.monotonic() + START_SECONDS
     while True:
         try:

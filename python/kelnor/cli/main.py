@@ -29,6 +29,7 @@ from kelnor.index_failure import DamagedIndexError, answer
 from kelnor.index_file import IndexFileError, load, load_stream, save
 from kelnor.cli.progress import Progress
 from kelnor.cli.records_file import FORMATS, build_records_file, format_of
+from kelnor.cli.serve_operations import add_operations_arguments, operations_of
 from kelnor.cli.results_view import search_view, suggestions_view, terms_view, videos_view
 from kelnor.cli.text_lines import STDIN, shown_name
 from kelnor import __version__
@@ -219,8 +220,10 @@ def _serve(args: argparse.Namespace) -> None:
     reload = None
     if not args.demo:
         reload = server.ReloadPlan(args.index, source, args.reload_interval)
-    app = server.create_app(index, info, catalogue, reload)
-    server.serve(app, args.host, args.port, args.workers)
+    with contextlib.ExitStack() as resources:
+        operations, worker_exited = operations_of(args, resources)
+        app = server.create_app(index, info, catalogue, reload, operations)
+        server.serve(app, args.host, args.port, args.workers, worker_exited)
 
 
 def _lookup_command(
@@ -412,6 +415,7 @@ def _parser() -> argparse.ArgumentParser:
         help="how often to look whether INDEX or CATALOGUE was replaced, and then serve the "
         f"new one (default {RELOAD_SECONDS}; 0: only on SIGHUP)",
     )
+    add_operations_arguments(serve)
     serve.set_defaults(run=_serve)
     return parser
 

@@ -21,7 +21,9 @@ from starlette.routing import Route
 
 from kelnor.index_failure import DamagedIndexError, answer
 from kelnor.server.catalogue import Catalogue
+from kelnor.server.metrics import QUERY_KINDS, Observer
 from kelnor.server.openapi import DESCRIPTION
+from kelnor.server.operations import Operations, metrics_of, operate
 from kelnor.server.params import MAX_DIST_LIMIT, MAX_RESULTS, BadRequest, Parameters
 from kelnor.server.reloader import ReloadPlan, Reloader, reloading
 from kelnor.server.served_index import IndexInfo, Served, served
@@ -36,13 +38,17 @@ def page_html() -> str:
     return (importlib.resources.files(__package__) / "page.html").read_text(encoding="utf-8")
 
 
-def _timed(query: Callable[[], T]) -> Callable[[], tuple[T, float]]:
-    """`query` as a call that also gives the milliseconds it took."""
+def _timed(query: Callable[[], T], observe: Observer | None) -> Callable[[], tuple[T, float]]:
+    """`query` as a call that also gives the milliseconds it took, and tells
+    `observe` (if any) the seconds it took."""
 
     def run() -> tuple[T, float]:
         start = time.perf_counter()
         result = answer(query)
-        return result, round((time.perf_counter() - start) * 1000, 3)
+        seconds = time.perf_counter() - start
+        if observe is not None:
+            observe(seconds)
+        return result, round(seconds * 1000, 3)
 
     return run
 
@@ -94,16 +100,21 @@ def create_app(
     info: IndexInfo,
     catalogue: Catalogue | None = None,
     reload: ReloadPlan | None = None,
+    operations: Operations = Operations(),
 ) -> Starlette:
     """The application answering from `index`, whose /health reports `info`.
     For an index of folded terms, what is typed (`q`) is folded likewise.
     With a `catalogue`, each video answered carries its row there. With a
     `reload` plan, the index and catalogue are served anew when their files
-    change (`reloader`); each request answers from what was served as it began."""
+    change (`reloader`); each request answers from what was served as it began.
+    `operations` add /metrics, an access log and CORS (`operations`)."""
     page = page_html()
     # Nothing here holds the first Served once a reload has replaced it.
     reloader = None if reload is None else Reloader(served(index, info, catalogue), reload)
     now = _fixed(served(index, info, catalogue)) if reloader is None else reloader.served_now
+    metrics = metrics_of(operations, now(), info.source)
+    index_time = {kind: None if metrics is None else metrics.query_seconds[kind].observe
+                  for kind in QUERY_KINDS}
 
     async def search_page(_: Request) -> Response:
         return HTMLResponse(page)
@@ -126,7 +137,8 @@ def create_app(
                     DEFAULT_LIMIT if limit is None else limit,
                     complete=complete,
                     transpositions=transpositions,
-                )
+                ),
+                index_time["suggest"],
             )
         )
         found = [
@@ -151,7 +163,8 @@ def create_app(
                     1 if max_dist is None else max_dist,
                     DEFAULT_LIMIT if limit is None else limit,
                     min_score=0.0 if min_score is None else min_score,
-                )
+                ),
+                index_time["videos"],
             )
         )
         if min_score is None:
@@ -170,7 +183,8 @@ def create_app(
                 _timed(
                     lambda: answering.prefix_search.search(
                         q, max_dist, DEFAULT_LIMIT if limit is None else limit
-                    )
+                    ),
+                    index_time["search"],
                 )
             )
         except ValueError as refusal:  # too many words
@@ -211,4 +225,5 @@ def create_app(
     # client chooses.
     app.router.redirect_slashes = False
     app.state.reloader = reloader  # for whoever would reload it at once
+    operate(app, operations, metrics, reloader)
     return app

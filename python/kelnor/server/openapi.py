@@ -241,6 +241,19 @@ DESCRIPTION: Json = {
                 },
             }
         },
+        "/metrics": {
+            "get": {
+                "summary": "The server's request counts and latencies, the time spent in the "
+                "index, reloads and the index's size, summed over the workers (off with "
+                "--no-metrics)",
+                "responses": {
+                    "200": {
+                        "description": "the figures in the Prometheus text exposition format",
+                        "content": {"text/plain": {"schema": {"type": "string"}}},
+                    }
+                },
+            }
+        },
     },
     "components": {"schemas": _SCHEMAS},
 }

@@ -20,7 +20,7 @@ import sys
 import threading
 from collections.abc import AsyncIterator
 from contextlib import asynccontextmanager
-from typing import Any, NamedTuple, Optional
+from typing import Any, Callable, NamedTuple, Optional
 
 from kelnor.index_file import IndexFileError, load
 from kelnor.server.catalogue import CatalogueError, CatalogueSource, load_catalogue
@@ -49,6 +49,10 @@ def _signature(path: str) -> Signature:
     return status.st_mtime_ns, status.st_size, status.st_ino
 
 
+def _unobserved(_: Optional[Served]) -> None:
+    pass
+
+
 class Reloader:
     """The Served that requests read (`current`), replaced when its files change."""
 
@@ -56,6 +60,8 @@ class Reloader:
         self.current = current
         self.plan = plan
         self._seen = self._signatures()
+        # Told of each reload: what it serves, or None for a file refused (`metrics`).
+        self.on_reload: Callable[[Optional[Served]], None] = _unobserved
 
     def served_now(self) -> Served:
         return self.current
@@ -84,6 +90,7 @@ class Reloader:
             return  # replaced while it was read: the next look reads it again
         self.current = fresh
         self._seen = before
+        self.on_reload(fresh)
         _LOG.info("reloaded %s (checksum %s)", self.plan.path, fresh.health["checksum"])
 
     def _load(self) -> Served:
@@ -94,6 +101,7 @@ class Reloader:
 
     def _refuse(self, seen: tuple[Signature, Signature], reason: str) -> None:
         self._seen = seen
+        self.on_reload(None)
         print(f"kelnor: cannot reload {self.plan.path}: {reason}", file=sys.stderr, flush=True)
 
     async def watch(self, asked: asyncio.Event) -> None:

@@ -27,7 +27,7 @@ import threading
 import time
 from multiprocessing.process import BaseProcess
 from types import FrameType
-from typing import Optional
+from typing import Callable, Optional
 
 import uvicorn
 from starlette.applications import Starlette
@@ -103,8 +103,20 @@ def _run_worker(config: uvicorn.Config, listener: socket.socket, supervisor: int
         pass  # Ctrl-C reaches the whole process group; the parent reports the stop.
 
 
-def serve(app: Starlette, host: str, port: int, workers: int) -> None:
-    """Serves `app` on `host`:`port` until SIGINT or SIGTERM."""
+def _nothing(_: int) -> None:
+    pass
+
+
+def serve(
+    app: Starlette,
+    host: str,
+    port: int,
+    workers: int,
+    worker_exited: Callable[[int], None] = _nothing,
+) -> None:
+    """Serves `app` on `host`:`port` until SIGINT or SIGTERM. The supervisor of
+    several `workers` tells `worker_exited` the process id of each that exits
+    while it serves."""
     if workers > 1 and not hasattr(os, "fork"):
         raise CommandError("--workers above 1 needs a platform that can fork")
     config = _config(app, host, port)
@@ -115,12 +127,17 @@ def serve(app: Starlette, host: str, port: int, workers: int) -> None:
         if workers == 1:
             _BoundedServer(config).run()
         else:
-            _supervise(config, config.bind_socket(), workers)
+            _supervise(config, config.bind_socket(), workers, worker_exited)
     except SystemExit:  # uvicorn has logged why it could not listen
         raise CommandError(f"cannot listen on {host}:{port}") from None
 
 
-def _supervise(config: uvicorn.Config, listener: socket.socket, count: int) -> None:
+def _supervise(
+    config: uvicorn.Config,
+    listener: socket.socket,
+    count: int,
+    worker_exited: Callable[[int], None],
+) -> None:
     fork = multiprocessing.get_context("fork")
     stop = threading.Event()
 
@@ -157,6 +174,8 @@ def _supervise(config: uvicorn.Config, listener: socket.socket, count: int) -> N
                         process.pid,
                         process.exitcode,
                     )
+                    if process.pid is not None:
+                        worker_exited(process.pid)
                     processes[place] = start()
     finally:
         for process in processes:

@@ -1,0 +1,48 @@
+"""`kelnor serve --access-log`: a line per request, `METHOD PATH STATUS MILLISECONDS`."""
+
+from __future__ import annotations
+
+import re
+import time
+from typing import TextIO
+
+from kelnor.server.metrics import ASGIApp, Message, Receive, Scope, Send
+
+# What a path may show as it is: printable ASCII but the space.
+_UNSHOWN = re.compile(rb"[^!-~]")
+
+
+def _escaped(byte: re.Match[bytes]) -> bytes:
+    return b"\\x%02x" % byte[0][0]
+
+
+def logged(app: ASGIApp, log: TextIO) -> ASGIApp:
+    """`app`, writing a line to `log` as each HTTP request ends: its method;
+    its path as sent, still %-escaped, without the query string (which holds
+    what visitors type), any byte but printable ASCII shown as \\xHH (so a
+    line holds no control character and no space); the status answered (500
+    where the application raised before answering); and the milliseconds
+    from its arrival to the end of its answer."""
+
+    async def logged_app(scope: Scope, receive: Receive, send: Send) -> None:
+        if scope["type"] != "http":
+            await app(scope, receive, send)
+            return
+        status = 500
+
+        async def sent(message: Message) -> None:
+            nonlocal status
+            if message["type"] == "http.response.start":
+                status = message["status"]
+            await send(message)
+
+        start = time.perf_counter()
+        try:
+            await app(scope, receive, sent)
+        finally:
+            milliseconds = (time.perf_counter() - start) * 1000
+            sent_path = scope.get("raw_path") or scope["path"].encode()
+            path = _UNSHOWN.sub(_escaped, sent_path.split(b"?", 1)[0]).decode("ascii")
+            log.write(f"{scope['method']} {path} {status} {milliseconds:.3f}\n")
+
+    return logged_app
