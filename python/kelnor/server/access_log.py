@@ -17,32 +17,41 @@ def _escaped(byte: re.Match[bytes]) -> bytes:
 
 
 def logged(app: ASGIApp, log: TextIO) -> ASGIApp:
-    """`app`, writing a line to `log` as each HTTP request ends: its method;
-    its path as sent, still %-escaped, without the query string (which holds
-    what visitors type), any byte but printable ASCII shown as \\xHH (so a
-    line holds no control character and no space); the status answered (500
-    where the application raised before answering); and the milliseconds
-    from its arrival to the end of its answer."""
+    """`app`, writing a line to `log` for each HTTP request as the last part
+    of its answer leaves: its method; its path as sent, still %-escaped,
+    without the query string (which holds what visitors type), any byte but
+    printable ASCII shown as \\xHH (so a line holds no control character and
+    no space); the status answered (where the application raised before its
+    answer ended, the status it began, or 500); and the milliseconds from its
+    arrival to then."""
 
     async def logged_app(scope: Scope, receive: Receive, send: Send) -> None:
         if scope["type"] != "http":
             await app(scope, receive, send)
             return
-        status = 500
+        status = 0
+
+        def write() -> None:
+            milliseconds = (time.perf_counter() - start) * 1000
+            sent_path = scope.get("raw_path") or scope["path"].encode()
+            path = _UNSHOWN.sub(_escaped, sent_path.split(b"?", 1)[0]).decode("ascii")
+            log.write(f"{scope['method']} {path} {status or 500} {milliseconds:.3f}\n")
 
         async def sent(message: Message) -> None:
             nonlocal status
             if message["type"] == "http.response.start":
                 status = message["status"]
+            elif not message.get("more_body", False):
+                write()
+                status = -1  # written
             await send(message)
 
         start = time.perf_counter()
         try:
             await app(scope, receive, sent)
-        finally:
-            milliseconds = (time.perf_counter() - start) * 1000
-            sent_path = scope.get("raw_path") or scope["path"].encode()
-            path = _UNSHOWN.sub(_escaped, sent_path.split(b"?", 1)[0]).decode("ascii")
-            log.write(f"{scope['method']} {path} {status} {milliseconds:.3f}\n")
+        except BaseException:
+            if status >= 0:
+                write()
+            raise
 
     return logged_app

@@ -167,27 +167,34 @@ class Metrics:
 
 
 def metered(app: ASGIApp, metrics: Metrics) -> ASGIApp:
-    """`app`, counting and timing each HTTP request in `metrics`. A request
-    whose application raised before answering counts as a 500, which the
-    outer error handler answers."""
+    """`app`, counting and timing each HTTP request in `metrics` as the last
+    part of its answer leaves (so that a request is counted before its client
+    has the whole answer). A request whose application raised before its
+    answer ended counts with the status it began, or 500, which the outer
+    error handler then answers."""
 
     async def metered_app(scope: Scope, receive: Receive, send: Send) -> None:
         if scope["type"] != "http":
             await app(scope, receive, send)
             return
-        status = 500
+        status = 0
 
         async def sent(message: Message) -> None:
             nonlocal status
             if message["type"] == "http.response.start":
                 status = message["status"]
+            elif not message.get("more_body", False):
+                metrics.answered(scope["path"], status, time.perf_counter() - start)
+                status = -1  # counted
             await send(message)
 
         start = time.perf_counter()
         try:
             await app(scope, receive, sent)
-        finally:
-            metrics.answered(scope["path"], status, time.perf_counter() - start)
+        except BaseException:
+            if status >= 0:
+                metrics.answered(scope["path"], status or 500, time.perf_counter() - start)
+            raise
 
     return metered_app
 
