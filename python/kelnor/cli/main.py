@@ -371,8 +371,9 @@ def _parser() -> argparse.ArgumentParser:
     serve = commands.add_parser(
         "serve",
         help="serve a search page and a JSON API over an index",
-        description="Serve the search page at / and the API (/suggest, /videos, /health, "
-        "described at /openapi.json) over INDEX, or over the demo's index of the shipped "
+        description="Serve the search page at / and the API (/suggest, /videos, /search, "
+        "/health, /metrics, described at /openapi.json) over INDEX, or over the demo's index "
+        "of the shipped "
         "word sample with made-up videos. Needs the serve extra: pip install 'kelnor[serve]'.",
     )
     source = serve.add_mutually_exclusive_group(required=True)

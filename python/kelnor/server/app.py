@@ -21,7 +21,7 @@ from starlette.routing import Route
 
 from kelnor.index_failure import DamagedIndexError, answer
 from kelnor.server.catalogue import Catalogue
-from kelnor.server.metrics import QUERY_KINDS, Observer
+from kelnor.server.metrics import Observer, query_observers
 from kelnor.server.openapi import DESCRIPTION
 from kelnor.server.operations import Operations, metrics_of, operate
 from kelnor.server.params import MAX_DIST_LIMIT, MAX_RESULTS, BadRequest, Parameters
@@ -113,8 +113,7 @@ def create_app(
     reloader = None if reload is None else Reloader(served(index, info, catalogue), reload)
     now = _fixed(served(index, info, catalogue)) if reloader is None else reloader.served_now
     metrics = metrics_of(operations, now(), info.source)
-    index_time = {kind: None if metrics is None else metrics.query_seconds[kind].observe
-                  for kind in QUERY_KINDS}
+    index_time = query_observers(metrics)
 
     async def search_page(_: Request) -> Response:
         return HTMLResponse(page)

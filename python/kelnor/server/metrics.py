@@ -166,6 +166,14 @@ class Metrics:
         return Response(self.exposition(), media_type=CONTENT_TYPE_LATEST)
 
 
+def query_observers(metrics: Metrics | None) -> dict[str, Optional[Observer]]:
+    """What each query kind tells the seconds it spent in the index: the
+    histogram of `metrics`, or nothing without them."""
+    if metrics is None:
+        return dict.fromkeys(QUERY_KINDS)
+    return {kind: series.observe for kind, series in metrics.query_seconds.items()}
+
+
 def metered(app: ASGIApp, metrics: Metrics) -> ASGIApp:
     """`app`, counting and timing each HTTP request in `metrics` as the last
     part of its answer leaves (so that a request is counted before its client
