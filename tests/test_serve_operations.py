@@ -4,7 +4,11 @@ workers), the access log, CORS, Cache-Control and the favicon."""
 from __future__ import annotations
 
 import io
+import os
 import re
+import signal
+import subprocess
+import sys
 import urllib.request
 import xml.etree.ElementTree as ElementTree
 from collections.abc import Iterator
@@ -20,10 +24,11 @@ from prometheus_client.parser import text_string_to_metric_families  # noqa: E40
 from serve_process import running_server  # noqa: E402
 from starlette.testclient import TestClient  # noqa: E402
 from test_cli import run  # noqa: E402
+from test_serve import read_line_containing, worker_pids  # noqa: E402
 from test_serve_reload import OLD, NEW, replace, served_app  # noqa: E402
 
 import kelnor  # noqa: E402
-from kelnor.server import Operations, create_app, index_info  # noqa: E402
+from kelnor.server import Operations, create_app, demo_index, index_info  # noqa: E402
 
 INDEX = kelnor.build([("harry", 7, 3), ("harold", 9, 1), ("hare", 8, 6)])
 INFO = index_info("no such file", INDEX, "0123abcd")
@@ -130,14 +135,15 @@ def test_no_metrics_no_route():
 
 
 @pytest.fixture(scope="module")
-def loaded_workers(tmp_path_factory) -> Iterator[tuple[str, Path]]:
+def loaded_workers(tmp_path_factory) -> Iterator[tuple[str, Path, subprocess.Popen]]:
     """The base URL of `kelnor serve --demo` with two forked workers, which
-    append to one access log (its path, which held a line before), once
+    append to one access log (its path, which held a line before), and its
+    process, once
     REQUESTS requests to /suggest on many connections at once have reached
     both workers."""
     log = tmp_path_factory.mktemp("log") / "access.log"
     log.write_text("kept\n")
-    with running_server("--demo", "--workers", "2", "--access-log", str(log)) as (base, _):
+    with running_server("--demo", "--workers", "2", "--access-log", str(log)) as (base, process):
 
         def ask(_: int) -> None:
             with urllib.request.urlopen(base + "/suggest?q=hary", timeout=10) as answer:
@@ -145,17 +151,33 @@ def loaded_workers(tmp_path_factory) -> Iterator[tuple[str, Path]]:
 
         with ThreadPoolExecutor(8) as pool:
             list(pool.map(ask, range(REQUESTS)))
-        yield base, log
+        yield base, log, process
+
+
+def scraped(base: str) -> dict[tuple[str, frozenset], float]:
+    with urllib.request.urlopen(base + "/metrics", timeout=10) as answer:
+        return samples(answer.read().decode())
 
 
 def test_forked_workers_metrics_sum_every_worker(loaded_workers):
-    base, _ = loaded_workers
+    base, _, _ = loaded_workers
     for _ in range(4):  # whichever worker answers
-        with urllib.request.urlopen(base + "/metrics", timeout=10) as answer:
-            found = samples(answer.read().decode())
+        found = scraped(base)
         counted = sample(found, "kelnor_http_requests_total", route="/suggest", status="200")
         assert counted == REQUESTS
         assert sample(found, "kelnor_index_query_seconds_count", kind="suggest") == REQUESTS
+
+
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="reads /proc")
+def test_the_counts_of_a_replaced_worker_stay(loaded_workers):
+    base, _, process = loaded_workers
+    os.kill(worker_pids(process.pid)[0], signal.SIGKILL)
+    read_line_containing(process, "; starting another")
+    for _ in range(4):
+        found = scraped(base)
+        counted = sample(found, "kelnor_http_requests_total", route="/suggest", status="200")
+        assert counted == REQUESTS
+        assert sample(found, "kelnor_index_terms") == demo_index()[1].terms
 
 
 # ---------------------------------------------------------------- the access log
@@ -179,7 +201,7 @@ def test_the_access_log_has_a_line_per_request(path, logged, status):
 
 
 def test_forked_workers_append_their_lines_to_one_access_log(loaded_workers):
-    _, log = loaded_workers
+    _, log, _ = loaded_workers
     lines = log.read_text().splitlines(keepends=True)
     assert lines[0] == "kept\n"
     paths = [LINE.fullmatch(line)["path"] for line in lines[1:]]
