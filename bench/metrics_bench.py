@@ -8,9 +8,10 @@ machine. Reports each run's requests/s and p50, the mean of each, and the
 cost of the metrics: the share of requests per second lost with them.
 
 On a shared machine that figure moves by more than the cost, so the script
-first measures it without the network: the processor time (of every thread)
-a /suggest request takes through the application itself, called as uvicorn
-calls it, with and without the metrics, in alternating rounds.
+first measures the cost alone: the least processor time, over several
+rounds, that a request spends in the wrappers of the application (around an
+application that answers at once), without metrics, with them, and with them
+written to the forked workers' shared files.
 
 Needs what serve_bench.py needs. Usage:
 python3 bench/metrics_bench.py [--seconds S] [--rounds N] [--connections C] [--workers W ...]
@@ -36,62 +37,73 @@ import serve_bench  # noqa: E402  (its sys.path set-up comes first)
 import word_data  # noqa: E402
 from _kelnor import PrefixSearch  # noqa: E402
 
-from kelnor.server import Operations, create_app, index_info  # noqa: E402
+from kelnor.server.http_headers import with_cache_control  # noqa: E402
+from kelnor.server.metrics import Metrics, metered, shared_by_workers  # noqa: E402
+from kelnor.server.operations import ROUTES  # noqa: E402
+from kelnor.server.served_index import index_info, served  # noqa: E402
 
 MODES = ("--metrics", "--no-metrics")
-IN_PROCESS_ROUNDS = 5
-IN_PROCESS_REQUESTS = 4000
+WRAPPER_ROUNDS = 7
+WRAPPER_CALLS = 50_000
+SCOPE = {
+    "type": "http",
+    "method": "GET",
+    "path": "/suggest",
+    "raw_path": b"/suggest",
+    "query_string": b"q=hary",
+    "headers": [],
+}
+START = {"type": "http.response.start", "status": 200, "headers": [(b"content-type", b"x")]}
+BODY = {"type": "http.response.body", "body": b"{}"}
 
 
-async def _ask(app: Any, path: str) -> None:
-    """`path` asked of the ASGI `app` as uvicorn asks it, the answer dropped."""
-    target, _, query = path.partition("?")
-    scope = {
-        "type": "http",
-        "asgi": {"version": "3.0"},
-        "http_version": "1.1",
-        "method": "GET",
-        "scheme": "http",
-        "path": target,
-        "raw_path": target.encode(),
-        "query_string": query.encode(),
-        "root_path": "",
-        "headers": [(b"host", b"127.0.0.1")],
-        "client": ("127.0.0.1", 40000),
-        "server": ("127.0.0.1", 8000),
-    }
-
-    async def receive() -> dict:
-        return {"type": "http.request", "body": b"", "more_body": False}
-
-    async def send(message: dict) -> None:
-        pass
-
-    await app(scope, receive, send)
+async def _answered(scope: Any, receive: Any, send: Any) -> None:
+    """An application that answers at once: all its time is its wrappers'."""
+    await send(dict(START))
+    await send(BODY)
 
 
-def in_process_microseconds(image: bytes, paths: list[str]) -> dict[str, list[float]]:
-    """Processor microseconds per request of each mode, a figure a round."""
-    index = PrefixSearch.from_bytes(image)
-    info = index_info("english.bin", index, "00000000")
-    apps = {
-        mode: create_app(index, info, operations=Operations(metrics=mode == "--metrics"))
-        for mode in MODES
-    }
-    times: dict[str, list[float]] = {mode: [] for mode in MODES}
+async def _receive() -> dict:
+    return {"type": "http.request", "body": b"", "more_body": False}
 
-    async def rounds() -> None:
-        for number in range(IN_PROCESS_ROUNDS + 1):
-            for mode in MODES:
-                start = time.process_time()
-                for path in paths[:IN_PROCESS_REQUESTS]:
-                    await _ask(apps[mode], path)
-                if number:  # the first round warms up
-                    spent = time.process_time() - start
-                    times[mode].append(spent / IN_PROCESS_REQUESTS * 1e6)
 
-    asyncio.run(rounds())
-    return times
+async def _dropped(message: Any) -> None:
+    pass
+
+
+def per_call_microseconds(app: Any) -> float:
+    """The least processor time a call of the ASGI `app` took, of several rounds."""
+
+    async def rounds() -> float:
+        best = float("inf")
+        for _ in range(WRAPPER_ROUNDS):
+            start = time.process_time()
+            for _ in range(WRAPPER_CALLS):
+                await app(SCOPE, _receive, _dropped)
+            best = min(best, time.process_time() - start)
+        return best / WRAPPER_CALLS * 1e6
+
+    return asyncio.run(rounds())
+
+
+def wrapper_microseconds(index_path: str) -> dict[str, float]:
+    """Microseconds a request spends in the wrappers of each kind of server."""
+    with open(index_path, "rb") as file:
+        index = PrefixSearch.from_bytes(file.read())
+    first = served(index, index_info(index_path, index, "00000000"), None)
+    figures = {"no wrapper": per_call_microseconds(_answered)}
+    cached = with_cache_control(_answered)
+    figures["Cache-Control (--no-metrics)"] = per_call_microseconds(cached)
+    metrics = Metrics(ROUTES, first, index_path)
+    figures["Cache-Control and metrics, one process"] = per_call_microseconds(
+        metered(cached, metrics)
+    )
+    with shared_by_workers():
+        shared = Metrics(ROUTES, first, index_path)
+        figures["Cache-Control and metrics, forked workers' files"] = per_call_microseconds(
+            metered(cached, shared)
+        )
+    return figures
 
 
 def main() -> int:
@@ -113,16 +125,11 @@ def main() -> int:
         paths_file = os.path.join(scratch, "suggest.txt")
         with open(paths_file, "w") as file:
             file.write("\n".join(paths) + "\n")
-        times = in_process_microseconds(image, paths)
-        print("Processor microseconds per /suggest request through the application:\n")
-        print("| " + " | ".join(MODES) + " | cost |\n|---|---|---|")
-        for with_metrics, without in zip(times["--metrics"], times["--no-metrics"]):
-            print(f"| {with_metrics:.1f} | {without:.1f} | {with_metrics - without:+.1f} µs |")
-        best = {mode: min(times[mode]) for mode in MODES}
-        print(
-            f"\nfastest round of each: {best['--metrics']:.1f} and {best['--no-metrics']:.1f} µs "
-            f"({best['--metrics'] / best['--no-metrics'] - 1:+.1%})\n"
-        )
+        print("Processor microseconds per request in the wrappers (least of each):\n")
+        print("| wrappers | µs a request |\n|---|---|")
+        for name, microseconds in wrapper_microseconds(index_path).items():
+            print(f"| {name} | {microseconds:.2f} |")
+        print()
         print(f"{args.seconds} s per run, {args.connections} connections, /suggest\n")
         print("| workers | round | " + " | ".join(f"{m} req/s | p50 ms" for m in MODES) + " |")
         print("|---|---|---|---|---|---|")
