@@ -4,6 +4,7 @@ workers), the access log, CORS, Cache-Control and the favicon."""
 from __future__ import annotations
 
 import io
+import logging
 import os
 import re
 import signal
@@ -207,6 +208,33 @@ def test_forked_workers_append_their_lines_to_one_access_log(loaded_workers):
     paths = [LINE.fullmatch(line)["path"] for line in lines[1:]]
     assert paths.count("/suggest") == REQUESTS
     assert set(paths) <= {"/health", "/suggest", "/metrics"}
+
+
+class FullDisk(io.StringIO):
+    def write(self, text: str) -> int:
+        raise OSError(28, "No space left on device")
+
+
+class Kept(logging.Handler):
+    def __init__(self) -> None:
+        super().__init__()
+        self.messages: list[str] = []
+
+    def emit(self, record: logging.LogRecord) -> None:
+        self.messages.append(record.getMessage())
+
+
+def test_an_access_log_that_cannot_be_written_drops_lines_not_requests():
+    kept = Kept()
+    logging.getLogger("uvicorn.error").addHandler(kept)
+    try:
+        asking = client(Operations(access_log=FullDisk()))
+        assert [asking.get("/health").status_code for _ in range(3)] == [200] * 3
+    finally:
+        logging.getLogger("uvicorn.error").removeHandler(kept)
+    assert kept.messages == [
+        "cannot write the access log ([Errno 28] No space left on device); dropping its lines"
+    ]
 
 
 def test_serve_refuses_an_access_log_it_cannot_open(capsys, tmp_path):

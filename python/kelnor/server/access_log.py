@@ -2,11 +2,14 @@
 
 from __future__ import annotations
 
+import logging
 import re
 import time
 from typing import TextIO
 
 from kelnor.server.metrics import ASGIApp, Message, Receive, Scope, Send
+
+_LOG = logging.getLogger("uvicorn.error")
 
 # What a path may show as it is: printable ASCII but the space.
 _UNSHOWN = re.compile(rb"[^!-~]")
@@ -23,7 +26,10 @@ def logged(app: ASGIApp, log: TextIO) -> ASGIApp:
     printable ASCII shown as \\xHH (so a line holds no control character and
     no space); the status answered (where the application raised before its
     answer ended, the status it began, or 500); and the milliseconds from its
-    arrival to then."""
+    arrival to then. A line that cannot be written (a full disk) is dropped,
+    said once on the error log: the request is answered all the same."""
+
+    failed = False
 
     async def logged_app(scope: Scope, receive: Receive, send: Send) -> None:
         if scope["type"] != "http":
@@ -32,10 +38,16 @@ def logged(app: ASGIApp, log: TextIO) -> ASGIApp:
         status = 0
 
         def write() -> None:
+            nonlocal failed
             milliseconds = (time.perf_counter() - start) * 1000
             sent_path = scope.get("raw_path") or scope["path"].encode()
             path = _UNSHOWN.sub(_escaped, sent_path.split(b"?", 1)[0]).decode("ascii")
-            log.write(f"{scope['method']} {path} {status or 500} {milliseconds:.3f}\n")
+            try:
+                log.write(f"{scope['method']} {path} {status or 500} {milliseconds:.3f}\n")
+            except (OSError, ValueError) as error:  # ValueError: the file is closed
+                if not failed:
+                    failed = True
+                    _LOG.error("cannot write the access log (%s); dropping its lines", error)
 
         async def sent(message: Message) -> None:
             nonlocal status
