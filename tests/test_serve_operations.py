@@ -29,7 +29,13 @@ from test_serve import read_line_containing, worker_pids  # noqa: E402
 from test_serve_reload import OLD, NEW, replace, served_app  # noqa: E402
 
 import kelnor  # noqa: E402
-from kelnor.server import Operations, create_app, demo_index, index_info  # noqa: E402
+from kelnor.server import (  # noqa: E402
+    Operations,
+    create_app,
+    demo_index,
+    file_index_info,
+    index_info,
+)
 
 INDEX = kelnor.build([("harry", 7, 3), ("harold", 9, 1), ("hare", 8, 6)])
 INFO = index_info("no such file", INDEX, "0123abcd")
@@ -91,9 +97,6 @@ class FailingIndex:
     def _is_folded(self) -> bool:
         return False
 
-    def to_bytes(self) -> bytes:
-        return b""
-
     def suggest(self, *args, **keywords):
         raise RuntimeError("unexpected")
 
@@ -109,10 +112,16 @@ def test_an_unexpected_failure_is_counted_and_logged_as_a_500():
     assert LINE.fullmatch(log.getvalue().splitlines(keepends=True)[0])["status"] == "500"
 
 
-def test_metrics_give_the_served_index_size():
-    found = samples(client().get("/metrics").text)
-    assert sample(found, "kelnor_index_terms") == 3
-    assert sample(found, "kelnor_index_bytes") == len(INDEX.to_bytes())
+def test_metrics_give_the_served_index_size(tmp_path):
+    path = tmp_path / "words.bin"
+    kelnor.save(INDEX, path)
+    read = file_index_info(str(path), INDEX)
+    for info, size in [(read, path.stat().st_size), (INFO, 0)]:  # INFO's is no file
+        found = samples(TestClient(create_app(INDEX, info)).get("/metrics").text)
+        assert (sample(found, "kelnor_index_bytes"), sample(found, "kelnor_index_terms")) == (
+            size,
+            3,
+        )
 
 
 def test_metrics_count_reloads_and_size_the_index_served(tmp_path):

@@ -55,13 +55,13 @@ OTHER_ROUTE = "other"
 QUERY_KINDS = ("suggest", "videos", "search")
 
 
-def _index_bytes(path: str, index: Any) -> int:
-    """The size of the index file at `path`; for an index not read from a
-    file (the demo's), the length of its image."""
+def _file_bytes(path: str) -> int:
+    """The size of the index file at `path`; 0 for an index not read from a
+    file (the demo's), whose image would have to be copied to be measured."""
     try:
         return os.stat(path).st_size
     except OSError:
-        return len(index.to_bytes())
+        return 0
 
 
 class Metrics:
@@ -111,7 +111,7 @@ class Metrics:
         # In the workers' files, the value set last by a live process.
         self._index_bytes = Gauge(
             "kelnor_index_bytes",
-            "Size of the served index file (of its image, for an index not read from a file)",
+            "Size of the served index file (0 for an index not read from a file)",
             registry=registry,
             multiprocess_mode="livemostrecent",
         )
@@ -126,7 +126,7 @@ class Metrics:
         self._shared = _SHARED_DIRECTORY in os.environ
 
     def _serving(self, served: Served) -> None:
-        self._index_bytes.set(_index_bytes(self._path, served.prefix_search))
+        self._index_bytes.set(_file_bytes(self._path))
         self._index_terms.set(served.health["terms"])
 
     def reloaded(self, fresh: Optional[Served]) -> None:
