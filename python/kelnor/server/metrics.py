@@ -88,7 +88,8 @@ class Metrics:
         )
         self._latency = Histogram(
             "kelnor_http_request_duration_seconds",
-            "Time from a request's arrival at the application to the end of its answer, by route",
+            "Time from a request's arrival at the application to the sending of its answer's "
+            "last part, by route",
             ["route"],
             buckets=REQUEST_BUCKETS,
             registry=registry,
