@@ -5,7 +5,7 @@ from __future__ import annotations
 
 from starlette.middleware.cors import CORSMiddleware
 
-from kelnor.server.metrics import ASGIApp, Message, Receive, Scope, Send
+from kelnor.server.answered import ASGIApp, Message, Receive, Scope, Send
 
 # The page, its favicon and the API's description change only with the
 # package, so a browser may keep them. An answer of the API or /health may

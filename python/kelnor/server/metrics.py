@@ -1,8 +1,8 @@
 """The server's counts and timings, served at /metrics in the Prometheus text format.
 
 Requests are counted and timed by `metered`, a plain ASGI wrapper (no
-per-request objects but its one `send` closure) whose labelled series are
-looked up once per route and status and then kept. Forked workers share one
+per-request objects but its one `send` closure, `answered`) whose labelled
+series are looked up once per route and status and then kept. Forked workers share one
 port, so their figures are summed through prometheus_client's multiprocess
 mode: `shared_by_workers` gives the supervisor a private directory of
 per-process files, which /metrics in any worker reads whole.
@@ -13,10 +13,9 @@ from __future__ import annotations
 import os
 import shutil
 import tempfile
-import time
 from collections.abc import Iterator
 from contextlib import contextmanager
-from typing import Any, Awaitable, Callable, MutableMapping, Optional
+from typing import Any, Callable, Optional
 
 from prometheus_client import (
     CONTENT_TYPE_LATEST,
@@ -31,13 +30,9 @@ from prometheus_client.multiprocess import MultiProcessCollector, mark_process_d
 from starlette.requests import Request
 from starlette.responses import Response
 
+from kelnor.server.answered import ASGIApp, Scope, when_answered
 from kelnor.server.served_index import Served
 
-Scope = MutableMapping[str, Any]
-Message = MutableMapping[str, Any]
-Receive = Callable[[], Awaitable[Message]]
-Send = Callable[[Message], Awaitable[None]]
-ASGIApp = Callable[[Scope, Receive, Send], Awaitable[None]]
 Observer = Callable[[float], None]
 
 _SHARED_DIRECTORY = "PROMETHEUS_MULTIPROC_DIR"
@@ -146,8 +141,9 @@ class Metrics:
         self._series[route, status] = series
         return series
 
-    def answered(self, path: str, status: int, seconds: float) -> None:
-        """Counts a request to `path` answered with `status` in `seconds`."""
+    def answered(self, scope: Scope, status: int, seconds: float) -> None:
+        """Counts the request of `scope` answered with `status` in `seconds`."""
+        path = scope["path"]
         route = path if path in self._routes else OTHER_ROUTE
         series = self._series.get((route, status)) or self._series_of(route, status)
         series[0].inc()
@@ -176,36 +172,8 @@ def query_observers(metrics: Metrics | None) -> dict[str, Optional[Observer]]:
 
 
 def metered(app: ASGIApp, metrics: Metrics) -> ASGIApp:
-    """`app`, counting and timing each HTTP request in `metrics` as the last
-    part of its answer leaves (so that a request is counted before its client
-    has the whole answer). A request whose application raised before its
-    answer ended counts with the status it began, or 500, which the outer
-    error handler then answers."""
-
-    async def metered_app(scope: Scope, receive: Receive, send: Send) -> None:
-        if scope["type"] != "http":
-            await app(scope, receive, send)
-            return
-        status = 0
-
-        async def sent(message: Message) -> None:
-            nonlocal status
-            if message["type"] == "http.response.start":
-                status = message["status"]
-            elif not message.get("more_body", False):
-                metrics.answered(scope["path"], status, time.perf_counter() - start)
-                status = -1  # counted
-            await send(message)
-
-        start = time.perf_counter()
-        try:
-            await app(scope, receive, sent)
-        except BaseException:
-            if status >= 0:
-                metrics.answered(scope["path"], status or 500, time.perf_counter() - start)
-            raise
-
-    return metered_app
+    """`app`, counting and timing each HTTP request in `metrics`."""
+    return when_answered(app, metrics.answered)
 
 
 @contextmanager
