@@ -103,10 +103,13 @@ def server_processes(pid: int) -> Dict[str, int]:
     return {"supervisor": pid, **{f"worker {i + 1}": child for i, child in enumerate(workers)}}
 
 
-def start_server(index_path: str, port: int, workers: int) -> subprocess.Popen:
+def start_server(
+    index_path: str, port: int, workers: int, options: tuple[str, ...] = ()
+) -> subprocess.Popen:
+    """`kelnor serve index_path` with `options`, once it answers."""
     env = {**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)}
     command = [sys.executable, "-m", "kelnor", "serve", index_path, "--port", str(port)]
-    server = subprocess.Popen(command + ["--workers", str(workers)], env=env)
+    server = subprocess.Popen(command + ["--workers", str(workers), *options], env=env)
     deadline = time.monotonic() + START_SECONDS
     while True:
         try:
@@ -120,9 +123,10 @@ def start_server(index_path: str, port: int, workers: int) -> subprocess.Popen:
     return server
 
 
-def run_wrk(port: int, connections: int, seconds: int, paths_file: str) -> dict:
+def wrk_command(port: int, connections: int, seconds: int, paths_file: str) -> List[str]:
+    """wrk requesting the paths of `paths_file`; its last line of output is JSON."""
     script = os.path.join(HERE, "serve_mix.lua")
-    command = [
+    return [
         "wrk",
         f"-t{min(2, connections)}",
         f"-c{connections}",
@@ -133,6 +137,10 @@ def run_wrk(port: int, connections: int, seconds: int, paths_file: str) -> dict:
         "--",
         paths_file,
     ]
+
+
+def run_wrk(port: int, connections: int, seconds: int, paths_file: str) -> dict:
+    command = wrk_command(port, connections, seconds, paths_file)
     output = subprocess.run(command, capture_output=True, text=True, check=True).stdout
     return json.loads(output.strip().splitlines()[-1])
 

@@ -4,6 +4,7 @@ counts /health reads from an image, and the command line's server process."""
 from __future__ import annotations
 
 import asyncio
+import datetime
 import contextlib
 import importlib.resources
 import os
@@ -212,6 +213,8 @@ def test_the_flags_take_true_false_1_and_0():
 
 def test_health_reports_the_index():
     status, body = get("/health")
+    loaded_at = datetime.datetime.fromisoformat(body.pop("loaded_at"))
+    assert loaded_at.utcoffset() == datetime.timedelta(0)
     assert (status, body) == (
         200,
         {
@@ -242,7 +245,7 @@ def served_description() -> dict:
 
 
 def test_the_openapi_description_names_each_json_endpoint():
-    paths = {route.path for route in CLIENT.app.routes} - {"/", "/openapi.json"}
+    paths = {route.path for route in CLIENT.app.routes} - {"/", "/openapi.json", "/favicon.ico"}
     assert set(served_description()["paths"]) == paths
 
 
@@ -496,6 +499,10 @@ def test_the_demo_index_is_the_shipped_sample_folded():
         (["x.bin", "--demo"], "argument --demo: not allowed with argument INDEX.bin"),
         (["--demo", "--port", "0"], "expected a whole number from 1 to 65535, got '0'"),
         (["--demo", "--workers", "0"], "expected a whole number from 1 to 64, got '0'"),
+        (
+            ["--demo", "--reload-interval", "0.5"],
+            "expected a whole number from 0 to 86400, got '0.5'",
+        ),
     ],
 )
 def test_serve_refuses_a_malformed_command_line(capsys, argv, message):
@@ -642,7 +649,7 @@ def test_a_request_head_past_the_limit_is_refused(demo_server, request_, answere
     answer = exchange(base, request_, piece)
     if answered:
         assert answer.startswith(b"HTTP/1.1 200 OK\r\n")
-        assert answer.endswith(b'"terms":37078,"videos":2000,"checksum":"e2cff895"}')
+        assert b'"terms":37078,"videos":2000,"checksum":"e2cff895","loaded_at":"' in answer
     else:
         assert answer == TOO_LARGE
 

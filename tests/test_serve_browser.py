@@ -247,6 +247,16 @@ def test_the_demo_page_is_case_and_accent_insensitive(browser, demo_server, type
     assert texts(browser, "#suggestions .typed")[0] == "Zürich"[: len(typed)]
 
 
+def test_the_icon_the_page_links_is_served(browser, demo_server):
+    browser.get(demo_server + "/")
+    answer = browser.execute_async_script(
+        "const done = arguments[arguments.length - 1];"
+        "const icon = document.querySelector('link[rel=icon]');"
+        "fetch(icon.href).then((r) => done([icon.href, r.status, r.headers.get('content-type')]));"
+    )
+    assert answer == [demo_server + "/favicon.ico", 200, "image/svg+xml"]
+
+
 # A catalogue of the title videos: a title with a link and a thumbnail (on
 # a loopback port where nothing listens: an empty frame), a hostile title
 # with a link and a thumbnail of another scheme, and video 3 left out.

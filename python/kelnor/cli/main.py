@@ -29,6 +29,7 @@ from kelnor.index_failure import DamagedIndexError, answer
 from kelnor.index_file import IndexFileError, load, load_stream, save
 from kelnor.cli.progress import Progress
 from kelnor.cli.records_file import FORMATS, build_records_file, format_of
+from kelnor.cli.serve_operations import add_operations_arguments, operations_of
 from kelnor.cli.results_view import search_view, suggestions_view, terms_view, videos_view
 from kelnor.cli.text_lines import STDIN, shown_name
 from kelnor import __version__
@@ -48,6 +49,9 @@ MAX_WORKERS = 64
 HEAD_TIMEOUT_SECONDS = 10
 SHUTDOWN_GRACE_SECONDS = 5
 MAX_DEADLINE_SECONDS = 3600
+# How often `kelnor serve` looks whether its files were replaced, by default and at most.
+RELOAD_SECONDS = 2
+MAX_RELOAD_SECONDS = 86_400
 
 T = TypeVar("T")
 
@@ -205,7 +209,7 @@ def _serve(args: argparse.Namespace) -> None:
             raise CommandError(f"cannot read {args.index}: {error.strerror}") from None
         except IndexFileError as error:
             raise CommandError(str(error)) from None
-    catalogue = None
+    catalogue = source = None
     if args.videos is not None:
         source = server.CatalogueSource(
             args.videos,
@@ -218,9 +222,14 @@ def _serve(args: argparse.Namespace) -> None:
             catalogue = server.load_catalogue(source)
         except server.CatalogueError as error:
             raise CommandError(str(error)) from None
+    reload = None
+    if not args.demo:
+        reload = server.ReloadPlan(args.index, source, args.reload_interval)
     deadlines = server.Deadlines(args.head_timeout, args.shutdown_grace)
-    app = server.create_app(index, info, catalogue)
-    server.serve(app, args.host, args.port, args.workers, deadlines)
+    with contextlib.ExitStack() as resources:
+        operations, worker_exited = operations_of(args, resources)
+        app = server.create_app(index, info, catalogue, reload, operations)
+        server.serve(app, args.host, args.port, args.workers, deadlines, worker_exited)
 
 
 def _lookup_command(
@@ -368,8 +377,9 @@ def _parser() -> argparse.ArgumentParser:
     serve = commands.add_parser(
         "serve",
         help="serve a search page and a JSON API over an index",
-        description="Serve the search page at / and the API (/suggest, /videos, /health, "
-        "described at /openapi.json) over INDEX, or over the demo's index of the shipped "
+        description="Serve the search page at / and the API (/suggest, /videos, /search, "
+        "/health, /metrics, described at /openapi.json) over INDEX, or over the demo's index "
+        "of the shipped "
         "word sample with made-up videos. Needs the serve extra: pip install 'kelnor[serve]'.",
     )
     source = serve.add_mutually_exclusive_group(required=True)
@@ -420,6 +430,15 @@ def _parser() -> argparse.ArgumentParser:
             default=field,
             help=f"the catalogue's column of the videos' {field}s (default {field})",
         )
+    serve.add_argument(
+        "--reload-interval",
+        type=_bounded(0, MAX_RELOAD_SECONDS),
+        default=RELOAD_SECONDS,
+        metavar="SECONDS",
+        help="how often to look whether INDEX or CATALOGUE was replaced, and then serve the "
+        f"new one (default {RELOAD_SECONDS}; 0: only on SIGHUP)",
+    )
+    add_operations_arguments(serve)
     serve.set_defaults(run=_serve)
     return parser
 

@@ -8,7 +8,6 @@ neither the other queries nor the loop.
 from __future__ import annotations
 
 import importlib.resources
-import os
 import time
 from typing import Any, Callable, TypeVar
 
@@ -20,12 +19,14 @@ from starlette.requests import Request
 from starlette.responses import HTMLResponse, JSONResponse, Response
 from starlette.routing import Route
 
-from kelnor.folding import fold, is_folded
 from kelnor.index_failure import DamagedIndexError, answer
-from kelnor.server.catalogue import Catalogue, Row
+from kelnor.server.catalogue import Catalogue
+from kelnor.server.metrics import Observer, query_observers
 from kelnor.server.openapi import DESCRIPTION
+from kelnor.server.operations import Operations, metrics_of, operate
 from kelnor.server.params import MAX_DIST_LIMIT, MAX_RESULTS, BadRequest, Parameters
-from kelnor.server.served_index import IndexInfo
+from kelnor.server.reloader import ReloadPlan, Reloader, reloading
+from kelnor.server.served_index import IndexInfo, Served, served
 
 T = TypeVar("T")
 
@@ -37,13 +38,17 @@ def page_html() -> str:
     return (importlib.resources.files(__package__) / "page.html").read_text(encoding="utf-8")
 
 
-def _timed(query: Callable[[], T]) -> Callable[[], tuple[T, float]]:
-    """`query` as a call that also gives the milliseconds it took."""
+def _timed(query: Callable[[], T], observe: Observer | None) -> Callable[[], tuple[T, float]]:
+    """`query` as a call that also gives the milliseconds it took, and tells
+    `observe` (if any) the seconds it took."""
 
     def run() -> tuple[T, float]:
         start = time.perf_counter()
         result = answer(query)
-        return result, round((time.perf_counter() - start) * 1000, 3)
+        seconds = time.perf_counter() - start
+        if observe is not None:
+            observe(seconds)
+        return result, round(seconds * 1000, 3)
 
     return run
 
@@ -86,23 +91,29 @@ async def _unexpected(_: Request, error: Exception) -> Response:
     return _error(500, "internal server error")
 
 
+def _fixed(answering: Served) -> Callable[[], Served]:
+    return lambda: answering
+
+
 def create_app(
-    index: PrefixSearch, info: IndexInfo, catalogue: Catalogue | None = None
+    index: PrefixSearch,
+    info: IndexInfo,
+    catalogue: Catalogue | None = None,
+    reload: ReloadPlan | None = None,
+    operations: Operations = Operations(),
 ) -> Starlette:
     """The application answering from `index`, whose /health reports `info`.
     For an index of folded terms, what is typed (`q`) is folded likewise.
-    With a `catalogue`, each video answered carries its row there."""
+    With a `catalogue`, each video answered carries its row there. With a
+    `reload` plan, the index and catalogue are served anew when their files
+    change (`reloader`); each request answers from what was served as it began.
+    `operations` add /metrics, an access log and CORS (`operations`)."""
     page = page_html()
-    joined: Callable[[Row], Row] = (lambda found: found) if catalogue is None else catalogue.joined
-    lookup: Callable[[str], str] = fold if is_folded(index) else str
-    health = {
-        "status": "ok",
-        "index": os.path.basename(info.source),
-        "nodes": info.nodes,
-        "terms": info.terms,
-        "videos": info.videos,
-        "checksum": info.checksum,
-    }
+    # Nothing here holds the first Served once a reload has replaced it.
+    reloader = None if reload is None else Reloader(served(index, info, catalogue), reload)
+    now = _fixed(served(index, info, catalogue)) if reloader is None else reloader.served_now
+    metrics = metrics_of(operations, now(), info.source)
+    index_time = query_observers(metrics)
 
     async def search_page(_: Request) -> Response:
         return HTMLResponse(page)
@@ -111,20 +122,22 @@ def create_app(
         params = Parameters(
             request.scope["query_string"], ("q", "max_dist", "limit", "complete", "transpositions")
         )
-        q = lookup(params.text("q"))
+        answering = now()
+        q = answering.lookup(params.text("q"))
         max_dist = params.whole_number("max_dist", 0, MAX_DIST_LIMIT)
         limit = params.whole_number("limit", 0, MAX_RESULTS)
         complete = params.flag("complete", True)
         transpositions = params.flag("transpositions", True)
         suggestions, took_ms = await run_in_threadpool(
             _timed(
-                lambda: index.suggest(
+                lambda: answering.prefix_search.suggest(
                     q,
                     max_dist,
                     DEFAULT_LIMIT if limit is None else limit,
                     complete=complete,
                     transpositions=transpositions,
-                )
+                ),
+                index_time["suggest"],
             )
         )
         found = [
@@ -137,43 +150,52 @@ def create_app(
         params = Parameters(
             request.scope["query_string"], ("q", "max_dist", "limit", "min_score")
         )
-        q = lookup(params.text("q"))
+        answering = now()
+        q = answering.lookup(params.text("q"))
         max_dist = params.whole_number("max_dist", 0, MAX_DIST_LIMIT)
         limit = params.whole_number("limit", 0, MAX_RESULTS)
         min_score = params.fraction("min_score")
         ranked, took_ms = await run_in_threadpool(
             _timed(
-                lambda: index.fuzzy_match_video(
+                lambda: answering.prefix_search.fuzzy_match_video(
                     q,
                     1 if max_dist is None else max_dist,
                     DEFAULT_LIMIT if limit is None else limit,
                     min_score=0.0 if min_score is None else min_score,
-                )
+                ),
+                index_time["videos"],
             )
         )
         if min_score is None:
             ranked = best_videos(ranked)
-        found = [joined({"id": video, "score": score}) for video, score in ranked]
+        found = [answering.joined({"id": video, "score": score}) for video, score in ranked]
         return JSONResponse({"videos": found, "took_ms": took_ms})
 
     async def search(request: Request) -> Response:
         params = Parameters(request.scope["query_string"], ("q", "max_dist", "limit"))
-        q = lookup(params.text("q"))
+        answering = now()
+        q = answering.lookup(params.text("q"))
         max_dist = params.whole_number("max_dist", 0, MAX_DIST_LIMIT)
         limit = params.whole_number("limit", 0, MAX_RESULTS)
         try:
             ranked, took_ms = await run_in_threadpool(
-                _timed(lambda: index.search(q, max_dist, DEFAULT_LIMIT if limit is None else limit))
+                _timed(
+                    lambda: answering.prefix_search.search(
+                        q, max_dist, DEFAULT_LIMIT if limit is None else limit
+                    ),
+                    index_time["search"],
+                )
             )
         except ValueError as refusal:  # too many words
             raise BadRequest(str(refusal)) from None
         found = [
-            joined({"id": video, "words": words, "score": score}) for video, words, score in ranked
+            answering.joined({"id": video, "words": words, "score": score})
+            for video, words, score in ranked
         ]
         return JSONResponse({"videos": found, "took_ms": took_ms})
 
     async def health_report(_: Request) -> Response:
-        return JSONResponse(health)
+        return JSONResponse(now().health)
 
     async def openapi(_: Request) -> Response:
         return JSONResponse(DESCRIPTION)
@@ -192,9 +214,15 @@ def create_app(
         DamagedIndexError: _damaged,
         Exception: _unexpected,
     }
-    app = Starlette(routes=routes, exception_handlers=handlers)
+    app = Starlette(
+        routes=routes,
+        exception_handlers=handlers,
+        lifespan=None if reloader is None else (lambda _: reloading(reloader)),
+    )
     # A path with a slash too many is not found: a redirect to the path
     # without it would be built from the request's Host header, which the
     # client chooses.
     app.router.redirect_slashes = False
+    app.state.reloader = reloader  # for whoever would reload it at once
+    operate(app, operations, metrics, reloader)
     return app

@@ -144,6 +144,12 @@ _SCHEMAS: Json = {
                 "pattern": "^[0-9a-f]{8}$",
                 "description": "CRC-32 of the index image, 8 hex digits",
             },
+            "loaded_at": {
+                "type": "string",
+                "format": "date-time",
+                "description": "when the index served was loaded (UTC, to the second); "
+                "a reload replaces it with the index and its checksum",
+            },
         }
     ),
 }
@@ -223,13 +229,27 @@ DESCRIPTION: Json = {
         },
         "/health": {
             "get": {
-                "summary": "The index's node, term and video counts and its image's checksum",
+                "summary": "The index's node, term and video counts, its image's checksum "
+                "and when it was loaded",
                 "responses": {
                     "200": {
                         "description": "the server is up",
                         "content": {
                             "application/json": {"schema": {"$ref": "#/components/schemas/Health"}}
                         },
+                    }
+                },
+            }
+        },
+        "/metrics": {
+            "get": {
+                "summary": "The server's request counts and latencies, the time spent in the "
+                "index, reloads and the index's size, summed over the workers (off with "
+                "--no-metrics)",
+                "responses": {
+                    "200": {
+                        "description": "the figures in the Prometheus text exposition format",
+                        "content": {"text/plain": {"schema": {"type": "string"}}},
                     }
                 },
             }

@@ -2,14 +2,18 @@
 
 from __future__ import annotations
 
+import datetime
+import os
 import random
 import zlib
-from typing import NamedTuple
+from typing import Any, Callable, NamedTuple
 
 from _kelnor import PrefixSearch, _index_sizes
 
 from kelnor.cli.demo import build_demo_index
+from kelnor.folding import fold, is_folded
 from kelnor.index_file import file_info
+from kelnor.server.catalogue import Catalogue, Row
 
 
 class IndexInfo(NamedTuple):
@@ -40,3 +44,38 @@ def demo_index(seed: int = 0) -> tuple[PrefixSearch, IndexInfo]:
     """The demo's index: the shipped word sample with made-up videos."""
     index = build_demo_index(None, random.Random(seed)).prefix_search
     return index, index_info("demo", index, f"{zlib.crc32(index.to_bytes()):08x}")
+
+
+class Served(NamedTuple):
+    """Everything a request answers from, read once at its start: a reload
+    replaces the whole of it at once, and the request under way keeps the one
+    it began with (freed when the last such request ends)."""
+
+    prefix_search: PrefixSearch
+    lookup: Callable[[str], str]  # what is typed, as the index's terms are written
+    joined: Callable[[Row], Row]  # a video answered, with its catalogue row
+    health: dict[str, Any]
+
+
+def _unjoined(found: Row) -> Row:
+    return found
+
+
+def served(index: PrefixSearch, info: IndexInfo, catalogue: Catalogue | None) -> Served:
+    """What requests answer from: `index`, described by `info`, its videos
+    joined to `catalogue`. Its /health says it was loaded now."""
+    loaded_at = datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="seconds")
+    return Served(
+        index,
+        fold if is_folded(index) else str,
+        _unjoined if catalogue is None else catalogue.joined,
+        {
+            "status": "ok",
+            "index": os.path.basename(info.source),
+            "nodes": info.nodes,
+            "terms": info.terms,
+            "videos": info.videos,
+            "checksum": info.checksum,
+            "loaded_at": loaded_at,
+        },
+    )

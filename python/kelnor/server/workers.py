@@ -5,8 +5,9 @@ by name, so each would load the index again and hold a private copy. Here the
 index is loaded once, the listening socket is bound once, and the workers are
 forked from that process: their pages of the index stay shared, copy-on-write,
 since queries only read them. The parent only watches: it replaces a worker
-that dies and, on SIGINT or SIGTERM, stops them all. A worker whose
-supervisor is gone (killed, say, with SIGKILL) stops as on SIGTERM.
+that dies, passes SIGHUP on to them all (each reloads its index, `reloader`)
+and, on SIGINT or SIGTERM, stops them all. A worker whose supervisor is gone
+(killed, say, with SIGKILL) stops as on SIGTERM.
 
 Every server process stops within its `Deadlines.exit_seconds` of being told
 to, whatever its requests do, and bounds its connections and their requests' heads (`limits`,
@@ -26,7 +27,7 @@ import threading
 import time
 from multiprocessing.process import BaseProcess
 from types import FrameType
-from typing import Optional
+from typing import Callable, Optional
 
 import uvicorn
 from starlette.applications import Starlette
@@ -48,7 +49,7 @@ def _config(app: Starlette, host: str, port: int, deadlines: Deadlines) -> uvico
         host=host,
         port=port,
         access_log=False,
-        lifespan="off",
+        lifespan="on",
         http=guarded_protocol(deadlines.head_seconds),
         ws="none",
         # Where uvicorn parses with h11, h11's own bound lets ours speak first.
@@ -93,6 +94,9 @@ def _stop_when_orphaned(supervisor: int) -> None:
 def _run_worker(
     config: uvicorn.Config, exit_seconds: int, listener: socket.socket, supervisor: int
 ) -> None:
+    # Until its application says what SIGHUP does (reloads), a worker ignores
+    # it rather than run the supervisor's handler or die.
+    signal.signal(signal.SIGHUP, signal.SIG_IGN)
     threading.Thread(target=_stop_when_orphaned, args=(supervisor,), daemon=True).start()
     try:
         _BoundedServer(config, exit_seconds).run(sockets=[listener])
@@ -100,22 +104,42 @@ def _run_worker(
         pass  # Ctrl-C reaches the whole process group; the parent reports the stop.
 
 
-def serve(app: Starlette, host: str, port: int, workers: int, deadlines: Deadlines) -> None:
-    """Serves `app` on `host`:`port` until SIGINT or SIGTERM."""
+def _nothing(_: int) -> None:
+    pass
+
+
+def serve(
+    app: Starlette,
+    host: str,
+    port: int,
+    workers: int,
+    deadlines: Deadlines,
+    worker_exited: Callable[[int], None] = _nothing,
+) -> None:
+    """Serves `app` on `host`:`port` until SIGINT or SIGTERM. The supervisor of
+    several `workers` tells `worker_exited` the process id of each that exits
+    while it serves."""
     if workers > 1 and not hasattr(os, "fork"):
         raise CommandError("--workers above 1 needs a platform that can fork")
     config = _config(app, host, port, deadlines)
+    # SIGHUP asks for a reload (`reloader`): where the application has none to
+    # do, the server ignores it rather than die.
+    signal.signal(signal.SIGHUP, signal.SIG_IGN)
     try:
         if workers == 1:
             _BoundedServer(config, deadlines.exit_seconds).run()
         else:
-            _supervise(config, deadlines.exit_seconds, config.bind_socket(), workers)
+            _supervise(config, deadlines.exit_seconds, config.bind_socket(), workers, worker_exited)
     except SystemExit:  # uvicorn has logged why it could not listen
         raise CommandError(f"cannot listen on {host}:{port}") from None
 
 
 def _supervise(
-    config: uvicorn.Config, exit_seconds: int, listener: socket.socket, count: int
+    config: uvicorn.Config,
+    exit_seconds: int,
+    listener: socket.socket,
+    count: int,
+    worker_exited: Callable[[int], None],
 ) -> None:
     fork = multiprocessing.get_context("fork")
     stop = threading.Event()
@@ -130,15 +154,22 @@ def _supervise(
     def on_signal(number: int, _: object) -> None:
         stop.set()
 
+    def on_hangup(number: int, _: object) -> None:
+        for process in processes:
+            if process.pid is not None:
+                os.kill(process.pid, number)
+
     previous = {
         number: signal.signal(number, on_signal) for number in (signal.SIGINT, signal.SIGTERM)
     }
+    processes: list[BaseProcess] = []
+    previous[signal.SIGHUP] = signal.signal(signal.SIGHUP, on_hangup)
     # The objects made so far stay out of the collector's passes, which would
     # otherwise write to every one of them and so copy their pages into each
     # worker. (PyPy, whose collector works otherwise, has no freeze.)
     if hasattr(gc, "freeze"):
         gc.freeze()
-    processes: list[BaseProcess] = [start() for _ in range(count)]
+    processes.extend(start() for _ in range(count))
     try:
         while not stop.wait(_WATCH_SECONDS):
             for place, process in enumerate(processes):
@@ -148,6 +179,8 @@ def _supervise(
                         process.pid,
                         process.exitcode,
                     )
+                    if process.pid is not None:
+                        worker_exited(process.pid)
                     processes[place] = start()
     finally:
         for process in processes:
