@@ -108,16 +108,31 @@ def serve(app: Starlette, host: str, port: int, workers: int) -> None:
     if workers > 1 and not hasattr(os, "fork"):
         raise CommandError("--workers above 1 needs a platform that can fork")
     config = _config(app, host, port)
+    listener = _listener(host, port)
     # SIGHUP asks for a reload (`reloader`): where the application has none to
     # do, the server ignores it rather than die.
     signal.signal(signal.SIGHUP, signal.SIG_IGN)
+    if workers == 1:
+        with listener:
+            _BoundedServer(config).run(sockets=[listener])
+    else:
+        _supervise(config, listener, workers)
+
+
+def _listener(host: str, port: int) -> socket.socket:
+    """The socket every server process listens on, bound here rather than by
+    uvicorn, whose refusal is several lines of its log and an exit."""
+    listener = socket.socket(socket.AF_INET6 if ":" in host else socket.AF_INET)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     try:
-        if workers == 1:
-            _BoundedServer(config).run()
-        else:
-            _supervise(config, config.bind_socket(), workers)
-    except SystemExit:  # uvicorn has logged why it could not listen
-        raise CommandError(f"cannot listen on {host}:{port}") from None
+        listener.bind((host, port))
+    except OSError as error:  # a port in use, an address not this host's
+        listener.close()
+        raise CommandError(f"cannot listen on {host}:{port}: {error.strerror}") from None
+    listener.set_inheritable(True)
+    shown = f"[{host}]" if ":" in host else host
+    _LOG.info("Uvicorn running on http://%s:%d (Press CTRL+C to quit)", shown, port)
+    return listener
 
 
 def _supervise(config: uvicorn.Config, listener: socket.socket, count: int) -> None:
