@@ -44,4 +44,5 @@ def _trim_on_a_thread() -> None:
 def trim_once_freed(replaced: Served) -> None:
     """Gives the memory of `replaced` back once it is freed, that is once the
     last request that began with it has ended."""
-    weakref.finalize(replaced.lifetime, _trim_on_a_thread)
+    once_freed = weakref.finalize(replaced.lifetime, _trim_on_a_thread)
+    once_freed.atexit = False  # a process that exits gives all its memory back
