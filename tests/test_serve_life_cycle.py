@@ -103,19 +103,37 @@ START_FAILURES: dict[str, Callable[[Path, int], tuple[list[str], str]]] = {
 }
 
 
+@pytest.fixture(scope="module")
+def failed_starts(files, busy_port) -> dict[str, tuple[int, str, str, str]]:
+    """For each of START_FAILURES, side by side: (exit status, standard error,
+    standard output, the reason expected)."""
+    started = {}
+    for failure, case in START_FAILURES.items():
+        args, reason = case(files, busy_port)
+        if "--port" not in args:
+            args += ["--port", str(free_port())]
+        started[failure] = reason, subprocess.Popen(
+            [sys.executable, *KELNOR_SERVE, *args],
+            env=child_environment(),
+            stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE,
+            text=True,
+        )
+    stopped = {}
+    for failure, (reason, process) in started.items():
+        try:
+            out, err = process.communicate(timeout=START_SECONDS)
+        except subprocess.TimeoutExpired:  # it started after all
+            process.kill()
+            out, err = process.communicate()
+        stopped[failure] = process.returncode, err, out, reason
+    return stopped
+
+
 @pytest.mark.parametrize("failure", START_FAILURES)
-def test_a_server_that_cannot_start_says_why_in_one_line(files, busy_port, failure):
-    args, reason = START_FAILURES[failure](files, busy_port)
-    if "--port" not in args:
-        args += ["--port", str(free_port())]
-    stopped = subprocess.run(
-        [sys.executable, *KELNOR_SERVE, *args],
-        env=child_environment(),
-        capture_output=True,
-        text=True,
-        timeout=START_SECONDS,
-    )
-    assert (stopped.returncode, stopped.stderr, stopped.stdout) == (1, f"kelnor: {reason}\n", "")
+def test_a_server_that_cannot_start_says_why_in_one_line(failed_starts, failure):
+    status, err, out, reason = failed_starts[failure]
+    assert (status, err, out) == (1, f"kelnor: {reason}\n", "")
 
 
 STUCK_SERVER = (str(Path(__file__).with_name("stuck_server.py")),)
