@@ -7,9 +7,9 @@ first index), and at once on SIGHUP. A changed file is loaded on a thread,
 checked as `kelnor.load` checks it (header, checksum), and swapped in for
 the requests that start afterwards; once the last request that began with
 the old index ends, its memory is given back to the system (`freed_memory`).
-A new file that cannot be loaded is
-refused with one line on standard error and the old index keeps serving;
-it is not tried again until it changes again.
+A new file that cannot be loaded is refused with one line on standard error
+and the old index keeps serving; it is not tried again until it changes
+again.
 """
 
 from __future__ import annotations
