@@ -7,7 +7,8 @@ file is replaced --reloads times (by a rename, as `kelnor build -o` does, with
 a second index of the same words and other videos) and the server is sent
 SIGHUP. Reports each run's requests/s, p50 and p99, failed and 5xx answers,
 how long each reload took to show in /health, and each process's memory
-before and after the reloads.
+before the reloads, after the first (just before the second) and after the
+last.
 
 Needs what serve_bench.py needs. Usage:
 python3 bench/reload_bench.py [--seconds S] [--reloads N] [--workers W ...]
@@ -111,8 +112,11 @@ def main() -> int:
                 load = subprocess.Popen(command, stdout=subprocess.PIPE, text=True)
                 gap = args.seconds / (args.reloads + 1)
                 took = []
+                after_one = before
                 for number in range(args.reloads):
                     time.sleep(gap)
+                    if number == 1:
+                        after_one = {r: serve_bench.memory_kb(pid) for r, pid in processes.items()}
                     took.append(reload_seconds(server, port, served, versions[(number + 1) % 2]))
                 output = load.communicate()[0]
                 busy = json.loads(output.strip().splitlines()[-1])
@@ -122,7 +126,7 @@ def main() -> int:
                 after = {role: serve_bench.memory_kb(pid) for role, pid in processes.items()}
                 reload_rows.append((workers, took))
                 for role in processes:
-                    memory_rows.append((workers, role, before[role], after[role]))
+                    memory_rows.append((workers, role, (before, after_one, after)))
             finally:
                 server.send_signal(signal.SIGTERM)
                 server.wait(timeout=60)
@@ -133,12 +137,12 @@ def main() -> int:
     print("\nSeconds from SIGHUP until /health reports the new index, each reload:\n")
     for workers, took in reload_rows:
         print(f"- {workers} worker(s): " + ", ".join(f"{seconds:.2f}" for seconds in took))
-    print("\nMemory of each process, MiB, before / after the reloads (RSS, private).\n")
+    print("\nMemory of each process, MiB, before / after one reload / after all (RSS, private).\n")
     print("| workers | process | RSS | private |")
     print("|---|---|---|---|")
-    for workers, role, start, end in memory_rows:
-        rss = f"{start['Rss'] / 1024:.1f} / {end['Rss'] / 1024:.1f}"
-        private = f"{serve_bench.private_mib(start):.1f} / {serve_bench.private_mib(end):.1f}"
+    for workers, role, samples in memory_rows:
+        rss = " / ".join(f"{sample[role]['Rss'] / 1024:.1f}" for sample in samples)
+        private = " / ".join(f"{serve_bench.private_mib(sample[role]):.1f}" for sample in samples)
         print(f"| {workers} | {role} | {rss} | {private} |")
     return 1 if failed else 0
 

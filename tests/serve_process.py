@@ -29,6 +29,11 @@ def get_json(url: str) -> dict:
         return json.load(response)
 
 
+def child_environment() -> dict[str, str]:
+    """The environment of a child process that imports what this one does."""
+    return {**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)}
+
+
 @contextlib.contextmanager
 def running_server(
     *args: str, program: tuple[str, ...] = KELNOR_SERVE
@@ -39,7 +44,7 @@ def running_server(
     port = free_port()
     process = subprocess.Popen(
         [sys.executable, *program, *args, "--port", str(port)],
-        env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)},
+        env=child_environment(),
         stdout=subprocess.PIPE,
         stderr=subprocess.STDOUT,
         text=True,

@@ -9,6 +9,7 @@ import select
 import signal
 import subprocess
 import sys
+import threading
 import time
 from pathlib import Path
 
@@ -29,6 +30,7 @@ from kelnor.server import (  # noqa: E402
     file_index_info,
     load_catalogue,
 )
+from kelnor.server import freed_memory  # noqa: E402
 
 OLD = kelnor.build([("harry", 7, 3), ("hare", 8, 2)])
 NEW = kelnor.build([("harold", 9, 4), ("hermione", 9, 1)])
@@ -90,6 +92,33 @@ def test_the_replaced_index_is_no_longer_held(tmp_path):
     replace(path, NEW)
     app.state.reloader.reload()
     assert sys.getrefcount(index) == alone
+
+
+@pytest.mark.skipif(ON_PYPY, reason="PyPy counts no references and frees when it collects")
+def test_memory_is_given_back_once_the_last_request_on_the_replaced_index_ends(
+    tmp_path, monkeypatch
+):
+    path = tmp_path / "words.bin"
+    replace(path, OLD)
+    index = kelnor.load(path)
+    alone = sys.getrefcount(index)
+    holders_at_trim: list[int] = []
+    trimmed = threading.Event()
+
+    def trim() -> None:
+        holders_at_trim.append(sys.getrefcount(index))
+        trimmed.set()
+
+    monkeypatch.setattr(freed_memory, "give_back_freed_memory", trim)
+    app = create_app(index, file_index_info(str(path), index), None, ReloadPlan(str(path), None, 0))
+    under_way = app.state.reloader.served_now()  # as a request holds it
+    replace(path, NEW)
+    app.state.reloader.reload()
+    assert under_way.prefix_search is index
+    del under_way  # the request ends
+    assert trimmed.wait(START_SECONDS)
+    # Once, with nothing of the server's left holding the index.
+    assert holders_at_trim == [alone]
 
 
 def _damaged(path: Path) -> str:

@@ -17,7 +17,7 @@ import importlib.metadata
 import os
 import sys
 from collections.abc import Sequence
-from typing import Callable, TypeVar
+from typing import TYPE_CHECKING, Callable, TypeVar
 
 from _kelnor import PrefixSearch, _index_sizes
 
@@ -35,6 +35,10 @@ from kelnor.cli.text_lines import STDIN, shown_name
 from kelnor import __version__
 from kelnor.cli.user_input import whole_number_in
 from kelnor.video_table import U32_MAX
+
+if TYPE_CHECKING:
+    from starlette.applications import Starlette
+    from kelnor.server import Operations
 
 # The status of a command stopped by Ctrl-C, as shells give one killed by SIGINT.
 INTERRUPTED = 130
@@ -199,6 +203,18 @@ def _serve(args: argparse.Namespace) -> None:
         raise CommandError(
             f"kelnor serve needs the serve extra ({error}): pip install 'kelnor[serve]'"
         ) from None
+    deadlines = server.Deadlines(args.head_timeout, args.shutdown_grace)
+    with contextlib.ExitStack() as resources:
+        operations, worker_exited = operations_of(args, resources)
+        app = _served_app(args, operations)
+        server.serve(app, args.host, args.port, args.workers, deadlines, worker_exited)
+
+
+def _served_app(args: argparse.Namespace, operations: Operations) -> Starlette:
+    """The application of `kelnor serve`, made in a function of its own so that
+    nothing but the application holds the first index: a reload frees it."""
+    from kelnor import server
+
     if args.demo:
         index, info = server.demo_index()
     else:
@@ -225,11 +241,7 @@ def _serve(args: argparse.Namespace) -> None:
     reload = None
     if not args.demo:
         reload = server.ReloadPlan(args.index, source, args.reload_interval)
-    deadlines = server.Deadlines(args.head_timeout, args.shutdown_grace)
-    with contextlib.ExitStack() as resources:
-        operations, worker_exited = operations_of(args, resources)
-        app = server.create_app(index, info, catalogue, reload, operations)
-        server.serve(app, args.host, args.port, args.workers, deadlines, worker_exited)
+    return server.create_app(index, info, catalogue, reload, operations)
 
 
 def _lookup_command(

@@ -5,9 +5,11 @@ catalogue) by their (modification time, size, inode): every `interval`
 seconds, at its start (a worker started after a reload is forked with the
 first index), and at once on SIGHUP. A changed file is loaded on a thread,
 checked as `kelnor.load` checks it (header, checksum), and swapped in for
-the requests that start afterwards. A new file that cannot be loaded is
-refused with one line on standard error and the old index keeps serving;
-it is not tried again until it changes again.
+the requests that start afterwards; once the last request that began with
+the old index ends, its memory is given back to the system (`freed_memory`).
+A new file that cannot be loaded is refused with one line on standard error
+and the old index keeps serving; it is not tried again until it changes
+again.
 """
 
 from __future__ import annotations
@@ -24,6 +26,7 @@ from typing import Any, Callable, NamedTuple, Optional
 
 from kelnor.index_file import IndexFileError, load
 from kelnor.server.catalogue import CatalogueError, CatalogueSource, load_catalogue
+from kelnor.server.freed_memory import trim_once_freed
 from kelnor.server.served_index import Served, file_index_info, served
 
 _LOG = logging.getLogger("uvicorn.error")
@@ -88,7 +91,8 @@ class Reloader:
             return
         if self._signatures() != before:
             return  # replaced while it was read: the next look reads it again
-        self.current = fresh
+        replaced, self.current = self.current, fresh
+        trim_once_freed(replaced)
         self._seen = before
         self.on_reload(fresh)
         _LOG.info("reloaded %s (checksum %s)", self.plan.path, fresh.health["checksum"])

@@ -46,11 +46,18 @@ def demo_index(seed: int = 0) -> tuple[PrefixSearch, IndexInfo]:
     return index, index_info("demo", index, f"{zlib.crc32(index.to_bytes()):08x}")
 
 
+class Lifetime:
+    """Ends (its weak references die) when its Served is freed: CPython frees
+    a tuple's items last to first, so this first item outlives the index and
+    catalogue of its Served."""
+
+
 class Served(NamedTuple):
     """Everything a request answers from, read once at its start: a reload
     replaces the whole of it at once, and the request under way keeps the one
     it began with (freed when the last such request ends)."""
 
+    lifetime: Lifetime  # first, so that it is freed last
     prefix_search: PrefixSearch
     lookup: Callable[[str], str]  # what is typed, as the index's terms are written
     joined: Callable[[Row], Row]  # a video answered, with its catalogue row
@@ -66,6 +73,7 @@ def served(index: PrefixSearch, info: IndexInfo, catalogue: Catalogue | None) ->
     joined to `catalogue`. Its /health says it was loaded now."""
     loaded_at = datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="seconds")
     return Served(
+        Lifetime(),
         index,
         fold if is_folded(index) else str,
         _unjoined if catalogue is None else catalogue.joined,

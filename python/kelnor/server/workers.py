@@ -91,12 +91,22 @@ def _stop_when_orphaned(supervisor: int) -> None:
     os.kill(os.getpid(), signal.SIGTERM)
 
 
+def _exit_quietly(number: int, frame: Optional[FrameType]) -> None:
+    raise SystemExit(0)
+
+
 def _run_worker(
     config: uvicorn.Config, exit_seconds: int, listener: socket.socket, supervisor: int
 ) -> None:
     # Until its application says what SIGHUP does (reloads), a worker ignores
     # it rather than run the supervisor's handler or die.
     signal.signal(signal.SIGHUP, signal.SIG_IGN)
+    # The supervisor's handlers of a stop only tell the supervisor: until
+    # uvicorn sets its own, a stop ends the worker (it has no request yet)
+    # rather than leave it to be killed later. uvicorn sends the stop again to
+    # this handler once it has stopped, which then ends the worker as usual.
+    signal.signal(signal.SIGTERM, _exit_quietly)
+    signal.signal(signal.SIGINT, _exit_quietly)
     threading.Thread(target=_stop_when_orphaned, args=(supervisor,), daemon=True).start()
     try:
         _BoundedServer(config, exit_seconds).run(sockets=[listener])
@@ -122,16 +132,31 @@ def serve(
     if workers > 1 and not hasattr(os, "fork"):
         raise CommandError("--workers above 1 needs a platform that can fork")
     config = _config(app, host, port, deadlines)
+    listener = _listener(host, port)
     # SIGHUP asks for a reload (`reloader`): where the application has none to
     # do, the server ignores it rather than die.
     signal.signal(signal.SIGHUP, signal.SIG_IGN)
+    if workers == 1:
+        with listener:
+            _BoundedServer(config, deadlines.exit_seconds).run(sockets=[listener])
+    else:
+        _supervise(config, deadlines.exit_seconds, listener, workers, worker_exited)
+
+
+def _listener(host: str, port: int) -> socket.socket:
+    """The socket every server process listens on, bound here rather than by
+    uvicorn, whose refusal is several lines of its log and an exit."""
+    listener = socket.socket(socket.AF_INET6 if ":" in host else socket.AF_INET)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     try:
-        if workers == 1:
-            _BoundedServer(config, deadlines.exit_seconds).run()
-        else:
-            _supervise(config, deadlines.exit_seconds, config.bind_socket(), workers, worker_exited)
-    except SystemExit:  # uvicorn has logged why it could not listen
-        raise CommandError(f"cannot listen on {host}:{port}") from None
+        listener.bind((host, port))
+    except OSError as error:  # a port in use, an address not this host's
+        listener.close()
+        raise CommandError(f"cannot listen on {host}:{port}: {error.strerror}") from None
+    listener.set_inheritable(True)
+    shown = f"[{host}]" if ":" in host else host
+    _LOG.info("Uvicorn running on http://%s:%d (Press CTRL+C to quit)", shown, port)
+    return listener
 
 
 def _supervise(
