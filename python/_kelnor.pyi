@@ -1,7 +1,17 @@
 from collections.abc import Iterable, Sequence
-from typing import SupportsIndex, final
+from typing import Protocol, SupportsIndex, final
 
 __all__ = ["PrefixSearch"]
+
+# A string column through the Arrow PyCapsule protocols: an array
+# (__arrow_c_array__) or a chunked array (__arrow_c_stream__).
+class _ArrowArray(Protocol):
+    def __arrow_c_array__(self, requested_schema: object = None) -> tuple[object, object]: ...
+
+class _ArrowStream(Protocol):
+    def __arrow_c_stream__(self, requested_schema: object = None) -> object: ...
+
+_ArrowStringColumn = _ArrowArray | _ArrowStream
 
 _Payload = tuple[SupportsIndex, Sequence[SupportsIndex], Sequence[SupportsIndex]]
 
@@ -49,6 +59,46 @@ class PrefixSearch:
         transpositions: bool = True,
         min_score: float = 0.0,
     ) -> list[tuple[str, int, float]]: ...
+    # The batch calls: the single call's answer for every text, in order.
+    def fuzzy_match_many(
+        self,
+        terms: Sequence[str] | _ArrowStringColumn,
+        max_dist: SupportsIndex = 1,
+        limit: SupportsIndex | None = None,
+        *,
+        workers: SupportsIndex = 1,
+    ) -> list[list[tuple[str, int, int]]]: ...
+    def fuzzy_match_video_many(
+        self,
+        terms: Sequence[str] | _ArrowStringColumn,
+        max_dist: SupportsIndex = 1,
+        limit: SupportsIndex | None = None,
+        include_prefix_nodes: bool | None = None,
+        min_score: float | None = None,
+        *,
+        workers: SupportsIndex = 1,
+    ) -> list[list[tuple[str, float]]]: ...
+    def suggest_many(
+        self,
+        texts: Sequence[str] | _ArrowStringColumn,
+        max_dist: SupportsIndex | None = None,
+        limit: SupportsIndex | None = 10,
+        *,
+        complete: bool = True,
+        transpositions: bool = True,
+        workers: SupportsIndex = 1,
+    ) -> list[list[tuple[str, int, int]]]: ...
+    def search_many(
+        self,
+        texts: Sequence[str] | _ArrowStringColumn,
+        max_dist: SupportsIndex | None = None,
+        limit: SupportsIndex | None = 10,
+        *,
+        complete: bool = True,
+        transpositions: bool = True,
+        min_score: float = 0.0,
+        workers: SupportsIndex = 1,
+    ) -> list[list[tuple[str, int, float]]]: ...
     def _own_counts(self) -> bytes | None: ...
     def _spellings(self) -> dict[str, str] | None: ...
     def _is_folded(self) -> bool: ...

@@ -12,7 +12,9 @@
 //   views, records files parsed or read as a stream (RecordsStream), and
 //   build_from_columns() with its RowRefusal and the term limit;
 // - the queries (fuzzy_match(), fuzzy_match_video(), suggest() and
-//   default_suggest_bound(), search() with its TooManyWords and search_words());
+//   default_suggest_bound(), search() with its TooManyWords and search_words()),
+//   and run_batch() that runs one of them over many inputs on threads, with
+//   append_texts() that reads the inputs of an Arrow column;
 // - how a host stops a long query (InterruptCheck, Interrupted);
 // - the failure type of a damaged index (InternalFailure, checked_at()) and
 //   the Result that carries expected failures.
@@ -25,6 +27,7 @@
 #include "builds/arrow_columns.hpp"
 #include "builds/column_build.hpp"
 #include "builds/column_pieces.hpp"
+#include "builds/column_texts.hpp"
 #include "builds/internal_data.hpp"
 #include "builds/records_stream.hpp"
 #include "builds/term_check.hpp"
@@ -36,6 +39,7 @@
 #include "index/trie/own_counts_section.hpp"
 #include "index/trie/trie_image.hpp"
 #include "index/uuid_text.hpp"
+#include "queries/batch_runner.hpp"
 #include "queries/fuzzy_match.hpp"
 #include "queries/search.hpp"
 #include "queries/suggest.hpp"

@@ -39,6 +39,9 @@ def test_the_cluster_answers_as_the_index_does(pipeline, monkeypatch):
     assert answers["term"].tolist() == pd.concat(
         [pipeline.misspelt(part, size) for part, size in enumerate([700, 700, 600])]
     )["term"].tolist()
+    assert answers["corrected"].tolist() == [
+        next(iter(index.suggest(term, 1, 1)), (term,))[0] for term in answers["term"]
+    ]
     assert answers["videos"].tolist() == [
         index.fuzzy_match_video(term, 1, 3) for term in answers["term"]
     ]

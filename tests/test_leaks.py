@@ -349,6 +349,20 @@ SCENARIOS: Dict[str, Callable[[], Scenario]] = {
     "video panic": lambda: Scenario(
         damaged_index().fuzzy_match_video, ("aaa", 1), raises="PanicException"
     ),
+    # the batch calls
+    "batch": lambda: on_small("fuzzy_match_many", ["appel", "x", ""], 2, workers=2),
+    "batch suggest": lambda: on_small("suggest_many", ("ap", "appl"), workers=-1),
+    "batch bad element": lambda: on_small("fuzzy_match_many", ["a", 3], raises="TypeError"),
+    "batch surrogate element": lambda: on_small(
+        "fuzzy_match_video_many", ["a", "\udc80"], raises="UnicodeEncodeError"
+    ),
+    "batch too many words": lambda: on_small(
+        "search_many", ["a", "w " * 40], workers=2, raises="ValueError"
+    ),
+    "batch bad workers": lambda: on_small("fuzzy_match_many", ["a"], workers=0, raises="ValueError"),
+    "batch damaged": lambda: Scenario(
+        damaged_index().fuzzy_match_many, (["aaa", "a"], 1), {"workers": 2}, raises="PanicException"
+    ),
     # the type itself
     "no constructor": lambda: Scenario(PrefixSearch, (1,), {"x": 2}, raises="TypeError"),
 }

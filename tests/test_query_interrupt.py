@@ -28,7 +28,8 @@ pytestmark = pytest.mark.skipif(sys.platform == "win32", reason="needs POSIX sig
 # of 10,001 cells: seconds in all); or, for "completions", one whose root has
 # a million leaves that all lead to a node that is its own child, where the
 # completion search ranks ever longer paths round that cycle for seconds
-# until its budget is spent. The signal comes about 0.2 s into the query.
+# until its budget is spent. A batch call ("..._many") runs a hundred such
+# queries on two threads. The signal comes about 0.2 s into the query.
 # The index is built once; each case given after the method, a signal kind and
 # where the query runs (in the main thread, or in a second one that the main
 # thread joins), runs in a process forked from the one that built it. Prints
@@ -63,6 +64,10 @@ CHILD = textwrap.dedent("""
         )
         index = PrefixSearch.from_bytes(model_image.encode(trie))
         query = lambda: getattr(index, method)("b" * 10_000, 2**32 - 1)
+        if method.endswith("_many"):
+            # A batch of such queries on two threads, the calling one and another.
+            many = getattr(index, method)
+            query = lambda: many(["b" * 10_000] * 100, 2**32 - 1, workers=2)
 
     class Alarm(Exception):
         pass
@@ -140,7 +145,16 @@ def interrupted():
 
 
 @pytest.mark.parametrize(
-    "method", ["fuzzy_match", "fuzzy_match_video", "suggest", "search", "completions"]
+    "method",
+    [
+        "fuzzy_match",
+        "fuzzy_match_video",
+        "suggest",
+        "search",
+        "completions",
+        "fuzzy_match_many",
+        "search_many",
+    ],
 )
 @pytest.mark.parametrize("signal_kind, raised", SIGNALS)
 @pytest.mark.parametrize("where", [IN_THE_MAIN_THREAD, "thread"])

@@ -14,6 +14,7 @@ class Result {
 
     bool ok() const noexcept { return state_.index() == 0; }
     T& value() & { return std::get<0>(state_); }
+    const T& value() const& { return std::get<0>(state_); }
     T&& value() && { return std::get<0>(std::move(state_)); }
     const E& error() const& { return std::get<1>(state_); }
 

@@ -20,7 +20,7 @@
 
 namespace kelnor::py {
 
-inline constexpr std::size_t MOST_PARAMETERS = 6;
+inline constexpr std::size_t MOST_PARAMETERS = 7;
 
 class MethodParameters {
   public:

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "kelnor.hpp"
+#include "python/arrow_column.hpp"
 #include "python/binder.hpp"
 #include "python/call_guard.hpp"
 #include "python/convert.hpp"
@@ -35,91 +36,11 @@ constinit MethodParameters PARSE{"_parse_text_records()", PARSE_NAMES, 2};
 constexpr const char* SIZES_NAMES[] = {"index"};
 constinit MethodParameters SIZES{"_index_sizes()", SIZES_NAMES, 1};
 
-// A buffer held for the life of the object.
-class HeldBuffer {
-  public:
-    HeldBuffer() = default;
-    HeldBuffer(const HeldBuffer&) = delete;
-    HeldBuffer& operator=(const HeldBuffer&) = delete;
-    ~HeldBuffer() {
-        if (held_) PyBuffer_Release(&view_);
-    }
-    void hold(PyObject* source, int flags) {
-        if (PyObject_GetBuffer(source, &view_, flags) < 0) throw_python_error();
-        held_ = true;
-    }
-    const Py_buffer& view() const noexcept { return view_; }
-    // The bytes of a bytes-like object, held.
-    std::span<const std::uint8_t> bytes_of(PyObject* source) {
-        hold(source, PyBUF_SIMPLE);
-        return {static_cast<const std::uint8_t*>(view_.buf), static_cast<std::size_t>(view_.len)};
-    }
-
-  private:
-    Py_buffer view_{};
-    bool held_ = false;
-};
-
-// Releasing a producer's Arrow structs may run Python code (the owner of a
-// buffer going away), which must not find pending the exception that this
-// call is raising: it is set aside while `value` is released.
-template <class Arrow>
-class ReleasedAside {
-  public:
-    ReleasedAside() = default;
-    explicit ReleasedAside(Arrow value) : value_(std::move(value)) {}
-    ReleasedAside(const ReleasedAside&) = delete;
-    ReleasedAside& operator=(const ReleasedAside&) = delete;
-    ~ReleasedAside() {
-#if PY_VERSION_HEX >= 0x030C0000
-        PyObject* raised = PyErr_GetRaisedException();
-        value_ = Arrow{};
-        PyErr_SetRaisedException(raised);
-#else
-        PyObject *type, *value, *traceback;
-        PyErr_Fetch(&type, &value, &traceback);
-        value_ = Arrow{};
-        PyErr_Restore(type, value, traceback);
-#endif
-    }
-    Arrow& get() noexcept {
-        return value_;
-    }
-    const Arrow& get() const noexcept {
-        return value_;
-    }
-
-  private:
-    Arrow value_;
-};
-
-// What a column argument holds while the build reads it: the arrays of an
-// Arrow column (one, or the chunks of a stream), or a buffer of integers.
-struct HeldColumn {
-    ReleasedAside<columns::ArrowChunks> arrow;
-    HeldBuffer buffer;
-    std::deque<columns::DictionaryText> dictionaries;
-};
-
 columns::Separator separator_argument(PyObject* value) {
     const std::string_view separator = convert_argument("separator", value, to_utf8);
     if (separator != "\t" && separator != ",")
         raise_value_error("the separator is a tab or a comma");
     return static_cast<columns::Separator>(separator[0]);
-}
-
-template <class Struct>
-Struct& capsule_struct(PyObject* capsule, const char* name) {
-    if (!PyCapsule_IsValid(capsule, name)) {
-        PyErr_Format(PyExc_TypeError, "expected a PyCapsule named '%s'", name);
-        throw_python_error();
-    }
-    auto* value = static_cast<Struct*>(PyCapsule_GetPointer(capsule, name));
-    if (value->release == nullptr) {
-        PyErr_Format(PyExc_ValueError, "the '%s' was already taken", name);
-        throw_python_error();
-    }
-    return *value;
 }
 
 // A one-dimensional, contiguous buffer of native integers as a column.
@@ -150,70 +71,6 @@ columns::ColumnPiece<columns::IntColumn> int_buffer_column(const char* name, PyO
     return {view.shape[0], column};
 }
 
-// Whether the failure of a stream is a Python producer's KeyboardInterrupt:
-// the producer's exception reaches the stream's consumer only as text, the
-// traceback whose last line names it.
-bool names_keyboard_interrupt(std::string_view failure) {
-    while (failure.ends_with('\n')) failure.remove_suffix(1);
-    const std::size_t line_start = failure.rfind('\n');
-    const std::string_view last_line =
-        line_start == std::string_view::npos ? failure : failure.substr(line_start + 1);
-    return last_line == "KeyboardInterrupt" || last_line.starts_with("KeyboardInterrupt: ");
-}
-
-// ValueError(failure) for a table's stream that failed; KeyboardInterrupt
-// when Ctrl-C stopped it (in a Python generator feeding it, say), so that an
-// interrupt stays one.
-[[noreturn]] void raise_stream_failure(const std::string& failure) {
-    if (PyErr_CheckSignals() < 0) throw_python_error();
-    if (names_keyboard_interrupt(failure)) {
-        PyErr_SetNone(PyExc_KeyboardInterrupt);
-        throw_python_error();
-    }
-    raise_value_error(failure);
-}
-
-// An Arrow array given as the pair of capsules of __arrow_c_array__(), or a
-// chunked one as the capsule of __arrow_c_stream__(), taken over.
-void take_arrow_column(PyObject* given, HeldColumn& held, const std::string& what) {
-    if (PyCapsule_IsValid(given, "arrow_array_stream")) {
-        columns::OwnedStream stream(capsule_struct<ArrowArrayStream>(given, "arrow_array_stream"));
-        auto chunks = without_interpreter_lock(
-            [&] { return columns::read_chunks(std::move(stream), what + "'s stream"); });
-        if (!chunks.ok()) raise_stream_failure(chunks.error());
-        held.arrow.get() = std::move(chunks).value();
-        return;
-    }
-    if (!PyTuple_Check(given) || PyTuple_GET_SIZE(given) != 2) {
-        PyErr_SetString(PyExc_TypeError,
-                        "an Arrow column is given as the (schema, array) capsules of "
-                        "__arrow_c_array__() or the stream capsule of __arrow_c_stream__()");
-        throw_python_error();
-    }
-    ArrowSchema& schema = capsule_struct<ArrowSchema>(PyTuple_GET_ITEM(given, 0), "arrow_schema");
-    ArrowArray& array = capsule_struct<ArrowArray>(PyTuple_GET_ITEM(given, 1), "arrow_array");
-    held.arrow.get().schema = columns::OwnedSchema(schema);
-    held.arrow.get().arrays.emplace_back(array);
-}
-
-bool is_arrow_column(PyObject* given) {
-    return PyTuple_Check(given) || PyCapsule_IsValid(given, "arrow_array_stream");
-}
-
-// A column's view, or TypeError for a type the build does not take and
-// ValueError for an array that breaks its type's layout.
-template <class Column>
-Column column_or_raise(Result<Column, columns::ColumnError> column) {
-    if (!column.ok()) {
-        const columns::ColumnError& error = column.error();
-        PyErr_SetString(error.kind == columns::ColumnError::Kind::WrongType ? PyExc_TypeError
-                                                                            : PyExc_ValueError,
-                        error.message.c_str());
-        throw_python_error();
-    }
-    return std::move(column).value();
-}
-
 [[noreturn]] void raise_refusal(const RowRefusal& refusal, const char* where,
                                 columns::Separator separator = columns::Separator::Tab) {
     const PyRef message = row_refusal_message(refusal, separator);
@@ -230,20 +87,6 @@ PyRef build_index(std::span<const ColumnChunk> chunks, std::uint32_t top_n) {
     });
     if (!built.ok()) raise_refusal(built.error(), "row ");
     return make_instance(PrefixSearch{std::move(built).value(), std::nullopt});
-}
-
-// The views of an Arrow column's arrays as pieces of the column `what`, by
-// `view_of` (terms_of(), videos_of() or counts_of()).
-template <class View, class ViewOf>
-std::vector<columns::ColumnPiece<View>> arrow_pieces(const HeldColumn& held,
-                                                     const std::string& what, ViewOf view_of) {
-    std::vector<columns::ColumnPiece<View>> pieces;
-    const columns::ArrowChunks& arrow = held.arrow.get();
-    for (const columns::OwnedArray& array : arrow.arrays) {
-        pieces.push_back({array.get().length,
-                          View(column_or_raise(view_of(arrow.schema.get(), array.get(), what)))});
-    }
-    return pieces;
 }
 
 template <class View>

@@ -17,22 +17,6 @@ PyRef type_qualname(PyObject* value) {
     return check(PyUnicode_FromString("<failed to extract type name>"));
 }
 
-// Takes the pending exception, normalised; null when none is pending.
-PyRef fetch_exception() {
-#if PY_VERSION_HEX >= 0x030C0000
-    return PyRef(PyErr_GetRaisedException());
-#else
-    PyObject *type, *value, *traceback;
-    PyErr_Fetch(&type, &value, &traceback);
-    if (type == nullptr) return PyRef();
-    PyErr_NormalizeException(&type, &value, &traceback);
-    if (traceback != nullptr && value != nullptr) PyException_SetTraceback(value, traceback);
-    Py_XDECREF(type);
-    Py_XDECREF(traceback);
-    return PyRef(value);
-#endif
-}
-
 // numpy's boolean scalar (named bool_ before numpy 2) is the one non-bool
 // flag that hosts pass around routinely.
 bool is_numpy_bool(PyObject* value) {
@@ -84,6 +68,21 @@ void refuse_unaddressable(PyObject* sequence, Describe&& describe) {
 }
 
 }  // namespace
+
+PyRef fetch_exception() {
+#if PY_VERSION_HEX >= 0x030C0000
+    return PyRef(PyErr_GetRaisedException());
+#else
+    PyObject *type, *value, *traceback;
+    PyErr_Fetch(&type, &value, &traceback);
+    if (type == nullptr) return PyRef();
+    PyErr_NormalizeException(&type, &value, &traceback);
+    if (traceback != nullptr && value != nullptr) PyException_SetTraceback(value, traceback);
+    Py_XDECREF(type);
+    Py_XDECREF(traceback);
+    return PyRef(value);
+#endif
+}
 
 void raise_cannot_convert(PyObject* value, const char* target) {
     PyRef name = type_qualname(value);

@@ -68,6 +68,9 @@ VideoIndexBytes to_video_index(PyObject* sequence);
 // with its error, unprefixed (these are not arguments).
 PayloadTable to_payloads(const std::vector<PyRef>& entries);
 
+// Takes the pending exception, normalised; null when none is pending.
+PyRef fetch_exception();
+
 // Replaces a pending TypeError (exactly TypeError, not a subclass) by
 // TypeError "argument '{name}': {message}" that keeps the original's cause.
 // Other pending exceptions are left as they are.

@@ -17,6 +17,15 @@ PyObject* fuzzy_match_video(PyObject* self, PyObject* const* args, Py_ssize_t na
                             PyObject* keyword_names);
 PyObject* suggest(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* keyword_names);
 PyObject* search(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* keyword_names);
+// The batch calls (batch_methods.cpp): one query per text, on native threads.
+PyObject* fuzzy_match_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* keyword_names);
+PyObject* fuzzy_match_video_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                 PyObject* keyword_names);
+PyObject* suggest_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                       PyObject* keyword_names);
+PyObject* search_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                      PyObject* keyword_names);
 // The module's _search_words(text): the words that search() takes apart.
 PyObject* search_words(PyObject* unused, PyObject* const* args, Py_ssize_t nargs,
                        PyObject* keyword_names);

@@ -34,6 +34,17 @@ PyMethodDef methods[] = {
     {"search", as_cfunction(search), METH_FASTCALL | METH_KEYWORDS,
      "search($self, text, max_dist=None, limit=10, *, complete=True, transpositions=True, "
      "min_score=0.0)\n--\n\n"},
+    {"fuzzy_match_many", as_cfunction(fuzzy_match_many), METH_FASTCALL | METH_KEYWORDS,
+     "fuzzy_match_many($self, terms, max_dist=1, limit=None, *, workers=1)\n--\n\n"},
+    {"fuzzy_match_video_many", as_cfunction(fuzzy_match_video_many), METH_FASTCALL | METH_KEYWORDS,
+     "fuzzy_match_video_many($self, terms, max_dist=1, limit=None, include_prefix_nodes=None, "
+     "min_score=None, *, workers=1)\n--\n\n"},
+    {"suggest_many", as_cfunction(suggest_many), METH_FASTCALL | METH_KEYWORDS,
+     "suggest_many($self, texts, max_dist=None, limit=10, *, complete=True, "
+     "transpositions=True, workers=1)\n--\n\n"},
+    {"search_many", as_cfunction(search_many), METH_FASTCALL | METH_KEYWORDS,
+     "search_many($self, texts, max_dist=None, limit=10, *, complete=True, transpositions=True, "
+     "min_score=0.0, workers=1)\n--\n\n"},
     {"_own_counts", as_cfunction(own_counts), METH_NOARGS, "_own_counts($self)\n--\n\n"},
     {"_spellings", as_cfunction(spellings), METH_NOARGS, "_spellings($self)\n--\n\n"},
     {"_is_folded", as_cfunction(is_folded), METH_NOARGS, "_is_folded($self)\n--\n\n"},

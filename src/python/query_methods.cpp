@@ -1,12 +1,9 @@
 // PrefixSearch.fuzzy_match, PrefixSearch.fuzzy_match_video,
-// PrefixSearch.suggest and PrefixSearch.search: the call into the matchers,
-// without the interpreter lock, and the result lists.
+// PrefixSearch.suggest and PrefixSearch.search: one text asked of the core
+// without the interpreter lock, as query_kinds.hpp runs each kind.
 #include <cstddef>
-#include <cstdint>
-#include <optional>
-#include <string>
+#include <span>
 #include <string_view>
-#include <vector>
 
 #include "kelnor.hpp"
 #include "python/binder.hpp"
@@ -15,6 +12,7 @@
 #include "python/lock_release.hpp"
 #include "python/methods.hpp"
 #include "python/prefix_search_type.hpp"
+#include "python/query_kinds.hpp"
 #include "python/results.hpp"
 
 namespace kelnor::py {
@@ -37,120 +35,44 @@ constinit MethodParameters SEARCH{"PrefixSearch.search()", SEARCH_NAMES, 1, 3};
 constexpr const char* WORDS_NAMES[] = {"text"};
 constinit MethodParameters WORDS{"_search_words()", WORDS_NAMES, 1};
 
-// An explicit None is not a distance: it fails like any non-integer.
-constexpr std::uint32_t DEFAULT_MAX_DIST = 1;
-constexpr std::uint32_t DEFAULT_SUGGESTIONS = 10;
-constexpr std::uint32_t DEFAULT_SEARCH_VIDEOS = 10;
+// The text first, then the options, as the messages of a bad call have
+// always come: the first bad argument in the order of the parameters.
+template <class Query>
+PyObject* single_query(MethodParameters& parameters, PyObject* self, PyObject* const* args,
+                       Py_ssize_t nargs, PyObject* keyword_names) {
+    return call_guarded([&]() -> PyRef {
+        PyObject* slots[MOST_PARAMETERS];
+        const std::span<PyObject*> bound(slots, parameters.names.size());
+        bind_arguments(parameters, args, nargs, keyword_names, bound);
+        ReceiverBorrow receiver(self);
+        const std::string_view text = convert_argument(Query::TEXT, slots[0], to_utf8);
+        const Query query(bound.subspan(1));
+        const PrefixSearch& index = receiver.value();
+        const typename Query::Answer answer = without_interpreter_lock(
+            [&](const InterruptCheck& interrupt) { return query.ask(index, text, interrupt); });
+        return query.result(index, answer);
+    });
+}
 
 }  // namespace
 
 PyObject* fuzzy_match(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                       PyObject* keyword_names) {
-    return call_guarded([&]() -> PyRef {
-        PyObject* slots[3];
-        bind_arguments(MATCH, args, nargs, keyword_names, slots);
-        ReceiverBorrow receiver(self);
-        const std::string_view term = convert_argument("term", slots[0], to_utf8);
-        const std::uint32_t max_dist = convert_or("max_dist", slots[1], DEFAULT_MAX_DIST, to_u32);
-        const std::optional<std::uint32_t> limit = convert_optional("limit", slots[2], to_u32);
-
-        const Trie& trie = receiver.value().trie;
-        const std::vector<MatchResult> results =
-            without_interpreter_lock([&](const InterruptCheck& interrupt) {
-                return kelnor::fuzzy_match(trie, term, max_dist, limit, interrupt);
-            });
-        return list_of<MatchResult>(results, [&](const MatchResult& result) {
-            const long terminal = checked_at(trie.is_terminal, result.node) ? 1 : 0;
-            return tuple_of(to_str(result.term), expect(PyLong_FromLong(terminal)),
-                            expect(PyLong_FromUnsignedLong(result.distance)));
-        });
-    });
+    return single_query<MatchQuery>(MATCH, self, args, nargs, keyword_names);
 }
 
 PyObject* fuzzy_match_video(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                             PyObject* keyword_names) {
-    return call_guarded([&]() -> PyRef {
-        PyObject* slots[5];
-        bind_arguments(VIDEO, args, nargs, keyword_names, slots);
-        ReceiverBorrow receiver(self);
-        const std::string_view term = convert_argument("term", slots[0], to_utf8);
-        const std::uint32_t max_dist = convert_or("max_dist", slots[1], DEFAULT_MAX_DIST, to_u32);
-        const std::optional<std::uint32_t> limit = convert_optional("limit", slots[2], to_u32);
-        const std::optional<bool> include_prefix_nodes =
-            convert_optional("include_prefix_nodes", slots[3], to_flag);
-        const std::optional<double> min_score = convert_optional("min_score", slots[4], to_double);
-
-        const std::vector<VideoScore> scores =
-            without_interpreter_lock([&](const InterruptCheck& interrupt) {
-                return kelnor::fuzzy_match_video(receiver.value().trie, term, max_dist, limit,
-                                                 include_prefix_nodes, min_score, interrupt);
-            });
-        return list_of<VideoScore>(scores, [](const VideoScore& score) {
-            return tuple_of(to_str(score.video_id), expect(PyFloat_FromDouble(score.score)));
-        });
-    });
+    return single_query<VideoQuery>(VIDEO, self, args, nargs, keyword_names);
 }
 
 PyObject* suggest(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                   PyObject* keyword_names) {
-    return call_guarded([&]() -> PyRef {
-        PyObject* slots[5];
-        bind_arguments(SUGGEST, args, nargs, keyword_names, slots);
-        ReceiverBorrow receiver(self);
-        const std::string_view text = convert_argument("text", slots[0], to_utf8);
-        SuggestOptions options;
-        const std::optional<std::uint32_t> max_dist =
-            convert_optional("max_dist", slots[1], to_u32);
-        options.max_dist = max_dist ? *max_dist : default_suggest_bound(text);
-        options.limit =
-            slots[2] == nullptr ? DEFAULT_SUGGESTIONS : convert_optional("limit", slots[2], to_u32);
-        options.complete = convert_or("complete", slots[3], true, to_flag);
-        options.transpositions = convert_or("transpositions", slots[4], true, to_flag);
-
-        const std::vector<Suggestion> suggestions =
-            without_interpreter_lock([&](const InterruptCheck& interrupt) {
-                const PrefixSearch& index = receiver.value();
-                std::vector<Suggestion> found =
-                    kelnor::suggest(index.trie, text, options, interrupt, index.word_starts.get());
-                show_spellings(index, found);
-                return found;
-            });
-        return list_of<Suggestion>(suggestions, [](const Suggestion& suggestion) {
-            return tuple_of(to_str(suggestion.term),
-                            expect(PyLong_FromUnsignedLong(suggestion.distance)),
-                            expect(PyLong_FromUnsignedLongLong(suggestion.count)));
-        });
-    });
+    return single_query<SuggestQuery>(SUGGEST, self, args, nargs, keyword_names);
 }
 
 PyObject* search(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* keyword_names) {
-    return call_guarded([&]() -> PyRef {
-        PyObject* slots[6];
-        bind_arguments(SEARCH, args, nargs, keyword_names, slots);
-        ReceiverBorrow receiver(self);
-        const std::string_view text = convert_argument("text", slots[0], to_utf8);
-        SearchOptions options;
-        options.max_dist = convert_optional("max_dist", slots[1], to_u32);
-        options.limit = slots[2] == nullptr ? DEFAULT_SEARCH_VIDEOS
-                                            : convert_optional("limit", slots[2], to_u32);
-        options.complete = convert_or("complete", slots[3], true, to_flag);
-        options.transpositions = convert_or("transpositions", slots[4], true, to_flag);
-        options.min_score = convert_or("min_score", slots[5], 0.0, to_double);
-
-        Result<std::vector<VideoScore>, TooManyWords> found =
-            without_interpreter_lock([&](const InterruptCheck& interrupt) {
-                return kelnor::search(receiver.value().trie, text, options, interrupt);
-            });
-        if (!found.ok()) {
-            raise_value_error("PrefixSearch.search() takes at most " +
-                              std::to_string(MAX_SEARCH_WORDS) + " words; the text has " +
-                              std::to_string(found.error().count));
-        }
-        return list_of<VideoScore>(found.value(), [](const VideoScore& score) {
-            return tuple_of(to_str(score.video_id), expect(PyLong_FromUnsignedLong(score.words)),
-                            expect(PyFloat_FromDouble(score.score)));
-        });
-    });
+    return single_query<SearchQuery>(SEARCH, self, args, nargs, keyword_names);
 }
 
 PyObject* search_words(PyObject*, PyObject* const* args, Py_ssize_t nargs,

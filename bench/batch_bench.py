@@ -1,0 +1,62 @@
+"""The batch calls against a Python loop of single calls.
+
+Runs the same seeded misspelt queries (bench/word_data.py, the speed and
+threads benchmarks' words) on wamerican-huge through each query kind three
+ways: a Python loop of single calls, the batch call with workers=1 and with
+workers=2, and prints the microseconds per query of each, the best of ROUNDS
+rounds, with two ratios: workers=1 over the loop (the call, the conversions
+and the lock paid once per batch instead of once per query; target at most
+0.5) and workers=1 over workers=2 (the batch on two cores; target at least
+1.8 on a machine with two free cores). Each query takes the single call's
+defaults. The machine's load (`uptime`) belongs beside the figures.
+Usage: PYTHONPATH=build/release python3 bench/batch_bench.py [QUERIES]
+"""
+
+from __future__ import annotations
+
+import sys
+import time
+from typing import Callable, List
+
+from word_data import index_data, queries, read_words
+
+from _kelnor import PrefixSearch
+
+ROUNDS = 3
+METHODS = ["fuzzy_match", "fuzzy_match_video", "suggest", "search"]
+
+
+def best_seconds(run: Callable[[], object]) -> float:
+    """The shortest wall time of ROUNDS runs."""
+    times = []
+    for _ in range(ROUNDS):
+        began = time.perf_counter()
+        run()
+        times.append(time.perf_counter() - began)
+    return min(times)
+
+
+def main() -> None:
+    count = int(sys.argv[1]) if len(sys.argv) > 1 else 100_000
+    words = read_words("english")
+    index = PrefixSearch.from_internal_data_v2(*index_data(words).args())
+    terms: List[str] = queries(words, count, seed=5)
+    print(f"wamerican-huge: {len(words):,} terms, {count:,} queries, best of {ROUNDS}")
+    print("| query | loop µs/query | workers=1 | workers=2 | workers=1 / loop | workers=1 / workers=2 |")
+    print("|---|---|---|---|---|---|")
+    for method in METHODS:
+        single = getattr(index, method)
+        many = getattr(index, method + "_many")
+        assert many(terms[:1000], workers=2) == [single(term) for term in terms[:1000]]
+        loop = best_seconds(lambda: [single(term) for term in terms])
+        one = best_seconds(lambda: many(terms, workers=1))
+        two = best_seconds(lambda: many(terms, workers=2))
+        micro = 1e6 / count
+        print(
+            f"| {method} | {loop * micro:.2f} | {one * micro:.2f} | {two * micro:.2f} "
+            f"| {one / loop:.2f} | {one / two:.2f} |"
+        )
+
+
+if __name__ == "__main__":
+    main()

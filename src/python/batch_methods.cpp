@@ -1,0 +1,140 @@
+// PrefixSearch.fuzzy_match_many, fuzzy_match_video_many, suggest_many and
+// search_many: a single call's query for every text of a sequence or an
+// Arrow column, run on native threads (run_batch()) with the interpreter
+// lock released for the whole batch, the answers in input order.
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "kelnor.hpp"
+#include "python/batch_texts.hpp"
+#include "python/binder.hpp"
+#include "python/call_guard.hpp"
+#include "python/convert.hpp"
+#include "python/lock_release.hpp"
+#include "python/methods.hpp"
+#include "python/prefix_search_type.hpp"
+#include "python/query_kinds.hpp"
+#include "python/sequence.hpp"
+
+namespace kelnor::py {
+namespace {
+
+constexpr const char* MATCH_NAMES[] = {"terms", "max_dist", "limit", "workers"};
+constinit MethodParameters MATCH{"PrefixSearch.fuzzy_match_many()", MATCH_NAMES, 1, 3};
+
+constexpr const char* VIDEO_NAMES[] = {"terms",     "max_dist", "limit", "include_prefix_nodes",
+                                       "min_score", "workers"};
+constinit MethodParameters VIDEO{"PrefixSearch.fuzzy_match_video_many()", VIDEO_NAMES, 1, 5};
+
+constexpr const char* SUGGEST_NAMES[] = {"texts",    "max_dist",       "limit",
+                                         "complete", "transpositions", "workers"};
+constinit MethodParameters SUGGEST{"PrefixSearch.suggest_many()", SUGGEST_NAMES, 1, 3};
+
+constexpr const char* SEARCH_NAMES[] = {"texts",          "max_dist",  "limit",  "complete",
+                                        "transpositions", "min_score", "workers"};
+constinit MethodParameters SEARCH{"PrefixSearch.search_many()", SEARCH_NAMES, 1, 3};
+
+// workers: -1 for every core, else a count from 1; 0 for every core in the
+// runner's terms.
+std::size_t workers_argument(PyObject* slot) {
+    if (slot == nullptr) return 1;
+    const PyRef index = convert_argument("workers", slot, [](PyObject* value) {
+        if (!PyLong_Check(value) && !PyIndex_Check(value)) raise_cannot_convert(value, "int");
+        return check(PyNumber_Index(value));
+    });
+    int overflow = 0;
+    const long long workers = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
+    if (workers == -1 && overflow == 0 && PyErr_Occurred()) throw_python_error();
+    if (overflow > 0) return MOST_BATCH_WORKERS;
+    if (overflow == 0 && workers == -1) return 0;
+    if (overflow < 0 || workers < 1) {
+        PyErr_Format(PyExc_ValueError, "workers must be -1 (every core) or a count from 1, not %S",
+                     index.get());
+        throw_python_error();
+    }
+    return static_cast<std::size_t>(workers);
+}
+
+// The refusal an answer carries (search: too many words), named by its input.
+[[noreturn]] void raise_refused_answer(const char* texts_name, std::size_t position) {
+    PyRef error = fetch_exception();
+    const PyRef message = check(PyObject_Str(error.get()));
+    PyErr_Format(reinterpret_cast<PyObject*>(Py_TYPE(error.get())), "argument '%s[%zu]': %U",
+                 texts_name, position, message.get());
+    throw_python_error();
+}
+
+template <class Query>
+PyObject* batch_query(MethodParameters& parameters, PyObject* self, PyObject* const* args,
+                      Py_ssize_t nargs, PyObject* keyword_names) {
+    using Answer = typename Query::Answer;
+    return call_guarded([&]() -> PyRef {
+        PyObject* slots[MOST_PARAMETERS];
+        const std::size_t count = parameters.names.size();
+        const std::span<PyObject*> bound(slots, count);
+        bind_arguments(parameters, args, nargs, keyword_names, bound);
+        ReceiverBorrow receiver(self);
+        const Query query(bound.subspan(1, count - 2));
+        const std::size_t workers = workers_argument(slots[count - 1]);
+        const char* texts_name = parameters.names[0];
+        BatchTexts batch(texts_name, slots[0]);
+        const std::span<const std::string_view> texts = batch.texts();
+
+        const PrefixSearch& index = receiver.value();
+        std::vector<std::optional<Answer>> answers(texts.size());
+        const BatchOutcome outcome = without_interpreter_lock([&](const InterruptCheck& host) {
+            return run_batch(texts.size(), batch_threads(workers, texts.size()), host,
+                             [&](std::size_t k, const InterruptCheck& interrupt) {
+                                 answers[k].emplace(query.ask(index, texts[k], interrupt));
+                                 return Query::answered(*answers[k]);
+                             });
+        });
+        if (outcome.interrupted) throw Interrupted();
+        if (outcome.failed_at) {
+            if (outcome.failure) std::rethrow_exception(outcome.failure);
+            try {
+                query.result(index, *answers[*outcome.failed_at]);
+            } catch (const PythonErrorSet&) {
+                raise_refused_answer(texts_name, *outcome.failed_at);
+            }
+        }
+        batch.raise_refusal();
+
+        PyRef list = expect(PyList_New(std::ssize(answers)));
+        for (std::size_t k = 0; k < answers.size(); ++k) {
+            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(k),
+                            query.result(index, *answers[k]).release());
+            answers[k].reset();
+            poll_signals_per_item();
+        }
+        return list;
+    });
+}
+
+}  // namespace
+
+PyObject* fuzzy_match_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* keyword_names) {
+    return batch_query<MatchQuery>(MATCH, self, args, nargs, keyword_names);
+}
+
+PyObject* fuzzy_match_video_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                 PyObject* keyword_names) {
+    return batch_query<VideoQuery>(VIDEO, self, args, nargs, keyword_names);
+}
+
+PyObject* suggest_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                       PyObject* keyword_names) {
+    return batch_query<SuggestQuery>(SUGGEST, self, args, nargs, keyword_names);
+}
+
+PyObject* search_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                      PyObject* keyword_names) {
+    return batch_query<SearchQuery>(SEARCH, self, args, nargs, keyword_names);
+}
+
+}  // namespace kelnor::py

@@ -1,0 +1,123 @@
+#include "python/batch_texts.hpp"
+
+#include <optional>
+
+#include "kelnor.hpp"
+#include "python/call_guard.hpp"
+#include "python/convert.hpp"
+#include "python/lock_release.hpp"
+#include "python/sequence.hpp"
+
+namespace kelnor::py {
+namespace {
+
+// Ends a read at the first element that is no text.
+struct ElementRefused {};
+
+// Adds `note` to the pending exception's notes, as add_note() does (which
+// the interpreters before 3.11 lack): for an error whose message the batch
+// keeps as the single call words it (a UnicodeEncodeError, say).
+void add_note(const std::string& note) {
+    PyRef error = fetch_exception();
+    PyRef notes(PyObject_GetAttrString(error.get(), "__notes__"));
+    if (!notes) {
+        PyErr_Clear();
+        notes = check(PyList_New(0));
+        if (PyObject_SetAttrString(error.get(), "__notes__", notes.get()) < 0) throw_python_error();
+    }
+    const PyRef text = check(PyUnicode_FromStringAndSize(note.data(), std::ssize(note)));
+    if (!PyList_Check(notes.get()) || PyList_Append(notes.get(), text.get()) < 0) {
+        throw_python_error();
+    }
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.get())), error.get());
+}
+
+}  // namespace
+
+BatchTexts::BatchTexts(const char* name, PyObject* given) : name_(name) {
+    if (PyObject_HasAttrString(given, "__arrow_c_array__") ||
+        PyObject_HasAttrString(given, "__arrow_c_stream__")) {
+        read_arrow(given);
+    } else {
+        convert_sequence_argument(name, given, [&](PyObject* sequence) {
+            read_sequence(sequence);
+            return 0;
+        });
+    }
+}
+
+void BatchTexts::raise_refusal() {
+    if (!refusal_) return;
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(refusal_.get())), refusal_.get());
+    throw_python_error();
+}
+
+std::string BatchTexts::element_name(std::size_t position) const {
+    return std::string(name_) + "[" + std::to_string(position) + "]";
+}
+
+void BatchTexts::refuse(std::size_t position) {
+    if (PyErr_Occurred() != PyExc_TypeError) {
+        add_note("in argument '" + element_name(position) + "'");
+    }
+    refusal_ = fetch_exception();
+    throw ElementRefused{};
+}
+
+void BatchTexts::read_sequence(PyObject* sequence) {
+    const std::size_t hint = size_hint(sequence);
+    items_.reserve(hint);
+    texts_.reserve(hint);
+    try {
+        for_each_item(sequence, [&](PyObject* item) {
+            const std::size_t position = texts_.size();
+            const std::string name = element_name(position);
+            try {
+                texts_.push_back(convert_argument(name.c_str(), item, to_utf8));
+            } catch (const PythonErrorSet&) {
+                refuse(position);
+            }
+            items_.push_back(PyRef::borrowed(item));
+        });
+    } catch (const ElementRefused&) {
+    }
+}
+
+void BatchTexts::read_arrow(PyObject* given) {
+    const char* method = PyObject_HasAttrString(given, "__arrow_c_array__") ? "__arrow_c_array__"
+                                                                            : "__arrow_c_stream__";
+    const PyRef capsules = check(PyObject_CallMethod(given, method, nullptr));
+    take_arrow_column(capsules.get(), arrow_, name_);
+    const std::vector<columns::ColumnPiece<columns::TextColumn>> pieces =
+        arrow_pieces<columns::TextColumn>(
+            arrow_, name_, [&](const auto& schema, const auto& array, const auto& what) {
+                return columns::terms_of(schema, array, what, arrow_.dictionaries);
+            });
+    const std::optional<columns::TextRowRefusal> refused =
+        without_interpreter_lock([&](const InterruptCheck& interrupt) {
+            return columns::append_texts(pieces, texts_, interrupt);
+        });
+    if (!refused) return;
+    const std::string name = element_name(refused->row);
+    switch (refused->kind) {
+        case columns::TextRowRefusal::Kind::Null:
+            // A null reads as None would in a list.
+            try {
+                convert_argument(name.c_str(), Py_None, to_utf8);
+            } catch (const PythonErrorSet&) {
+            }
+            break;
+        case columns::TextRowRefusal::Kind::Damaged:
+            PyErr_Format(PyExc_ValueError,
+                         "argument '%s': the Arrow array's offsets point outside its data",
+                         name.c_str());
+            break;
+        case columns::TextRowRefusal::Kind::NotUtf8:
+            PyErr_Format(PyExc_ValueError, "argument '%s': the Arrow array's text is not UTF-8",
+                         name.c_str());
+            break;
+    }
+    refusal_ = fetch_exception();
+}
+
+}  // namespace kelnor::py

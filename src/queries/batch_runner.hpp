@@ -1,0 +1,55 @@
+// Running one query per input over many inputs on several threads: the
+// batch calls of the binding, which answer a day's query log in one call.
+//
+// Each worker takes the next few inputs from a shared counter and writes
+// each answer at its input's position, so the answers come out in input
+// order whatever thread computed them. One worker runs on the calling thread,
+// which alone asks the host's InterruptCheck (the binding's takes the
+// interpreter lock for the moment of the signal handlers, which only that
+// thread may do), at most once every few milliseconds: between inputs, in its
+// own walks' polls and while it waits for the other workers. When the host
+// says stop, every worker stops at its next input or poll.
+//
+// A failure is a value: the first input (in input order) whose query threw or
+// reported a failure, and what it threw. The inputs before it are all
+// answered, so the caller raises exactly what a loop of single calls would.
+#pragma once
+
+#include <cstddef>
+#include <exception>
+#include <functional>
+#include <optional>
+
+#include "base/interrupt_check.hpp"
+
+namespace kelnor {
+
+// The most threads a batch starts: more than any machine it runs on has
+// cores, and few enough that a mistaken count starts no thread storm.
+inline constexpr std::size_t MOST_BATCH_WORKERS = 256;
+
+struct BatchOutcome {
+    // The host's check said stop (the host's error is already recorded).
+    bool interrupted = false;
+    // The first input whose query failed, when one did before an interrupt.
+    std::optional<std::size_t> failed_at;
+    // What that query threw; null when it returned its failure as a value.
+    std::exception_ptr failure;
+};
+
+// Answers input k by calling `answer(k, interrupt)`, which stores the answer
+// and returns false when the answer is a failure (its value says which). The
+// InterruptCheck handed to it is the one its walks must poll.
+using BatchQuery = std::function<bool(std::size_t, const InterruptCheck&)>;
+
+// How many threads a batch of `inputs` runs on for a request of `workers`
+// (0: every core): at least one, at most one per input and MOST_BATCH_WORKERS.
+std::size_t batch_threads(std::size_t workers, std::size_t inputs) noexcept;
+
+// Runs `answer` for inputs 0 to count - 1 on `threads` threads (the calling
+// thread one of them; a thread the system cannot start leaves its share to
+// the others), asking `host` from the calling thread.
+BatchOutcome run_batch(std::size_t count, std::size_t threads, const InterruptCheck& host,
+                       const BatchQuery& answer);
+
+}  // namespace kelnor
