@@ -25,16 +25,15 @@ class BestCandidates {
   public:
     explicit BestCandidates(std::optional<std::uint32_t> limit) : limit_(limit) {}
 
+    // Once `limit` are kept, most candidates rank after the last kept and
+    // are turned away by one comparison, here where it inlines.
     void offer(const Candidate& candidate) {
-        if (!limit_ || kept_.size() < *limit_) {
-            kept_.push_back(candidate);
-            if (limit_) std::push_heap(kept_.begin(), kept_.end(), RanksBefore{});
+        if (limit_ && kept_.size() == *limit_) {
+            if (!kept_.empty() && RanksBefore{}(candidate, kept_.front())) replace_last(candidate);
             return;
         }
-        if (kept_.empty() || !RanksBefore{}(candidate, kept_.front())) return;
-        std::pop_heap(kept_.begin(), kept_.end(), RanksBefore{});
-        kept_.back() = candidate;
-        std::push_heap(kept_.begin(), kept_.end(), RanksBefore{});
+        kept_.push_back(candidate);
+        if (limit_) std::push_heap(kept_.begin(), kept_.end(), RanksBefore{});
     }
 
     // The candidates kept, best first.
@@ -44,6 +43,13 @@ class BestCandidates {
     }
 
   private:
+    // Puts `candidate` in the place of the kept one that ranks last.
+    void replace_last(const Candidate& candidate) {
+        std::pop_heap(kept_.begin(), kept_.end(), RanksBefore{});
+        kept_.back() = candidate;
+        std::push_heap(kept_.begin(), kept_.end(), RanksBefore{});
+    }
+
     std::optional<std::uint32_t> limit_;
     std::vector<Candidate> kept_;
 };
