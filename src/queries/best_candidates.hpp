@@ -26,8 +26,8 @@ class BestCandidates {
     explicit BestCandidates(std::optional<std::uint32_t> limit) : limit_(limit) {}
 
     // Once `limit` are kept, most candidates rank after the last kept and
-    // are turned away by one comparison, here where it inlines.
-    void offer(const Candidate& candidate) {
+    // are turned away by one comparison, inlined where they are offered.
+    [[gnu::always_inline]] void offer(const Candidate& candidate) {
         if (limit_ && kept_.size() == *limit_) {
             if (!kept_.empty() && RanksBefore{}(candidate, kept_.front())) replace_last(candidate);
             return;
