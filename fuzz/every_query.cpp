@@ -13,6 +13,7 @@
 
 #include "base/internal_failure.hpp"
 #include "builds/word_starts_build.hpp"
+#include "index/text/label_text.hpp"
 #include "index/trie/walk_index.hpp"
 #include "path_count.hpp"
 #include "queries/fuzzy_match.hpp"
@@ -21,7 +22,6 @@
 #include "queries/suggest.hpp"
 #include "queries/video_ranking.hpp"
 #include "queries/walk/bit_parallel_rows.hpp"
-#include "queries/walk/query_text.hpp"
 #include "queries/walk/trie_walk.hpp"
 #include "queries/walk/walk_budget.hpp"
 #include "reachable_cycle.hpp"

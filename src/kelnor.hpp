@@ -36,6 +36,7 @@
 #include "builds/word_starts_build.hpp"
 #include "index/encoding/decode_error.hpp"
 #include "index/prefix_search.hpp"
+#include "index/text/search_words.hpp"
 #include "index/trie/own_counts_section.hpp"
 #include "index/trie/trie_image.hpp"
 #include "index/uuid_text.hpp"
@@ -44,4 +45,3 @@
 #include "queries/search.hpp"
 #include "queries/suggest.hpp"
 #include "queries/video_ranking.hpp"
-#include "queries/words/search_words.hpp"

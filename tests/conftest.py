@@ -7,7 +7,7 @@ ON_PYPY = platform.python_implementation() == "PyPy"
 
 
 # The Unicode version of the index's table of word characters
-# (src/queries/words/word_characters.hpp).
+# (src/index/text/word_characters.hpp).
 WORD_TABLE_UNICODE = "14.0.0"
 # Checks of the word splitter against the running interpreter's str.isalnum,
 # which agrees with the table only where its Unicode database is the same.

@@ -159,6 +159,13 @@ def test_the_model_finds_what_the_plain_model_does_and_more():
     ]
 
 
+def gathered_one_by_one(fold: bool) -> kelnor.IndexBuilder:
+    builder = kelnor.IndexBuilder(fold)
+    for record in RECORDS:
+        builder.add(*record)
+    return builder
+
+
 def test_the_build_paths_all_make_it(tmp_path, capsys):
     pa = pytest.importorskip("pyarrow")
     terms, videos, counts = (list(column) for column in zip(*RECORDS))
@@ -175,6 +182,8 @@ def test_the_build_paths_all_make_it(tmp_path, capsys):
         kelnor.build_columns(terms, videos, counts, word_starts=True),
         kelnor.build_columns(pa.array(terms), pa.array(videos), pa.array(counts), word_starts=True),
         kelnor.load(output),
+        gathered_one_by_one(False).build(word_starts=True),
+        gathered_one_by_one(True).build(word_starts=True),
     ]
     for index in indexes:
         assert index.suggest("potter gob") == [(GOBLET, 0, 50)]

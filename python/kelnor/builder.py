@@ -117,11 +117,17 @@ class IndexBuilder:
         _check_u32(video_top_n, "video_top_n")
         return InternalDataV2(*self._columns.internal_data_v2(video_top_n))
 
-    def build(self, video_top_n: int = DEFAULT_VIDEO_TOP_N) -> PrefixSearch:
+    def build(
+        self, video_top_n: int = DEFAULT_VIDEO_TOP_N, *, word_starts: bool = False
+    ) -> PrefixSearch:
+        """The index of every record so far; with `word_starts`, as
+        kelnor.build's, `suggest` completes a term from any of its words."""
         _check_u32(video_top_n, "video_top_n")
         if self._tally is None:
-            return self._columns.build(video_top_n)
-        return self._columns.build(video_top_n, self._tally.spellings())
+            index = self._columns.build(video_top_n)
+        else:
+            index = self._columns.build(video_top_n, self._tally.spellings())
+        return index._with_word_starts() if word_starts else index
 
 
 def _builder_of(records: Iterable[object], fold: bool = False) -> IndexBuilder:

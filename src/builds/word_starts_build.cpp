@@ -12,8 +12,8 @@
 #include "base/internal_failure.hpp"
 #include "builds/internal_data.hpp"
 #include "builds/sorted_trie.hpp"
-#include "queries/walk/query_text.hpp"
-#include "queries/words/search_words.hpp"
+#include "index/text/label_text.hpp"
+#include "index/text/search_words.hpp"
 
 namespace kelnor {
 namespace {

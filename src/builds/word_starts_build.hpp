@@ -18,7 +18,7 @@ namespace kelnor {
 inline constexpr std::uint64_t WORD_START_CHARACTERS_PER_NODE = 64;
 inline constexpr std::uint64_t WORD_START_CHARACTERS_BEYOND = std::uint64_t{1} << 24;
 
-// The words of the terms of `phrases` (queries/words/search_words.hpp), each with the
+// The words of the terms of `phrases` (index/text/search_words.hpp), each with the
 // terms it occurs in, or why not: the message when a node is reached by two
 // paths (the trie is no tree) or the terms hold more characters than the
 // limit above. Raises InternalFailure on a read outside an array (a damaged

@@ -1,7 +1,7 @@
 #include "queries/fuzzy_match.hpp"
 
 #include "base/internal_failure.hpp"
-#include "queries/walk/query_text.hpp"
+#include "index/text/label_text.hpp"
 #include "queries/walk/trie_walk.hpp"
 #include "queries/walk/walk_query.hpp"
 

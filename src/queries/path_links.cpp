@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "queries/walk/query_text.hpp"
+#include "index/text/label_text.hpp"
 
 namespace kelnor {
 

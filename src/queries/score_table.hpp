@@ -1,7 +1,7 @@
 // Sums of scores by video position, for the ranking: open addressing in one
 // flat array of slots, so that adding to a sum allocates nothing and touches
 // one or two cache lines. A sum is a double, or for a ranking of several
-// words any value that starts as Sum{} and adds with +=.
+// words any value that starts as Sum{} and takes an amount with +=.
 #pragma once
 
 #include <bit>
@@ -17,7 +17,8 @@ class BasicScoreTable {
     // Room for `expected` videos before the table first grows.
     explicit BasicScoreTable(std::size_t expected) { resize(std::bit_ceil(2 * expected + 2)); }
 
-    void add(std::uint32_t video, const Sum& amount) {
+    template <class Amount>
+    void add(std::uint32_t video, const Amount& amount) {
         std::size_t slot = find(video);
         if (!slots_[slot].used) {
             if (2 * (size_ + 1) > slots_.size()) {

@@ -1,9 +1,9 @@
 #include "queries/search.hpp"
 
+#include "index/text/label_text.hpp"
+#include "index/text/search_words.hpp"
 #include "queries/suggest.hpp"
-#include "queries/walk/query_text.hpp"
 #include "queries/walk/walk_query.hpp"
-#include "queries/words/search_words.hpp"
 
 namespace kelnor {
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 
 #include "base/internal_failure.hpp"
+#include "index/text/label_text.hpp"
 #include "index/trie/term_counts.hpp"
 #include "queries/completion_search.hpp"
 #include "queries/spelling_cost.hpp"
-#include "queries/walk/query_text.hpp"
 #include "queries/walk/trie_walk.hpp"
 #include "queries/walk/walk_query.hpp"
 #include "queries/word_start_completions.hpp"

@@ -8,10 +8,12 @@
 
 #include "base/internal_failure.hpp"
 #include "index/video_id_text.hpp"
+#include "queries/best_candidates.hpp"
 #include "queries/fuzzy_match_nodes.hpp"
 #include "queries/score_table.hpp"
 #include "queries/walk/walk_budget.hpp"
 #include "queries/walk/walk_query.hpp"
+#include "queries/word_standings.hpp"
 
 namespace kelnor {
 
@@ -35,12 +37,6 @@ double closeness_weight(std::uint32_t distance, std::size_t query_length) {
     return (1.0 - static_cast<double>(distance) / static_cast<double>(query_length)) * FUZZY_WEIGHT;
 }
 
-struct Tally {
-    explicit Tally(std::size_t expected) : sums(expected) {}
-    ScoreTable sums;  // by video position
-    double weight_total = 0.0;
-};
-
 // Room at first for this many videos at most; the table grows past it.
 constexpr std::size_t FIRST_ROOM = 1024;
 
@@ -60,11 +56,15 @@ std::size_t expected_videos(const Trie& trie, std::span<const NodeHit> hits) {
 constexpr BudgetScale TALLY_SCALE{VISITS_PER_ENTRY, VISITS_BEYOND, "the ranking", "payload entries",
                                   "the child lists reach some node by more than one path"};
 
-Tally tally_payloads(const Trie& trie, std::span<const NodeHit> hits, std::size_t query_length,
-                     const InterruptCheck& interrupt) {
-    Tally tally(expected_videos(trie, hits));
+// Calls add(video, weight * count) for each entry of the hits' payloads, in
+// the order of the hits and of each payload, and returns the weighted total
+// of the payloads' counts, by which a video's sum divides into its score.
+template <class Add>
+double tally_payloads(const Trie& trie, std::span<const NodeHit> hits, std::size_t query_length,
+                      const InterruptCheck& interrupt, Add&& add) {
     WalkBudget budget(child_list_entries(trie) + trie.payloads.encoded().size(), interrupt,
                       VISITS_BETWEEN_CHECKS, TALLY_SCALE);
+    double weight_total = 0.0;
     for (const NodeHit& hit : hits) {
         double weight = closeness_weight(hit.distance, query_length);
         if (hit.distance != 0 && !(weight > 0.0)) continue;
@@ -75,101 +75,69 @@ Tally tally_payloads(const Trie& trie, std::span<const NodeHit> hits, std::size_
         if (!trie.payloads.present(hit.node)) continue;
         const PayloadView payload = trie.payloads.view(hit.node);
         budget.spend(1 + payload.video_ids.size());
-        tally.weight_total += weight * payload.total_count;
+        weight_total += weight * payload.total_count;
         PackedList::iterator count = payload.video_counts.begin();
         std::size_t i = 0;
         for (const std::uint32_t video : payload.video_ids) {
             if (i >= payload.video_counts.size()) {
                 fail_index_out_of_bounds(payload.video_counts.size(), i);
             }
-            tally.sums.add(video, weight * *count);
+            add(video, weight * *count);
             ++count;
             ++i;
         }
     }
-    return tally;
-}
-
-Tally word_tally(const Trie& trie, const RankedWord& word, const InterruptCheck& interrupt) {
-    const std::vector<NodeHit> hits = matched_nodes(trie, word, interrupt);
-    return tally_payloads(trie, hits, word.query.size(), interrupt);
-}
-
-// Calls visit(video, score) for each video of a word's tally with a weight.
-template <class Visit>
-void for_each_word_score(const Tally& tally, Visit&& visit) {
-    if (!(tally.weight_total > 0.0)) return;
-    tally.sums.for_each(
-        [&](std::uint32_t video, double sum) { visit(video, sum / tally.weight_total); });
-}
-
-// A video's standing over several words.
-struct Answered {
-    std::uint32_t words = 0;
-    double score = 0.0;
-
-    Answered& operator+=(const Answered& word) {
-        words += word.words;
-        score += word.score;
-        return *this;
-    }
-};
-
-struct Candidate {
-    std::uint32_t video;
-    double score;
-    std::uint32_t words;
-};
-
-std::vector<Candidate> candidates_at_least(const Trie& trie, std::span<const RankedWord> words,
-                                           double min_score, const InterruptCheck& interrupt) {
-    std::vector<Candidate> candidates;
-    const auto keep = [&](std::uint32_t video, double score, std::uint32_t answered) {
-        if (score >= min_score) candidates.push_back({video, score, answered});
-    };
-    // One word needs no second table: its scores are the ranking's.
-    if (words.size() == 1) {
-        for_each_word_score(word_tally(trie, words[0], interrupt),
-                            [&](std::uint32_t video, double score) { keep(video, score, 1); });
-        return candidates;
-    }
-    std::vector<Tally> tallies;
-    tallies.reserve(words.size());
-    std::size_t listed = 0;
-    for (const RankedWord& word : words) {
-        tallies.push_back(word_tally(trie, word, interrupt));
-        listed += tallies.back().sums.size();
-    }
-    // Room for every video once, which is also room enough when words share them.
-    BasicScoreTable<Answered> standings(listed);
-    for (const Tally& tally : tallies) {
-        for_each_word_score(tally, [&](std::uint32_t video, double score) {
-            standings.add(video, {1, score});
-        });
-    }
-    standings.for_each([&](std::uint32_t video, const Answered& answered) {
-        keep(video, answered.score, answered.words);
-    });
-    return candidates;
+    return weight_total;
 }
 
 // More words answered first, then higher scores, equal ones by ascending
 // video position: a strict total order, so the ranking does not depend on the
 // score table's layout.
-bool ranks_before(const Candidate& a, const Candidate& b) {
-    if (a.words != b.words) return a.words > b.words;
-    const std::strong_ordering order = std::strong_order(a.score, b.score);
-    if (order != 0) return order > 0;
-    return a.video < b.video;
+struct RanksBefore {
+    bool operator()(const Candidate& a, const Candidate& b) const {
+        if (a.words != b.words) return a.words > b.words;
+        const std::strong_ordering order = std::strong_order(a.score, b.score);
+        if (order != 0) return order > 0;
+        return a.video < b.video;
+    }
+};
+
+using Best = BestCandidates<RanksBefore>;
+
+// One word needs no standings: its scores are the ranking's.
+void offer_one_word(const Trie& trie, const RankedWord& word, double min_score,
+                    const InterruptCheck& interrupt, Best& best) {
+    const std::vector<NodeHit> hits = matched_nodes(trie, word, interrupt);
+    ScoreTable sums(expected_videos(trie, hits));
+    const double weight_total =
+        tally_payloads(trie, hits, word.query.size(), interrupt,
+                       [&](std::uint32_t video, double amount) { sums.add(video, amount); });
+    if (!(weight_total > 0.0)) return;
+    sums.for_each([&](std::uint32_t video, double sum) {
+        const double score = sum / weight_total;
+        if (score >= min_score) best.offer({video, score, 1});
+    });
 }
 
-void keep_best(std::vector<Candidate>& candidates, std::optional<std::uint32_t> limit) {
-    if (limit && candidates.size() > *limit) {
-        const auto cut = candidates.begin() + *limit;
-        std::nth_element(candidates.begin(), cut, candidates.end(), ranks_before);
-        candidates.erase(cut, candidates.end());
+void offer_words(const Trie& trie, std::span<const RankedWord> words, double min_score,
+                 const InterruptCheck& interrupt, Best& best) {
+    std::vector<double> weight_totals(words.size(), 0.0);
+    std::vector<NodeHit> hits = matched_nodes(trie, words[0], interrupt);
+    BasicScoreTable<Standing> standings(expected_videos(trie, hits));
+    for (std::uint32_t word = 0; word < words.size(); ++word) {
+        if (word > 0) hits = matched_nodes(trie, words[word], interrupt);
+        weight_totals[word] =
+            tally_payloads(trie, hits, words[word].query.size(), interrupt,
+                           [&](std::uint32_t video, double amount) {
+                               standings.add(video, WordAmount{word, amount, weight_totals});
+                           });
     }
-    std::sort(candidates.begin(), candidates.end(), ranks_before);
+    standings.for_each([&](std::uint32_t video, Standing standing) {
+        standing.fold(weight_totals);
+        if (standing.words > 0 && standing.score >= min_score) {
+            best.offer({video, standing.score, standing.words});
+        }
+    });
 }
 
 std::vector<VideoScore> spelled(const Trie& trie, std::span<const Candidate> candidates) {
@@ -200,9 +168,13 @@ std::vector<VideoScore> fuzzy_match_video(const Trie& trie, std::string_view ter
 std::vector<VideoScore> rank_videos(const Trie& trie, std::span<const RankedWord> words,
                                     std::optional<std::uint32_t> limit, double min_score,
                                     const InterruptCheck& interrupt) {
-    std::vector<Candidate> candidates = candidates_at_least(trie, words, min_score, interrupt);
-    keep_best(candidates, limit);
-    return spelled(trie, candidates);
+    Best best(limit);
+    if (words.size() == 1) {
+        offer_one_word(trie, words[0], min_score, interrupt, best);
+    } else if (!words.empty()) {
+        offer_words(trie, words, min_score, interrupt, best);
+    }
+    return spelled(trie, std::move(best).ranked());
 }
 
 }  // namespace kelnor

@@ -9,13 +9,13 @@
 #include <utility>
 
 #include "base/internal_failure.hpp"
+#include "index/text/label_text.hpp"
+#include "index/text/search_words.hpp"
 #include "queries/completion_search.hpp"
 #include "queries/path_links.hpp"
 #include "queries/spelling_cost.hpp"
 #include "queries/walk/distance_table.hpp"
-#include "queries/walk/query_text.hpp"
 #include "queries/walk/trie_walk.hpp"
-#include "queries/words/search_words.hpp"
 
 namespace kelnor {
 namespace {

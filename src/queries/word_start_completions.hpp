@@ -1,6 +1,6 @@
 // The completions of what was typed from any word of a phrase.
 //
-// The text is split into words (words/search_words.hpp). A phrase completes it from its
+// The text is split into words (index/text/search_words.hpp). A phrase completes it from its
 // word w when the last typed word lies within its bound of a prefix of w
 // (the completion search over the index's trie of words), and the typed
 // words before it match whole words of the phrase before w, in the typed

@@ -11,7 +11,7 @@
 #include "builds/internal_data.hpp"
 #include "check.hpp"
 #include "index/encoding/utf8.hpp"
-#include "queries/walk/query_text.hpp"
+#include "index/text/label_text.hpp"
 
 namespace kelnor::core_test {
 namespace {

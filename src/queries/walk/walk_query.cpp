@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <limits>
 
-#include "queries/walk/query_text.hpp"
+#include "index/text/label_text.hpp"
 #include "queries/walk/trie_walk.hpp"
 
 namespace kelnor {

@@ -1,4 +1,4 @@
-#include "queries/walk/query_text.hpp"
+#include "index/text/label_text.hpp"
 
 #include <algorithm>
 #include <cstdint>

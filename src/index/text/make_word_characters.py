@@ -5,7 +5,7 @@ A word is a run of code points for which Python's str.isalnum() is true
 runs this script, whose Unicode version it records; run it again with a newer
 Python to follow a newer Unicode version:
 
-    python3 src/queries/words/make_word_characters.py > src/queries/words/word_characters.hpp
+    python3 src/index/text/make_word_characters.py > src/index/text/word_characters.hpp
 """
 
 import sys

@@ -1,4 +1,5 @@
-// UTF-8 to characters and back, for query terms and matched texts.
+// UTF-8 to characters and back, for query terms, matched texts and the words
+// that a build derives from its terms.
 #pragma once
 
 #include <cstddef>

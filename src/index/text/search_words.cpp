@@ -1,11 +1,11 @@
-#include "queries/words/search_words.hpp"
+#include "index/text/search_words.hpp"
 
 #include <algorithm>
 #include <cstdint>
 #include <span>
 
 #include "index/encoding/utf8.hpp"
-#include "queries/words/word_characters.hpp"
+#include "index/text/word_characters.hpp"
 
 namespace kelnor {
 
