@@ -1,8 +1,11 @@
 // PrefixSearch.fuzzy_match_many, fuzzy_match_video_many, suggest_many and
 // search_many: a single call's query for every text of a sequence or an
 // Arrow column, run on native threads (run_batch()) with the interpreter
-// lock released for the whole batch, the answers in input order.
+// lock released for the whole batch, the answers in input order. The calling
+// thread takes the lock back for the moments it turns answered chunks into
+// the result's objects, while the other threads go on with the queries.
 #include <cstddef>
+#include <exception>
 #include <optional>
 #include <span>
 #include <string>
@@ -18,7 +21,6 @@
 #include "python/methods.hpp"
 #include "python/prefix_search_type.hpp"
 #include "python/query_kinds.hpp"
-#include "python/sequence.hpp"
 
 namespace kelnor::py {
 namespace {
@@ -86,13 +88,35 @@ PyObject* batch_query(MethodParameters& parameters, PyObject* self, PyObject* co
 
         const PrefixSearch& index = receiver.value();
         std::vector<std::optional<Answer>> answers(texts.size());
-        const BatchOutcome outcome = without_interpreter_lock([&](const InterruptCheck& host) {
-            return run_batch(texts.size(), batch_threads(workers, texts.size()), host,
-                             [&](std::size_t k, const InterruptCheck& interrupt) {
-                                 answers[k].emplace(query.ask(index, texts[k], interrupt));
-                                 return Query::answered(*answers[k]);
-                             });
-        });
+        PyRef list = expect(PyList_New(std::ssize(answers)));
+        // What the conversion of the answers threw, which ends the batch.
+        std::exception_ptr conversion_failure;
+        BatchOutcome outcome;
+        {
+            LockRelease release;
+            outcome = run_batch(
+                texts.size(), batch_threads(workers, texts.size()), release.interrupt_check(),
+                [&](std::size_t k, const InterruptCheck& interrupt) {
+                    answers[k].emplace(query.ask(index, texts[k], interrupt));
+                    return Query::answered(*answers[k]);
+                },
+                [&](std::size_t begin, std::size_t end) {
+                    return release.holding_lock([&]() noexcept {
+                        try {
+                            for (std::size_t k = begin; k < end; ++k) {
+                                PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(k),
+                                                query.result(index, *answers[k]).release());
+                                answers[k].reset();
+                            }
+                            return true;
+                        } catch (...) {
+                            conversion_failure = std::current_exception();
+                            return false;
+                        }
+                    });
+                });
+        }
+        if (conversion_failure) std::rethrow_exception(conversion_failure);
         if (outcome.interrupted) throw Interrupted();
         if (outcome.failed_at) {
             if (outcome.failure) std::rethrow_exception(outcome.failure);
@@ -103,14 +127,6 @@ PyObject* batch_query(MethodParameters& parameters, PyObject* self, PyObject* co
             }
         }
         batch.raise_refusal();
-
-        PyRef list = expect(PyList_New(std::ssize(answers)));
-        for (std::size_t k = 0; k < answers.size(); ++k) {
-            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(k),
-                            query.result(index, *answers[k]).release());
-            answers[k].reset();
-            poll_signals_per_item();
-        }
         return list;
     });
 }

@@ -36,6 +36,16 @@ class LockRelease {
     // The check to hand to the core while the lock is released.
     InterruptCheck interrupt_check() noexcept { return {signal_handler_raised, this}; }
 
+    // What `held` gives, worked out with the lock taken back for the moment,
+    // on the thread that released it; `held` must not throw.
+    template <class Held>
+    auto holding_lock(Held&& held) noexcept {
+        PyEval_RestoreThread(thread_state_);
+        const auto result = held();
+        thread_state_ = PyEval_SaveThread();
+        return result;
+    }
+
   private:
     // Runs the signal handlers under the lock when this is the main thread.
     static bool signal_handler_raised(void* release);

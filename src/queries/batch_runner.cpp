@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -31,62 +32,53 @@ constexpr std::size_t NO_FAILURE = std::numeric_limits<std::size_t>::max();
 class Batch {
   public:
     Batch(std::size_t count, std::size_t threads, const InterruptCheck& host,
-          const BatchQuery& answer)
+          const BatchQuery& answer, const BatchConsumer& consume)
         : count_(count),
           chunk_(std::clamp<std::size_t>(count / (threads * CHUNKS_PER_THREAD), 1, LARGEST_CHUNK)),
+          chunks_((count + chunk_ - 1) / chunk_),
           host_(host),
           answer_(answer),
+          consume_(consume),
+          answered_(std::make_unique<std::atomic<bool>[]>(chunks_)),
           last_host_poll_(Clock::now()) {
         // Room for every thread first: a thread started is always joined.
         threads_.reserve(threads);
     }
 
-    // The calling thread's check: the host's, at most every HOST_POLL_INTERVAL.
-    InterruptCheck calling_thread_check() noexcept { return {ask_host, this}; }
-    // Another worker's check: whether the host said stop.
-    InterruptCheck worker_check() noexcept { return {stopped, this}; }
-
-    void work(const InterruptCheck& check) {
-        for (;;) {
-            const std::size_t begin = next_.fetch_add(chunk_, std::memory_order_relaxed);
-            if (begin >= count_) return;
-            const std::size_t end = std::min(begin + chunk_, count_);
-            for (std::size_t input = begin; input < end; ++input) {
-                if (input >= first_failure_.load(std::memory_order_relaxed) || check()) return;
-                try {
-                    if (!answer_(input, check)) fail(input, nullptr);
-                } catch (const Interrupted&) {
-                    return;
-                } catch (...) {
-                    fail(input, std::current_exception());
-                }
-            }
+    // Whether a worker thread started; false when the system has none to give.
+    bool start_worker() {
+        try {
+            threads_.emplace_back([this] { work(worker_check()); });
+            return true;
+        } catch (const std::system_error&) {
+            return false;
         }
     }
 
-    void start_worker() {
-        threads_.emplace_back([this] {
-            work(worker_check());
-            const std::lock_guard lock(mutex_);
-            ++finished_;
-            all_finished_.notify_one();
-        });
+    // The calling thread alone: answers each chunk and hands it on.
+    void answer_and_consume() {
+        const InterruptCheck check = calling_thread_check();
+        for (std::size_t chunk = 0; chunk < chunks_; ++chunk) {
+            answer_chunk(chunk, check);
+            if (!consume_chunk(chunk)) return;
+        }
     }
 
-    // After the calling thread's own work: waits for the others, asking the
-    // host meanwhile, and joins them.
+    // The calling thread beside the workers: hands on each chunk once it is
+    // answered, in order, asking the host while it waits.
+    void consume_in_order() {
+        for (std::size_t chunk = 0; chunk < chunks_; ++chunk) {
+            if (!wait_until_answered(chunk) || !consume_chunk(chunk)) break;
+        }
+        // Past a failure or a stop, the workers' remaining chunks are not needed.
+        stop_.store(true);
+    }
+
     BatchOutcome finish() {
-        std::unique_lock lock(mutex_);
-        while (finished_ < threads_.size()) {
-            all_finished_.wait_for(lock, HOST_POLL_INTERVAL);
-            lock.unlock();
-            ask_host(this);
-            lock.lock();
-        }
-        lock.unlock();
         for (std::thread& thread : threads_) thread.join();
         BatchOutcome outcome;
         outcome.interrupted = interrupted_;
+        outcome.consumer_stopped = consumer_stopped_;
         if (!interrupted_ && failed_at_ != NO_FAILURE) {
             outcome.failed_at = failed_at_;
             outcome.failure = failure_;
@@ -95,47 +87,112 @@ class Batch {
     }
 
   private:
-    static bool stopped(void* batch) {
-        return static_cast<Batch*>(batch)->stop_.load(std::memory_order_relaxed);
+    // The calling thread's check: the host's, at most every HOST_POLL_INTERVAL.
+    InterruptCheck calling_thread_check() noexcept { return {ask_host, this}; }
+    // A worker's check: whether the batch is stopped.
+    InterruptCheck worker_check() noexcept { return {stopped, this}; }
+
+    void work(const InterruptCheck& check) {
+        for (;;) {
+            const std::size_t chunk = next_chunk_.fetch_add(1, std::memory_order_relaxed);
+            if (chunk >= chunks_) return;
+            answer_chunk(chunk, check);
+            {
+                const std::lock_guard lock(mutex_);
+                answered_[chunk].store(true, std::memory_order_release);
+            }
+            chunk_answered_.notify_one();
+        }
     }
+
+    // Answers the chunk's inputs, up to the earliest failure or a stop.
+    void answer_chunk(std::size_t chunk, const InterruptCheck& check) {
+        const std::size_t end = std::min((chunk + 1) * chunk_, count_);
+        for (std::size_t input = chunk * chunk_; input < end; ++input) {
+            if (input >= first_failure_.load(std::memory_order_relaxed) || check()) return;
+            try {
+                if (!answer_(input, check)) fail(input, nullptr);
+            } catch (const Interrupted&) {
+                return;
+            } catch (...) {
+                fail(input, std::current_exception());
+            }
+        }
+    }
+
+    // False when the batch stopped first.
+    bool wait_until_answered(std::size_t chunk) {
+        std::unique_lock lock(mutex_);
+        while (!answered_[chunk].load(std::memory_order_acquire)) {
+            chunk_answered_.wait_for(lock, HOST_POLL_INTERVAL);
+            lock.unlock();
+            const bool stop = ask_host(this);
+            lock.lock();
+            if (stop) return false;
+        }
+        return true;
+    }
+
+    // Hands on the chunk's answers up to a failure among them; false when the
+    // batch ends here (a stop, a failure, the consumer's refusal).
+    bool consume_chunk(std::size_t chunk) {
+        if (stop_.load()) return false;  // its inputs may be unanswered
+        const std::size_t begin = chunk * chunk_;
+        const std::size_t end = std::min(begin + chunk_, count_);
+        // A failure within the chunk was recorded before the chunk was marked
+        // answered; one in an earlier chunk ended the batch there.
+        const std::size_t stop_at = std::min(end, first_failure_.load(std::memory_order_acquire));
+        if (begin < stop_at && !consume_(begin, stop_at)) {
+            consumer_stopped_ = true;
+            return false;
+        }
+        return stop_at == end;
+    }
+
+    static bool stopped(void* batch) { return static_cast<Batch*>(batch)->stop_.load(); }
 
     static bool ask_host(void* context) {
         auto& batch = *static_cast<Batch*>(context);
-        if (batch.stop_.load(std::memory_order_relaxed)) return true;
+        if (batch.stop_.load()) return true;
         const Clock::time_point now = Clock::now();
         if (now - batch.last_host_poll_ < HOST_POLL_INTERVAL) return false;
         batch.last_host_poll_ = now;
         if (!batch.host_()) return false;
         batch.interrupted_ = true;
-        batch.stop_.store(true, std::memory_order_relaxed);
+        batch.stop_.store(true);
         return true;
     }
 
     // Keeps the failure of the earliest input: later inputs are not started,
     // earlier ones still run, so the earliest failure is found.
     void fail(std::size_t input, std::exception_ptr failure) {
-        const std::lock_guard lock(mutex_);
+        const std::lock_guard lock(failure_mutex_);
         if (input >= failed_at_) return;
         failed_at_ = input;
         failure_ = std::move(failure);
-        first_failure_.store(input, std::memory_order_relaxed);
+        first_failure_.store(input, std::memory_order_release);
     }
 
     const std::size_t count_;
     const std::size_t chunk_;
+    const std::size_t chunks_;
     const InterruptCheck& host_;
     const BatchQuery& answer_;
-    std::atomic<std::size_t> next_{0};
+    const BatchConsumer& consume_;
+    std::unique_ptr<std::atomic<bool>[]> answered_;
+    std::atomic<std::size_t> next_chunk_{0};
     std::atomic<std::size_t> first_failure_{NO_FAILURE};
     std::atomic<bool> stop_{false};
     // The calling thread's alone.
     Clock::time_point last_host_poll_;
     bool interrupted_ = false;
+    bool consumer_stopped_ = false;
     std::vector<std::thread> threads_;
-    // Guarded by mutex_.
+    // mutex_ pairs the chunks' marks with the calling thread's wait.
     std::mutex mutex_;
-    std::condition_variable all_finished_;
-    std::size_t finished_ = 0;
+    std::condition_variable chunk_answered_;
+    // Guarded by failure_mutex_.
+    std::mutex failure_mutex_;
     std::size_t failed_at_ = NO_FAILURE;
     std::exception_ptr failure_;
 };
@@ -148,16 +205,15 @@ std::size_t batch_threads(std::size_t workers, std::size_t inputs) noexcept {
 }
 
 BatchOutcome run_batch(std::size_t count, std::size_t threads, const InterruptCheck& host,
-                       const BatchQuery& answer) {
-    Batch batch(count, threads, host, answer);
-    for (std::size_t started = 1; started < threads; ++started) {
-        try {
-            batch.start_worker();
-        } catch (const std::system_error&) {
-            break;  // the threads started share the work
-        }
+                       const BatchQuery& answer, const BatchConsumer& consume) {
+    Batch batch(count, threads, host, answer, consume);
+    std::size_t started = 0;
+    while (threads > 1 && started < threads && batch.start_worker()) ++started;
+    if (started == 0) {
+        batch.answer_and_consume();
+    } else {
+        batch.consume_in_order();
     }
-    batch.work(batch.calling_thread_check());
     return batch.finish();
 }
 

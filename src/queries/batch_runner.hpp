@@ -1,18 +1,22 @@
 // Running one query per input over many inputs on several threads: the
 // batch calls of the binding, which answer a day's query log in one call.
 //
-// Each worker takes the next few inputs from a shared counter and writes
-// each answer at its input's position, so the answers come out in input
-// order whatever thread computed them. One worker runs on the calling thread,
-// which alone asks the host's InterruptCheck (the binding's takes the
-// interpreter lock for the moment of the signal handlers, which only that
-// thread may do), at most once every few milliseconds: between inputs, in its
-// own walks' polls and while it waits for the other workers. When the host
-// says stop, every worker stops at its next input or poll.
+// The inputs are cut into chunks. With one thread, the calling thread answers
+// each chunk and hands it to the consumer. With more, that many workers take
+// the next chunk from a shared counter and write each answer at its input's
+// position, while the calling thread hands the answered chunks, in input
+// order, to the consumer (the binding turns them into the caller's objects,
+// which only the calling thread may do): the conversion of the answers runs
+// beside the queries instead of after them. The calling thread alone asks the
+// host's InterruptCheck (the binding's takes the interpreter lock for the
+// moment of the signal handlers), at most once every few milliseconds:
+// between chunks, in its own walks' polls and while it waits for a chunk.
+// When the host says stop, every worker stops at its next input or poll.
 //
 // A failure is a value: the first input (in input order) whose query threw or
 // reported a failure, and what it threw. The inputs before it are all
-// answered, so the caller raises exactly what a loop of single calls would.
+// answered and consumed, so the caller raises exactly what a loop of single
+// calls would.
 #pragma once
 
 #include <cstddef>
@@ -31,6 +35,8 @@ inline constexpr std::size_t MOST_BATCH_WORKERS = 256;
 struct BatchOutcome {
     // The host's check said stop (the host's error is already recorded).
     bool interrupted = false;
+    // The consumer said stop (its failure is its own to report).
+    bool consumer_stopped = false;
     // The first input whose query failed, when one did before an interrupt.
     std::optional<std::size_t> failed_at;
     // What that query threw; null when it returned its failure as a value.
@@ -42,14 +48,19 @@ struct BatchOutcome {
 // InterruptCheck handed to it is the one its walks must poll.
 using BatchQuery = std::function<bool(std::size_t, const InterruptCheck&)>;
 
+// Takes the answers of inputs begin to end - 1, all answered, on the calling
+// thread and in input order; returns false to stop the batch.
+using BatchConsumer = std::function<bool(std::size_t begin, std::size_t end)>;
+
 // How many threads a batch of `inputs` runs on for a request of `workers`
 // (0: every core): at least one, at most one per input and MOST_BATCH_WORKERS.
 std::size_t batch_threads(std::size_t workers, std::size_t inputs) noexcept;
 
 // Runs `answer` for inputs 0 to count - 1 on `threads` threads (the calling
-// thread one of them; a thread the system cannot start leaves its share to
-// the others), asking `host` from the calling thread.
+// thread when it is one; a thread the system cannot start leaves its share to
+// the others), handing the answers to `consume` and asking `host` from the
+// calling thread.
 BatchOutcome run_batch(std::size_t count, std::size_t threads, const InterruptCheck& host,
-                       const BatchQuery& answer);
+                       const BatchQuery& answer, const BatchConsumer& consume);
 
 }  // namespace kelnor

@@ -1,9 +1,11 @@
 // The batch runner against a loop: every input answered once, at its own
-// position, on any number of threads; the earliest failure kept whichever
-// thread meets it and whether thrown or returned; a host's stop ends every
-// worker.
+// position, on any number of threads, and consumed once, in order, after it
+// was answered; the earliest failure kept whichever thread meets it and
+// whether thrown or returned, everything before it consumed; a host's or the
+// consumer's stop ends every worker.
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <stdexcept>
 #include <vector>
 
@@ -13,23 +15,44 @@
 namespace kelnor::core_test {
 namespace {
 
+// A consumer that checks the inputs come whole, in order, once each, and
+// counts them; it says stop once it has taken `until` inputs.
+struct InOrder {
+    std::size_t consumed = 0;
+    std::size_t until = SIZE_MAX;
+    BatchConsumer consumer() {
+        return [this](std::size_t begin, std::size_t end) {
+            CHECK_EQ(begin, consumed);
+            CHECK(begin < end);
+            consumed = end;
+            return consumed < until;
+        };
+    }
+};
+
 KELNOR_TEST(batch_answers_every_input_once_in_place) {
     for (const std::size_t threads : {1u, 2u, 3u, 8u}) {
         for (const std::size_t count : {0u, 1u, 7u, 5000u}) {
             std::vector<std::size_t> answers(count, 0);
             std::vector<std::atomic<int>> visits(count);
-            const BatchOutcome outcome =
-                run_batch(count, threads, {}, [&](std::size_t k, const InterruptCheck&) {
+            InOrder in_order;
+            const BatchOutcome outcome = run_batch(
+                count, threads, {},
+                [&](std::size_t k, const InterruptCheck&) {
                     answers[k] = k * k;
                     visits[k].fetch_add(1);
                     return true;
+                },
+                [&](std::size_t begin, std::size_t end) {
+                    // Answered before it is consumed.
+                    for (std::size_t k = begin; k < end; ++k) CHECK_EQ(answers[k], k * k);
+                    return in_order.consumer()(begin, end);
                 });
             CHECK(!outcome.interrupted);
+            CHECK(!outcome.consumer_stopped);
             CHECK(!outcome.failed_at);
-            for (std::size_t k = 0; k < count; ++k) {
-                CHECK_EQ(answers[k], k * k);
-                CHECK_EQ(visits[k].load(), 1);
-            }
+            CHECK_EQ(in_order.consumed, count);
+            for (std::size_t k = 0; k < count; ++k) CHECK_EQ(visits[k].load(), 1);
         }
     }
 }
@@ -39,15 +62,19 @@ KELNOR_TEST(batch_keeps_the_earliest_failure_thrown_or_returned) {
         for (const bool thrown : {false, true}) {
             // Inputs 3000 and 900 fail; the later one is often met first.
             std::vector<std::atomic<int>> visits(4000);
-            const BatchOutcome outcome =
-                run_batch(4000, threads, {}, [&](std::size_t k, const InterruptCheck&) {
+            InOrder in_order;
+            const BatchOutcome outcome = run_batch(
+                4000, threads, {},
+                [&](std::size_t k, const InterruptCheck&) {
                     visits[k].fetch_add(1);
                     if (k != 3000 && k != 900) return true;
                     if (thrown) throw std::runtime_error("input " + std::to_string(k));
                     return false;
-                });
+                },
+                in_order.consumer());
             CHECK(!outcome.interrupted);
             CHECK(outcome.failed_at == std::optional<std::size_t>(900));
+            CHECK_EQ(in_order.consumed, 900u);
             CHECK_EQ(outcome.failure != nullptr, thrown);
             for (std::size_t k = 0; k <= 900; ++k) CHECK_EQ(visits[k].load(), 1);
             if (thrown) {
@@ -73,18 +100,37 @@ KELNOR_TEST(batch_stops_every_worker_when_the_host_says_stop) {
         std::atomic<std::size_t> answered{0};
         // Each input polls like a walk until told to stop: only the host's
         // stop ends the batch.
-        const BatchOutcome outcome =
-            run_batch(1000, threads, host, [&](std::size_t, const InterruptCheck& interrupt) {
+        InOrder in_order;
+        const BatchOutcome outcome = run_batch(
+            1000, threads, host,
+            [&](std::size_t, const InterruptCheck& interrupt) {
                 while (!interrupt()) {
                 }
                 answered.fetch_add(1);
                 throw Interrupted();
                 return true;
-            });
+            },
+            in_order.consumer());
         CHECK(outcome.interrupted);
+        CHECK_EQ(in_order.consumed, 0u);
         CHECK(!outcome.failed_at);
         CHECK_EQ(asked, 3);
         CHECK(answered.load() <= threads);
+    }
+}
+
+KELNOR_TEST(batch_stops_when_the_consumer_says_stop) {
+    for (const std::size_t threads : {1u, 2u, 4u}) {
+        InOrder in_order;
+        in_order.until = 1;
+        const BatchOutcome outcome = run_batch(
+            100000, threads, {}, [](std::size_t, const InterruptCheck&) { return true; },
+            in_order.consumer());
+        CHECK(outcome.consumer_stopped);
+        CHECK(!outcome.interrupted);
+        CHECK(!outcome.failed_at);
+        // The first chunk, not the batch.
+        CHECK(in_order.consumed <= 64);
     }
 }
 
