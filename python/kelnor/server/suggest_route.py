@@ -30,11 +30,13 @@ DEFAULT_LIMIT = 10
 SUGGEST_PARAMETERS = ("q", "max_dist", "limit", "complete", "transpositions")
 
 # A query within one edit of a text of at most this many code points runs on
-# the event loop: on the served word list (348k words) the slowest such query
-# takes well under a millisecond (bench/RESULTS.md, "Serving"), less than the
-# thread pool's hop costs the loop at load. A wider bound walks a large part
-# of the index and may take milliseconds, so it goes to the thread pool,
-# where it holds up neither the loop nor the other requests.
+# the event loop's thread. On the served word list (348k words) such a query
+# takes 3 to 25 µs at the default limit of 10, and at most about 0.35 ms at a
+# limit of 100 for a text of one or two characters (bench/RESULTS.md,
+# "Serving"), against some 50 µs of the loop's time for the hop to the
+# thread pool and back. Two or three edits walk a large part of the index,
+# up to several milliseconds, so such a query goes to the thread pool, where
+# it holds up neither the loop nor the other requests.
 INLINE_MAX_DIST = 1
 INLINE_MAX_LENGTH = 32
 
@@ -43,7 +45,7 @@ class SuggestQuery(NamedTuple):
     """A /suggest request's checked parameters, `q` as the index writes its terms."""
 
     q: str
-    max_dist: int
+    max_dist: Optional[int]  # None: the index's bound for the length of q
     limit: int
     complete: bool
     transpositions: bool
@@ -58,7 +60,7 @@ def suggest_query(query_string: bytes, answering: Served) -> SuggestQuery:
     limit = params.whole_number("limit", 0, MAX_RESULTS)
     return SuggestQuery(
         q,
-        0 if max_dist is None else max_dist,
+        max_dist,
         DEFAULT_LIMIT if limit is None else limit,
         params.flag("complete", True),
         params.flag("transpositions", True),
@@ -67,7 +69,13 @@ def suggest_query(query_string: bytes, answering: Served) -> SuggestQuery:
 
 def runs_inline(query: SuggestQuery) -> bool:
     """Whether `query` is quick enough to run on the event loop's thread."""
-    return query.max_dist <= INLINE_MAX_DIST and len(query.q) <= INLINE_MAX_LENGTH
+    if len(query.q) > INLINE_MAX_LENGTH:
+        return False
+    if query.max_dist is None:
+        # The index bounds a text of fewer than 8 code points by 0 or 1 edit
+        # when no bound is asked, a longer one by 2.
+        return len(query.q) < 8
+    return query.max_dist <= INLINE_MAX_DIST
 
 
 async def suggestions(
