@@ -80,7 +80,9 @@ async def drive(app: Any, query_strings: List[bytes], count: int) -> None:
         await app(scope_of(query_strings[number % len(query_strings)]), receive, send)
 
 
-def in_loop(loop: asyncio.AbstractEventLoop, make: Callable[[int], Awaitable[None]]) -> Callable[[int], None]:
+def in_loop(
+    loop: asyncio.AbstractEventLoop, make: Callable[[int], Awaitable[None]]
+) -> Callable[[int], None]:
     return lambda count: loop.run_until_complete(make(count))
 
 
@@ -138,7 +140,10 @@ def main() -> None:
     ]
     apps = [
         ("whole application, metrics on (the default)", create_app(index, info)),
-        ("whole application, metrics off", create_app(index, info, operations=Operations(metrics=False))),
+        (
+            "whole application, metrics off",
+            create_app(index, info, operations=Operations(metrics=False)),
+        ),
     ]
     print(f"{count:,} requests of /suggest, seeded misspelt words at max_dist=1\n")
     print("| layer | µs per request |")
