@@ -6,7 +6,10 @@ the speed benchmark) with 1 and then 2 workers, and drives each endpoint for
 cycle through seeded misspelt words at max_dist=1; one in 100 is malformed or
 oversized (missing or empty q, a q of thousands of characters, numbers out of
 range, an unknown parameter), which must get a 4xx, never a 5xx. Reports
-requests/s, p50 and p99 latency, the answers by status class, and each
+requests/s, p50 and p99 latency, the processor time the server's processes
+spent per request (user and system, in µs of one core: a figure that other
+work on the machine changes far less than the rate), the answers by status
+class, and each
 server process's memory when it started serving, after a warm-up run and
 after the last run (flat: no growth under load; shared: each worker's private
 memory far below the index's size). Then, with --slow-clients connections
@@ -18,7 +21,7 @@ Needs: _kelnor on PYTHONPATH, `pip install '.[serve]'`,
 `apt-get install wrk wamerican-huge`.
 
 Usage: python3 bench/serve_bench.py [--seconds S] [--connections C ...] [--workers W ...]
-                                    [--slow-clients N]
+                                    [--slow-clients N] [--endpoints /suggest /videos]
 
 Exits with status 1 if any answer was a 5xx or a connection failed. Every
 request goes to 127.0.0.1, and each wrk run ends after --seconds.
@@ -92,6 +95,17 @@ def memory_kb(pid: int) -> Dict[str, int]:
 def private_mib(figures: Dict[str, int]) -> float:
     """Memory that no other process shares."""
     return (figures["Private_Clean"] + figures["Private_Dirty"]) / 1024
+
+
+def processor_seconds(pids: List[int]) -> float:
+    """The user and system time that the processes `pids` have spent so far."""
+    ticks = 0
+    for pid in pids:
+        with open(f"/proc/{pid}/stat") as stat:
+            # The fields after the command's closing parenthesis; utime and stime are 14 and 15.
+            fields = stat.read().rsplit(")", 1)[1].split()
+        ticks += int(fields[11]) + int(fields[12])
+    return ticks / os.sysconf("SC_CLK_TCK")
 
 
 def server_processes(pid: int) -> Dict[str, int]:
@@ -175,6 +189,7 @@ def main() -> int:
     parser.add_argument("--connections", type=int, nargs="+", default=[8, 64])
     parser.add_argument("--workers", type=int, nargs="+", default=[1, 2])
     parser.add_argument("--slow-clients", type=int, default=2000)
+    parser.add_argument("--endpoints", nargs="+", choices=ENDPOINTS, default=ENDPOINTS)
     args = parser.parse_args()
 
     words = word_data.read_words("english")
@@ -193,8 +208,11 @@ def main() -> int:
             f"index: {len(words):,} words, image {len(image) / 2**20:.1f} MiB; "
             f"{args.seconds} s per run; 1 request in {MALFORMED_EVERY} malformed\n"
         )
-        print("| workers | endpoint | connections | requests/s | p50 ms | p99 ms | 4xx | 5xx |")
-        print("|---|---|---|---|---|---|---|---|")
+        print(
+            "| workers | endpoint | connections | requests/s | p50 ms | p99 ms "
+            "| CPU µs/request | 4xx | 5xx |"
+        )
+        print("|---|---|---|---|---|---|---|---|---|")
         memory_rows = []
         slow_rows = []
         for workers in args.workers:
@@ -206,13 +224,16 @@ def main() -> int:
                 # A warm-up, not reported: the thread pools and caches fill.
                 run_wrk(port, 64, 5, paths_files["/suggest"])
                 warm = {role: memory_kb(pid) for role, pid in processes.items()}
-                for endpoint in ENDPOINTS:
+                for endpoint in args.endpoints:
                     for connections in args.connections:
+                        spent = processor_seconds(list(processes.values()))
                         figures = run_wrk(port, connections, args.seconds, paths_files[endpoint])
+                        spent = processor_seconds(list(processes.values())) - spent
                         rate = figures["requests"] / figures["seconds"]
                         print(
                             f"| {workers} | {endpoint} | {connections} | {rate:,.0f} | "
                             f"{figures['p50_ms']:.2f} | {figures['p99_ms']:.2f} | "
+                            f"{spent / figures['requests'] * 1e6:.0f} | "
                             f"{figures['status_4xx']:,} | {figures['status_5xx']} |",
                             flush=True,
                         )

@@ -2,14 +2,14 @@
 
 Queries run on Starlette's thread pool, off the event loop's thread: the index
 releases the interpreter lock while it searches, so a slow query holds up
-neither the other queries nor the loop.
+neither the other queries nor the loop. A GET of /suggest is answered in
+front of Starlette (`suggest_route`), its quick queries on the loop itself.
 """
 
 from __future__ import annotations
 
 import importlib.resources
-import time
-from typing import Any, Callable, TypeVar
+from typing import Any, Callable
 
 from _kelnor import PrefixSearch
 from starlette.applications import Starlette
@@ -19,38 +19,20 @@ from starlette.requests import Request
 from starlette.responses import HTMLResponse, JSONResponse, Response
 from starlette.routing import Route
 
-from kelnor.index_failure import DamagedIndexError, answer
+from kelnor.index_failure import DamagedIndexError
 from kelnor.server.catalogue import Catalogue
-from kelnor.server.metrics import Observer, query_observers
+from kelnor.server.metrics import query_observers
 from kelnor.server.openapi import DESCRIPTION
 from kelnor.server.operations import Operations, metrics_of, operate
 from kelnor.server.params import MAX_DIST_LIMIT, MAX_RESULTS, BadRequest, Parameters
 from kelnor.server.reloader import ReloadPlan, Reloader, reloading
 from kelnor.server.served_index import IndexInfo, Served, served
-
-T = TypeVar("T")
-
-DEFAULT_LIMIT = 10
-
+from kelnor.server.timed_query import timed
+from kelnor.server.suggest_route import DEFAULT_LIMIT, refused, suggestions, with_quick_suggest
 
 def page_html() -> str:
     """The search page, a data file of this package."""
     return (importlib.resources.files(__package__) / "page.html").read_text(encoding="utf-8")
-
-
-def _timed(query: Callable[[], T], observe: Observer | None) -> Callable[[], tuple[T, float]]:
-    """`query` as a call that also gives the milliseconds it took, and tells
-    `observe` (if any) the seconds it took."""
-
-    def run() -> tuple[T, float]:
-        start = time.perf_counter()
-        result = answer(query)
-        seconds = time.perf_counter() - start
-        if observe is not None:
-            observe(seconds)
-        return result, round(seconds * 1000, 3)
-
-    return run
 
 
 # Without min_score, /videos keeps the videos scoring at least this share of
@@ -73,17 +55,15 @@ def _error(status: int, reason: str) -> JSONResponse:
     return JSONResponse({"error": reason}, status_code=status)
 
 
-async def _bad_request(_: Request, error: Exception) -> Response:
-    return _error(400, str(error))
+async def _refused(_: Request, error: Exception) -> Response:
+    assert isinstance(error, (BadRequest, DamagedIndexError))
+    status, content = refused(error)
+    return JSONResponse(content, status_code=status)
 
 
 async def _http_error(_: Request, error: Exception) -> Response:
     assert isinstance(error, HTTPException)
     return _error(error.status_code, error.detail)
-
-
-async def _damaged(_: Request, error: Exception) -> Response:
-    return _error(500, f"the index is damaged ({error})")
 
 
 async def _unexpected(_: Request, error: Exception) -> Response:
@@ -119,32 +99,9 @@ def create_app(
         return HTMLResponse(page)
 
     async def suggest(request: Request) -> Response:
-        params = Parameters(
-            request.scope["query_string"], ("q", "max_dist", "limit", "complete", "transpositions")
-        )
-        answering = now()
-        q = answering.lookup(params.text("q"))
-        max_dist = params.whole_number("max_dist", 0, MAX_DIST_LIMIT)
-        limit = params.whole_number("limit", 0, MAX_RESULTS)
-        complete = params.flag("complete", True)
-        transpositions = params.flag("transpositions", True)
-        suggestions, took_ms = await run_in_threadpool(
-            _timed(
-                lambda: answering.prefix_search.suggest(
-                    q,
-                    max_dist,
-                    DEFAULT_LIMIT if limit is None else limit,
-                    complete=complete,
-                    transpositions=transpositions,
-                ),
-                index_time["suggest"],
-            )
-        )
-        found = [
-            {"term": term, "distance": distance, "count": count}
-            for term, distance, count in suggestions
-        ]
-        return JSONResponse({"suggestions": found, "took_ms": took_ms})
+        # A GET is answered by with_quick_suggest before it gets here.
+        answered = await suggestions(request.scope["query_string"], now(), index_time["suggest"])
+        return JSONResponse(answered)
 
     async def videos(request: Request) -> Response:
         params = Parameters(
@@ -156,7 +113,7 @@ def create_app(
         limit = params.whole_number("limit", 0, MAX_RESULTS)
         min_score = params.fraction("min_score")
         ranked, took_ms = await run_in_threadpool(
-            _timed(
+            timed(
                 lambda: answering.prefix_search.fuzzy_match_video(
                     q,
                     1 if max_dist is None else max_dist,
@@ -179,7 +136,7 @@ def create_app(
         limit = params.whole_number("limit", 0, MAX_RESULTS)
         try:
             ranked, took_ms = await run_in_threadpool(
-                _timed(
+                timed(
                     lambda: answering.prefix_search.search(
                         q, max_dist, DEFAULT_LIMIT if limit is None else limit
                     ),
@@ -209,9 +166,9 @@ def create_app(
         Route("/openapi.json", openapi),
     ]
     handlers: dict[Any, Callable[[Request, Exception], Any]] = {
-        BadRequest: _bad_request,
+        BadRequest: _refused,
         HTTPException: _http_error,
-        DamagedIndexError: _damaged,
+        DamagedIndexError: _refused,
         Exception: _unexpected,
     }
     app = Starlette(
@@ -224,5 +181,7 @@ def create_app(
     # client chooses.
     app.router.redirect_slashes = False
     app.state.reloader = reloader  # for whoever would reload it at once
+    # The first middleware added is the innermost: inside the operators' wrappers.
+    app.add_middleware(with_quick_suggest, now=now, observe=index_time["suggest"])
     operate(app, operations, metrics, reloader)
     return app
