@@ -115,12 +115,9 @@ def main() -> int:
     args = parser.parse_args()
 
     words = word_data.read_words("english")
-    image = PrefixSearch.from_internal_data_v2(*word_data.index_data(words).args()).to_bytes()
     failed = False
     with tempfile.TemporaryDirectory() as scratch:
-        index_path = os.path.join(scratch, "english.bin")
-        with open(index_path, "wb") as file:
-            file.write(image)
+        index_path, _ = serve_bench.english_index_file(words, scratch)
         paths = serve_bench.request_paths("/suggest", words)
         paths_file = os.path.join(scratch, "suggest.txt")
         with open(paths_file, "w") as file:

@@ -41,7 +41,7 @@ import tempfile
 import time
 import urllib.parse
 import urllib.request
-from typing import Dict, List
+from typing import Dict, List, Tuple
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
@@ -183,6 +183,15 @@ def free_port() -> int:
         return int(probe.getsockname()[1])
 
 
+def english_index_file(words: List[str], folder: str) -> Tuple[str, bytes]:
+    """(path, image) of the served index of `words`, written to `folder`."""
+    image = PrefixSearch.from_internal_data_v2(*word_data.index_data(words).args()).to_bytes()
+    index_path = os.path.join(folder, "english.bin")
+    with open(index_path, "wb") as file:
+        file.write(image)
+    return index_path, image
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--seconds", type=int, default=30)
@@ -193,12 +202,9 @@ def main() -> int:
     args = parser.parse_args()
 
     words = word_data.read_words("english")
-    image = PrefixSearch.from_internal_data_v2(*word_data.index_data(words).args()).to_bytes()
     failed = False
     with tempfile.TemporaryDirectory() as scratch:
-        index_path = os.path.join(scratch, "english.bin")
-        with open(index_path, "wb") as file:
-            file.write(image)
+        index_path, image = english_index_file(words, scratch)
         paths_files = {}
         for endpoint in ENDPOINTS:
             paths_files[endpoint] = os.path.join(scratch, endpoint.strip("/") + ".txt")

@@ -433,7 +433,8 @@ def test_a_damaged_index_is_the_servers_fault_and_said_so():
 
 
 class BlockingIndex:
-    """Stands for an index whose video query waits until it is let go."""
+    """Stands for an index whose suggestions and video queries wait until
+    they are let go."""
 
     def __init__(self) -> None:
         self.entered = threading.Event()
@@ -442,9 +443,16 @@ class BlockingIndex:
     def _is_folded(self) -> bool:
         return False
 
-    def fuzzy_match_video(self, *args, **keywords):
+    def _blocked(self) -> None:
         self.entered.set()
         assert self.release.wait(10)
+
+    def suggest(self, *args, **keywords):
+        self._blocked()
+        return [("harry", 1, 3)]
+
+    def fuzzy_match_video(self, *args, **keywords):
+        self._blocked()
         return [("1", 1.0)]
 
 

@@ -20,6 +20,7 @@ from _kelnor import PrefixSearch  # noqa: E402
 from kelnor.server import Operations, create_app, index_info  # noqa: E402
 from kelnor.server import timed_query  # noqa: E402
 from kelnor.server.suggest_route import with_quick_suggest  # noqa: E402
+from test_serve import BlockingIndex  # noqa: E402
 
 INDEX = kelnor.build([("harry", 7, 3), ("harry potter", 8, 9), ("hare", 7, 2), ("été", 12, 5)])
 INFO = index_info("/data/words.bin", INDEX, "0123abcd")
@@ -106,22 +107,6 @@ def test_only_quick_suggestions_run_on_the_loop(query, on_the_loop):
     [(status, _, _)] = asyncio.run(exchange(app, ["/suggest?" + query]))
     assert status == 200
     assert (recording.threads == [threading.get_ident()]) == on_the_loop
-
-
-class BlockingIndex:
-    """Stands for an index whose suggestions wait until they are let go."""
-
-    def __init__(self) -> None:
-        self.entered = threading.Event()
-        self.release = threading.Event()
-
-    def _is_folded(self) -> bool:
-        return False
-
-    def suggest(self, *args, **keywords):
-        self.entered.set()
-        assert self.release.wait(10)
-        return [("harry", 1, 3)]
 
 
 @pytest.mark.parametrize("query", ["q=harrypot", "q=a&max_dist=2", f"q={LONGEST_INLINE}a"])
