@@ -27,7 +27,7 @@ from word_data import index_data, queries, read_words
 from _kelnor import PrefixSearch
 
 ROUNDS = 5
-METHODS = ["fuzzy_match", "fuzzy_match_video"]
+METHODS = ["fuzzy_match", "fuzzy_match_video", "suggest", "search"]
 
 
 def seconds_for(
