@@ -413,21 +413,17 @@ def _parser() -> argparse.ArgumentParser:
         help="worker processes, forked after the index is loaded so that they share it "
         "(default 1)",
     )
-    serve.add_argument(
+    _add_seconds(
+        serve,
         "--head-timeout",
-        type=_bounded(1, MAX_DEADLINE_SECONDS),
-        default=HEAD_TIMEOUT_SECONDS,
-        metavar="SECONDS",
-        help="a connection whose request line and headers take longer is closed "
-        f"(default {HEAD_TIMEOUT_SECONDS})",
+        (1, MAX_DEADLINE_SECONDS, HEAD_TIMEOUT_SECONDS),
+        "a connection whose request line and headers take longer is closed",
     )
-    serve.add_argument(
+    _add_seconds(
+        serve,
         "--shutdown-grace",
-        type=_bounded(0, MAX_DEADLINE_SECONDS),
-        default=SHUTDOWN_GRACE_SECONDS,
-        metavar="SECONDS",
-        help="on SIGTERM or SIGINT, requests under way have this long to finish "
-        f"(default {SHUTDOWN_GRACE_SECONDS})",
+        (0, MAX_DEADLINE_SECONDS, SHUTDOWN_GRACE_SECONDS),
+        "on SIGTERM or SIGINT, requests under way have this long to finish",
     )
     serve.add_argument(
         "--videos",
@@ -442,17 +438,34 @@ def _parser() -> argparse.ArgumentParser:
             default=field,
             help=f"the catalogue's column of the videos' {field}s (default {field})",
         )
-    serve.add_argument(
+    _add_seconds(
+        serve,
         "--reload-interval",
-        type=_bounded(0, MAX_RELOAD_SECONDS),
-        default=RELOAD_SECONDS,
-        metavar="SECONDS",
-        help="how often to look whether INDEX or CATALOGUE was replaced, and then serve the "
-        f"new one (default {RELOAD_SECONDS}; 0: only on SIGHUP)",
+        (0, MAX_RELOAD_SECONDS, RELOAD_SECONDS),
+        "how often to look whether INDEX or CATALOGUE was replaced, and then serve the new one",
+        "; 0: only on SIGHUP",
     )
     add_operations_arguments(serve)
     serve.set_defaults(run=_serve)
     return parser
+
+
+def _add_seconds(
+    parser: argparse.ArgumentParser,
+    flag: str,
+    bounds: tuple[int, int, int],
+    meaning: str,
+    default_note: str = "",
+) -> None:
+    """A whole number of seconds from `bounds` (lowest, highest, default)."""
+    low, high, default = bounds
+    parser.add_argument(
+        flag,
+        type=_bounded(low, high),
+        default=default,
+        metavar="SECONDS",
+        help=f"{meaning} (default {default}{default_note})",
+    )
 
 
 def _fail(reason: str, status: int = 1) -> int:
