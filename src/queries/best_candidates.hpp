@@ -36,6 +36,17 @@ class BestCandidates {
         if (limit_) std::push_heap(kept_.begin(), kept_.end(), RanksBefore{});
     }
 
+    // Whether no candidate answering `words` words or fewer can be kept any
+    // more: `limit` are kept and all of them answer more.
+    bool turns_away_answering(std::uint32_t words) const noexcept {
+        return limit_ && kept_.size() == *limit_ && (kept_.empty() || kept_.front().words > words);
+    }
+
+    // The kept candidate that ranks last, once `limit` are kept; else none.
+    const Candidate* last_kept_when_full() const noexcept {
+        return limit_ && kept_.size() == *limit_ && !kept_.empty() ? &kept_.front() : nullptr;
+    }
+
     // The candidates kept, best first.
     std::vector<Candidate> ranked() && {
         std::sort(kept_.begin(), kept_.end(), RanksBefore{});

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <compare>
 #include <cstddef>
+#include <limits>
 #include <span>
 #include <utility>
 
@@ -38,7 +39,7 @@ double closeness_weight(std::uint32_t distance, std::size_t query_length) {
 }
 
 // Room at first for this many videos at most; the table grows past it.
-constexpr std::size_t FIRST_ROOM = 1024;
+constexpr std::size_t FIRST_ROOM = 1 << 14;
 
 // Room for as many videos as the hits' payloads list, up to FIRST_ROOM.
 std::size_t expected_videos(const Trie& trie, std::span<const NodeHit> hits) {
@@ -65,6 +66,7 @@ double tally_payloads(const Trie& trie, std::span<const NodeHit> hits, std::size
     WalkBudget budget(child_list_entries(trie) + trie.payloads.encoded().size(), interrupt,
                       VISITS_BETWEEN_CHECKS, TALLY_SCALE);
     double weight_total = 0.0;
+    std::vector<std::uint32_t> video_ids;
     for (const NodeHit& hit : hits) {
         double weight = closeness_weight(hit.distance, query_length);
         if (hit.distance != 0 && !(weight > 0.0)) continue;
@@ -73,18 +75,18 @@ double tally_payloads(const Trie& trie, std::span<const NodeHit> hits, std::size
             fail_index_out_of_bounds(trie.payloads.size(), hit.node);
         }
         if (!trie.payloads.present(hit.node)) continue;
-        const PayloadView payload = trie.payloads.view(hit.node);
-        budget.spend(1 + payload.video_ids.size());
+        const PayloadView payload = trie.payloads.view(hit.node, video_ids);
+        budget.spend(1 + video_ids.size());
         weight_total += weight * payload.total_count;
+        // The first video without a count fails the whole ranking, so the
+        // lists' lengths are checked once, before any video.
+        if (video_ids.size() > payload.video_counts.size()) {
+            fail_index_out_of_bounds(payload.video_counts.size(), payload.video_counts.size());
+        }
         PackedList::iterator count = payload.video_counts.begin();
-        std::size_t i = 0;
-        for (const std::uint32_t video : payload.video_ids) {
-            if (i >= payload.video_counts.size()) {
-                fail_index_out_of_bounds(payload.video_counts.size(), i);
-            }
+        for (const std::uint32_t video : video_ids) {
             add(video, weight * *count);
             ++count;
-            ++i;
         }
     }
     return weight_total;
@@ -96,6 +98,10 @@ double tally_payloads(const Trie& trie, std::span<const NodeHit> hits, std::size
 struct RanksBefore {
     bool operator()(const Candidate& a, const Candidate& b) const {
         if (a.words != b.words) return a.words > b.words;
+        // Most scores differ and compare plainly; equal ones, and a zero or a
+        // NaN of either sign, go by the total order.
+        if (a.score > b.score) return true;
+        if (a.score < b.score) return false;
         const std::strong_ordering order = std::strong_order(a.score, b.score);
         if (order != 0) return order > 0;
         return a.video < b.video;
@@ -103,6 +109,32 @@ struct RanksBefore {
 };
 
 using Best = BestCandidates<RanksBefore>;
+
+// Far inside the rounding of a product and a division (a few units in the
+// 53rd bit), so that a sum below `bound * total * ROUNDING_MARGIN` scores
+// below `bound` however sum / total rounds.
+constexpr double ROUNDING_MARGIN = 1.0 - 0x1p-40;
+
+// Offers the videos of `sums` as answering one word each, scored by their
+// sum over `total`, the word's weighted total; a total not above 0 answers
+// no video. Once `limit` are kept, a sum too small to score what the last
+// kept one scores is turned away by a comparison, before any division.
+void offer_answering_one_word(const ScoreTable& sums, double total, double min_score, Best& best) {
+    if (!(total > 0.0)) return;
+    const double least_sum = min_score * total * ROUNDING_MARGIN;
+    double turned_away_below = least_sum;
+    sums.for_each([&](std::uint32_t video, double sum) {
+        if (sum < turned_away_below) return;
+        const double score = sum / total;
+        if (!(score >= min_score)) return;
+        best.offer({video, score, 1});
+        if (const Candidate* last = best.last_kept_when_full()) {
+            turned_away_below = last->words > 1
+                                    ? std::numeric_limits<double>::infinity()
+                                    : std::max(least_sum, last->score * total * ROUNDING_MARGIN);
+        }
+    });
+}
 
 // One word needs no standings: its scores are the ranking's.
 void offer_one_word(const Trie& trie, const RankedWord& word, double min_score,
@@ -112,19 +144,21 @@ void offer_one_word(const Trie& trie, const RankedWord& word, double min_score,
     const double weight_total =
         tally_payloads(trie, hits, word.query.size(), interrupt,
                        [&](std::uint32_t video, double amount) { sums.add(video, amount); });
-    if (!(weight_total > 0.0)) return;
-    sums.for_each([&](std::uint32_t video, double sum) {
-        const double score = sum / weight_total;
-        if (score >= min_score) best.offer({video, score, 1});
-    });
+    offer_answering_one_word(sums, weight_total, min_score, best);
 }
 
+// The last word is the one being typed, whose payloads are the most to read
+// (a short prefix within an edit reaches thousands of videos), so it is
+// tallied into a table of its own, and each video the words before it reached
+// takes its sum from there: the same sum, added up in the same order, as if
+// the standings had tallied it. The videos left answer the last word alone.
 void offer_words(const Trie& trie, std::span<const RankedWord> words, double min_score,
                  const InterruptCheck& interrupt, Best& best) {
+    const auto last = static_cast<std::uint32_t>(words.size() - 1);
     std::vector<double> weight_totals(words.size(), 0.0);
     std::vector<NodeHit> hits = matched_nodes(trie, words[0], interrupt);
     BasicScoreTable<Standing> standings(expected_videos(trie, hits));
-    for (std::uint32_t word = 0; word < words.size(); ++word) {
+    for (std::uint32_t word = 0; word < last; ++word) {
         if (word > 0) hits = matched_nodes(trie, words[word], interrupt);
         weight_totals[word] =
             tally_payloads(trie, hits, words[word].query.size(), interrupt,
@@ -132,12 +166,22 @@ void offer_words(const Trie& trie, std::span<const RankedWord> words, double min
                                standings.add(video, WordAmount{word, amount, weight_totals});
                            });
     }
+    hits = matched_nodes(trie, words[last], interrupt);
+    ScoreTable last_sums(expected_videos(trie, hits));
+    weight_totals[last] =
+        tally_payloads(trie, hits, words[last].query.size(), interrupt,
+                       [&](std::uint32_t video, double amount) { last_sums.add(video, amount); });
     standings.for_each([&](std::uint32_t video, Standing standing) {
+        if (const std::optional<double> sum = last_sums.take(video)) {
+            standing += WordAmount{last, *sum, weight_totals};
+        }
         standing.fold(weight_totals);
         if (standing.words > 0 && standing.score >= min_score) {
             best.offer({video, standing.score, standing.words});
         }
     });
+    if (best.turns_away_answering(1)) return;
+    offer_answering_one_word(last_sums, weight_totals[last], min_score, best);
 }
 
 std::vector<VideoScore> spelled(const Trie& trie, std::span<const Candidate> candidates) {

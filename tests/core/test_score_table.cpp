@@ -1,8 +1,9 @@
 // The score table against a plain map: sums in the order added, every video
-// once, through growth and colliding positions; and the payload table's
+// once, through growth and colliding positions, a taken sum given once; and the payload table's
 // video counts that size it.
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <random>
 
 #include "check.hpp"
@@ -41,6 +42,15 @@ KELNOR_TEST(score_table_starts_empty_and_keeps_zero_sums) {
     table.add(0, 0.0);
     table.add(4294967295u, 1.5);
     CHECK_EQ(contents(table), (std::map<std::uint32_t, double>{{0, 0.0}, {4294967295u, 1.5}}));
+}
+
+KELNOR_TEST(score_table_gives_a_taken_sum_once_and_visits_it_no_more) {
+    ScoreTable table(1);
+    for (const std::uint32_t video : {9u, 4294967295u, 9u, 0u}) table.add(video, 1.25);
+    CHECK(table.take(9) == std::optional<double>(2.5));
+    CHECK(table.take(9) == std::nullopt);
+    CHECK(table.take(7) == std::nullopt);
+    CHECK_EQ(contents(table), (std::map<std::uint32_t, double>{{0, 1.25}, {4294967295u, 1.25}}));
 }
 
 KELNOR_TEST(payload_video_counts_agree_with_the_lists) {

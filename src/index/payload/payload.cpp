@@ -29,6 +29,22 @@ PayloadView PayloadTable::view(std::size_t index) const noexcept {
     return view;
 }
 
+PayloadView PayloadTable::view(std::size_t index, std::vector<std::uint32_t>& video_ids) const {
+    video_ids.clear();
+    const std::uint8_t* at = bytes_.data() + offset(index);
+    if (*at++ == 0) return {};
+    PayloadView view;
+    view.total_count = read_packed_u32(at);
+    const std::size_t id_count = read_packed_u32(at);
+    const std::uint8_t* ids = at;
+    video_ids.resize(id_count);
+    for (std::uint32_t& id : video_ids) id = read_packed_u32(at);
+    const std::size_t count_count = read_packed_u32(at);
+    view.video_ids = PackedList(ids, id_count);
+    view.video_counts = PackedList(at, count_count);
+    return view;
+}
+
 std::size_t PayloadTable::video_count(std::size_t index) const noexcept {
     const std::uint8_t* at = bytes_.data() + offset(index);
     if (*at++ == 0) return 0;

@@ -40,6 +40,11 @@ class PayloadTable {
     // precondition: index < size().
     PayloadView view(std::size_t index) const noexcept;
 
+    // view(index), with its video numbers also decoded into `video_ids`
+    // (replacing what it held): finding where the counts start reads the
+    // numbers anyway, so a reader of both lists reads them once, not twice.
+    PayloadView view(std::size_t index, std::vector<std::uint32_t>& video_ids) const;
+
     // How many videos the payload of slot `index` lists (0 for an absent
     // one), without reading the lists; precondition: index < size().
     std::size_t video_count(std::size_t index) const noexcept;
