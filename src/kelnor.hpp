@@ -40,6 +40,7 @@
 #include "index/trie/own_counts_section.hpp"
 #include "index/trie/trie_image.hpp"
 #include "index/uuid_text.hpp"
+#include "queries/batch_order.hpp"
 #include "queries/batch_runner.hpp"
 #include "queries/fuzzy_match.hpp"
 #include "queries/search.hpp"

@@ -9,6 +9,7 @@ raises first. pyarrow has no wheels for PyPy, so its cases skip there.
 
 from __future__ import annotations
 
+import gc
 import random
 
 import pytest
@@ -17,6 +18,7 @@ from hypothesis import strategies as st
 
 import kelnor
 from _kelnor import PrefixSearch
+from conftest import pypy_differs
 from index_strategies import damaged_images
 from outcomes import outcome
 
@@ -102,6 +104,20 @@ def test_a_batch_answers_as_the_single_calls(seed, single, many, _, option_sets)
         assert (
             getattr(index, many)(iter_sequence(texts), **options, workers=2) == expected
         )
+
+
+@pypy_differs("its collector tracks no objects")
+@pytest.mark.parametrize("single, many, _, option_sets", METHOD_PARAMS)
+def test_batch_answers_are_tracked_as_single_answers_are(single, many, _, option_sets):
+    index = INDEXES[0]
+    texts = hostile_texts(0)
+    single_answer = getattr(index, single)(texts[0])
+    for workers in (1, 2):
+        answers = getattr(index, many)(texts, workers=workers)
+        assert [gc.is_tracked(answer) for answer in answers] == [True] * len(texts)
+        assert [gc.is_tracked(item) for item in answers[0]] == [
+            gc.is_tracked(item) for item in single_answer
+        ]
 
 
 class iter_sequence:
@@ -205,6 +221,11 @@ WORDS_40 = " ".join(["word"] * 40)
         (
             ["a", "b", WORDS_40, WORDS_40],
             "argument 'texts[2]': PrefixSearch.search() takes",
+        ),
+        # Answered in the order of their first bytes, the last fails first.
+        (
+            ["a", "zz " + WORDS_40, "b", WORDS_40],
+            "argument 'texts[1]': PrefixSearch.search() takes",
         ),
     ],
 )

@@ -61,13 +61,69 @@ std::size_t workers_argument(PyObject* slot) {
     return static_cast<std::size_t>(workers);
 }
 
-// The refusal an answer carries (search: too many words), named by its input.
-[[noreturn]] void raise_refused_answer(const char* texts_name, std::size_t position) {
-    PyRef error = fetch_exception();
-    const PyRef message = check(PyObject_Str(error.get()));
-    PyErr_Format(reinterpret_cast<PyObject*>(Py_TYPE(error.get())), "argument '%s[%zu]': %U",
-                 texts_name, position, message.get());
-    throw_python_error();
+// Raises the refusal that `answer` carries (search: too many words), named
+// by its input's position.
+template <class Query>
+[[noreturn]] void raise_refused_answer(const Query& query, const PrefixSearch& index,
+                                       const char* texts_name, std::size_t position,
+                                       const typename Query::Answer& answer) {
+    try {
+        query.result(index, answer);
+    } catch (const PythonErrorSet&) {
+        PyRef error = fetch_exception();
+        const PyRef message = check(PyObject_Str(error.get()));
+        PyErr_Format(reinterpret_cast<PyObject*>(Py_TYPE(error.get())), "argument '%s[%zu]': %U",
+                     texts_name, position, message.get());
+        throw_python_error();
+    }
+    throw InternalFailure("a refused answer converted without an error");
+}
+
+// A batch's results stay off the cycle collector's lists while it builds
+// them, and join them before the caller sees them. Until then nothing but the
+// batch refers to them and their tuples hold only atoms, so they can make no
+// cycle; on the lists, every pass of the collector would walk all the answers
+// built so far, which took a third of a short query's time. PyPy's collector
+// keeps no such lists.
+void leave_out_of_collection([[maybe_unused]] PyObject* result) {
+#ifndef PYPY_VERSION
+    PyObject_GC_UnTrack(result);
+#endif
+}
+
+void bring_into_collection([[maybe_unused]] PyObject* results) {
+#ifndef PYPY_VERSION
+    for (Py_ssize_t k = 0; k < PyList_GET_SIZE(results); ++k) {
+        PyObject* result = PyList_GET_ITEM(results, k);
+        if (!PyObject_GC_IsTracked(result)) PyObject_GC_Track(result);
+    }
+#endif
+}
+
+// Raises what a loop of single calls raises first: the failure of the first
+// input, in input order, whose query fails. The batch answers in another
+// order, and stopped at input order[failed_at]: the inputs answered before
+// it did not fail, and those before it in input order that were not answered
+// yet are asked again, alone and in input order. A refusal is raised with
+// its input's position; what a query threw is thrown as it is.
+template <class Query>
+[[noreturn]] void raise_first_failure(const Query& query, const PrefixSearch& index,
+                                      std::span<const std::string_view> texts,
+                                      const char* texts_name, std::span<const std::size_t> order,
+                                      std::size_t failed_at, const std::exception_ptr& failure,
+                                      const std::optional<typename Query::Answer>& refusal) {
+    std::vector<bool> answered(texts.size(), false);
+    for (std::size_t p = 0; p < failed_at; ++p) answered[order[p]] = true;
+    for (std::size_t input = 0; input < order[failed_at]; ++input) {
+        if (answered[input]) continue;
+        const typename Query::Answer answer =
+            without_interpreter_lock([&](const InterruptCheck& interrupt) {
+                return query.ask(index, texts[input], interrupt);
+            });
+        if (!Query::answered(answer)) raise_refused_answer(query, index, texts_name, input, answer);
+    }
+    if (failure) std::rethrow_exception(failure);
+    raise_refused_answer(query, index, texts_name, order[failed_at], *refusal);
 }
 
 template <class Query>
@@ -87,6 +143,9 @@ PyObject* batch_query(MethodParameters& parameters, PyObject* self, PyObject* co
         const std::span<const std::string_view> texts = batch.texts();
 
         const PrefixSearch& index = receiver.value();
+        const std::vector<std::size_t> order = answering_order(texts);
+        // answers[p] is the answer of input order[p], from its query to its
+        // conversion.
         std::vector<std::optional<Answer>> answers(texts.size());
         PyRef list = expect(PyList_New(std::ssize(answers)));
         // What the conversion of the answers threw, which ends the batch.
@@ -96,17 +155,19 @@ PyObject* batch_query(MethodParameters& parameters, PyObject* self, PyObject* co
             LockRelease release;
             outcome = run_batch(
                 texts.size(), batch_threads(workers, texts.size()), release.interrupt_check(),
-                [&](std::size_t k, const InterruptCheck& interrupt) {
-                    answers[k].emplace(query.ask(index, texts[k], interrupt));
-                    return Query::answered(*answers[k]);
+                [&](std::size_t p, const InterruptCheck& interrupt) {
+                    answers[p].emplace(query.ask(index, texts[order[p]], interrupt));
+                    return Query::answered(*answers[p]);
                 },
                 [&](std::size_t begin, std::size_t end) {
                     return release.holding_lock([&]() noexcept {
                         try {
-                            for (std::size_t k = begin; k < end; ++k) {
-                                PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(k),
-                                                query.result(index, *answers[k]).release());
-                                answers[k].reset();
+                            for (std::size_t p = begin; p < end; ++p) {
+                                PyObject* result = query.result(index, *answers[p]).release();
+                                leave_out_of_collection(result);
+                                PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(order[p]),
+                                                result);
+                                answers[p].reset();
                             }
                             return true;
                         } catch (...) {
@@ -119,14 +180,11 @@ PyObject* batch_query(MethodParameters& parameters, PyObject* self, PyObject* co
         if (conversion_failure) std::rethrow_exception(conversion_failure);
         if (outcome.interrupted) throw Interrupted();
         if (outcome.failed_at) {
-            if (outcome.failure) std::rethrow_exception(outcome.failure);
-            try {
-                query.result(index, *answers[*outcome.failed_at]);
-            } catch (const PythonErrorSet&) {
-                raise_refused_answer(texts_name, *outcome.failed_at);
-            }
+            raise_first_failure(query, index, texts, texts_name, order, *outcome.failed_at,
+                                outcome.failure, answers[*outcome.failed_at]);
         }
         batch.raise_refusal();
+        bring_into_collection(list.get());
         return list;
     });
 }

@@ -28,8 +28,8 @@ MatchQuery::Answer MatchQuery::ask(const PrefixSearch& index, std::string_view t
 PyRef MatchQuery::result(const PrefixSearch& index, const Answer& answer) const {
     return list_of<MatchResult>(answer, [&](const MatchResult& match) {
         const long terminal = checked_at(index.trie.is_terminal, match.node) ? 1 : 0;
-        return tuple_of(to_str(match.term), expect(PyLong_FromLong(terminal)),
-                        expect(PyLong_FromUnsignedLong(match.distance)));
+        return tuple_of_atoms(to_str(match.term), expect(PyLong_FromLong(terminal)),
+                              expect(PyLong_FromUnsignedLong(match.distance)));
     });
 }
 
@@ -47,7 +47,7 @@ VideoQuery::Answer VideoQuery::ask(const PrefixSearch& index, std::string_view t
 
 PyRef VideoQuery::result(const PrefixSearch&, const Answer& answer) const {
     return list_of<VideoScore>(answer, [](const VideoScore& score) {
-        return tuple_of(to_str(score.video_id), expect(PyFloat_FromDouble(score.score)));
+        return tuple_of_atoms(to_str(score.video_id), expect(PyFloat_FromDouble(score.score)));
     });
 }
 
@@ -70,9 +70,9 @@ SuggestQuery::Answer SuggestQuery::ask(const PrefixSearch& index, std::string_vi
 
 PyRef SuggestQuery::result(const PrefixSearch&, const Answer& answer) const {
     return list_of<Suggestion>(answer, [](const Suggestion& suggestion) {
-        return tuple_of(to_str(suggestion.term),
-                        expect(PyLong_FromUnsignedLong(suggestion.distance)),
-                        expect(PyLong_FromUnsignedLongLong(suggestion.count)));
+        return tuple_of_atoms(to_str(suggestion.term),
+                              expect(PyLong_FromUnsignedLong(suggestion.distance)),
+                              expect(PyLong_FromUnsignedLongLong(suggestion.count)));
     });
 }
 
@@ -97,8 +97,8 @@ PyRef SearchQuery::result(const PrefixSearch&, const Answer& answer) const {
                           std::to_string(answer.error().count));
     }
     return list_of<VideoScore>(answer.value(), [](const VideoScore& score) {
-        return tuple_of(to_str(score.video_id), expect(PyLong_FromUnsignedLong(score.words)),
-                        expect(PyFloat_FromDouble(score.score)));
+        return tuple_of_atoms(to_str(score.video_id), expect(PyLong_FromUnsignedLong(score.words)),
+                              expect(PyFloat_FromDouble(score.score)));
     });
 }
 

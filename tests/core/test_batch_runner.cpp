@@ -7,9 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
 #include "check.hpp"
+#include "queries/batch_order.hpp"
 #include "queries/batch_runner.hpp"
 
 namespace kelnor::core_test {
@@ -140,6 +142,15 @@ KELNOR_TEST(batch_threads_follow_the_request_within_bounds) {
     CHECK_EQ(batch_threads(4, 0), 1u);
     CHECK_EQ(batch_threads(100000, 100000), MOST_BATCH_WORKERS);
     CHECK(batch_threads(0, 1000) >= 1);
+}
+
+KELNOR_TEST(batch_answers_by_first_bytes_ties_in_input_order) {
+    // Bytes compare unsigned ("\xc3" after "z"), a shorter text first, and
+    // texts alike in their first 8 bytes keep their input order.
+    const std::vector<std::string_view> texts = {"zebra", "\xc3\xa9t\xc3\xa9", "",     "abcdefgh-2",
+                                                 "abc",   "abcdefgh-1",        "zebra"};
+    CHECK_EQ(answering_order(texts), (std::vector<std::size_t>{2, 4, 3, 5, 0, 6, 1}));
+    CHECK(answering_order({}).empty());
 }
 
 }  // namespace
