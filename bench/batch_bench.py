@@ -1,7 +1,10 @@
 """The batch calls against a Python loop of single calls.
 
 Runs the same seeded misspelt queries (bench/word_data.py, the speed and
-threads benchmarks' words) on wamerican-huge through each query kind three
+threads benchmarks' words) on wamerican-huge, in two shapes: every query a
+different word, and a query log (QUERIES drawn with Zipf popularity, exponent
+1.0, from LOG_DISTINCT misspelt words, so that popular queries come again,
+as in a day's log). Each goes through each query kind three
 ways: a Python loop of single calls, the batch call with workers=1 and with
 workers=2, and prints the microseconds per query of each, the best of ROUNDS
 rounds, with two ratios: workers=1 over the loop (the call, the conversions
@@ -14,15 +17,17 @@ Usage: PYTHONPATH=build/release python3 bench/batch_bench.py [QUERIES]
 
 from __future__ import annotations
 
+import random
 import sys
 import time
 from typing import Callable, List
 
-from word_data import index_data, queries, read_words
+from word_data import Zipf, index_data, queries, read_words
 
 from _kelnor import PrefixSearch
 
 ROUNDS = 3
+LOG_DISTINCT = 20_000
 METHODS = ["fuzzy_match", "fuzzy_match_video", "suggest", "search"]
 
 
@@ -36,14 +41,29 @@ def best_seconds(run: Callable[[], object]) -> float:
     return min(times)
 
 
+def query_log(words: List[str], count: int) -> List[str]:
+    """`count` queries drawn by popularity from LOG_DISTINCT misspelt words."""
+    distinct = queries(words, LOG_DISTINCT, seed=6)
+    rng = random.Random(7)
+    popularity = Zipf(len(distinct), 1.0)
+    return [distinct[popularity.draw(rng)] for _ in range(count)]
+
+
 def main() -> None:
     count = int(sys.argv[1]) if len(sys.argv) > 1 else 100_000
     words = read_words("english")
     index = PrefixSearch.from_internal_data_v2(*index_data(words).args())
-    terms: List[str] = queries(words, count, seed=5)
     print(f"wamerican-huge: {len(words):,} terms, {count:,} queries, best of {ROUNDS}")
-    print("| query | loop µs/query | workers=1 | workers=2 | workers=1 / loop | workers=1 / workers=2 |")
-    print("|---|---|---|---|---|---|")
+    print("| queries | query | loop µs/query | workers=1 | workers=2 | workers=1 / loop "
+          "| workers=1 / workers=2 |")
+    print("|---|---|---|---|---|---|---|")
+    shapes = [("all different", queries(words, count, seed=5)), ("query log", query_log(words, count))]
+    for shape, terms in shapes:
+        run_shape(index, shape, terms)
+
+
+def run_shape(index: PrefixSearch, shape: str, terms: List[str]) -> None:
+    count = len(terms)
     for method in METHODS:
         single = getattr(index, method)
         many = getattr(index, method + "_many")
@@ -53,7 +73,7 @@ def main() -> None:
         two = best_seconds(lambda: many(terms, workers=2))
         micro = 1e6 / count
         print(
-            f"| {method} | {loop * micro:.2f} | {one * micro:.2f} | {two * micro:.2f} "
+            f"| {shape} | {method} | {loop * micro:.2f} | {one * micro:.2f} | {two * micro:.2f} "
             f"| {one / loop:.2f} | {one / two:.2f} |"
         )
 

@@ -80,6 +80,7 @@ def hostile_texts(seed: int) -> list[str]:
         "a b c d e",
         "\x00a",
     ]
+    texts += texts[:3]  # repeats, asked once, each answered with a list of its own
     rng.shuffle(texts)
     return texts
 
@@ -108,13 +109,14 @@ def test_a_batch_answers_as_the_single_calls(seed, single, many, _, option_sets)
 
 @pypy_differs("its collector tracks no objects")
 @pytest.mark.parametrize("single, many, _, option_sets", METHOD_PARAMS)
-def test_batch_answers_are_tracked_as_single_answers_are(single, many, _, option_sets):
+def test_batch_answers_are_distinct_lists_tracked_as_single_answers_are(single, many, _, option_sets):
     index = INDEXES[0]
     texts = hostile_texts(0)
     single_answer = getattr(index, single)(texts[0])
     for workers in (1, 2):
         answers = getattr(index, many)(texts, workers=workers)
         assert [gc.is_tracked(answer) for answer in answers] == [True] * len(texts)
+        assert len({id(answer) for answer in answers}) == len(texts)
         assert [gc.is_tracked(item) for item in answers[0]] == [
             gc.is_tracked(item) for item in single_answer
         ]

@@ -143,11 +143,15 @@ PyObject* batch_query(MethodParameters& parameters, PyObject* self, PyObject* co
         const std::span<const std::string_view> texts = batch.texts();
 
         const PrefixSearch& index = receiver.value();
-        const std::vector<std::size_t> order = answering_order(texts);
-        // answers[p] is the answer of input order[p], from its query to its
-        // conversion.
+        const AnsweringOrder order = answering_order(texts);
+        // answers[p] is the answer of input order.inputs[p], from its query
+        // to its conversion; a repeated text's stays empty.
         std::vector<std::optional<Answer>> answers(texts.size());
         PyRef list = expect(PyList_New(std::ssize(answers)));
+        // The result at place p of the order, made already.
+        const auto made = [&](std::size_t p) {
+            return PyList_GET_ITEM(list.get(), static_cast<Py_ssize_t>(order.inputs[p]));
+        };
         // What the conversion of the answers threw, which ends the batch.
         std::exception_ptr conversion_failure;
         BatchOutcome outcome;
@@ -156,17 +160,25 @@ PyObject* batch_query(MethodParameters& parameters, PyObject* self, PyObject* co
             outcome = run_batch(
                 texts.size(), batch_threads(workers, texts.size()), release.interrupt_check(),
                 [&](std::size_t p, const InterruptCheck& interrupt) {
-                    answers[p].emplace(query.ask(index, texts[order[p]], interrupt));
+                    if (order.asked_at[p] != p) return true;
+                    answers[p].emplace(query.ask(index, texts[order.inputs[p]], interrupt));
                     return Query::answered(*answers[p]);
                 },
                 [&](std::size_t begin, std::size_t end) {
                     return release.holding_lock([&]() noexcept {
                         try {
                             for (std::size_t p = begin; p < end; ++p) {
-                                PyObject* result = query.result(index, *answers[p]).release();
+                                // A repeat gets a list of its own, of the same
+                                // (immutable) tuples.
+                                const std::size_t asked = order.asked_at[p];
+                                PyObject* result =
+                                    asked == p
+                                        ? query.result(index, *answers[p]).release()
+                                        : expect(PyList_GetSlice(made(asked), 0, PY_SSIZE_T_MAX))
+                                              .release();
                                 leave_out_of_collection(result);
-                                PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(order[p]),
-                                                result);
+                                PyList_SET_ITEM(list.get(),
+                                                static_cast<Py_ssize_t>(order.inputs[p]), result);
                                 answers[p].reset();
                             }
                             return true;
@@ -180,7 +192,7 @@ PyObject* batch_query(MethodParameters& parameters, PyObject* self, PyObject* co
         if (conversion_failure) std::rethrow_exception(conversion_failure);
         if (outcome.interrupted) throw Interrupted();
         if (outcome.failed_at) {
-            raise_first_failure(query, index, texts, texts_name, order, *outcome.failed_at,
+            raise_first_failure(query, index, texts, texts_name, order.inputs, *outcome.failed_at,
                                 outcome.failure, answers[*outcome.failed_at]);
         }
         batch.raise_refusal();
