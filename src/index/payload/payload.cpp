@@ -13,36 +13,33 @@ namespace {
 constexpr std::size_t LONGEST_HEADER = 11;
 constexpr std::size_t LONGEST_VALUE = 5;
 
-}  // namespace
-
-PayloadView PayloadTable::view(std::size_t index) const noexcept {
-    const std::uint8_t* at = bytes_.data() + offset(index);
+// The payload whose slot starts at `at`, calling read_id(at) to step over
+// (and maybe keep) each video number on the way to the counts.
+template <class ReadId>
+PayloadView payload_at(const std::uint8_t* at, ReadId&& read_id) {
     if (*at++ == 0) return {};
     PayloadView view;
     view.total_count = read_packed_u32(at);
     const std::size_t id_count = read_packed_u32(at);
     const std::uint8_t* ids = at;
-    for (std::size_t k = 0; k < id_count; ++k) read_packed_u32(at);
+    for (std::size_t k = 0; k < id_count; ++k) read_id(at);
     const std::size_t count_count = read_packed_u32(at);
     view.video_ids = PackedList(ids, id_count);
     view.video_counts = PackedList(at, count_count);
     return view;
 }
 
+}  // namespace
+
+PayloadView PayloadTable::view(std::size_t index) const noexcept {
+    return payload_at(bytes_.data() + offset(index),
+                      [](const std::uint8_t*& at) { read_packed_u32(at); });
+}
+
 PayloadView PayloadTable::view(std::size_t index, std::vector<std::uint32_t>& video_ids) const {
     video_ids.clear();
-    const std::uint8_t* at = bytes_.data() + offset(index);
-    if (*at++ == 0) return {};
-    PayloadView view;
-    view.total_count = read_packed_u32(at);
-    const std::size_t id_count = read_packed_u32(at);
-    const std::uint8_t* ids = at;
-    video_ids.resize(id_count);
-    for (std::uint32_t& id : video_ids) id = read_packed_u32(at);
-    const std::size_t count_count = read_packed_u32(at);
-    view.video_ids = PackedList(ids, id_count);
-    view.video_counts = PackedList(at, count_count);
-    return view;
+    return payload_at(bytes_.data() + offset(index),
+                      [&](const std::uint8_t*& at) { video_ids.push_back(read_packed_u32(at)); });
 }
 
 std::size_t PayloadTable::video_count(std::size_t index) const noexcept {
