@@ -4,6 +4,7 @@ word splitter against str.isalnum, and the answers to bad input."""
 
 from __future__ import annotations
 
+import math
 import sys
 
 import pytest
@@ -77,6 +78,32 @@ def ids(index: PrefixSearch, text: str, **options) -> list:
 )
 def test_each_rule_decides_one_case(rule, records, text, expected):
     assert ids(kelnor.build(records), text) == expected
+
+
+@pytest.mark.parametrize(
+    "rule, records, expected",
+    [
+        (
+            "videos only the typed word answers tie by the video built first",
+            [("school", 10, 1)] + [("harry", video, 1) for video in range(1, 7)],
+            ["10", "1", "2"],
+        ),
+        (
+            "videos answering both words keep out the typed word's best",
+            [(word, video, 1) for video in (1, 2, 3) for word in ("school", "harry")]
+            + [("harry", 9, 1000)],
+            ["1", "2"],
+        ),
+    ],
+)
+def test_the_cut_to_the_limit_decides_one_case(rule, records, expected):
+    assert ids(kelnor.build(records), "school harr", limit=len(expected)) == expected
+
+
+def test_a_score_equal_to_min_score_is_kept():
+    index = kelnor.build([("harry", 1, 3), ("harry", 2, 1), ("harry", 3, 1)])
+    assert ids(index, "harry", min_score=1 / 5) == ["1", "2", "3"]
+    assert ids(index, "harry", min_score=math.nextafter(1 / 5, 1)) == ["1"]
 
 
 def test_scores_sum_each_words_share_and_count_the_words():
