@@ -23,6 +23,14 @@ class BasicScoreTable {
         rehash(std::bit_ceil(2 * expected + 2));
     }
 
+    // Room for `more` videos besides those there, before the table grows
+    // again: one rehash for a word's tally instead of one per doubling.
+    void make_room(std::size_t more) {
+        const std::size_t wanted = entries_.size() + more;
+        entries_.reserve(wanted);
+        if (2 * wanted + 2 > slots_.size()) rehash(std::bit_ceil(2 * wanted + 2));
+    }
+
     // Inlined where a tally adds, its one hot loop.
     template <class Amount>
     [[gnu::always_inline]] void add(std::uint32_t video, const Amount& amount) {

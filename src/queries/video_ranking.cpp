@@ -156,10 +156,11 @@ void offer_words(const Trie& trie, std::span<const RankedWord> words, double min
                  const InterruptCheck& interrupt, Best& best) {
     const auto last = static_cast<std::uint32_t>(words.size() - 1);
     std::vector<double> weight_totals(words.size(), 0.0);
-    std::vector<NodeHit> hits = matched_nodes(trie, words[0], interrupt);
-    BasicScoreTable<Standing> standings(expected_videos(trie, hits));
+    std::vector<NodeHit> hits;
+    BasicScoreTable<Standing> standings(0);
     for (std::uint32_t word = 0; word < last; ++word) {
-        if (word > 0) hits = matched_nodes(trie, words[word], interrupt);
+        hits = matched_nodes(trie, words[word], interrupt);
+        standings.make_room(expected_videos(trie, hits));
         weight_totals[word] =
             tally_payloads(trie, hits, words[word].query.size(), interrupt,
                            [&](std::uint32_t video, double amount) {
