@@ -109,7 +109,9 @@ def test_a_batch_answers_as_the_single_calls(seed, single, many, _, option_sets)
 
 @pypy_differs("its collector tracks no objects")
 @pytest.mark.parametrize("single, many, _, option_sets", METHOD_PARAMS)
-def test_batch_answers_are_distinct_lists_tracked_as_single_answers_are(single, many, _, option_sets):
+def test_batch_answers_are_distinct_lists_tracked_as_single_answers_are(
+    single, many, _, option_sets
+):
     index = INDEXES[0]
     texts = hostile_texts(0)
     single_answer = getattr(index, single)(texts[0])

@@ -148,9 +148,21 @@ PyObject* batch_query(MethodParameters& parameters, PyObject* self, PyObject* co
         // to its conversion; a repeated text's stays empty.
         std::vector<std::optional<Answer>> answers(texts.size());
         PyRef list = expect(PyList_New(std::ssize(answers)));
-        // The result at place p of the order, made already.
-        const auto made = [&](std::size_t p) {
-            return PyList_GET_ITEM(list.get(), static_cast<Py_ssize_t>(order.inputs[p]));
+        // Puts the result of place p of the order at its text's position: a
+        // repeat's is a list of its own, of the same (immutable) tuples as the
+        // result of the place it was asked at, put there already.
+        const auto put_result = [&](std::size_t p) {
+            const auto position = [&](std::size_t place) {
+                return static_cast<Py_ssize_t>(order.inputs[place]);
+            };
+            const std::size_t asked = order.asked_at[p];
+            PyRef result =
+                asked == p ? query.result(index, *answers[p])
+                           : expect(PyList_GetSlice(PyList_GET_ITEM(list.get(), position(asked)), 0,
+                                                    PY_SSIZE_T_MAX));
+            leave_out_of_collection(result.get());
+            PyList_SET_ITEM(list.get(), position(p), result.release());
+            answers[p].reset();
         };
         // What the conversion of the answers threw, which ends the batch.
         std::exception_ptr conversion_failure;
@@ -167,20 +179,7 @@ PyObject* batch_query(MethodParameters& parameters, PyObject* self, PyObject* co
                 [&](std::size_t begin, std::size_t end) {
                     return release.holding_lock([&]() noexcept {
                         try {
-                            for (std::size_t p = begin; p < end; ++p) {
-                                // A repeat gets a list of its own, of the same
-                                // (immutable) tuples.
-                                const std::size_t asked = order.asked_at[p];
-                                PyObject* result =
-                                    asked == p
-                                        ? query.result(index, *answers[p]).release()
-                                        : expect(PyList_GetSlice(made(asked), 0, PY_SSIZE_T_MAX))
-                                              .release();
-                                leave_out_of_collection(result);
-                                PyList_SET_ITEM(list.get(),
-                                                static_cast<Py_ssize_t>(order.inputs[p]), result);
-                                answers[p].reset();
-                            }
+                            for (std::size_t p = begin; p < end; ++p) put_result(p);
                             return true;
                         } catch (...) {
                             conversion_failure = std::current_exception();

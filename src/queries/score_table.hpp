@@ -18,10 +18,7 @@ template <class Sum>
 class BasicScoreTable {
   public:
     // Room for `expected` videos before the table first grows.
-    explicit BasicScoreTable(std::size_t expected) {
-        entries_.reserve(expected);
-        rehash(std::bit_ceil(2 * expected + 2));
-    }
+    explicit BasicScoreTable(std::size_t expected) { make_room(expected); }
 
     // Room for `more` videos besides those there, before the table grows
     // again: one rehash for a word's tally instead of one per doubling.

@@ -117,10 +117,11 @@ constexpr double ROUNDING_MARGIN = 1.0 - 0x1p-40;
 
 // Offers the videos of `sums` as answering one word each, scored by their
 // sum over `total`, the word's weighted total; a total not above 0 answers
-// no video. Once `limit` are kept, a sum too small to score what the last
-// kept one scores is turned away by a comparison, before any division.
+// no video, and none is offered once the kept ones all answer more words.
+// Once `limit` are kept, a sum too small to score what the last kept one
+// scores is turned away by a comparison, before any division.
 void offer_answering_one_word(const ScoreTable& sums, double total, double min_score, Best& best) {
-    if (!(total > 0.0)) return;
+    if (!(total > 0.0) || best.turns_away_answering(1)) return;
     const double least_sum = min_score * total * ROUNDING_MARGIN;
     double turned_away_below = least_sum;
     sums.for_each([&](std::uint32_t video, double sum) {
@@ -181,7 +182,6 @@ void offer_words(const Trie& trie, std::span<const RankedWord> words, double min
             best.offer({video, standing.score, standing.words});
         }
     });
-    if (best.turns_away_answering(1)) return;
     offer_answering_one_word(last_sums, weight_totals[last], min_score, best);
 }
 

@@ -1,6 +1,6 @@
 // The score table against a plain map: sums in the order added, every video
-// once, through growth and colliding positions, a taken sum given once; and the payload table's
-// video counts that size it.
+// once, through growth, room made and colliding positions, a taken sum given
+// once; and the payload table's video counts that size it.
 #include <cstdint>
 #include <map>
 #include <optional>

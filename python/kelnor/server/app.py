@@ -27,8 +27,9 @@ from kelnor.server.operations import Operations, metrics_of, operate
 from kelnor.server.params import MAX_DIST_LIMIT, MAX_RESULTS, BadRequest, Parameters
 from kelnor.server.reloader import ReloadPlan, Reloader, reloading
 from kelnor.server.served_index import IndexInfo, Served, served
-from kelnor.server.timed_query import timed
 from kelnor.server.suggest_route import DEFAULT_LIMIT, refused, suggestions, with_quick_suggest
+from kelnor.server.timed_query import timed
+
 
 def page_html() -> str:
     """The search page, a data file of this package."""
