@@ -71,10 +71,12 @@ void BatchTexts::read_sequence(PyObject* sequence) {
     try {
         for_each_item(sequence, [&](PyObject* item) {
             const std::size_t position = texts_.size();
-            const std::string name = element_name(position);
             try {
-                texts_.push_back(convert_argument(name.c_str(), item, to_utf8));
+                texts_.push_back(to_utf8(item));
             } catch (const PythonErrorSet&) {
+                // Named only when it fails: a name for every element cost
+                // more than reading it.
+                prefix_argument_error(element_name(position).c_str());
                 refuse(position);
             }
             items_.push_back(PyRef::borrowed(item));

@@ -1,7 +1,9 @@
 #include "queries/batch_order.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
+#include <utility>
 
 namespace kelnor {
 namespace {
@@ -16,21 +18,53 @@ std::uint64_t leading_bytes(std::string_view text) noexcept {
     return key;
 }
 
+struct Keyed {
+    std::uint64_t key;
+    std::size_t position;
+};
+
+// Sorts by key, keeping the order of equal keys: a radix sort a byte at a
+// time from the lowest, passing over the bytes that all keys share. On a
+// hundred thousand texts it takes a fraction of what comparing them did,
+// and a batch sorts its texts before any worker starts.
+void sort_by_key(std::vector<Keyed>& keyed) {
+    std::array<std::array<std::size_t, 256>, 8> counts{};
+    for (const Keyed& entry : keyed) {
+        for (std::size_t byte = 0; byte < 8; ++byte) ++counts[byte][entry.key >> (8 * byte) & 0xFF];
+    }
+    std::vector<Keyed> sorted(keyed.size());
+    for (std::size_t byte = 0; byte < 8; ++byte) {
+        std::array<std::size_t, 256>& starts = counts[byte];
+        if (std::ranges::find(starts, keyed.size()) != starts.end()) continue;
+        std::size_t start = 0;
+        for (std::size_t& count : starts) start += std::exchange(count, start);
+        for (const Keyed& entry : keyed) sorted[starts[entry.key >> (8 * byte) & 0xFF]++] = entry;
+        keyed.swap(sorted);
+    }
+}
+
 }  // namespace
 
 AnsweringOrder answering_order(std::span<const std::string_view> texts) {
-    struct Keyed {
-        std::uint64_t key;
-        std::size_t position;
-    };
     std::vector<Keyed> keyed(texts.size());
     for (std::size_t k = 0; k < texts.size(); ++k) keyed[k] = {leading_bytes(texts[k]), k};
-    // std::string_view compares its chars as unsigned, as the keys do.
-    std::sort(keyed.begin(), keyed.end(), [&](const Keyed& a, const Keyed& b) {
-        if (a.key != b.key) return a.key < b.key;
-        const int order = texts[a.position].compare(texts[b.position]);
-        return order != 0 ? order < 0 : a.position < b.position;
-    });
+    sort_by_key(keyed);
+    // Within a run of equal keys the positions ascend; texts that agree
+    // past their first 8 bytes too (repeats, in a query log most of a run)
+    // keep that order, the others are sorted by their remaining bytes.
+    for (std::size_t begin = 0, end = 0; begin < keyed.size(); begin = end) {
+        end = begin + 1;
+        bool same_texts = true;
+        while (end < keyed.size() && keyed[end].key == keyed[begin].key) {
+            same_texts = same_texts && texts[keyed[end].position] == texts[keyed[begin].position];
+            ++end;
+        }
+        if (same_texts) continue;
+        // std::string_view compares its chars as unsigned, as the keys do.
+        std::stable_sort(
+            keyed.begin() + begin, keyed.begin() + end,
+            [&](const Keyed& a, const Keyed& b) { return texts[a.position] < texts[b.position]; });
+    }
     AnsweringOrder answering;
     answering.inputs.resize(texts.size());
     answering.asked_at.resize(texts.size());

@@ -3,10 +3,12 @@
 // was answered; the earliest failure kept whichever thread meets it and
 // whether thrown or returned, everything before it consumed; a host's or the
 // consumer's stop ends every worker.
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -153,6 +155,37 @@ KELNOR_TEST(batch_answers_in_text_order_asking_each_text_once) {
     CHECK_EQ(order.inputs, (std::vector<std::size_t>{2, 4, 5, 3, 7, 0, 6, 1}));
     CHECK_EQ(order.asked_at, (std::vector<std::size_t>{0, 1, 2, 3, 3, 5, 5, 7}));
     CHECK(answering_order({}).inputs.empty());
+}
+
+KELNOR_TEST(batch_order_is_a_stable_sort_by_text) {
+    // Texts of 0 to 11 bytes from a few byte values (0 and 255 among them),
+    // so that keys tie, texts repeat and differ past their first 8 bytes.
+    const std::string_view alphabet("\0a\xffz", 4);
+    std::uint64_t state = 12345;
+    for (const std::size_t count : {1, 2, 17, 300, 5000}) {
+        std::vector<std::string> owned(count);
+        for (std::string& text : owned) {
+            state = state * 6364136223846793005u + 1442695040888963407u;
+            text.resize((state >> 33) % 12);
+            for (char& c : text) {
+                state = state * 6364136223846793005u + 1442695040888963407u;
+                c = alphabet[(state >> 33) % (text.size() > 6 ? 2 : 4)];
+            }
+        }
+        const std::vector<std::string_view> texts(owned.begin(), owned.end());
+        std::vector<std::size_t> expected(count);
+        for (std::size_t k = 0; k < count; ++k) expected[k] = k;
+        std::stable_sort(expected.begin(), expected.end(),
+                         [&](std::size_t a, std::size_t b) { return texts[a] < texts[b]; });
+        const AnsweringOrder order = answering_order(texts);
+        CHECK_EQ(order.inputs, expected);
+        for (std::size_t p = 0; p < count; ++p) {
+            const std::size_t asked = order.asked_at[p];
+            CHECK(asked <= p);
+            CHECK(texts[order.inputs[asked]] == texts[order.inputs[p]]);
+            CHECK(asked == 0 || texts[order.inputs[asked - 1]] != texts[order.inputs[p]]);
+        }
+    }
 }
 
 }  // namespace
