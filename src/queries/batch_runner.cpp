@@ -33,7 +33,12 @@ constexpr unsigned CHECKS_PER_CLOCK_READ = 16;
 constexpr std::size_t LARGEST_CHUNK = 64;
 constexpr std::size_t CHUNKS_PER_THREAD = 64;
 
+// How many answered chunks wake the calling thread at once (see
+// wait_until_answered()).
+constexpr std::size_t CHUNKS_PER_WAKE = 8;
+
 constexpr std::size_t NO_FAILURE = std::numeric_limits<std::size_t>::max();
+constexpr std::size_t NO_CHUNK = std::numeric_limits<std::size_t>::max();
 
 class Batch {
   public:
@@ -104,11 +109,13 @@ class Batch {
             const std::size_t chunk = next_chunk_.fetch_add(1, std::memory_order_relaxed);
             if (chunk >= chunks_) return;
             answer_chunk(chunk, check);
+            bool awaited = false;
             {
                 const std::lock_guard lock(mutex_);
                 answered_[chunk].store(true, std::memory_order_release);
+                awaited = chunk == awaited_;
             }
-            chunk_answered_.notify_one();
+            if (awaited) chunk_answered_.notify_one();
         }
     }
 
@@ -127,9 +134,19 @@ class Batch {
         }
     }
 
-    // False when the batch stopped first.
+    // False when the batch stopped first. A chunk not answered yet is waited
+    // for until the few after it are answered too: each time the calling
+    // thread wakes it takes a core from a worker, once for a few chunks
+    // instead of once for each.
     bool wait_until_answered(std::size_t chunk) {
+        if (answered_[chunk].load(std::memory_order_acquire)) return true;
+        const std::size_t last = std::min(chunk + CHUNKS_PER_WAKE, chunks_) - 1;
+        return wait_until_marked(last) && wait_until_marked(chunk);
+    }
+
+    bool wait_until_marked(std::size_t chunk) {
         std::unique_lock lock(mutex_);
+        awaited_ = chunk;
         while (!answered_[chunk].load(std::memory_order_acquire)) {
             chunk_answered_.wait_for(lock, HOST_POLL_INTERVAL);
             lock.unlock();
@@ -203,9 +220,11 @@ class Batch {
     bool interrupted_ = false;
     bool consumer_stopped_ = false;
     std::vector<std::thread> threads_;
-    // mutex_ pairs the chunks' marks with the calling thread's wait.
+    // mutex_ pairs the chunks' marks with the calling thread's wait, and
+    // guards awaited_: the chunk whose mark wakes it.
     std::mutex mutex_;
     std::condition_variable chunk_answered_;
+    std::size_t awaited_ = NO_CHUNK;
     // Guarded by failure_mutex_.
     std::mutex failure_mutex_;
     std::size_t failed_at_ = NO_FAILURE;
