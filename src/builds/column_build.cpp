@@ -9,6 +9,7 @@
 #include <variant>
 #include <vector>
 
+#include "base/leading_bytes.hpp"
 #include "builds/gathered_rows.hpp"
 #include "builds/id_table.hpp"
 #include "builds/sorted_trie.hpp"
@@ -267,20 +268,11 @@ Result<Gathered<CountedRow>, RowRefusal> gather(std::span<const ColumnChunk> chu
     return gathered;
 }
 
-// A term's first eight bytes (zeros past its end) as a number that orders
-// as the bytes do, and its id.
+// A term's leading bytes (base/leading_bytes.hpp) and its id.
 struct SortKey {
     std::uint64_t first_bytes;
     std::uint32_t id;
 };
-
-std::uint64_t first_bytes(std::string_view text) {
-    std::uint64_t key = 0;
-    for (std::size_t k = 0; k < 8; ++k) {
-        key = key << 8 | (k < text.size() ? static_cast<unsigned char>(text[k]) : 0u);
-    }
-    return key;
-}
 
 // A video of a term and the sum of its counts there.
 struct VideoSum {
@@ -331,7 +323,7 @@ LaidOutRows lay_out(Gathered<Row>&& all, const InterruptCheck& interrupt) {
     const std::size_t term_count = all.terms.size();
     std::vector<SortKey> order(term_count);
     for (std::size_t id = 0; id < term_count; ++id) {
-        order[id] = {first_bytes(all.terms[id]), static_cast<std::uint32_t>(id)};
+        order[id] = {leading_bytes(all.terms[id]), static_cast<std::uint32_t>(id)};
     }
     std::sort(order.begin(), order.end(), [&](const SortKey& a, const SortKey& b) {
         poll();

@@ -5,19 +5,12 @@
 #include <cstdint>
 #include <utility>
 
+#include "base/leading_bytes.hpp"
+
 namespace kelnor {
 namespace {
 
-// A text's first 8 bytes as one number that orders as they do, the bytes
-// past its end as zeros: most comparisons of the sort end on these numbers.
-std::uint64_t leading_bytes(std::string_view text) noexcept {
-    std::uint64_t key = 0;
-    for (std::size_t k = 0; k < 8; ++k) {
-        key = key << 8 | (k < text.size() ? static_cast<unsigned char>(text[k]) : 0u);
-    }
-    return key;
-}
-
+// A text's leading bytes and its input position.
 struct Keyed {
     std::uint64_t key;
     std::size_t position;
