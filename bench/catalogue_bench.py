@@ -200,6 +200,8 @@ def main() -> None:
 
 def print_ratios_of(index: kelnor.PrefixSearch, texts: List[str], rounds: int) -> None:
     """search against fuzzy_match_video of the longest word, on texts of one length."""
+    if not texts:
+        return
     longest = video_calls(index, True)
     searches, longests = [], []
     for _ in range(rounds):
