@@ -66,20 +66,15 @@ class Batch {
         }
     }
 
-    // The calling thread alone: answers each chunk and hands it on.
-    void answer_and_consume() {
+    // The calling thread: hands on each chunk once it is answered, in
+    // order. While the next one is not, it answers the next chunk no thread
+    // has taken, rather than sleep while a worker runs in its place, and it
+    // waits only when every chunk is taken. Alone, it answers each chunk in
+    // turn and hands it on.
+    void answer_and_consume_in_order() {
         const InterruptCheck check = calling_thread_check();
         for (std::size_t chunk = 0; chunk < chunks_; ++chunk) {
-            answer_chunk(chunk, check);
-            if (!consume_chunk(chunk)) return;
-        }
-    }
-
-    // The calling thread beside the workers: hands on each chunk once it is
-    // answered, in order, asking the host while it waits.
-    void consume_in_order() {
-        for (std::size_t chunk = 0; chunk < chunks_; ++chunk) {
-            if (!wait_until_answered(chunk) || !consume_chunk(chunk)) break;
+            if (!answer_until_answered(chunk, check) || !consume_chunk(chunk)) break;
         }
         // Past a failure or a stop, the workers' remaining chunks are not needed.
         stop_.store(true);
@@ -117,6 +112,21 @@ class Batch {
             }
             if (awaited) chunk_answered_.notify_one();
         }
+    }
+
+    // False when the batch stopped first. The calling thread answers the
+    // chunks no worker has taken yet until `chunk` is answered, or waits for
+    // it once all are taken.
+    bool answer_until_answered(std::size_t chunk, const InterruptCheck& check) {
+        while (!answered_[chunk].load(std::memory_order_acquire)) {
+            const std::size_t taken = next_chunk_.fetch_add(1, std::memory_order_relaxed);
+            if (taken >= chunks_) return wait_until_answered(chunk);
+            answer_chunk(taken, check);
+            // No thread waits for a chunk of the calling thread's own.
+            answered_[taken].store(true, std::memory_order_release);
+            if (stop_.load()) return false;
+        }
+        return true;
     }
 
     // Answers the chunk's inputs, up to the earliest failure or a stop.
@@ -241,13 +251,9 @@ std::size_t batch_threads(std::size_t workers, std::size_t inputs) noexcept {
 BatchOutcome run_batch(std::size_t count, std::size_t threads, const InterruptCheck& host,
                        const BatchQuery& answer, const BatchConsumer& consume) {
     Batch batch(count, threads, host, answer, consume);
-    std::size_t started = 0;
-    while (threads > 1 && started < threads && batch.start_worker()) ++started;
-    if (started == 0) {
-        batch.answer_and_consume();
-    } else {
-        batch.consume_in_order();
-    }
+    std::size_t running = 1;  // the calling thread
+    while (running < threads && batch.start_worker()) ++running;
+    batch.answer_and_consume_in_order();
     return batch.finish();
 }
 

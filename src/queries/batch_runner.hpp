@@ -1,17 +1,18 @@
 // Running one query per input over many inputs on several threads: the
 // batch calls of the binding, which answer a day's query log in one call.
 //
-// The inputs are cut into chunks. With one thread, the calling thread answers
-// each chunk and hands it to the consumer. With more, that many workers take
-// the next chunk from a shared counter and write each answer at its input's
-// position, while the calling thread hands the answered chunks, in input
-// order, to the consumer (the binding turns them into the caller's objects,
-// which only the calling thread may do): the conversion of the answers runs
-// beside the queries instead of after them. The calling thread alone asks the
-// host's InterruptCheck (the binding's takes the interpreter lock for the
-// moment of the signal handlers), at most once every few milliseconds:
-// between chunks, in its own walks' polls and while it waits for a chunk.
-// When the host says stop, every worker stops at its next input or poll.
+// The inputs are cut into chunks, which the threads take one at a time from
+// a shared counter, each answer written at its input's position. The calling
+// thread is one of them: it hands the answered chunks, in input order, to the
+// consumer (the binding turns them into the caller's objects, which only the
+// calling thread may do), and while the next chunk in order is still being
+// answered it answers one itself, so that the conversion of the answers runs
+// beside the queries and no thread sleeps while another takes its core. The
+// calling thread alone asks the host's InterruptCheck (the binding's takes
+// the interpreter lock for the moment of the signal handlers), at most once
+// every few milliseconds: between chunks, in its own walks' polls and while
+// it waits for the last chunks. When the host says stop, every worker stops
+// at its next input or poll.
 //
 // A failure is a value: the first input (in input order) whose query threw or
 // reported a failure, and what it threw. The inputs before it are all
@@ -56,10 +57,10 @@ using BatchConsumer = std::function<bool(std::size_t begin, std::size_t end)>;
 // (0: every core): at least one, at most one per input and MOST_BATCH_WORKERS.
 std::size_t batch_threads(std::size_t workers, std::size_t inputs) noexcept;
 
-// Runs `answer` for inputs 0 to count - 1 on `threads` threads (the calling
-// thread when it is one; a thread the system cannot start leaves its share to
-// the others), handing the answers to `consume` and asking `host` from the
-// calling thread.
+// Runs `answer` for inputs 0 to count - 1 on `threads` threads, the calling
+// thread and threads - 1 workers (a thread the system cannot start leaves its
+// share to the others), handing the answers to `consume` and asking `host`
+// from the calling thread.
 BatchOutcome run_batch(std::size_t count, std::size_t threads, const InterruptCheck& host,
                        const BatchQuery& answer, const BatchConsumer& consume);
 

@@ -2,14 +2,16 @@
 // position, on any number of threads, and consumed once, in order, after it
 // was answered; the earliest failure kept whichever thread meets it and
 // whether thrown or returned, everything before it consumed; a host's or the
-// consumer's stop ends every worker.
+// consumer's stop ends every worker; the calling thread answers too.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "check.hpp"
@@ -59,6 +61,32 @@ KELNOR_TEST(batch_answers_every_input_once_in_place) {
             for (std::size_t k = 0; k < count; ++k) CHECK_EQ(visits[k].load(), 1);
         }
     }
+}
+
+// A worker's query that lasts until the calling thread has answered one of
+// its own: the calling thread answers chunks rather than wait for it. (A
+// calling thread that only waited would leave the worker to give up after
+// the deadline, with nothing answered on the calling thread.)
+KELNOR_TEST(batch_calling_thread_answers_while_a_worker_is_busy) {
+    const std::thread::id calling_thread = std::this_thread::get_id();
+    std::atomic<std::size_t> answered_here{0};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    InOrder in_order;
+    run_batch(
+        1000, 2, {},
+        [&](std::size_t, const InterruptCheck&) {
+            if (std::this_thread::get_id() == calling_thread) {
+                answered_here.fetch_add(1);
+                return true;
+            }
+            while (answered_here.load() == 0 && std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::yield();
+            }
+            return true;
+        },
+        in_order.consumer());
+    CHECK_EQ(in_order.consumed, 1000u);
+    CHECK(answered_here.load() > 0);
 }
 
 KELNOR_TEST(batch_keeps_the_earliest_failure_thrown_or_returned) {
