@@ -44,7 +44,10 @@ std::pair<std::vector<Entry>, std::vector<double>> drawn_words(std::mt19937& ran
 KELNOR_TEST(standings_add_each_words_score_in_word_order) {
     for (std::uint32_t seed = 0; seed < 50; ++seed) {
         std::mt19937 random(seed);
-        const auto [entries, totals] = drawn_words(random);
+        // Named, not bound: a lambda below reads the totals.
+        const auto drawn = drawn_words(random);
+        const std::vector<Entry>& entries = drawn.first;
+        const std::vector<double>& totals = drawn.second;
         BasicScoreTable<Standing> standings(1);  // grows, moving pending sums
         std::vector<std::map<std::uint32_t, double>> sums(totals.size());
         for (const Entry& entry : entries) {
