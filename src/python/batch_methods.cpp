@@ -93,7 +93,17 @@ void leave_out_of_collection([[maybe_unused]] PyObject* result) {
 
 void bring_into_collection([[maybe_unused]] PyObject* results) {
 #ifndef PYPY_VERSION
-    for (Py_ssize_t k = 0; k < PyList_GET_SIZE(results); ++k) {
+    // The lists lie where they were made, in the order of their texts'
+    // answers, not of their positions: the collector's links of the lists a
+    // few positions on (just before each object) are asked for while these
+    // are linked, rather than missed one after another.
+    constexpr Py_ssize_t AHEAD = 8;
+    const Py_ssize_t size = PyList_GET_SIZE(results);
+    for (Py_ssize_t k = 0; k < size; ++k) {
+        if (k + AHEAD < size) {
+            __builtin_prefetch(
+                reinterpret_cast<const char*>(PyList_GET_ITEM(results, k + AHEAD)) - 1, 1);
+        }
         PyObject* result = PyList_GET_ITEM(results, k);
         if (!PyObject_GC_IsTracked(result)) PyObject_GC_Track(result);
     }

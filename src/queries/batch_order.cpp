@@ -36,36 +36,45 @@ void sort_by_key(std::vector<Keyed>& keyed) {
     }
 }
 
+// Whether two texts of equal leading bytes are the same text: those of at
+// most 8 bytes are when their lengths agree, without reading their bytes
+// again (which lie wherever their strings were made).
+bool same_text(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && (a.size() <= 8 || a == b);
+}
+
 }  // namespace
 
 AnsweringOrder answering_order(std::span<const std::string_view> texts) {
     std::vector<Keyed> keyed(texts.size());
     for (std::size_t k = 0; k < texts.size(); ++k) keyed[k] = {leading_bytes(texts[k]), k};
     sort_by_key(keyed);
-    // Within a run of equal keys the positions ascend; texts that agree
+    AnsweringOrder answering;
+    answering.inputs.resize(texts.size());
+    answering.asked_at.resize(texts.size());
+    const auto text_at = [&](std::size_t place) { return texts[keyed[place].position]; };
+    // Run by run of equal keys, whose positions ascend: texts that agree
     // past their first 8 bytes too (repeats, in a query log most of a run)
     // keep that order, the others are sorted by their remaining bytes.
     for (std::size_t begin = 0, end = 0; begin < keyed.size(); begin = end) {
         end = begin + 1;
         bool same_texts = true;
         while (end < keyed.size() && keyed[end].key == keyed[begin].key) {
-            same_texts = same_texts && texts[keyed[end].position] == texts[keyed[begin].position];
+            same_texts = same_texts && same_text(text_at(end), text_at(begin));
             ++end;
         }
-        if (same_texts) continue;
-        // std::string_view compares its chars as unsigned, as the keys do.
-        std::stable_sort(
-            keyed.begin() + begin, keyed.begin() + end,
-            [&](const Keyed& a, const Keyed& b) { return texts[a.position] < texts[b.position]; });
-    }
-    AnsweringOrder answering;
-    answering.inputs.resize(texts.size());
-    answering.asked_at.resize(texts.size());
-    for (std::size_t p = 0; p < texts.size(); ++p) {
-        answering.inputs[p] = keyed[p].position;
-        const bool repeat = p > 0 && keyed[p].key == keyed[p - 1].key &&
-                            texts[keyed[p].position] == texts[keyed[p - 1].position];
-        answering.asked_at[p] = repeat ? answering.asked_at[p - 1] : p;
+        if (!same_texts) {
+            // std::string_view compares its chars as unsigned, as the keys do.
+            std::stable_sort(keyed.begin() + begin, keyed.begin() + end,
+                             [&](const Keyed& a, const Keyed& b) {
+                                 return texts[a.position] < texts[b.position];
+                             });
+        }
+        for (std::size_t p = begin; p < end; ++p) {
+            answering.inputs[p] = keyed[p].position;
+            const bool repeat = p > begin && (same_texts || same_text(text_at(p), text_at(p - 1)));
+            answering.asked_at[p] = repeat ? answering.asked_at[p - 1] : p;
+        }
     }
     return answering;
 }
