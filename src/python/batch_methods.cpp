@@ -182,6 +182,12 @@ PyObject* batch_query(MethodParameters& parameters, PyObject* self, PyObject* co
             outcome = run_batch(
                 texts.size(), batch_threads(workers, texts.size()), release.interrupt_check(),
                 [&](std::size_t p, const InterruptCheck& interrupt) {
+                    // The texts lie where their strings were made and are
+                    // asked in another order: a few places on, their views
+                    // and then their bytes are asked for while this query runs
+                    // (a tenth of a short query's time on different words).
+                    if (p + 8 < texts.size()) __builtin_prefetch(&texts[order.inputs[p + 8]]);
+                    if (p + 4 < texts.size()) __builtin_prefetch(texts[order.inputs[p + 4]].data());
                     if (order.asked_at[p] != p) return true;
                     answers[p].emplace(query.ask(index, texts[order.inputs[p]], interrupt));
                     return Query::answered(*answers[p]);
