@@ -6,49 +6,59 @@ different word, and a query log (QUERIES drawn with Zipf popularity, exponent
 1.0, from LOG_DISTINCT misspelt words, so that popular queries come again,
 as in a day's log). Each goes through each query kind three
 ways: a Python loop of single calls, the batch call with workers=1 and with
-workers=2, and prints the microseconds per query of each, the best of ROUNDS
-rounds, with two ratios: workers=1 over the loop (the call, the conversions
-and the lock paid once per batch instead of once per query; target at most
-0.5) and workers=1 over workers=2 (the batch on two cores; target at least
-1.8 on a machine with two free cores). Each query takes the single call's
-defaults. The machine's load (`uptime`) belongs beside the figures.
+workers=2, one after another in each of ROUNDS rounds, and prints the
+microseconds per query of each, the best of the rounds, with two ratios
+taken within each round and printed as their median and range: workers=1
+over the loop (the call, the conversions and the lock paid once per batch
+instead of once per query; target at most 0.5) and workers=1 over workers=2
+(the batch on two cores; target at least 1.8 on a machine with two free
+cores). Taking the ratios within a round keeps a change in the machine's
+other work between the three ways out of them. Beside them, the processor
+time of the process over the wall time of the batch on two workers (2.00:
+both cores busy throughout; less when the calling thread, the one that makes
+the Python lists, holds the other back, or the machine's other work takes a
+core). Each query takes the single
+call's defaults. The machine's load (`uptime`) belongs beside the figures.
 
 The clock stops when the answers are returned: dropping them (freeing some
 hundred thousand lists and tuples, on the calling thread, whoever made
 them) happens when the caller lets go of them, and is timed apart, in the
 last column, for the batch on one worker. The ratios with that time added
-to both sides follow the table.
+to both sides (medians) follow the table.
 Usage: PYTHONPATH=build/release python3 bench/batch_bench.py [QUERIES]
 """
 
 from __future__ import annotations
 
 import random
+import statistics
 import sys
 import time
-from typing import Callable, List, Tuple
+from typing import Callable, Dict, List, Tuple
 
 from word_data import Zipf, index_data, queries, read_words
 
 from _kelnor import PrefixSearch
 
-ROUNDS = 3
+ROUNDS = 5
 LOG_DISTINCT = 20_000
 METHODS = ["fuzzy_match", "fuzzy_match_video", "suggest", "search"]
 
 
-def best_seconds(run: Callable[[], object]) -> Tuple[float, float]:
-    """The shortest wall times of ROUNDS runs: until the answers are
-    returned, and of dropping them."""
-    calls, drops = [], []
-    for _ in range(ROUNDS):
-        began = time.perf_counter()
-        answers = run()
-        returned = time.perf_counter()
-        del answers
-        calls.append(returned - began)
-        drops.append(time.perf_counter() - returned)
-    return min(calls), min(drops)
+def seconds(run: Callable[[], object]) -> Tuple[float, float, float]:
+    """The wall time of one run until the answers are returned, the
+    process's processor time meanwhile, and the wall time of dropping the
+    answers."""
+    began, began_processor = time.perf_counter(), time.process_time()
+    answers = run()
+    returned, returned_processor = time.perf_counter(), time.process_time()
+    del answers
+    return returned - began, returned_processor - began_processor, time.perf_counter() - returned
+
+
+def spread(ratios: List[float]) -> str:
+    """The median of the rounds' ratios, and their range."""
+    return f"{statistics.median(ratios):.2f} ({min(ratios):.2f}-{max(ratios):.2f})"
 
 
 def query_log(words: List[str], count: int) -> List[str]:
@@ -63,10 +73,10 @@ def main() -> None:
     count = int(sys.argv[1]) if len(sys.argv) > 1 else 100_000
     words = read_words("english")
     index = PrefixSearch.from_internal_data_v2(*index_data(words).args())
-    print(f"wamerican-huge: {len(words):,} terms, {count:,} queries, best of {ROUNDS}")
+    print(f"wamerican-huge: {len(words):,} terms, {count:,} queries, {ROUNDS} rounds")
     print("| queries | query | loop µs/query | workers=1 | workers=2 | workers=1 / loop "
-          "| workers=1 / workers=2 | dropping the answers |")
-    print("|---|---|---|---|---|---|---|---|")
+          "| workers=1 / workers=2 | cores busy, workers=2 | dropping the answers |")
+    print("|---|---|---|---|---|---|---|---|---|")
     shapes = [("all different", queries(words, count, seed=5)), ("query log", query_log(words, count))]
     with_drops = [line for shape, terms in shapes for line in run_shape(index, shape, terms)]
     print("\nWith the answers dropped inside the clock (workers=1 / loop, workers=1 / workers=2):")
@@ -82,17 +92,36 @@ def run_shape(index: PrefixSearch, shape: str, terms: List[str]) -> List[str]:
         single = getattr(index, method)
         many = getattr(index, method + "_many")
         assert many(terms[:1000], workers=2) == [single(term) for term in terms[:1000]]
-        loop, loop_drop = best_seconds(lambda: [single(term) for term in terms])
-        one, one_drop = best_seconds(lambda: many(terms, workers=1))
-        two, two_drop = best_seconds(lambda: many(terms, workers=2))
+        ways = {
+            "loop": lambda: [single(term) for term in terms],
+            "one": lambda: many(terms, workers=1),
+            "two": lambda: many(terms, workers=2),
+        }
+        calls: Dict[str, List[float]] = {way: [] for way in ways}
+        drops: Dict[str, List[float]] = {way: [] for way in ways}
+        cores_busy: List[float] = []  # with two workers
+        for _ in range(ROUNDS):
+            for way, run in ways.items():
+                call, processor, drop = seconds(run)
+                calls[way].append(call)
+                drops[way].append(drop)
+                if way == "two":
+                    cores_busy.append(processor / call)
+        rounds = range(ROUNDS)
         micro = 1e6 / count
+        one_to_loop = [calls["one"][k] / calls["loop"][k] for k in rounds]
+        one_to_two = [calls["one"][k] / calls["two"][k] for k in rounds]
         print(
-            f"| {shape} | {method} | {loop * micro:.2f} | {one * micro:.2f} | {two * micro:.2f} "
-            f"| {one / loop:.2f} | {one / two:.2f} | {one_drop * micro:.2f} |"
+            f"| {shape} | {method} | {min(calls['loop']) * micro:.2f} "
+            f"| {min(calls['one']) * micro:.2f} | {min(calls['two']) * micro:.2f} "
+            f"| {spread(one_to_loop)} | {spread(one_to_two)} | {spread(cores_busy)} "
+            f"| {min(drops['one']) * micro:.2f} |"
         )
+        whole = {way: [calls[way][k] + drops[way][k] for k in rounds] for way in ways}
         with_drops.append(
-            f"{shape}, {method}: {(one + one_drop) / (loop + loop_drop):.2f}, "
-            f"{(one + one_drop) / (two + two_drop):.2f}"
+            f"{shape}, {method}: "
+            f"{statistics.median(whole['one'][k] / whole['loop'][k] for k in rounds):.2f}, "
+            f"{statistics.median(whole['one'][k] / whole['two'][k] for k in rounds):.2f}"
         )
     return with_drops
 
