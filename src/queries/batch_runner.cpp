@@ -33,10 +33,6 @@ constexpr unsigned CHECKS_PER_CLOCK_READ = 16;
 constexpr std::size_t LARGEST_CHUNK = 64;
 constexpr std::size_t CHUNKS_PER_THREAD = 64;
 
-// How many answered chunks wake the calling thread at once (see
-// wait_until_answered()).
-constexpr std::size_t CHUNKS_PER_WAKE = 8;
-
 constexpr std::size_t NO_FAILURE = std::numeric_limits<std::size_t>::max();
 constexpr std::size_t NO_CHUNK = std::numeric_limits<std::size_t>::max();
 
@@ -144,17 +140,9 @@ class Batch {
         }
     }
 
-    // False when the batch stopped first. A chunk not answered yet is waited
-    // for until the few after it are answered too: each time the calling
-    // thread wakes it takes a core from a worker, once for a few chunks
-    // instead of once for each.
+    // False when the batch stopped first. The calling thread waits only once
+    // every chunk is taken, for the few that workers are still answering.
     bool wait_until_answered(std::size_t chunk) {
-        if (answered_[chunk].load(std::memory_order_acquire)) return true;
-        const std::size_t last = std::min(chunk + CHUNKS_PER_WAKE, chunks_) - 1;
-        return wait_until_marked(last) && wait_until_marked(chunk);
-    }
-
-    bool wait_until_marked(std::size_t chunk) {
         std::unique_lock lock(mutex_);
         awaited_ = chunk;
         while (!answered_[chunk].load(std::memory_order_acquire)) {
