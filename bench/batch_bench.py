@@ -18,23 +18,27 @@ time of the process over the wall time of the batch on two workers (2.00:
 both cores busy throughout; less when the calling thread, the one that makes
 the Python lists, holds the other back, or the machine's other work takes a
 core). Each query takes the single
-call's defaults. The machine's load (`uptime`) belongs beside the figures.
+call's defaults, or the bound that --max-dist gives every call: `suggest`
+and `search` bound a word of 8 characters or more at 2 edits and complete
+it, so that by default they are long queries, and at `--max-dist 1` the
+short ones of the threads benchmark. The machine's load (`uptime`) belongs
+beside the figures.
 
 The clock stops when the answers are returned: dropping them (freeing some
 hundred thousand lists and tuples, on the calling thread, whoever made
 them) happens when the caller lets go of them, and is timed apart, in the
 last column, for the batch on one worker. The ratios with that time added
 to both sides (medians) follow the table.
-Usage: PYTHONPATH=build/release python3 bench/batch_bench.py [QUERIES]
+Usage: PYTHONPATH=build/release python3 bench/batch_bench.py [QUERIES] [--max-dist N]
 """
 
 from __future__ import annotations
 
+import argparse
 import random
 import statistics
-import sys
 import time
-from typing import Callable, Dict, List, Tuple
+from typing import Any, Callable, Dict, List, Tuple
 
 from word_data import Zipf, index_data, queries, read_words
 
@@ -70,32 +74,45 @@ def query_log(words: List[str], count: int) -> List[str]:
 
 
 def main() -> None:
-    count = int(sys.argv[1]) if len(sys.argv) > 1 else 100_000
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("queries", type=int, nargs="?", default=100_000)
+    parser.add_argument("--max-dist", type=int, default=None)
+    arguments = parser.parse_args()
+    count = arguments.queries
+    options = {} if arguments.max_dist is None else {"max_dist": arguments.max_dist}
     words = read_words("english")
     index = PrefixSearch.from_internal_data_v2(*index_data(words).args())
-    print(f"wamerican-huge: {len(words):,} terms, {count:,} queries, {ROUNDS} rounds")
+    bound = "the defaults" if arguments.max_dist is None else f"max_dist={arguments.max_dist}"
+    print(f"wamerican-huge: {len(words):,} terms, {count:,} queries, {bound}, {ROUNDS} rounds")
     print("| queries | query | loop µs/query | workers=1 | workers=2 | workers=1 / loop "
           "| workers=1 / workers=2 | cores busy, workers=2 | dropping the answers |")
     print("|---|---|---|---|---|---|---|---|---|")
     shapes = [("all different", queries(words, count, seed=5)), ("query log", query_log(words, count))]
-    with_drops = [line for shape, terms in shapes for line in run_shape(index, shape, terms)]
+    with_drops = [
+        line for shape, terms in shapes for line in run_shape(index, shape, terms, options)
+    ]
     print("\nWith the answers dropped inside the clock (workers=1 / loop, workers=1 / workers=2):")
     for line in with_drops:
         print(line)
 
 
-def run_shape(index: PrefixSearch, shape: str, terms: List[str]) -> List[str]:
-    """Prints the shape's rows; returns its ratios with the drops timed in."""
+def run_shape(
+    index: PrefixSearch, shape: str, terms: List[str], options: Dict[str, Any]
+) -> List[str]:
+    """Prints the shape's rows, every call given `options`; returns its
+    ratios with the drops timed in."""
     count = len(terms)
     with_drops = []
     for method in METHODS:
         single = getattr(index, method)
         many = getattr(index, method + "_many")
-        assert many(terms[:1000], workers=2) == [single(term) for term in terms[:1000]]
+        assert many(terms[:1000], workers=2, **options) == [
+            single(term, **options) for term in terms[:1000]
+        ]
         ways = {
-            "loop": lambda: [single(term) for term in terms],
-            "one": lambda: many(terms, workers=1),
-            "two": lambda: many(terms, workers=2),
+            "loop": lambda: [single(term, **options) for term in terms],
+            "one": lambda: many(terms, workers=1, **options),
+            "two": lambda: many(terms, workers=2, **options),
         }
         calls: Dict[str, List[float]] = {way: [] for way in ways}
         drops: Dict[str, List[float]] = {way: [] for way in ways}
