@@ -17,12 +17,11 @@ other work between the three ways out of them. Beside them, the processor
 time of the process over the wall time of the batch on two workers (2.00:
 both cores busy throughout; less when the calling thread, the one that makes
 the Python lists, holds the other back, or the machine's other work takes a
-core). Each query takes the single
-call's defaults, or the bound that --max-dist gives every call: `suggest`
-and `search` bound a word of 8 characters or more at 2 edits and complete
-it, so that by default they are long queries, and at `--max-dist 1` the
-short ones of the threads benchmark. The machine's load (`uptime`) belongs
-beside the figures.
+core). Each query takes the single call's defaults, or the bound that
+--max-dist gives every call: `suggest` and `search` bound a word of 8
+characters or more at 2 edits and complete it, so that by default they are
+long queries, and at `--max-dist 1` the short ones of the threads
+benchmark. The machine's load (`uptime`) belongs beside the figures.
 
 The clock stops when the answers are returned: dropping them (freeing some
 hundred thousand lists and tuples, on the calling thread, whoever made

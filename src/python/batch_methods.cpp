@@ -40,6 +40,11 @@ constexpr const char* SEARCH_NAMES[] = {"texts",          "max_dist",  "limit", 
                                         "transpositions", "min_score", "workers"};
 constinit MethodParameters SEARCH{"PrefixSearch.search_many()", SEARCH_NAMES, 1, 3};
 
+// How many places ahead in the answering order a batch asks for a text's
+// view, and then for its bytes (see batch_query()).
+constexpr std::size_t VIEWS_AHEAD = 8;
+constexpr std::size_t BYTES_AHEAD = 4;
+
 // workers: -1 for every core, else a count from 1; 0 for every core in the
 // runner's terms.
 std::size_t workers_argument(PyObject* slot) {
@@ -186,8 +191,12 @@ PyObject* batch_query(MethodParameters& parameters, PyObject* self, PyObject* co
                     // asked in another order: a few places on, their views
                     // and then their bytes are asked for while this query runs
                     // (a tenth of a short query's time on different words).
-                    if (p + 8 < texts.size()) __builtin_prefetch(&texts[order.inputs[p + 8]]);
-                    if (p + 4 < texts.size()) __builtin_prefetch(texts[order.inputs[p + 4]].data());
+                    if (p + VIEWS_AHEAD < texts.size()) {
+                        __builtin_prefetch(&texts[order.inputs[p + VIEWS_AHEAD]]);
+                    }
+                    if (p + BYTES_AHEAD < texts.size()) {
+                        __builtin_prefetch(texts[order.inputs[p + BYTES_AHEAD]].data());
+                    }
                     if (order.asked_at[p] != p) return true;
                     answers[p].emplace(query.ask(index, texts[order.inputs[p]], interrupt));
                     return Query::answered(*answers[p]);

@@ -97,9 +97,8 @@ class Batch {
 
     void work(const InterruptCheck& check) {
         for (;;) {
-            const std::size_t chunk = next_chunk_.fetch_add(1, std::memory_order_relaxed);
+            const std::size_t chunk = answer_next_free_chunk(check);
             if (chunk >= chunks_) return;
-            answer_chunk(chunk, check);
             bool awaited = false;
             {
                 const std::lock_guard lock(mutex_);
@@ -115,14 +114,21 @@ class Batch {
     // it once all are taken.
     bool answer_until_answered(std::size_t chunk, const InterruptCheck& check) {
         while (!answered_[chunk].load(std::memory_order_acquire)) {
-            const std::size_t taken = next_chunk_.fetch_add(1, std::memory_order_relaxed);
+            const std::size_t taken = answer_next_free_chunk(check);
             if (taken >= chunks_) return wait_until_answered(chunk);
-            answer_chunk(taken, check);
             // No thread waits for a chunk of the calling thread's own.
             answered_[taken].store(true, std::memory_order_release);
             if (stop_.load()) return false;
         }
         return true;
+    }
+
+    // Takes the next chunk that no thread has taken and answers it; returns
+    // it, or chunks_ or more once every chunk is taken.
+    std::size_t answer_next_free_chunk(const InterruptCheck& check) {
+        const std::size_t chunk = next_chunk_.fetch_add(1, std::memory_order_relaxed);
+        if (chunk < chunks_) answer_chunk(chunk, check);
+        return chunk;
     }
 
     // Answers the chunk's inputs, up to the earliest failure or a stop.
