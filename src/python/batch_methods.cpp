@@ -160,7 +160,8 @@ PyObject* batch_query(MethodParameters& parameters, PyObject* self, PyObject* co
         const PrefixSearch& index = receiver.value();
         const AnsweringOrder order = answering_order(texts);
         // answers[p] is the answer of input order.inputs[p], from its query
-        // to its conversion; a repeated text's stays empty.
+        // until the thread that asked it lets go of it once it is converted;
+        // a repeated text's stays empty.
         std::vector<std::optional<Answer>> answers(texts.size());
         PyRef list = expect(PyList_New(std::ssize(answers)));
         // Puts the result of place p of the order at its text's position: a
@@ -177,7 +178,6 @@ PyObject* batch_query(MethodParameters& parameters, PyObject* self, PyObject* co
                                                     PY_SSIZE_T_MAX));
             leave_out_of_collection(result.get());
             PyList_SET_ITEM(list.get(), position(p), result.release());
-            answers[p].reset();
         };
         // What the conversion of the answers threw, which ends the batch.
         std::exception_ptr conversion_failure;
@@ -211,6 +211,9 @@ PyObject* batch_query(MethodParameters& parameters, PyObject* self, PyObject* co
                             return false;
                         }
                     });
+                },
+                [&](std::size_t begin, std::size_t end) {
+                    for (std::size_t p = begin; p < end; ++p) answers[p].reset();
                 });
         }
         if (conversion_failure) std::rethrow_exception(conversion_failure);

@@ -1,6 +1,7 @@
 #include "queries/batch_runner.hpp"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -39,14 +40,18 @@ constexpr std::size_t NO_CHUNK = std::numeric_limits<std::size_t>::max();
 class Batch {
   public:
     Batch(std::size_t count, std::size_t threads, const InterruptCheck& host,
-          const BatchQuery& answer, const BatchConsumer& consume)
+          const BatchQuery& answer, const BatchConsumer& consume, const BatchRelease& release)
         : count_(count),
           chunk_(std::clamp<std::size_t>(count / (threads * CHUNKS_PER_THREAD), 1, LARGEST_CHUNK)),
           chunks_((count + chunk_ - 1) / chunk_),
           host_(host),
           answer_(answer),
           consume_(consume),
+          release_(release),
           answered_(std::make_unique<std::atomic<bool>[]>(chunks_)),
+          consumed_(std::make_unique<std::atomic<bool>[]>(chunks_)),
+          answered_here_(std::make_unique<bool[]>(chunks_)),
+          released_(std::make_unique<bool[]>(chunks_)),
           last_host_poll_(Clock::now()) {
         // Room for every thread first: a thread started is always joined.
         threads_.reserve(threads);
@@ -66,11 +71,17 @@ class Batch {
     // order. While the next one is not, it answers the next chunk no thread
     // has taken, rather than sleep while a worker runs in its place, and it
     // waits only when every chunk is taken. Alone, it answers each chunk in
-    // turn and hands it on.
+    // turn and hands it on. A chunk handed on whole is released here when
+    // this thread answered it, else by the worker that did.
     void answer_and_consume_in_order() {
         const InterruptCheck check = calling_thread_check();
         for (std::size_t chunk = 0; chunk < chunks_; ++chunk) {
             if (!answer_until_answered(chunk, check) || !consume_chunk(chunk)) break;
+            if (answered_here_[chunk]) {
+                release_chunk(chunk);
+            } else {
+                consumed_[chunk].store(true, std::memory_order_release);
+            }
         }
         // Past a failure or a stop, the workers' remaining chunks are not needed.
         stop_.store(true);
@@ -78,6 +89,13 @@ class Batch {
 
     BatchOutcome finish() {
         for (std::thread& thread : threads_) thread.join();
+        // What the workers answered last, consumed after they ended or
+        // beyond what they held.
+        for (std::size_t chunk = 0; chunk < chunks_; ++chunk) {
+            if (consumed_[chunk].load(std::memory_order_relaxed) && !released_[chunk]) {
+                release_chunk(chunk);
+            }
+        }
         BatchOutcome outcome;
         outcome.interrupted = interrupted_;
         outcome.consumer_stopped = consumer_stopped_;
@@ -95,7 +113,10 @@ class Batch {
     // A worker's check: whether the batch is stopped.
     InterruptCheck worker_check() noexcept { return {stopped, this}; }
 
+    // A worker: answers chunks until none is left, and after each lets go of
+    // those it answered that are consumed by then.
     void work(const InterruptCheck& check) {
+        HeldChunks held;
         for (;;) {
             const std::size_t chunk = answer_next_free_chunk(check);
             if (chunk >= chunks_) return;
@@ -106,7 +127,37 @@ class Batch {
                 awaited = chunk == awaited_;
             }
             if (awaited) chunk_answered_.notify_one();
+            // Past its room a chunk is left to finish().
+            if (held.count < held.chunks.size()) held.chunks[held.count++] = chunk;
+            release_consumed(held);
         }
+    }
+
+    // The chunks a worker answered and has not released yet: most often one
+    // or two, the calling thread consuming close behind the workers.
+    struct HeldChunks {
+        std::array<std::size_t, 16> chunks;
+        std::size_t count = 0;
+    };
+
+    // Releases the chunks of `held` that the calling thread has consumed,
+    // keeping the others.
+    void release_consumed(HeldChunks& held) {
+        std::size_t kept = 0;
+        for (std::size_t k = 0; k < held.count; ++k) {
+            const std::size_t chunk = held.chunks[k];
+            if (consumed_[chunk].load(std::memory_order_acquire)) {
+                release_chunk(chunk);
+            } else {
+                held.chunks[kept++] = chunk;
+            }
+        }
+        held.count = kept;
+    }
+
+    void release_chunk(std::size_t chunk) {
+        released_[chunk] = true;
+        if (release_) release_(chunk * chunk_, std::min((chunk + 1) * chunk_, count_));
     }
 
     // False when the batch stopped first. The calling thread answers the
@@ -118,6 +169,7 @@ class Batch {
             if (taken >= chunks_) return wait_until_answered(chunk);
             // No thread waits for a chunk of the calling thread's own.
             answered_[taken].store(true, std::memory_order_release);
+            answered_here_[taken] = true;
             if (stop_.load()) return false;
         }
         return true;
@@ -214,7 +266,14 @@ class Batch {
     const InterruptCheck& host_;
     const BatchQuery& answer_;
     const BatchConsumer& consume_;
+    const BatchRelease& release_;
     std::unique_ptr<std::atomic<bool>[]> answered_;
+    // Set by the calling thread once it consumed a worker's chunk whole.
+    std::unique_ptr<std::atomic<bool>[]> consumed_;
+    // The calling thread's alone: the chunks it answered itself.
+    std::unique_ptr<bool[]> answered_here_;
+    // Set by the thread that released the chunk; read once the workers are done.
+    std::unique_ptr<bool[]> released_;
     std::atomic<std::size_t> next_chunk_{0};
     std::atomic<std::size_t> first_failure_{NO_FAILURE};
     std::atomic<bool> stop_{false};
@@ -243,8 +302,9 @@ std::size_t batch_threads(std::size_t workers, std::size_t inputs) noexcept {
 }
 
 BatchOutcome run_batch(std::size_t count, std::size_t threads, const InterruptCheck& host,
-                       const BatchQuery& answer, const BatchConsumer& consume) {
-    Batch batch(count, threads, host, answer, consume);
+                       const BatchQuery& answer, const BatchConsumer& consume,
+                       const BatchRelease& release) {
+    Batch batch(count, threads, host, answer, consume, release);
     std::size_t running = 1;  // the calling thread
     while (running < threads && batch.start_worker()) ++running;
     batch.answer_and_consume_in_order();

@@ -7,7 +7,8 @@
 // consumer (the binding turns them into the caller's objects, which only the
 // calling thread may do), and while the next chunk in order is still being
 // answered it answers one itself, so that the conversion of the answers runs
-// beside the queries and no thread sleeps while another takes its core. The
+// beside the queries and no thread sleeps while another takes its core.
+// Each consumed answer is then let go of by the thread that answered it. The
 // calling thread alone asks the host's InterruptCheck (the binding's takes
 // the interpreter lock for the moment of the signal handlers), at most once
 // every few milliseconds: between chunks, in its own walks' polls and while
@@ -53,15 +54,26 @@ using BatchQuery = std::function<bool(std::size_t, const InterruptCheck&)>;
 // thread and in input order; returns false to stop the batch.
 using BatchConsumer = std::function<bool(std::size_t begin, std::size_t end)>;
 
+// Lets go of the answers of inputs begin to end - 1, all consumed. It runs
+// on the thread that answered them while that thread still runs (else on the
+// calling thread once the workers are done), so that what a query allocated
+// is freed by the thread that allocated it: an allocator with a heap per
+// thread then frees it without taking another thread's lock, where freeing
+// every answer on the calling thread kept two threads of short queries
+// waiting on each other's heaps.
+using BatchRelease = std::function<void(std::size_t begin, std::size_t end)>;
+
 // How many threads a batch of `inputs` runs on for a request of `workers`
 // (0: every core): at least one, at most one per input and MOST_BATCH_WORKERS.
 std::size_t batch_threads(std::size_t workers, std::size_t inputs) noexcept;
 
 // Runs `answer` for inputs 0 to count - 1 on `threads` threads, the calling
 // thread and threads - 1 workers (a thread the system cannot start leaves its
-// share to the others), handing the answers to `consume` and asking `host`
-// from the calling thread.
+// share to the others), handing the answers to `consume`, then to `release`
+// (each input's once, when the consumer took its whole chunk), and asking
+// `host` from the calling thread.
 BatchOutcome run_batch(std::size_t count, std::size_t threads, const InterruptCheck& host,
-                       const BatchQuery& answer, const BatchConsumer& consume);
+                       const BatchQuery& answer, const BatchConsumer& consume,
+                       const BatchRelease& release = {});
 
 }  // namespace kelnor

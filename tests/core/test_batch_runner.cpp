@@ -2,7 +2,8 @@
 // position, on any number of threads, and consumed once, in order, after it
 // was answered; the earliest failure kept whichever thread meets it and
 // whether thrown or returned, everything before it consumed; a host's or the
-// consumer's stop ends every worker; the calling thread answers too.
+// consumer's stop ends every worker; the calling thread answers too; each
+// answer consumed whole is let go of once, after its consumption.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -59,6 +60,56 @@ KELNOR_TEST(batch_answers_every_input_once_in_place) {
             CHECK(!outcome.failed_at);
             CHECK_EQ(in_order.consumed, count);
             for (std::size_t k = 0; k < count; ++k) CHECK_EQ(visits[k].load(), 1);
+        }
+    }
+}
+
+// Each input of a chunk consumed whole is released once, after it was
+// consumed, on the thread that answered it or, once the workers are done, on
+// the calling thread; the chunk holding a failure and those after it are not
+// released (the caller still reads the failed input's answer).
+KELNOR_TEST(batch_releases_each_consumed_answer_once) {
+    const std::thread::id calling_thread = std::this_thread::get_id();
+    for (const std::size_t threads : {1u, 2u, 4u}) {
+        for (const std::size_t failing : {SIZE_MAX, std::size_t{2500}}) {
+            const std::size_t count = 5000;
+            std::vector<std::thread::id> answered_on(count);
+            std::vector<char> consumed(count, 0);
+            std::vector<std::atomic<int>> released(count);
+            std::vector<std::thread::id> released_on(count);
+            InOrder in_order;
+            run_batch(
+                count, threads, {},
+                [&](std::size_t k, const InterruptCheck&) {
+                    answered_on[k] = std::this_thread::get_id();
+                    return k != failing;
+                },
+                [&](std::size_t begin, std::size_t end) {
+                    for (std::size_t k = begin; k < end; ++k) consumed[k] = 1;
+                    return in_order.consumer()(begin, end);
+                },
+                [&](std::size_t begin, std::size_t end) {
+                    for (std::size_t k = begin; k < end; ++k) {
+                        CHECK(consumed[k]);
+                        released[k].fetch_add(1);
+                        released_on[k] = std::this_thread::get_id();
+                    }
+                });
+            // The released inputs are those before the failure's chunk.
+            std::size_t released_before = 0;
+            while (released_before < count && released[released_before].load() == 1) {
+                ++released_before;
+            }
+            if (failing < count) {
+                CHECK(released_before <= failing);
+                CHECK(released_before + 64 > failing);
+            } else {
+                CHECK_EQ(released_before, count);
+            }
+            for (std::size_t k = released_before; k < count; ++k) CHECK_EQ(released[k].load(), 0);
+            for (std::size_t k = 0; k < released_before; ++k) {
+                CHECK(released_on[k] == answered_on[k] || released_on[k] == calling_thread);
+            }
         }
     }
 }
