@@ -51,7 +51,6 @@ class Batch {
           answered_(std::make_unique<std::atomic<bool>[]>(chunks_)),
           consumed_(std::make_unique<std::atomic<bool>[]>(chunks_)),
           answered_here_(std::make_unique<bool[]>(chunks_)),
-          released_(std::make_unique<bool[]>(chunks_)),
           last_host_poll_(Clock::now()) {
         // Room for every thread first: a thread started is always joined.
         threads_.reserve(threads);
@@ -91,11 +90,7 @@ class Batch {
         for (std::thread& thread : threads_) thread.join();
         // What the workers answered last, consumed after they ended or
         // beyond what they held.
-        for (std::size_t chunk = 0; chunk < chunks_; ++chunk) {
-            if (consumed_[chunk].load(std::memory_order_relaxed) && !released_[chunk]) {
-                release_chunk(chunk);
-            }
-        }
+        for (std::size_t chunk = 0; chunk < chunks_; ++chunk) release_if_consumed(chunk);
         BatchOutcome outcome;
         outcome.interrupted = interrupted_;
         outcome.consumer_stopped = consumer_stopped_;
@@ -146,17 +141,21 @@ class Batch {
         std::size_t kept = 0;
         for (std::size_t k = 0; k < held.count; ++k) {
             const std::size_t chunk = held.chunks[k];
-            if (consumed_[chunk].load(std::memory_order_acquire)) {
-                release_chunk(chunk);
-            } else {
-                held.chunks[kept++] = chunk;
-            }
+            if (!release_if_consumed(chunk)) held.chunks[kept++] = chunk;
         }
         held.count = kept;
     }
 
+    // A worker's chunk, once consumed, is released once: its mark is taken
+    // back, by the worker or, after the workers end, by the calling thread.
+    bool release_if_consumed(std::size_t chunk) {
+        if (!consumed_[chunk].load(std::memory_order_acquire)) return false;
+        consumed_[chunk].store(false, std::memory_order_relaxed);
+        release_chunk(chunk);
+        return true;
+    }
+
     void release_chunk(std::size_t chunk) {
-        released_[chunk] = true;
         if (release_) release_(chunk * chunk_, std::min((chunk + 1) * chunk_, count_));
     }
 
@@ -268,12 +267,11 @@ class Batch {
     const BatchConsumer& consume_;
     const BatchRelease& release_;
     std::unique_ptr<std::atomic<bool>[]> answered_;
-    // Set by the calling thread once it consumed a worker's chunk whole.
+    // Set by the calling thread once it consumed a worker's chunk whole,
+    // cleared when the chunk is released.
     std::unique_ptr<std::atomic<bool>[]> consumed_;
     // The calling thread's alone: the chunks it answered itself.
     std::unique_ptr<bool[]> answered_here_;
-    // Set by the thread that released the chunk; read once the workers are done.
-    std::unique_ptr<bool[]> released_;
     std::atomic<std::size_t> next_chunk_{0};
     std::atomic<std::size_t> first_failure_{NO_FAILURE};
     std::atomic<bool> stop_{false};

@@ -37,79 +37,67 @@ struct InOrder {
     }
 };
 
+// The release step's record: each input released at most once, after the
+// consumer took it, on the thread that answered it or the calling thread.
+struct Releases {
+    explicit Releases(std::size_t count)
+        : taken(count), times(count), on(count), answered_on(count) {}
+    std::vector<char> taken;
+    std::vector<std::atomic<int>> times;
+    std::vector<std::thread::id> on, answered_on;
+    BatchConsumer consumer(BatchConsumer inner) {
+        return [this, inner](std::size_t begin, std::size_t end) {
+            std::fill(taken.begin() + begin, taken.begin() + end, 1);
+            return inner(begin, end);
+        };
+    }
+    BatchRelease release() {
+        return [this](std::size_t begin, std::size_t end) {
+            for (std::size_t k = begin; k < end; ++k) {
+                CHECK(taken[k] && times[k].fetch_add(1) == 0);
+                on[k] = std::this_thread::get_id();
+            }
+        };
+    }
+    // How many inputs from the first were released; none after them was.
+    std::size_t released_prefix(std::thread::id calling_thread) const {
+        std::size_t prefix = 0;
+        while (prefix < times.size() && times[prefix].load() == 1) {
+            CHECK(on[prefix] == answered_on[prefix] || on[prefix] == calling_thread);
+            ++prefix;
+        }
+        for (std::size_t k = prefix; k < times.size(); ++k) CHECK_EQ(times[k].load(), 0);
+        return prefix;
+    }
+};
+
 KELNOR_TEST(batch_answers_every_input_once_in_place) {
     for (const std::size_t threads : {1u, 2u, 3u, 8u}) {
         for (const std::size_t count : {0u, 1u, 7u, 5000u}) {
             std::vector<std::size_t> answers(count, 0);
             std::vector<std::atomic<int>> visits(count);
             InOrder in_order;
+            Releases releases(count);
             const BatchOutcome outcome = run_batch(
                 count, threads, {},
                 [&](std::size_t k, const InterruptCheck&) {
                     answers[k] = k * k;
                     visits[k].fetch_add(1);
+                    releases.answered_on[k] = std::this_thread::get_id();
                     return true;
                 },
-                [&](std::size_t begin, std::size_t end) {
+                releases.consumer([&](std::size_t begin, std::size_t end) {
                     // Answered before it is consumed.
                     for (std::size_t k = begin; k < end; ++k) CHECK_EQ(answers[k], k * k);
                     return in_order.consumer()(begin, end);
-                });
+                }),
+                releases.release());
+            CHECK_EQ(releases.released_prefix(std::this_thread::get_id()), count);
             CHECK(!outcome.interrupted);
             CHECK(!outcome.consumer_stopped);
             CHECK(!outcome.failed_at);
             CHECK_EQ(in_order.consumed, count);
             for (std::size_t k = 0; k < count; ++k) CHECK_EQ(visits[k].load(), 1);
-        }
-    }
-}
-
-// Each input of a chunk consumed whole is released once, after it was
-// consumed, on the thread that answered it or, once the workers are done, on
-// the calling thread; the chunk holding a failure and those after it are not
-// released (the caller still reads the failed input's answer).
-KELNOR_TEST(batch_releases_each_consumed_answer_once) {
-    const std::thread::id calling_thread = std::this_thread::get_id();
-    for (const std::size_t threads : {1u, 2u, 4u}) {
-        for (const std::size_t failing : {SIZE_MAX, std::size_t{2500}}) {
-            const std::size_t count = 5000;
-            std::vector<std::thread::id> answered_on(count);
-            std::vector<char> consumed(count, 0);
-            std::vector<std::atomic<int>> released(count);
-            std::vector<std::thread::id> released_on(count);
-            InOrder in_order;
-            run_batch(
-                count, threads, {},
-                [&](std::size_t k, const InterruptCheck&) {
-                    answered_on[k] = std::this_thread::get_id();
-                    return k != failing;
-                },
-                [&](std::size_t begin, std::size_t end) {
-                    for (std::size_t k = begin; k < end; ++k) consumed[k] = 1;
-                    return in_order.consumer()(begin, end);
-                },
-                [&](std::size_t begin, std::size_t end) {
-                    for (std::size_t k = begin; k < end; ++k) {
-                        CHECK(consumed[k]);
-                        released[k].fetch_add(1);
-                        released_on[k] = std::this_thread::get_id();
-                    }
-                });
-            // The released inputs are those before the failure's chunk.
-            std::size_t released_before = 0;
-            while (released_before < count && released[released_before].load() == 1) {
-                ++released_before;
-            }
-            if (failing < count) {
-                CHECK(released_before <= failing);
-                CHECK(released_before + 64 > failing);
-            } else {
-                CHECK_EQ(released_before, count);
-            }
-            for (std::size_t k = released_before; k < count; ++k) CHECK_EQ(released[k].load(), 0);
-            for (std::size_t k = 0; k < released_before; ++k) {
-                CHECK(released_on[k] == answered_on[k] || released_on[k] == calling_thread);
-            }
         }
     }
 }
@@ -146,15 +134,20 @@ KELNOR_TEST(batch_keeps_the_earliest_failure_thrown_or_returned) {
             // Inputs 3000 and 900 fail; the later one is often met first.
             std::vector<std::atomic<int>> visits(4000);
             InOrder in_order;
+            Releases releases(4000);
             const BatchOutcome outcome = run_batch(
                 4000, threads, {},
                 [&](std::size_t k, const InterruptCheck&) {
                     visits[k].fetch_add(1);
+                    releases.answered_on[k] = std::this_thread::get_id();
                     if (k != 3000 && k != 900) return true;
                     if (thrown) throw std::runtime_error("input " + std::to_string(k));
                     return false;
                 },
-                in_order.consumer());
+                releases.consumer(in_order.consumer()), releases.release());
+            // Not the failure's chunk: the caller still reads its answer.
+            const std::size_t released = releases.released_prefix(std::this_thread::get_id());
+            CHECK(released <= 900 && released + 64 > 900);
             CHECK(!outcome.interrupted);
             CHECK(outcome.failed_at == std::optional<std::size_t>(900));
             CHECK_EQ(in_order.consumed, 900u);
