@@ -23,16 +23,17 @@ namespace kelnor::core_test {
 namespace {
 
 // A consumer that checks the inputs come whole, in order, once each, and
-// counts them; it says stop once it has taken `until` inputs.
+// counts them (where workers may read the count); it says stop once it has
+// taken `until` inputs.
 struct InOrder {
-    std::size_t consumed = 0;
+    std::atomic<std::size_t> consumed{0};
     std::size_t until = SIZE_MAX;
     BatchConsumer consumer() {
         return [this](std::size_t begin, std::size_t end) {
-            CHECK_EQ(begin, consumed);
+            CHECK_EQ(begin, consumed.load());
             CHECK(begin < end);
-            consumed = end;
-            return consumed < until;
+            consumed.store(end);
+            return end < until;
         };
     }
 };
@@ -40,21 +41,14 @@ struct InOrder {
 // The release step's record: each input released at most once, after the
 // consumer took it, on the thread that answered it or the calling thread.
 struct Releases {
-    explicit Releases(std::size_t count)
-        : taken(count), times(count), on(count), answered_on(count) {}
-    std::vector<char> taken;
+    explicit Releases(std::size_t count) : times(count), on(count), answered_on(count) {}
     std::vector<std::atomic<int>> times;
     std::vector<std::thread::id> on, answered_on;
-    BatchConsumer consumer(BatchConsumer inner) {
-        return [this, inner](std::size_t begin, std::size_t end) {
-            std::fill(taken.begin() + begin, taken.begin() + end, 1);
-            return inner(begin, end);
-        };
-    }
-    BatchRelease release() {
-        return [this](std::size_t begin, std::size_t end) {
+    BatchRelease release(const InOrder& in_order) {
+        return [this, &in_order](std::size_t begin, std::size_t end) {
+            CHECK(end <= in_order.consumed.load());
             for (std::size_t k = begin; k < end; ++k) {
-                CHECK(taken[k] && times[k].fetch_add(1) == 0);
+                CHECK(times[k].fetch_add(1) == 0);
                 on[k] = std::this_thread::get_id();
             }
         };
@@ -86,17 +80,17 @@ KELNOR_TEST(batch_answers_every_input_once_in_place) {
                     releases.answered_on[k] = std::this_thread::get_id();
                     return true;
                 },
-                releases.consumer([&](std::size_t begin, std::size_t end) {
+                [&](std::size_t begin, std::size_t end) {
                     // Answered before it is consumed.
                     for (std::size_t k = begin; k < end; ++k) CHECK_EQ(answers[k], k * k);
                     return in_order.consumer()(begin, end);
-                }),
-                releases.release());
+                },
+                releases.release(in_order));
             CHECK_EQ(releases.released_prefix(std::this_thread::get_id()), count);
             CHECK(!outcome.interrupted);
             CHECK(!outcome.consumer_stopped);
             CHECK(!outcome.failed_at);
-            CHECK_EQ(in_order.consumed, count);
+            CHECK_EQ(in_order.consumed.load(), count);
             for (std::size_t k = 0; k < count; ++k) CHECK_EQ(visits[k].load(), 1);
         }
     }
@@ -124,7 +118,7 @@ KELNOR_TEST(batch_calling_thread_answers_while_a_worker_is_busy) {
             return true;
         },
         in_order.consumer());
-    CHECK_EQ(in_order.consumed, 1000u);
+    CHECK_EQ(in_order.consumed.load(), 1000u);
     CHECK(answered_here.load() > 0);
 }
 
@@ -144,13 +138,13 @@ KELNOR_TEST(batch_keeps_the_earliest_failure_thrown_or_returned) {
                     if (thrown) throw std::runtime_error("input " + std::to_string(k));
                     return false;
                 },
-                releases.consumer(in_order.consumer()), releases.release());
+                in_order.consumer(), releases.release(in_order));
             // Not the failure's chunk: the caller still reads its answer.
             const std::size_t released = releases.released_prefix(std::this_thread::get_id());
             CHECK(released <= 900 && released + 64 > 900);
             CHECK(!outcome.interrupted);
             CHECK(outcome.failed_at == std::optional<std::size_t>(900));
-            CHECK_EQ(in_order.consumed, 900u);
+            CHECK_EQ(in_order.consumed.load(), 900u);
             CHECK_EQ(outcome.failure != nullptr, thrown);
             for (std::size_t k = 0; k <= 900; ++k) CHECK_EQ(visits[k].load(), 1);
             if (thrown) {
@@ -188,7 +182,7 @@ KELNOR_TEST(batch_stops_every_worker_when_the_host_says_stop) {
             },
             in_order.consumer());
         CHECK(outcome.interrupted);
-        CHECK_EQ(in_order.consumed, 0u);
+        CHECK_EQ(in_order.consumed.load(), 0u);
         CHECK(!outcome.failed_at);
         CHECK_EQ(asked, 3);
         CHECK(answered.load() <= threads);
@@ -206,7 +200,7 @@ KELNOR_TEST(batch_stops_when_the_consumer_says_stop) {
         CHECK(!outcome.interrupted);
         CHECK(!outcome.failed_at);
         // The first chunk, not the batch.
-        CHECK(in_order.consumed <= 64);
+        CHECK(in_order.consumed.load() <= 64);
     }
 }
 
