@@ -10,6 +10,7 @@ import signal
 import socket
 import subprocess
 import sys
+import tempfile
 import time
 import urllib.request
 from collections.abc import Iterator
@@ -29,9 +30,13 @@ def get_json(url: str) -> dict:
         return json.load(response)
 
 
-def child_environment() -> dict[str, str]:
-    """The environment of a child process that imports what this one does."""
-    return {**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)}
+def child_environment(temporary: str | None = None) -> dict[str, str]:
+    """The environment of a child process that imports what this one does,
+    making its temporary files in `temporary` when given."""
+    environment = {**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)}
+    if temporary is not None:
+        environment["TMPDIR"] = temporary
+    return environment
 
 
 @contextlib.contextmanager
@@ -40,11 +45,24 @@ def running_server(
 ) -> Iterator[tuple[str, subprocess.Popen]]:
     """(base URL, process) of `kelnor serve args` (or of another `program` that
     takes --port) once /health answers; stopped with SIGTERM afterwards, and
-    its output shown if it failed."""
+    its output shown if it failed. The server makes its temporary files in a
+    folder of its own, which must be empty once it has stopped cleanly and is
+    removed afterwards in any case (a server that a test kills cannot)."""
+    with tempfile.TemporaryDirectory(prefix="kelnor-test-server-") as temporary:
+        with _running_server(args, program, temporary) as (base, process):
+            yield base, process
+        left = os.listdir(temporary)
+        assert process.returncode != 0 or not left, f"a server stopped cleanly and left {left}"
+
+
+@contextlib.contextmanager
+def _running_server(
+    args: tuple[str, ...], program: tuple[str, ...], temporary: str
+) -> Iterator[tuple[str, subprocess.Popen]]:
     port = free_port()
     process = subprocess.Popen(
         [sys.executable, *program, *args, "--port", str(port)],
-        env=child_environment(),
+        env=child_environment(temporary),
         stdout=subprocess.PIPE,
         stderr=subprocess.STDOUT,
         text=True,
