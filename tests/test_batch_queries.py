@@ -309,6 +309,16 @@ class TakenArray:
             "argument 'workers': 'str' object cannot be converted to 'int'",
         ),
         (["a"], {"max_dist": -1}, OverflowError, None),
+        # The options are checked first, even for no texts or a bad one.
+        ([], {"max_dist": -1}, OverflowError, None),
+        ([3], {"max_dist": -1}, OverflowError, None),
+        # A range too long for an index is read like any sequence: it holds no text.
+        (
+            range(2**33),
+            {},
+            TypeError,
+            "argument 'terms[0]': 'int' object cannot be converted to 'PyString'",
+        ),
         (["a"], {"limit": "x"}, TypeError, None),
         (TakenArray(), {}, ValueError, "the 'arrow_array' was already taken"),
     ],

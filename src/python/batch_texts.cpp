@@ -39,7 +39,11 @@ BatchTexts::BatchTexts(const char* name, PyObject* given) : name_(name) {
         PyObject_HasAttrString(given, "__arrow_c_stream__")) {
         read_arrow(given);
     } else {
-        convert_sequence_argument(name, given, [&](PyObject* sequence) {
+        // No refusal of a long sequence before reading, as an index's arrays
+        // have: a batch holds no index, and a range, the one long sequence
+        // that costs nothing to make, fails at its first element as the loop
+        // does.
+        convert_argument(name, given, [&](PyObject* sequence) {
             read_sequence(sequence);
             return 0;
         });
