@@ -68,6 +68,18 @@ def test_each_format_reads_the_same_rows(tmp_path, suffix):
     assert load_catalogue(CatalogueSource(str(path))).rows == ROWS
 
 
+@pytest.mark.parametrize("suffix", [".csv", ".tsv", ".jsonl", ".parquet"])
+def test_a_title_keeps_the_characters_that_break_lines_elsewhere(tmp_path, suffix):
+    title = "Harry\u2028at\u2029school\x85\x0b\x0c\x1c, again"
+    cells = [["7", title, "", "", ""], ["8", "Hares", "", "", ""]]
+    path = write_table(tmp_path / f"videos{suffix}", HEADER, cells)
+    if suffix == ".jsonl":  # the characters unescaped, the lines ended as on Windows
+        rows = (json.dumps({"id": video, "title": title}, ensure_ascii=False) for video, title, *_ in cells)
+        path.write_text("\r\n".join(rows), encoding="utf-8")
+    rows = load_catalogue(CatalogueSource(str(path))).rows
+    assert rows == {"7": {"title": title}, "8": {"title": "Hares"}}
+
+
 def test_a_parquet_files_typed_cells_are_served_as_json(tmp_path):
     pa = pytest.importorskip("pyarrow")
     parquet = pytest.importorskip("pyarrow.parquet")

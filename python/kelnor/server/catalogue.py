@@ -196,8 +196,10 @@ def _refuse_constant(name: str) -> Any:
 
 def _json_lines(text: str, path: str) -> Iterator[tuple[str, Row]]:
     """The objects of a JSON Lines text, each with where it is; blank lines
-    are skipped, and so is a null value."""
-    for number, line in enumerate(text.splitlines(), 1):
+    are skipped, and so is a null value. Only a newline ends a line (a
+    carriage return before it is JSON's whitespace): a string may hold the
+    other characters that str.splitlines() breaks at, U+2028 among them."""
+    for number, line in enumerate(text.split("\n"), 1):
         if not line.strip():
             continue
         where = f"{path}:{number}"
