@@ -505,6 +505,7 @@ def test_the_demo_index_is_the_shipped_sample_folded():
     [
         ([], "one of the arguments INDEX.bin --demo is required"),
         (["x.bin", "--demo"], "argument --demo: not allowed with argument INDEX.bin"),
+        (["-"], "argument INDEX.bin: the server reads its index from a file, which it watches"),
         (["--demo", "--port", "0"], "expected a whole number from 1 to 65535, got '0'"),
         (["--demo", "--workers", "0"], "expected a whole number from 1 to 64, got '0'"),
         (

@@ -159,3 +159,13 @@ def test_a_request_under_way_at_sigterm_is_answered_before_the_server_exits(tmp_
     assert b'\r\n\r\n{"videos":[{"id":"1","score":1.0}],"took_ms":' in answer
     # The supervisor exits 0; a lone server passes SIGTERM on.
     assert process.returncode == (0 if workers > 1 else -signal.SIGTERM)
+
+
+@pytest.mark.parametrize("workers, status", [(1, 130), (2, 0)])
+def test_ctrl_c_stops_a_server_as_it_ends_a_command(workers, status):
+    with running_server("--demo", "--workers", str(workers)) as (_, process):
+        process.send_signal(signal.SIGINT)
+        output = process.communicate(timeout=START_SECONDS)[0]
+    assert process.returncode == status
+    # A lone server's Ctrl-C is the command's; the supervisor's is its workers' stop.
+    assert output.endswith("kelnor: interrupted\n") == (workers == 1)

@@ -77,6 +77,17 @@ def _bounded(low: int, high: int) -> Callable[[str], int]:
 _u32 = _bounded(0, U32_MAX)
 
 
+def _served_file(path: str) -> str:
+    """An argument type: the index file that a server serves and watches, so
+    not standard input."""
+    if path == STDIN:
+        raise argparse.ArgumentTypeError(
+            "the server reads its index from a file, which it watches for reloads:"
+            " standard input cannot be served"
+        )
+    return path
+
+
 
 
 def _version() -> str:
@@ -395,7 +406,9 @@ def _parser() -> argparse.ArgumentParser:
         "word sample with made-up videos. Needs the serve extra: pip install 'kelnor[serve]'.",
     )
     source = serve.add_mutually_exclusive_group(required=True)
-    source.add_argument("index", metavar="INDEX.bin", nargs="?", help="the index to serve")
+    source.add_argument(
+        "index", metavar="INDEX.bin", nargs="?", type=_served_file, help="the index file to serve"
+    )
     source.add_argument(
         "--demo", action="store_true", help="serve the demo's index instead of a file"
     )
