@@ -139,10 +139,6 @@ def test_metrics_count_reloads_and_size_the_index_served(tmp_path):
     assert (sample(found, "kelnor_index_bytes"), sample(found, "kelnor_index_terms")) == (size, 2)
 
 
-def test_no_metrics_no_route():
-    assert client(Operations(metrics=False)).get("/metrics").status_code == 404
-
-
 @pytest.fixture(scope="module")
 def loaded_workers(tmp_path_factory) -> Iterator[tuple[str, Path, subprocess.Popen]]:
     """The base URL of `kelnor serve --demo` with two forked workers, which
@@ -321,9 +317,14 @@ def test_the_favicon_is_svg_and_the_page_links_it():
     assert '<link rel="icon" href="/favicon.ico" type="image/svg+xml">' in asking.get("/").text
 
 
-def test_the_openapi_description_names_metrics():
-    described = client().get("/openapi.json").json()["paths"]
-    assert "text/plain" in described["/metrics"]["get"]["responses"]["200"]["content"]
+@pytest.mark.parametrize("metrics", [True, False])
+def test_metrics_are_served_and_described_only_when_on(metrics):
+    asking = client(Operations(metrics=metrics))
+    assert asking.get("/metrics").status_code == (200 if metrics else 404)
+    described = asking.get("/openapi.json").json()["paths"]
+    assert ("/metrics" in described) == metrics
+    if metrics:
+        assert "text/plain" in described["/metrics"]["get"]["responses"]["200"]["content"]
 
 
 def test_docs_name_every_metric():

@@ -22,7 +22,7 @@ from starlette.routing import Route
 from kelnor.index_failure import DamagedIndexError
 from kelnor.server.catalogue import Catalogue
 from kelnor.server.metrics import query_observers
-from kelnor.server.openapi import DESCRIPTION
+from kelnor.server.openapi import description
 from kelnor.server.operations import Operations, metrics_of, operate
 from kelnor.server.params import MAX_DIST_LIMIT, MAX_RESULTS, BadRequest, Parameters
 from kelnor.server.reloader import ReloadPlan, Reloader, reloading
@@ -155,8 +155,10 @@ def create_app(
     async def health_report(_: Request) -> Response:
         return JSONResponse(now().health)
 
+    described = description(with_metrics=metrics is not None)
+
     async def openapi(_: Request) -> Response:
-        return JSONResponse(DESCRIPTION)
+        return JSONResponse(described)
 
     routes = [
         Route("/", search_page),

@@ -154,7 +154,7 @@ _SCHEMAS: Json = {
     ),
 }
 
-DESCRIPTION: Json = {
+_DESCRIPTION: Json = {
     "openapi": "3.1.0",
     "info": {
         "title": "kelnor",
@@ -257,3 +257,11 @@ DESCRIPTION: Json = {
     },
     "components": {"schemas": _SCHEMAS},
 }
+
+
+def description(with_metrics: bool) -> Json:
+    """The description of a server's routes: /metrics only where it is served."""
+    if with_metrics:
+        return _DESCRIPTION
+    paths = {path: item for path, item in _DESCRIPTION["paths"].items() if path != "/metrics"}
+    return {**_DESCRIPTION, "paths": paths}
