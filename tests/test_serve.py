@@ -7,6 +7,7 @@ import asyncio
 import datetime
 import contextlib
 import importlib.resources
+import json
 import os
 import signal
 import socket
@@ -46,7 +47,9 @@ from kelnor.server import Deadlines, create_app, demo_index, file_index_info, in
 from kelnor.server import workers  # noqa: E402
 from kelnor.server.request_head_limits import (  # noqa: E402
     MAX_HEAD_BYTES,
+    NOT_HTTP,
     TOO_LARGE,
+    TOO_MANY_REASON,
     guarded_protocol,
     timed_out,
 )
@@ -568,13 +571,16 @@ def port_of(base: str) -> int:
 
 
 @contextlib.contextmanager
-def h11_server() -> Iterator[str]:
+def h11_server(most_at_once: int | None = None) -> Iterator[str]:
     """The demo's server as `kelnor serve` configures it, but parsing with h11
-    (as where the fast parser is not installed), in a thread of this process."""
+    (as where the fast parser is not installed), in a thread of this process;
+    holding at most `most_at_once` connections when given."""
     index, info = demo_index()
     port = free_port()
     config = workers._config(create_app(index, info), "127.0.0.1", port, DEADLINES)
     config.http = guarded_protocol(DEADLINES.head_seconds, H11Protocol)
+    if most_at_once is not None:
+        config.limit_concurrency = most_at_once
     server = uvicorn.Server(config)
     thread = threading.Thread(target=server.run)
     thread.start()
@@ -661,6 +667,21 @@ def test_a_request_head_past_the_limit_is_refused(demo_server, request_, answere
         assert b'"terms":37078,"videos":2000,"checksum":"e2cff895","loaded_at":"' in answer
     else:
         assert answer == TOO_LARGE
+
+
+@pytest.mark.parametrize(
+    "request_", [b"GET /health HTTP/1.1\r\nHost: k\r\nno colon\r\n\r\n", b"\x16\x03\x01\x02\x00"]
+)
+def test_what_is_no_http_request_is_refused_in_json(demo_server, request_):
+    assert exchange(demo_server, request_, 1 << 20) == NOT_HTTP
+
+
+def test_a_request_past_the_connections_at_once_is_refused_in_json():
+    with h11_server(most_at_once=2) as base, socket.create_connection(("127.0.0.1", port_of(base))):
+        answer = exchange(base, b"GET /health HTTP/1.1\r\nHost: k\r\n\r\n", 1 << 20)
+    head, body = answer.split(b"\r\n\r\n")
+    assert head.startswith(b"HTTP/1.1 503 ") and b"cache-control: no-store" in head
+    assert json.loads(body) == {"error": TOO_MANY_REASON}
 
 
 def test_the_head_limit_counts_afresh_for_each_request_of_a_connection(demo_server):

@@ -278,6 +278,8 @@ def test_cors_answers_a_preflight_for_get_and_only_from_the_origin_given():
     other = asking.options("/suggest", headers={"Origin": "https://elsewhere.example", **ask})
     assert other.status_code == 400
     assert "access-control-allow-origin" not in other.headers
+    assert other.json() == {"error": "disallowed CORS origin"}
+    assert other.headers["cache-control"] == "no-store"
 
 
 @pytest.mark.parametrize("origin", ["https://example.org/", "example.org", "https://a b"])

@@ -3,7 +3,9 @@ cross-origin (CORS) headers for the origins `kelnor serve --cors-origin` names."
 
 from __future__ import annotations
 
+from starlette.datastructures import Headers
 from starlette.middleware.cors import CORSMiddleware
+from starlette.responses import JSONResponse, Response
 
 from kelnor.server.answered import ASGIApp, Message, Receive, Scope, Send
 
@@ -37,7 +39,21 @@ def with_cache_control(app: ASGIApp) -> ASGIApp:
     return cached_app
 
 
+class _CorsRefusingInJson(CORSMiddleware):
+    """Starlette's CORS, whose refusal of a preflight is JSON like every other
+    refusal of the server."""
+
+    def preflight_response(self, request_headers: Headers) -> Response:
+        answer = super().preflight_response(request_headers)
+        if answer.status_code == 200:
+            return answer
+        # "Disallowed CORS origin, method": what the preflight asked that is not allowed.
+        reason = bytes(answer.body).decode()
+        kept = {k: v for k, v in answer.headers.items() if k not in ("content-length", "content-type")}
+        return JSONResponse({"error": reason[0].lower() + reason[1:]}, 400, headers=kept)
+
+
 def with_cors(app: ASGIApp, origins: tuple[str, ...]) -> ASGIApp:
     """`app` answering GET requests and their preflight from `origins` (`*`
     for any) with the CORS headers that let a page there read its answers."""
-    return CORSMiddleware(app, allow_origins=origins, allow_methods=("GET",))
+    return _CorsRefusingInJson(app, allow_origins=origins, allow_methods=("GET",))

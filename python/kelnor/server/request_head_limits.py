@@ -15,6 +15,11 @@ on a connection that waits for a request:
   end of the request's headers; else the connection is refused with a 431.
   Bytes sent ahead, while a request is answered, count for the next request
   only from the end of that answer; past the limit, reading them waits for it.
+
+Its refusals, and the two that uvicorn would make in plain text (a 400 for
+what is no HTTP request, a 503 past the limit of connections and requests at
+once, `limit_concurrency`), are JSON like the application's own, and no
+cache keeps them.
 """
 
 from __future__ import annotations
@@ -24,22 +29,32 @@ import http
 import json
 from typing import Any, Optional
 
+from starlette.types import ASGIApp, Receive, Scope, Send
 from uvicorn.protocols.http.auto import AutoHTTPProtocol
 
 MAX_HEAD_BYTES = 65536
 
 
+def _refusal_body(reason: str) -> bytes:
+    return json.dumps({"error": reason}, ensure_ascii=False, separators=(",", ":")).encode()
+
+
+def _refusal_headers(body: bytes) -> list[tuple[bytes, bytes]]:
+    return [
+        (b"content-type", b"application/json"),
+        (b"content-length", str(len(body)).encode("ascii")),
+        (b"cache-control", b"no-store"),
+        (b"connection", b"close"),
+    ]
+
+
 def refusal(status: int, reason: str) -> bytes:
     """A whole response of `status` whose JSON body gives `reason`, as the
     application's own refusals do, closing the connection."""
-    body = json.dumps({"error": reason}, ensure_ascii=False, separators=(",", ":")).encode()
-    head = (
-        f"HTTP/1.1 {status} {http.HTTPStatus(status).phrase}\r\n"
-        "content-type: application/json\r\n"
-        f"content-length: {len(body)}\r\n"
-        "connection: close\r\n\r\n"
-    )
-    return head.encode("ascii") + body
+    body = _refusal_body(reason)
+    head = [f"HTTP/1.1 {status} {http.HTTPStatus(status).phrase}\r\n".encode("ascii")]
+    head += [name + b": " + value + b"\r\n" for name, value in _refusal_headers(body)]
+    return b"".join(head) + b"\r\n" + body
 
 
 def timed_out(head_seconds: int) -> bytes:
@@ -48,6 +63,8 @@ def timed_out(head_seconds: int) -> bytes:
 
 
 TOO_LARGE = refusal(431, f"the request line and headers take more than {MAX_HEAD_BYTES} bytes")
+NOT_HTTP = refusal(400, "the request is not HTTP/1.1 that this server can read")
+TOO_MANY_REASON = "the server holds as many connections and requests as it can; try again later"
 
 
 class HeadLimits(asyncio.Protocol):
@@ -62,10 +79,40 @@ class HeadLimits(asyncio.Protocol):
     flow: Any
     cycle: Any
 
+    # uvicorn's: the protocol's application, the server's connections and
+    # requests under way, and the most of either at once.
+    app: ASGIApp
+    connections: set[Any]
+    tasks: set[Any]
+    limit_concurrency: Optional[int]
+
     # Bytes received since the connection began waiting for a request, or,
     # while one is answered, since its headers ended.
     _bytes = 0
     _head_timer: Optional[asyncio.TimerHandle] = None
+
+    def __init__(self, *args: Any, **kwargs: Any) -> None:
+        super().__init__(*args, **kwargs)
+        # The limit is kept here rather than left to uvicorn, whose 503 is
+        # plain text and would be sent in place of the application.
+        self._most_at_once, self.limit_concurrency = self.limit_concurrency, None
+        self._application, self.app = self.app, self._within_limit
+
+    async def _within_limit(self, scope: Scope, receive: Receive, send: Send) -> None:
+        most = self._most_at_once
+        # As uvicorn counts, but from inside the request's own task.
+        if most is not None and (len(self.connections) >= most or len(self.tasks) > most):
+            body = _refusal_body(TOO_MANY_REASON)
+            await send(
+                {"type": "http.response.start", "status": 503, "headers": _refusal_headers(body)}
+            )
+            await send({"type": "http.response.body", "body": body, "more_body": False})
+            return
+        await self._application(scope, receive, send)
+
+    def send_400_response(self, msg: str) -> None:
+        """What uvicorn's parsers call for what is no HTTP request."""
+        self._refuse(NOT_HTTP)
 
     def connection_made(self, transport: asyncio.BaseTransport) -> None:
         super().connection_made(transport)
