@@ -298,6 +298,44 @@ def test_load_stream_reads_no_further_than_the_header_says(content, message):
     assert str(refused.value) == message.format(length=len(IMAGE), short=len(IMAGE) - 1)
 
 
+class ReadSizes(io.BytesIO):
+    """A stream that keeps the size of each read asked of it."""
+
+    def __init__(self, content: bytes) -> None:
+        super().__init__(content)
+        self.asked: list[int] = []
+
+    def read(self, size: int | None = -1) -> bytes:
+        self.asked.append(-1 if size is None else size)
+        return super().read(size)
+
+
+@pytest.mark.parametrize("length", [2**63, 2**40, 5 << 30])
+@pytest.mark.parametrize("version", [1, 2])
+def test_a_header_that_gives_a_huge_image_takes_no_room_for_it(length, version):
+    stream = ReadSizes(header(b"", version, length=length) + b"x" * 10)
+    with pytest.raises(IndexFileError) as refused:
+        load_stream(stream, "<stdin>")
+    assert str(refused.value) == (
+        f"<stdin> is truncated: the header gives an image of {length:,} bytes, the file holds 10"
+    )
+    assert max(stream.asked) <= 64 << 20
+
+
+class ShortReads(io.FileIO):
+    """A file whose reads give at most 7 bytes each, as a read of more than
+    about 2 GiB gives less than it asks for on Linux."""
+
+    def read(self, size: int | None = -1) -> bytes:
+        return super().read(size if size is None or size < 0 else min(size, 7))
+
+
+@pytest.mark.parametrize("content", [FILE, SAVED], ids=["version 1", "version 2"])
+def test_load_reads_an_image_that_one_read_does_not_give_whole(tmp_path, monkeypatch, content):
+    monkeypatch.setattr(index_file, "open_regular", lambda name: ShortReads(name))
+    assert kelnor.load(written(tmp_path, content)).to_bytes() == IMAGE
+
+
 # What load_stream reads of a stream is bounded: a bare image by its own
 # limit, the sections after an image by theirs; a stream just within a limit
 # loads.

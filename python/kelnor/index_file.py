@@ -36,7 +36,7 @@ the magic is read as a bare image: what `to_bytes` gave before files had a
 header.
 
 A file's image is read into one bytes object and decoded from it: no copy of
-it is made on the way. Only a regular file is read by name; a stream
+it is made on the way (but for an image larger than one read gives). Only a regular file is read by name; a stream
 (standard input) is read as far as its header says (a version 2 file to its
 end, up to a limit for the sections), or up to a limit for a bare image.
 """
@@ -71,6 +71,8 @@ SPELLINGS = 2
 _SECTION_NAMES = {OWN_COUNTS: "own counts", SPELLINGS: "spellings"}
 # What file_info reads of a bare image at a time to checksum it.
 _CHUNK = 1 << 20
+# The most that the first read of a stream asks for (see _read_up_to).
+_FIRST_READ = 64 << 20
 # The longest bare image that load_stream reads: a stream has no length to
 # check before it is read, and a bare image no header to give one.
 PIPED_BARE_IMAGE_LIMIT = 1 << 30
@@ -162,8 +164,12 @@ def load(path: PathArgument) -> PrefixSearch:
             return _decode_bare(name, start, image)
         info = _header_info(name, start)
         _check_length(name, info, before.st_size - HEADER_SIZE)  # before a long read
-        # The image alone, read as one object, and the sections after it.
+        # The image alone, read as one object, and the sections after it. One
+        # read gives at most about 2 GiB (Linux's bound on a read): the rest
+        # of a larger image is read after it, at the cost of one copy.
         image = file.read(info.image_length)
+        if len(image) < info.image_length:
+            image += _read_up_to(file, info.image_length - len(image))
         rest = file.read()
         _check_unchanged(name, file, before)
     _check_length(name, info, len(image) + len(rest))
@@ -194,7 +200,7 @@ def load_stream(stream: BinaryIO, name: str) -> PrefixSearch:
                 f"{name} has bytes after the end of its image of {info.image_length:,} bytes"
             )
         return _decode_checked(name, info, image, _Extras(None, None))
-    rest = _read_up_to(stream, PIPED_SECTIONS_LIMIT + 1, _CHUNK)
+    rest = _read_up_to(stream, PIPED_SECTIONS_LIMIT + 1)
     if len(rest) > PIPED_SECTIONS_LIMIT:
         raise IndexFileError(
             f"{name} holds more than {PIPED_SECTIONS_LIMIT:,} bytes after its image, "
@@ -328,15 +334,18 @@ def _check_unchanged(name: str, file: BinaryIO, before: os.stat_result) -> None:
         raise IndexFileError(f"{name} changed while it was read: read it again")
 
 
-def _read_up_to(file: BinaryIO, size: int, most_at_once: int | None = None) -> bytes:
+def _read_up_to(file: BinaryIO, size: int) -> bytes:
     """The next `size` bytes of `file`, fewer only at its end (a pipe may give
-    them a few at a time), asking for at most `most_at_once` at a time when
-    given (a read asks for room for all it asks for)."""
-    parts = []
-    while size > 0 and (part := file.read(min(size, most_at_once or size))):
+    them a few at a time). A read takes room for all it asks for, and `size`
+    comes from a header that may lie: the first read asks for at most
+    _FIRST_READ bytes, each later one for at most what came before it, so
+    that the room taken stays within twice what the file holds."""
+    parts: list[bytes] = []
+    held = 0
+    while held < size and (part := file.read(min(size - held, max(held, _FIRST_READ)))):
         parts.append(part)
-        size -= len(part)
-    return b"".join(parts)
+        held += len(part)
+    return parts[0] if len(parts) == 1 else b"".join(parts)
 
 
 def _checksum_text(checksum: int) -> str:
