@@ -29,7 +29,11 @@ TERMS = st.one_of(
     st.text(alphabet="ab", min_size=7, max_size=10),
 )
 INT_IDS = st.one_of(st.integers(0, 5), st.integers(0, U32_MAX))
-UUIDS = st.sampled_from([uuid.UUID(int=k * 0x0123456789ABCDEF0123456789ABCDEF) for k in range(1, 6)])
+# Two of them hold zero bytes, first and last, which a C string would end at.
+UUIDS = st.sampled_from(
+    [uuid.UUID(int=k * 0x0123456789ABCDEF0123456789ABCDEF) for k in range(1, 6)]
+    + [uuid.UUID(int=1), uuid.UUID(int=0xFF << 120 | 0x100)]
+)
 COUNTS = st.one_of(st.integers(0, 4), st.just(U32_MAX), st.integers(0, U32_MAX))
 ROWS = st.one_of(
     st.lists(st.tuples(TERMS, INT_IDS, COUNTS), max_size=30),
@@ -155,11 +159,23 @@ def test_arrow_arrays_build_the_record_paths_image(rows, top_n):
 def test_numpy_arrays_build_the_record_paths_image(rows, top_n):
     np = pytest.importorskip("numpy")
     terms, videos, counts = columns_of(rows)
-    video_column = videos if uses_uuids(rows) else np.array(videos, np.uint64)
+    if uses_uuids(rows):  # as 16 bytes each
+        video_column = np.array([video.bytes for video in videos], "S16")
+    else:
+        video_column = np.array(videos, np.uint64)
     built = kelnor.build_columns(
         np.array(terms, dtype=str), video_column, np.array(counts, np.int64)[::1], top_n
     )
     assert built.to_bytes() == record_image(rows, top_n)
+
+
+@pytest.mark.parametrize("term", ["b\0c", "\0b", "b\ud800"], ids=repr)
+def test_a_numpy_term_that_pyarrow_would_cut_or_refuse_is_refused_by_row(term):
+    np = pytest.importorskip("numpy")
+    rows = [("a", 1, 1), (term, 2, 1), ("c", 3, 1)]
+    with pytest.raises(ValueError) as refused:
+        kelnor.build_columns(np.array([t for t, _, _ in rows]), np.array([1, 2, 3]), np.ones(3, int))
+    assert str(refused.value) == record_refusal(rows)
 
 
 @settings(max_examples=60, deadline=None)

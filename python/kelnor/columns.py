@@ -10,9 +10,10 @@ rows. `build_columns` takes three columns, each one of:
   `__arrow_c_stream__` (a chunked column: a pyarrow chunked array, a polars
   or pandas series), read in place, whatever its chunks;
 - a numpy array: integers read in place (any width, either byte order),
-  strings (and 16-byte video ids) and masked arrays through pyarrow, when it
-  is installed; arrays of other values (objects, floats) take the record
-  path;
+  16-byte video ids as Arrow binaries over their bytes, strings and masked
+  arrays through pyarrow, when it is installed; arrays of other values
+  (objects, floats), and strings that pyarrow would cut at a NUL or fail on,
+  take the record path;
 - a sequence (a list, say).
 
 The extension reads string, large string, string view and dictionary-encoded
@@ -104,10 +105,49 @@ def _native(column: object, kinds: str) -> object | None:
     if not isinstance(kind, str) or kind not in kinds:
         return None
     numpy = importlib.import_module("numpy")
-    if kind in "iu" and isinstance(column, numpy.ndarray):
-        if not isinstance(column, numpy.ma.MaskedArray):
+    if isinstance(column, numpy.ndarray) and column.ndim == 1:
+        if kind in "iu" and not isinstance(column, numpy.ma.MaskedArray):
             return _numpy_integers(column, numpy)
+        if kind == "S":
+            return _numpy_video_bytes(column, numpy)
+        if kind == "U" and _holds_nul_or_surrogate(column, numpy):
+            return None
     return _through_pyarrow(column)
+
+
+def _holds_nul_or_surrogate(column: object, numpy: ModuleType) -> bool:
+    """Whether a numpy str array holds a NUL inside a text or a lone surrogate:
+    pyarrow ends a text at its first NUL and fails, naming no row, on a
+    surrogate, so such an array takes the record path, which refuses the row."""
+    codes = numpy.ascontiguousarray(numpy.ma.getdata(column))
+    if codes.size == 0:
+        return False
+    if not codes.dtype.isnative:
+        codes = codes.astype(codes.dtype.newbyteorder("="))
+    codes = codes.view(numpy.uint32).reshape(len(codes), -1)
+    if ((codes >= 0xD800) & (codes <= 0xDFFF)).any():
+        return True
+    # numpy pads a text with NULs after its end only: a NUL before its last
+    # other code point is inside it.
+    filled = codes != 0
+    ends = numpy.where(filled.any(axis=1), codes.shape[1] - filled[:, ::-1].argmax(axis=1), 0)
+    return bool((filled.sum(axis=1) < ends).any())
+
+
+def _numpy_video_bytes(column: object, numpy: ModuleType) -> object | None:
+    """A numpy array of 16-byte video ids as Arrow 16-byte binaries over its
+    own bytes, or None (the record path) for other widths or without pyarrow.
+    Not through pyarrow.array, which ends a value at its first zero byte."""
+    pyarrow = _optional_module("pyarrow")
+    data = numpy.ascontiguousarray(numpy.ma.getdata(column))
+    if pyarrow is None or data.dtype.itemsize != 16:
+        return None
+    mask = numpy.ma.getmaskarray(column)
+    validity = pyarrow.py_buffer(numpy.packbits(~mask, bitorder="little")) if mask.any() else None
+    array = pyarrow.FixedSizeBinaryArray.from_buffers(
+        pyarrow.binary(16), len(data), [validity, pyarrow.py_buffer(data)]
+    )
+    return _arrow_capsules(array)
 
 
 def _as_list(column: object, name: str) -> Sequence[object]:
