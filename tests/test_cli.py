@@ -712,6 +712,25 @@ def test_a_folded_build_of_csv_and_parquet(capsys, tmp_path, name):
     assert output.read_bytes() == saved(kelnor.build(records, fold=True))
 
 
+def test_a_folded_build_of_a_table_reads_its_ids_and_columns_as_the_plain_build(capsys, tmp_path):
+    video = uuid.UUID(int=0xFF << 120)  # its bytes end in zeros
+    path = tmp_path / "ids.parquet"
+    write_table(path, [("Harry", video.bytes, 3), ("harry", video.bytes, 1)], "parquet")
+    output = tmp_path / "f.bin"
+    for fold in ([], ["--fold"]):
+        assert run(capsys, "build", path, "-o", output, *fold)[0] == 0
+        expected = kelnor.build([("Harry", video, 3), ("harry", video, 1)], fold=bool(fold))
+        assert output.read_bytes() == saved(expected)
+    pa = pytest.importorskip("pyarrow")
+    pytest.importorskip("pyarrow.parquet").write_table(pa.table({"term": ["a"], "video": [1]}), path)
+    for fold in ([], ["--fold"]):
+        status, _, err = run(capsys, "build", path, "-o", output, *fold)
+        assert (status, err) == (
+            1,
+            f"kelnor: {path}: the table has no column 'count' (its columns: 'term', 'video')\n",
+        )
+
+
 @pytest.mark.parametrize(
     "name, where", [("folded.tsv", ":2"), ("folded.parquet", ": row 1")]
 )

@@ -147,9 +147,25 @@ def _folded_text_records(data: bytes, separator: str, video_top_n: int, name: st
 
 
 def _folded_table(table: Any, video_top_n: int, name: str) -> PrefixSearch:
-    records = zip(*(table.column(column).to_pylist() for column in ("term", "video", "count")))
+    terms, videos, counts = (_column(table, column) for column in ("term", "video", "count"))
+    # A 16-byte binary id is a UUID's bytes, as the native build reads it.
+    ids = (uuid.UUID(bytes=v) if isinstance(v, bytes) and len(v) == 16 else v for v in videos)
+    records = zip(terms, ids, counts)
     return _folded_build(((f": row {row}", record) for row, record in enumerate(records)),
                          video_top_n, name)
+
+
+def _column(table: Any, name: str) -> list[Any]:
+    """The values of the column `name` of a pyarrow `table`, refused as the
+    native build refuses a table without it or with two of it."""
+    found = table.column_names.count(name)
+    if found > 1:
+        raise ValueError(f"the table has {found} columns named '{name}'; name the one to read")
+    if not found:
+        listed = ", ".join(f"'{column}'" for column in table.column_names) or "none"
+        raise ValueError(f"the table has no column '{name}' (its columns: {listed})")
+    values: list[Any] = table.column(name).to_pylist()
+    return values
 
 
 def build_records_file(
