@@ -301,9 +301,28 @@ def test_refused_record_changes_nothing(record):
         (-1, ValueError, "video_top_n -1 is outside 0..4294967295"),
         (2**32, ValueError, "video_top_n 4294967296 is outside 0..4294967295"),
         (None, TypeError, "video_top_n must be an int, not 'NoneType'"),
+        (True, TypeError, "video_top_n must be an int, not 'bool'"),
     ],
 )
-def test_video_top_n_errors(top_n, error, message):
+@pytest.mark.parametrize("path", ["records", "lists", "arrow columns", "table"])
+def test_video_top_n_errors_on_every_path_after_the_rows(top_n, error, message, path):
     with pytest.raises(error) as info:
-        kelnor.build([("a", 1, 1)], video_top_n=top_n)
+        built_by(path, [("a", 1, 1)], top_n)
     assert str(info.value) == message
+    with pytest.raises(ValueError) as info:  # a refused row comes first
+        built_by(path, [("a", 1, 1), ("", 2, 1)], top_n)
+    assert str(info.value) == ("row 1: " if path != "records" else "") + "a term must not be empty"
+
+
+def built_by(path: str, rows: list, video_top_n: object) -> kelnor.PrefixSearch:
+    """The index of `rows` by one of the build's paths."""
+    if path == "records":
+        return kelnor.build(rows, video_top_n=video_top_n)
+    columns = [list(column) for column in zip(*rows)]
+    if path == "lists":
+        return kelnor.build_columns(*columns, video_top_n=video_top_n)
+    pa = pytest.importorskip("pyarrow")
+    if path == "arrow columns":
+        return kelnor.build_columns(*map(pa.array, columns), video_top_n=video_top_n)
+    table = pa.table(dict(zip(("term", "video", "count"), columns)))
+    return kelnor.build(table, video_top_n=video_top_n)

@@ -13,7 +13,7 @@ columns of a table (kelnor.columns).
 
 from __future__ import annotations
 
-from collections.abc import Iterable, Iterator
+from collections.abc import Callable, Iterable, Iterator
 from typing import NamedTuple, cast
 
 from _kelnor import PrefixSearch, _build_from_arrow_stream, _RecordColumns
@@ -52,6 +52,17 @@ def _check_u32(value: object, what: str) -> int:
     if not 0 <= value <= U32_MAX:
         raise ValueError(f"{what} {value} is outside 0..{U32_MAX}")
     return value
+
+
+def _built_natively(build: Callable[[int], PrefixSearch], video_top_n: object) -> PrefixSearch:
+    """`build(video_top_n)` of a native build, `video_top_n` checked as the
+    record path checks it, after the rows: a refused row is said first."""
+    try:
+        _check_u32(video_top_n, "video_top_n")
+    except (TypeError, ValueError):
+        build(0)  # raises the rows' refusal, if there is one
+        raise
+    return build(cast(int, video_top_n))
 
 
 def _folded_term(term: object) -> object:
@@ -177,7 +188,8 @@ def _build(
         for name, given in zip(_DEFAULT_NAMES, names):
             if not isinstance(given, str):
                 raise TypeError(f"{name} names a column: a str, not {type(given).__name__!r}")
-        return _build_from_arrow_stream(records.__arrow_c_stream__(), video_top_n, *names)
+        stream = records.__arrow_c_stream__()
+        return _built_natively(lambda top_n: _build_from_arrow_stream(stream, top_n, *names), video_top_n)
     if names != _DEFAULT_NAMES:
         raise TypeError(
             "term, video and count name the columns of a table; records are "

@@ -40,7 +40,7 @@ from typing import Union
 from _kelnor import PrefixSearch, _build_from_columns, _RecordColumns
 
 from kelnor.arrow_protocols import ArrowArrayExportable, ArrowStreamExportable
-from kelnor.builder import DEFAULT_VIDEO_TOP_N, _check_u32
+from kelnor.builder import DEFAULT_VIDEO_TOP_N, _built_natively, _check_u32
 
 Column = Union[ArrowArrayExportable, ArrowStreamExportable, Sequence[object]]
 
@@ -200,7 +200,10 @@ def _build_columns(
     native_videos = _native(videos, _VIDEO_KINDS)
     native_counts = _native(counts, _COUNT_KINDS)
     if native_terms is not None and native_videos is not None and native_counts is not None:
-        return _build_from_columns(native_terms, native_videos, native_counts, video_top_n)
+        return _built_natively(
+            lambda top_n: _build_from_columns(native_terms, native_videos, native_counts, top_n),
+            video_top_n,
+        )
     # A list, not a generator: PyPy reports an error raised while a generator
     # is unpacked as a failure to unpack it.
     term_list, video_list, count_list = [
