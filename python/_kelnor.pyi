@@ -13,6 +13,18 @@ class _ArrowStream(Protocol):
 
 _ArrowStringColumn = _ArrowArray | _ArrowStream
 
+# A batch's texts: a list or a tuple, or any sequence of str, such as a numpy
+# array of them.
+class _Texts(Protocol):
+    def __len__(self) -> int: ...
+    def __getitem__(self, index: int, /) -> str: ...
+
+# A flag: True or False, or numpy's bool_.
+class _BoolScalar(Protocol):
+    def item(self) -> bool: ...
+
+_Flag = bool | _BoolScalar
+
 _Payload = tuple[SupportsIndex, Sequence[SupportsIndex], Sequence[SupportsIndex]]
 
 @final
@@ -37,7 +49,7 @@ class PrefixSearch:
         term: str,
         max_dist: SupportsIndex = 1,
         limit: SupportsIndex | None = None,
-        include_prefix_nodes: bool | None = None,
+        include_prefix_nodes: _Flag | None = None,
         min_score: float | None = None,
     ) -> list[tuple[str, float]]: ...
     def suggest(
@@ -46,8 +58,8 @@ class PrefixSearch:
         max_dist: SupportsIndex | None = None,
         limit: SupportsIndex | None = 10,
         *,
-        complete: bool = True,
-        transpositions: bool = True,
+        complete: _Flag = True,
+        transpositions: _Flag = True,
     ) -> list[tuple[str, int, int]]: ...
     def search(
         self,
@@ -55,14 +67,14 @@ class PrefixSearch:
         max_dist: SupportsIndex | None = None,
         limit: SupportsIndex | None = 10,
         *,
-        complete: bool = True,
-        transpositions: bool = True,
+        complete: _Flag = True,
+        transpositions: _Flag = True,
         min_score: float = 0.0,
     ) -> list[tuple[str, int, float]]: ...
     # The batch calls: the single call's answer for every text, in order.
     def fuzzy_match_many(
         self,
-        terms: Sequence[str] | _ArrowStringColumn,
+        terms: _Texts | _ArrowStringColumn,
         max_dist: SupportsIndex = 1,
         limit: SupportsIndex | None = None,
         *,
@@ -70,32 +82,32 @@ class PrefixSearch:
     ) -> list[list[tuple[str, int, int]]]: ...
     def fuzzy_match_video_many(
         self,
-        terms: Sequence[str] | _ArrowStringColumn,
+        terms: _Texts | _ArrowStringColumn,
         max_dist: SupportsIndex = 1,
         limit: SupportsIndex | None = None,
-        include_prefix_nodes: bool | None = None,
+        include_prefix_nodes: _Flag | None = None,
         min_score: float | None = None,
         *,
         workers: SupportsIndex = 1,
     ) -> list[list[tuple[str, float]]]: ...
     def suggest_many(
         self,
-        texts: Sequence[str] | _ArrowStringColumn,
+        texts: _Texts | _ArrowStringColumn,
         max_dist: SupportsIndex | None = None,
         limit: SupportsIndex | None = 10,
         *,
-        complete: bool = True,
-        transpositions: bool = True,
+        complete: _Flag = True,
+        transpositions: _Flag = True,
         workers: SupportsIndex = 1,
     ) -> list[list[tuple[str, int, int]]]: ...
     def search_many(
         self,
-        texts: Sequence[str] | _ArrowStringColumn,
+        texts: _Texts | _ArrowStringColumn,
         max_dist: SupportsIndex | None = None,
         limit: SupportsIndex | None = 10,
         *,
-        complete: bool = True,
-        transpositions: bool = True,
+        complete: _Flag = True,
+        transpositions: _Flag = True,
         min_score: float = 0.0,
         workers: SupportsIndex = 1,
     ) -> list[list[tuple[str, int, float]]]: ...

@@ -46,6 +46,7 @@ def test_package_passes_strict_mypy():
 # lost (Any), the wrong annotations would pass unnoticed.
 USER_CODE = """
 import uuid
+import numpy as np
 import kelnor
 from _kelnor import PrefixSearch
 
@@ -57,6 +58,10 @@ again: PrefixSearch = PrefixSearch.from_internal_data_v2(*data)
 wrong_videos: list[tuple[str, str]] = index.fuzzy_match_video("cat")  # error
 index.fuzzy_match(b"cat")  # error
 kelnor.build([("cat", 1.5, 3)])  # error
+columns: PrefixSearch = kelnor.build_columns(np.array(["cat"]), np.array([1]), np.array([3]))
+flagged: list[tuple[str, int, int]] = index.suggest("ca", complete=np.bool_(True))
+batch: list[list[tuple[str, int, int]]] = index.suggest_many(np.array(["ca"]))
+index.suggest("ca", complete=1)  # error
 """
 
 

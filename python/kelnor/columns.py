@@ -35,14 +35,22 @@ from __future__ import annotations
 import importlib
 from collections.abc import Sequence
 from types import ModuleType
-from typing import Union
+from typing import Protocol, Union
 
 from _kelnor import PrefixSearch, _build_from_columns, _RecordColumns
 
 from kelnor.arrow_protocols import ArrowArrayExportable, ArrowStreamExportable
 from kelnor.builder import DEFAULT_VIDEO_TOP_N, _built_natively, _check_u32
 
-Column = Union[ArrowArrayExportable, ArrowStreamExportable, Sequence[object]]
+
+
+class NumpyArray(Protocol):
+    """A numpy array, or what numpy makes one of."""
+
+    def __array__(self) -> object: ...
+
+
+Column = Union[ArrowArrayExportable, ArrowStreamExportable, NumpyArray, Sequence[object]]
 
 _NAMES = ("terms", "video ids", "counts")
 # The numpy kinds of values that each column reads natively: str terms;
