@@ -173,6 +173,12 @@ REFUSALS = [
     ("v.jsonl", b'\n{"id": 1, "title": 2}', {}, "DIR/v.jsonl:2: the title is 2, not text"),
     ("v.jsonl", b'{"id": 1, "title": "a", "score": NaN}', {},
      "DIR/v.jsonl:1: not JSON (NaN is not a JSON number)"),
+    ("v.jsonl", b'{"id": 1, "title": "a", "score": 1e999}', {},
+     "DIR/v.jsonl:1: not JSON (1e999 is not a JSON number)"),
+    pytest.param(
+        "v.jsonl", b'{"id": 1, "title": "a", "x": ' + b"[" * 100_000 + b"]" * 100_000 + b"}", {},
+        "DIR/v.jsonl:1: JSON nested too deeply to read", id="JSON 100,000 deep",
+    ),
     ("v.jsonl", b"[1]", {}, "DIR/v.jsonl:1: a JSON list, not an object"),
 ]  # fmt: skip
 
@@ -194,6 +200,22 @@ def test_an_unreadable_parquet_file_is_refused(tmp_path):
     pytest.importorskip("pyarrow")
     message = refusal(tmp_path, "v.parquet", b"not parquet")
     assert message.startswith("DIR/v.parquet is not a readable parquet file (")
+
+
+@pytest.mark.parametrize(
+    "arrow_type, value",
+    [(lambda pa: pa.timestamp("us"), 253_402_300_800 * 10**6), (lambda pa: pa.date32(), 2**31 - 1)],
+    ids=["timestamp in the year 10000", "date32"],
+)
+def test_a_parquet_value_that_python_cannot_hold_is_refused(tmp_path, arrow_type, value):
+    pa = pytest.importorskip("pyarrow")
+    parquet = pytest.importorskip("pyarrow.parquet")
+    written = pa.BufferOutputStream()
+    columns = {"id": [7], "title": ["Harry"], "released": pa.array([value], arrow_type(pa))}
+    parquet.write_table(pa.table(columns), written)
+    message = refusal(tmp_path, "v.parquet", written.getvalue().to_pybytes())
+    # The reason is the converter's own words.
+    assert message.startswith("DIR/v.parquet: the column 'released' cannot be read (")
 
 
 def test_a_parquet_file_without_pyarrow_says_what_to_install(tmp_path, monkeypatch):

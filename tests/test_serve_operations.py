@@ -111,11 +111,13 @@ def test_an_unexpected_failure_is_counted_and_logged_as_a_500():
     assert LINE.fullmatch(log.getvalue().splitlines(keepends=True)[0])["status"] == "500"
 
 
-def test_metrics_give_the_served_index_size(tmp_path):
-    path = tmp_path / "words.bin"
-    kelnor.save(INDEX, path)
-    read = file_index_info(str(path), INDEX)
-    for info, size in [(read, path.stat().st_size), (INFO, 0)]:  # INFO's is no file
+def test_metrics_give_the_served_index_files_size(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    kelnor.save(INDEX, "words.bin")
+    kelnor.save(INDEX, "demo")  # named as the demo's index is: still no index file of it
+    read = file_index_info("words.bin", INDEX)
+    named = index_info("demo", INDEX, "0123abcd")
+    for info, size in [(read, os.stat("words.bin").st_size), (INFO, 0), (named, 0)]:
         found = samples(TestClient(create_app(INDEX, info)).get("/metrics").text)
         assert (sample(found, "kelnor_index_bytes"), sample(found, "kelnor_index_terms")) == (
             size,

@@ -11,6 +11,7 @@ import subprocess
 import sys
 import threading
 import time
+from collections.abc import Callable
 from pathlib import Path
 
 import pytest
@@ -21,9 +22,11 @@ pytest.importorskip("httpx", reason="Starlette's test client needs httpx")
 from conftest import ON_PYPY  # noqa: E402
 from serve_process import START_SECONDS, get_json, running_server  # noqa: E402
 from starlette.testclient import TestClient  # noqa: E402
+from test_cli import run  # noqa: E402
 
 import kelnor  # noqa: E402
 from kelnor.server import (  # noqa: E402
+    Catalogue,
     CatalogueSource,
     ReloadPlan,
     create_app,
@@ -44,14 +47,17 @@ def replace(path: Path, index: kelnor.PrefixSearch) -> str:
     return kelnor.file_info(path).checksum
 
 
-def served_app(path: Path, catalogue: Path | None = None) -> tuple[TestClient, object]:
-    """A client of the application serving `path` (and `catalogue`), and its reloader."""
+def served_app(
+    path: Path, catalogue: Path | None = None, interval: float = 0
+) -> tuple[TestClient, object]:
+    """A client of the application serving `path` (and `catalogue`), looking
+    at them every `interval` seconds while its lifespan runs, and its reloader."""
     index = kelnor.load(path)
     source = None
     if catalogue is not None:
         source = CatalogueSource(str(catalogue), "id", "title", "url", "thumbnail")
     loaded = None if source is None else load_catalogue(source)
-    plan = ReloadPlan(str(path), source, 0)
+    plan = ReloadPlan(str(path), source, interval)
     app = create_app(index, file_index_info(str(path), index), loaded, plan)
     return TestClient(app), app.state.reloader
 
@@ -180,10 +186,53 @@ def test_the_catalogue_reloads_with_the_index_and_a_bad_one_keeps_both_old(tmp_p
     assert client.get("/health").json()["checksum"] == new_checksum
 
 
-def wait_for_checksum(base: str, checksum: str) -> None:
-    """Returns once /health reports `checksum`; fails after START_SECONDS."""
+def test_a_reload_failing_unexpectedly_is_refused_and_the_watcher_goes_on(
+    tmp_path, capsys, monkeypatch
+):
+    path = tmp_path / "words.bin"
+    old_checksum = replace(path, OLD)
+    client, _ = served_app(path, interval=0.01)
+    failed = threading.Event()
+
+    def load_failing_once(path: str) -> kelnor.PrefixSearch:
+        if not failed.is_set():
+            failed.set()
+            raise RuntimeError("a fault of ours")
+        return kelnor.load(path)
+
+    monkeypatch.setattr("kelnor.server.reloader.load", load_failing_once)
+    with client:  # its lifespan runs the watcher
+        replace(path, NEW)
+        assert failed.wait(START_SECONDS)
+        assert client.get("/health").json()["checksum"] == old_checksum
+        wait_for_checksum(lambda: client.get("/health").json(), replace(path, NEW))
+    message = f"kelnor: cannot reload {path}: RuntimeError: a fault of ours\n"
+    assert capsys.readouterr().err == message
+
+
+def test_an_index_replaced_while_the_server_starts_is_reloaded_at_the_first_look(
+    tmp_path, capsys, monkeypatch
+):
+    path, catalogue = tmp_path / "words.bin", tmp_path / "videos.csv"
+    replace(path, OLD)
+    write_catalogue(catalogue, {7: "Seven"})
+
+    def replacing_the_index(source: CatalogueSource) -> Catalogue:
+        replace(path, NEW)  # after the index was read
+        return load_catalogue(source)
+
+    started = []
+    monkeypatch.setattr("kelnor.server.load_catalogue", replacing_the_index)
+    monkeypatch.setattr("kelnor.server.serve", lambda app, *_: started.append(app))
+    assert run(capsys, "serve", path, "--videos", catalogue)[0] == 0
+    assert started[0].state.reloader.changed()
+
+
+def wait_for_checksum(health: Callable[[], dict], checksum: str) -> None:
+    """Returns once `health()`, an answer of /health, reports `checksum`;
+    fails after START_SECONDS."""
     deadline = time.monotonic() + START_SECONDS
-    while get_json(base + "/health")["checksum"] != checksum:
+    while health()["checksum"] != checksum:
         assert time.monotonic() < deadline, f"still not serving {checksum}"
         time.sleep(0.1)
 
@@ -209,7 +258,7 @@ def test_a_server_reloads_on_sighup_and_refuses_a_damaged_file(tmp_path, workers
     with running_server(str(path), *options) as (base, process):
         new_checksum = replace(path, NEW)
         process.send_signal(signal.SIGHUP)
-        wait_for_checksum(base, new_checksum)
+        wait_for_checksum(lambda: get_json(base + "/health"), new_checksum)
         _damaged(path)
         process.send_signal(signal.SIGHUP)
         refusal = f"kelnor: cannot reload {path}: "
@@ -224,7 +273,7 @@ def test_a_lone_server_serves_a_replaced_file_on_its_own(tmp_path):
     path = tmp_path / "words.bin"
     replace(path, OLD)
     with running_server(str(path), "--reload-interval", "1") as (base, _):
-        wait_for_checksum(base, replace(path, NEW))
+        wait_for_checksum(lambda: get_json(base + "/health"), replace(path, NEW))
         assert get_json(base + "/suggest?q=herm&max_dist=0")["suggestions"][0]["term"] == "hermione"
 
 

@@ -226,16 +226,6 @@ def _served_app(args: argparse.Namespace, operations: Operations) -> Starlette:
     nothing but the application holds the first index: a reload frees it."""
     from kelnor import server
 
-    if args.demo:
-        index, info = server.demo_index()
-    else:
-        index = _load(args.index)
-        try:
-            info = server.file_index_info(args.index, index)
-        except OSError as error:
-            raise CommandError(f"cannot read {args.index}: {error.strerror}") from None
-        except IndexFileError as error:
-            raise CommandError(str(error)) from None
     catalogue = source = None
     if args.videos is not None:
         source = server.CatalogueSource(
@@ -245,13 +235,26 @@ def _served_app(args: argparse.Namespace, operations: Operations) -> Starlette:
             args.videos_url_column,
             args.videos_thumbnail_column,
         )
+    if args.demo:
+        reload = None
+        index, info = server.demo_index()
+    else:
+        plan = server.ReloadPlan(args.index, source, args.reload_interval)
+        # Seen before the files are read: one replaced while they load (a
+        # large catalogue takes a while) is reloaded at the first look.
+        reload = plan._replace(seen=plan.signatures())
+        index = _load(args.index)
+        try:
+            info = server.file_index_info(args.index, index)
+        except OSError as error:
+            raise CommandError(f"cannot read {args.index}: {error.strerror}") from None
+        except IndexFileError as error:
+            raise CommandError(str(error)) from None
+    if source is not None:
         try:
             catalogue = server.load_catalogue(source)
         except server.CatalogueError as error:
             raise CommandError(str(error)) from None
-    reload = None
-    if not args.demo:
-        reload = server.ReloadPlan(args.index, source, args.reload_interval)
     return server.create_app(index, info, catalogue, reload, operations)
 
 

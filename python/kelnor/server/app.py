@@ -93,7 +93,7 @@ def create_app(
     # Nothing here holds the first Served once a reload has replaced it.
     reloader = None if reload is None else Reloader(served(index, info, catalogue), reload)
     now = _fixed(served(index, info, catalogue)) if reloader is None else reloader.served_now
-    metrics = metrics_of(operations, now(), info.source)
+    metrics = metrics_of(operations, now(), info.path)
     index_time = query_observers(metrics)
 
     async def search_page(_: Request) -> Response:

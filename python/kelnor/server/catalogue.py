@@ -190,8 +190,15 @@ def _check_unique(names: list[str], where: str) -> None:
         seen.add(name)
 
 
-def _refuse_constant(name: str) -> Any:
-    raise ValueError(f"{name} is not a JSON number")
+def _refuse_number(text: str) -> Any:
+    raise ValueError(f"{text} is not a JSON number")
+
+
+def _finite_number(text: str) -> float:
+    """The JSON number `text`, refused as NaN is where a float cannot hold it
+    (1e999): the server's answers could not write it."""
+    number = float(text)
+    return number if math.isfinite(number) else _refuse_number(text)
 
 
 def _json_lines(text: str, path: str) -> Iterator[tuple[str, Row]]:
@@ -204,9 +211,11 @@ def _json_lines(text: str, path: str) -> Iterator[tuple[str, Row]]:
             continue
         where = f"{path}:{number}"
         try:
-            row = json.loads(line, parse_constant=_refuse_constant)
+            row = json.loads(line, parse_constant=_refuse_number, parse_float=_finite_number)
         except ValueError as error:
             raise CatalogueError(f"{where}: not JSON ({error})") from None
+        except RecursionError:
+            raise CatalogueError(f"{where}: JSON nested too deeply to read") from None
         if not isinstance(row, dict):
             raise CatalogueError(f"{where}: a JSON {type(row).__name__}, not an object")
         yield where, {name: value for name, value in row.items() if value is not None}
@@ -241,15 +250,28 @@ def _parquet(data: bytes, path: str) -> Table:
         table = parquet.read_table(pyarrow.BufferReader(data))
     except pyarrow.ArrowException as error:
         raise CatalogueError(f"{path} is not a readable parquet file ({error})") from None
-    _check_unique(table.column_names, path)
+    names = table.column_names
+    _check_unique(names, path)
+    columns = [_column_values(pyarrow, table, name, path) for name in names]
     rows = (
         (
             f"{path}: row {number}",
-            {name: _json_value(value) for name, value in row.items() if value is not None},
+            {name: _json_value(value) for name, value in zip(names, values) if value is not None},
         )
-        for number, row in enumerate(table.to_pylist())
+        for number, values in enumerate(zip(*columns))
     )
-    return Table(table.column_names, rows)
+    return Table(names, rows)
+
+
+def _column_values(pyarrow: Any, table: Any, name: str, path: str) -> list[Any]:
+    """The cells of the column `name` of the Parquet `table` as Python values.
+    Converted a column at a time so that a refusal names the column: Python
+    cannot hold every value Arrow can (a date past the year 9999)."""
+    try:
+        values: list[Any] = table.column(name).to_pylist()
+    except (pyarrow.ArrowException, ValueError, ArithmeticError) as error:
+        raise CatalogueError(f"{path}: the column {name!r} cannot be read ({error})") from None
+    return values
 
 
 def _read_table(source: CatalogueSource) -> Table:

@@ -50,9 +50,12 @@ OTHER_ROUTE = "other"
 QUERY_KINDS = ("suggest", "videos", "search")
 
 
-def _file_bytes(path: str) -> int:
-    """The size of the index file at `path`; 0 for an index not read from a
-    file (the demo's), whose image would have to be copied to be measured."""
+def _file_bytes(path: str | None) -> int:
+    """The size of the index file at `path`; 0 for None, an index not read
+    from a file (the demo's), whose image would have to be copied to be
+    measured."""
+    if path is None:
+        return 0
     try:
         return os.stat(path).st_size
     except OSError:
@@ -64,7 +67,7 @@ class Metrics:
     applications may live in one process), or in the files of the workers'
     shared directory where `shared_by_workers` has set one up."""
 
-    def __init__(self, routes: frozenset[str], served: Served, path: str) -> None:
+    def __init__(self, routes: frozenset[str], served: Served, path: str | None) -> None:
         self._routes = routes
         self._path = path
         self.registry = CollectorRegistry()

@@ -33,9 +33,9 @@ class Operations(NamedTuple):
     cors_origins: tuple[str, ...] = ()
 
 
-def metrics_of(operations: Operations, first: Served, path: str) -> Metrics | None:
-    """The figures of an application that serves `first`, read from `path`,
-    if `operations` ask for them."""
+def metrics_of(operations: Operations, first: Served, path: str | None) -> Metrics | None:
+    """The figures of an application that serves `first`, read from the index
+    file `path` (None: from no file), if `operations` ask for them."""
     return Metrics(ROUTES, first, path) if operations.metrics else None
 
 

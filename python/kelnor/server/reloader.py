@@ -1,15 +1,16 @@
 """Serving a new index written to the same path, without a restart.
 
 Each worker process watches the files it serves (the index and the
-catalogue) by their (modification time, size, inode): every `interval`
-seconds, at its start (a worker started after a reload is forked with the
-first index), and at once on SIGHUP. A changed file is loaded on a thread,
-checked as `kelnor.load` checks it (header, checksum), and swapped in for
-the requests that start afterwards; once the last request that began with
-the old index ends, its memory is given back to the system (`freed_memory`).
-A new file that cannot be loaded is refused with one line on standard error
-and the old index keeps serving; it is not tried again until it changes
-again.
+catalogue) by their (modification time, size, inode), each taken before the
+file is read: every `interval` seconds, at its start (a worker started after
+a reload is forked with the first index), and at once on SIGHUP. A changed
+file is loaded on a thread, checked as `kelnor.load` checks it (header,
+checksum), and swapped in for the requests that start afterwards; once the
+last request that began with the old index ends, its memory is given back to
+the system (`freed_memory`).
+A new file that cannot be loaded, whatever the failure, is refused with one
+line on standard error and the old index keeps serving; it is not tried
+again until it changes again.
 """
 
 from __future__ import annotations
@@ -33,15 +34,26 @@ _LOG = logging.getLogger("uvicorn.error")
 
 # A file's (st_mtime_ns, st_size, st_ino), or None where it cannot be seen.
 Signature = Optional[tuple[int, int, int]]
+# The index file's signature and the catalogue's (None without a catalogue).
+Signatures = tuple[Signature, Signature]
 
 
 class ReloadPlan(NamedTuple):
     """What a server reloads: the index file at `path` and the catalogue of
-    `catalogue` (if any), looked at every `interval` seconds (0: only on SIGHUP)."""
+    `catalogue` (if any), looked at every `interval` seconds (0: only on
+    SIGHUP). `seen` is what `signatures()` said before the first index and
+    catalogue were read, so that a file replaced while they loaded is
+    reloaded at the first look; None takes them when the application is made."""
 
     path: str
     catalogue: CatalogueSource | None
     interval: float
+    seen: Signatures | None = None
+
+    def signatures(self) -> Signatures:
+        """The files' signatures now."""
+        catalogue = self.catalogue
+        return _signature(self.path), None if catalogue is None else _signature(catalogue.path)
 
 
 def _signature(path: str) -> Signature:
@@ -62,25 +74,21 @@ class Reloader:
     def __init__(self, current: Served, plan: ReloadPlan) -> None:
         self.current = current
         self.plan = plan
-        self._seen = self._signatures()
+        self._seen = plan.signatures() if plan.seen is None else plan.seen
         # Told of each reload: what it serves, or None for a file refused (`metrics`).
         self.on_reload: Callable[[Optional[Served]], None] = _unobserved
 
     def served_now(self) -> Served:
         return self.current
 
-    def _signatures(self) -> tuple[Signature, Signature]:
-        catalogue = self.plan.catalogue
-        return _signature(self.plan.path), None if catalogue is None else _signature(catalogue.path)
-
     def changed(self) -> bool:
         """Whether a file has changed since it was last loaded or refused."""
-        return self._signatures() != self._seen
+        return self.plan.signatures() != self._seen
 
     def reload(self) -> None:
         """Loads the files anew and serves them, or says why not and keeps
         serving the old ones. Blocks: runs on a thread."""
-        before = self._signatures()
+        before = self.plan.signatures()
         try:
             fresh = self._load()
         except OSError as error:
@@ -89,7 +97,10 @@ class Reloader:
         except (IndexFileError, CatalogueError) as error:
             self._refuse(before, str(error))
             return
-        if self._signatures() != before:
+        except Exception as error:  # a fault of ours: the watcher and the old files go on
+            self._refuse(before, f"{type(error).__name__}: {error}")
+            return
+        if self.plan.signatures() != before:
             return  # replaced while it was read: the next look reads it again
         replaced, self.current = self.current, fresh
         trim_once_freed(replaced)
@@ -103,7 +114,7 @@ class Reloader:
         source = self.plan.catalogue
         return served(index, info, None if source is None else load_catalogue(source))
 
-    def _refuse(self, seen: tuple[Signature, Signature], reason: str) -> None:
+    def _refuse(self, seen: Signatures, reason: str) -> None:
         self._seen = seen
         self.on_reload(None)
         print(f"kelnor: cannot reload {self.plan.path}: {reason}", file=sys.stderr, flush=True)

@@ -25,6 +25,9 @@ class IndexInfo(NamedTuple):
     terms: int
     videos: int
     checksum: str
+    # The index file it was read from (file_index_info), whose size /metrics
+    # reports; None for an index made otherwise (the demo's).
+    path: str | None = None
 
 
 def index_info(source: str, index: PrefixSearch, checksum: str) -> IndexInfo:
@@ -37,7 +40,7 @@ def file_index_info(path: str, index: PrefixSearch) -> IndexInfo:
     """What /health says of `index`, loaded from the index file (or bare image)
     at `path`, whose checksum this reads from the file's header (for a bare
     image, computes). Raises OSError and IndexFileError as `kelnor.load` does."""
-    return index_info(path, index, file_info(path).checksum)
+    return index_info(path, index, file_info(path).checksum)._replace(path=path)
 
 
 def demo_index(seed: int = 0) -> tuple[PrefixSearch, IndexInfo]:
