@@ -59,6 +59,8 @@ _NAMES = ("terms", "video ids", "counts")
 _TERM_KINDS = "U"
 _VIDEO_KINDS = "iuUS"
 _COUNT_KINDS = "iu"
+# The rows of a numpy str column checked at a time (_holds_nul_or_surrogate).
+_ROWS_CHECKED_AT_ONCE = 1 << 14
 
 
 def _optional_module(name: str) -> ModuleType | None:
@@ -126,20 +128,21 @@ def _native(column: object, kinds: str) -> object | None:
 def _holds_nul_or_surrogate(column: object, numpy: ModuleType) -> bool:
     """Whether a numpy str array holds a NUL inside a text or a lone surrogate:
     pyarrow ends a text at its first NUL and fails, naming no row, on a
-    surrogate, so such an array takes the record path, which refuses the row."""
-    codes = numpy.ascontiguousarray(numpy.ma.getdata(column))
-    if codes.size == 0:
-        return False
-    if not codes.dtype.isnative:
-        codes = codes.astype(codes.dtype.newbyteorder("="))
-    codes = codes.view(numpy.uint32).reshape(len(codes), -1)
-    if ((codes >= 0xD800) & (codes <= 0xDFFF)).any():
-        return True
-    # numpy pads a text with NULs after its end only: a NUL before its last
-    # other code point is inside it.
-    filled = codes != 0
-    ends = numpy.where(filled.any(axis=1), codes.shape[1] - filled[:, ::-1].argmax(axis=1), 0)
-    return bool((filled.sum(axis=1) < ends).any())
+    surrogate, so such an array takes the record path, which refuses the row.
+    Its code points are read a slice of rows at a time, so that the check's
+    own arrays stay small beside a column of millions of terms."""
+    texts = numpy.ma.getdata(column)
+    texts = texts.astype(texts.dtype.newbyteorder("="), copy=False)
+    width = texts.dtype.itemsize // 4
+    for start in range(0, len(texts) if width else 0, _ROWS_CHECKED_AT_ONCE):
+        rows = numpy.ascontiguousarray(texts[start : start + _ROWS_CHECKED_AT_ONCE])
+        codes = rows.view(numpy.uint32).reshape(-1, width)
+        # numpy pads a text with NULs after its end only: a NUL followed by
+        # another code point is inside it.
+        filled = codes != 0
+        if (filled[:, 1:] > filled[:, :-1]).any() or ((codes - 0xD800) < 0x800).any():
+            return True
+    return False
 
 
 def _numpy_video_bytes(column: object, numpy: ModuleType) -> object | None:
