@@ -30,13 +30,9 @@ def get_json(url: str) -> dict:
         return json.load(response)
 
 
-def child_environment(temporary: str | None = None) -> dict[str, str]:
-    """The environment of a child process that imports what this one does,
-    making its temporary files in `temporary` when given."""
-    environment = {**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)}
-    if temporary is not None:
-        environment["TMPDIR"] = temporary
-    return environment
+def child_environment() -> dict[str, str]:
+    """The environment of a child process that imports what this one does."""
+    return {**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)}
 
 
 @contextlib.contextmanager
@@ -62,7 +58,7 @@ def _running_server(
     port = free_port()
     process = subprocess.Popen(
         [sys.executable, *program, *args, "--port", str(port)],
-        env=child_environment(temporary),
+        env={**child_environment(), "TMPDIR": temporary},
         stdout=subprocess.PIPE,
         stderr=subprocess.STDOUT,
         text=True,

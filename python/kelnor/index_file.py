@@ -345,7 +345,7 @@ def _read_up_to(file: BinaryIO, size: int) -> bytes:
     while held < size and (part := file.read(min(size - held, max(held, _FIRST_READ)))):
         parts.append(part)
         held += len(part)
-    return parts[0] if len(parts) == 1 else b"".join(parts)
+    return b"".join(parts)
 
 
 def _checksum_text(checksum: int) -> str:
