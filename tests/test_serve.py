@@ -9,6 +9,7 @@ import contextlib
 import importlib.resources
 import json
 import os
+import re
 import signal
 import socket
 import subprocess
@@ -42,6 +43,8 @@ from test_cli import run  # noqa: E402
 
 import kelnor  # noqa: E402
 from conftest import ON_PYPY  # noqa: E402
+from model_search import search_bound  # noqa: E402
+from model_suggest import default_bound  # noqa: E402
 from _kelnor import PrefixSearch  # noqa: E402
 from kelnor.server import Deadlines, create_app, demo_index, file_index_info, index_info  # noqa: E402
 from kelnor.server import workers  # noqa: E402
@@ -261,6 +264,23 @@ def test_the_openapi_description_names_each_endpoints_parameters():
             assert refusal["error"].endswith("this endpoint takes " + ", ".join(names))
 
 
+# How a max_dist description says the bound that applies when none is given.
+DESCRIBED_BOUND = re.compile(
+    r"not given: 0 below (\d+) characters, 1 from (\d+) to (\d+), 2 from (\d+)$"
+)
+
+
+@pytest.mark.parametrize("path, bound", [("/suggest", default_bound), ("/search", search_bound)])
+def test_the_described_bound_without_max_dist_is_the_indexs(path, bound):
+    parameters = served_description()["paths"][path]["get"]["parameters"]
+    described = next(p for p in parameters if p["name"] == "max_dist")["description"]
+    one_from, _, one_to, two_from = map(int, DESCRIBED_BOUND.search(described).groups())
+    assert one_to + 1 == two_from
+    for length in range(1, 12):
+        said = 0 if length < one_from else 1 if length < two_from else 2
+        assert (length, said) == (length, bound("h" * length))
+
+
 def answer_schema(path: str) -> dict:
     """The schema of the endpoint's answer of status 200."""
     description = served_description()
@@ -366,6 +386,11 @@ def test_bad_input_gets_400_and_the_reason(path, query, reason):
         ("/videos?q=a&min_score=nan", MIN_SCORE_REFUSAL.format("nan")),
         ("/videos?q=a&min_score=-0.1", MIN_SCORE_REFUSAL.format("-0.1")),
         ("/videos?q=a&min_score=half", MIN_SCORE_REFUSAL.format("half")),
+        # float() would take these: digits of other scripts, spaces, underscores.
+        ("/videos?q=a&min_score=%D9%A0.%D9%A5", MIN_SCORE_REFUSAL.format("٠.٥")),
+        ("/videos?q=a&min_score=%EF%BC%90.%EF%BC%95", MIN_SCORE_REFUSAL.format("０.５")),
+        ("/videos?q=a&min_score=%20.5%20", MIN_SCORE_REFUSAL.format(" .5 ")),
+        ("/videos?q=a&min_score=0.1_0", MIN_SCORE_REFUSAL.format("0.1_0")),
         (
             "/search?q=a&min_score=0",
             "unknown parameter 'min_score'; this endpoint takes q, max_dist, limit",
@@ -411,15 +436,21 @@ def test_the_longest_q_is_accepted():
 
 
 @pytest.mark.parametrize(
-    "method, path, status, reason",
+    "method, path, status, reason, allowed",
     [
-        ("GET", "/find", 404, "Not Found"),
-        ("POST", "/videos?q=a", 405, "Method Not Allowed"),
+        ("GET", "/find", 404, "Not Found", None),
+        ("POST", "/videos?q=a", 405, "Method Not Allowed", {"GET", "HEAD"}),
+        ("PUT", "/suggest?q=a", 405, "Method Not Allowed", {"GET", "HEAD"}),
+        ("DELETE", "/", 405, "Method Not Allowed", {"GET", "HEAD"}),
+        ("OPTIONS", "/favicon.ico", 405, "Method Not Allowed", {"GET", "HEAD"}),
     ],
 )
-def test_unknown_routes_and_methods_get_json(method, path, status, reason):
+def test_unknown_routes_and_methods_get_json(method, path, status, reason, allowed):
     response = CLIENT.request(method, path)
     assert (response.status_code, response.json()) == (status, {"error": reason})
+    # A 405 names the methods the path takes (RFC 9110, section 15.5.6).
+    allow = response.headers.get("allow")
+    assert (None if allow is None else set(allow.split(", "))) == allowed
 
 
 def test_a_damaged_index_is_the_servers_fault_and_said_so():

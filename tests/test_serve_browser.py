@@ -139,6 +139,75 @@ def test_typing_a_misspelt_word_and_choosing_a_suggestion(browser, demo_server, 
     )
 
 
+def video_names(index, typed: str) -> list[str]:
+    """The names the page shows for the videos of `typed` (no catalogue)."""
+    return [f"Video {video}" for video, _, _ in index.search(typed)]
+
+
+def test_esc_closes_the_suggestions_and_keeps_the_text_and_its_videos(browser, demo_server):
+    index, _ = demo_index()
+    browser.get(demo_server + "/")
+    box = browser.find_element(By.ID, "q")
+    box.send_keys(MISSPELT)
+    wait_for(
+        browser,
+        lambda: texts(browser, "#suggestions .term")
+        == [term for term, _, _ in index.suggest(MISSPELT)],
+        f"the suggestions for {MISSPELT!r}",
+    )
+    wait_for(
+        browser,
+        lambda: texts(browser, "#videos .video-id") == video_names(index, MISSPELT),
+        f"the videos for {MISSPELT!r}",
+    )
+    box.send_keys(Keys.ESCAPE)
+    assert texts(browser, "#suggestions .term") == []
+    assert box.get_attribute("value") == MISSPELT
+    assert texts(browser, "#videos .video-id") == video_names(index, MISSPELT)
+    # Keys and Esc at once: the answer of the search they start, which comes
+    # after the Esc, shows its videos and leaves the list closed.
+    shorter = MISSPELT[:-3]
+    assert video_names(index, shorter) != video_names(index, MISSPELT)
+    box.send_keys(Keys.BACKSPACE * 3, Keys.ESCAPE)
+    wait_for(
+        browser,
+        lambda: texts(browser, "#videos .video-id") == video_names(index, shorter),
+        f"the videos for {shorter!r}",
+    )
+    assert texts(browser, "#suggestions .term") == []
+    assert box.get_attribute("value") == shorter
+
+
+def picked(keys: str, count: int) -> int:
+    """The suggestion (0 the first of `count`) that the arrow keys `keys` ("d"
+    down, "u" up) pick from none picked: down picks the first, up the last,
+    and either goes round at the end of the list."""
+    active = None
+    for key in keys:
+        step = 1 if key == "d" else -1
+        active = (0 if step == 1 else count - 1) if active is None else (active + step) % count
+    assert active is not None
+    return active
+
+
+@pytest.mark.parametrize("keys", ["u", "uu", "ud", "dddd"])
+def test_the_arrow_keys_go_round_the_suggestions(browser, demo_server, keys):
+    index, _ = demo_index()
+    suggestions = [term for term, _, _ in index.suggest(MISSPELT)]
+    browser.get(demo_server + "/")
+    box = browser.find_element(By.ID, "q")
+    box.send_keys(MISSPELT)
+    wait_for(
+        browser,
+        lambda: texts(browser, "#suggestions .term") == suggestions,
+        f"the suggestions for {MISSPELT!r}",
+    )
+    box.send_keys(*[Keys.ARROW_DOWN if key == "d" else Keys.ARROW_UP for key in keys])
+    selected = browser.find_elements(By.CSS_SELECTOR, '#suggestions [aria-selected="true"]')
+    expected = suggestions[picked(keys, len(suggestions))]
+    assert [item.get_attribute("data-term") for item in selected] == [expected]
+
+
 def folded_code_point(c: str) -> str:
     """A code point as the page compares it: decomposed, without marks, in lower case."""
     decomposed = unicodedata.normalize("NFKD", c)

@@ -9,7 +9,7 @@ front of Starlette (`suggest_route`), its quick queries on the loop itself.
 from __future__ import annotations
 
 import importlib.resources
-from typing import Any, Callable
+from typing import Any, Callable, Mapping
 
 from _kelnor import PrefixSearch
 from starlette.applications import Starlette
@@ -52,8 +52,8 @@ def best_videos(ranked: list[tuple[str, float]]) -> list[tuple[str, float]]:
     return [(video, score) for video, score in ranked if score >= cut]
 
 
-def _error(status: int, reason: str) -> JSONResponse:
-    return JSONResponse({"error": reason}, status_code=status)
+def _error(status: int, reason: str, headers: Mapping[str, str] | None = None) -> JSONResponse:
+    return JSONResponse({"error": reason}, status_code=status, headers=headers)
 
 
 async def _refused(_: Request, error: Exception) -> Response:
@@ -64,7 +64,8 @@ async def _refused(_: Request, error: Exception) -> Response:
 
 async def _http_error(_: Request, error: Exception) -> Response:
     assert isinstance(error, HTTPException)
-    return _error(error.status_code, error.detail)
+    # With the error's own headers: a 405 names the methods allowed (Allow).
+    return _error(error.status_code, error.detail, error.headers)
 
 
 async def _unexpected(_: Request, error: Exception) -> Response:

@@ -219,8 +219,8 @@ _DESCRIPTION: Json = {
                     _parameter(
                         "max_dist",
                         _whole(0, MAX_DIST_LIMIT),
-                        "edits allowed in each word; not given: 0 below 4 characters, "
-                        "1 from 4 to 7, 2 from 8",
+                        "edits allowed in each word; not given: 0 below 3 characters, "
+                        "1 from 3 to 7, 2 from 8",
                     ),
                     _LIMIT,
                 ],

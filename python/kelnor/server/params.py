@@ -10,6 +10,7 @@ replacement characters, it would ask for a search nobody typed.
 from __future__ import annotations
 
 import math
+import re
 import urllib.parse
 from collections.abc import Iterable
 
@@ -23,6 +24,11 @@ MAX_QUERY_LENGTH = 256
 # offers what a search box needs.
 MAX_DIST_LIMIT = 3
 MAX_RESULTS = 100
+
+# A number in ASCII digits, with maybe a sign, a point and an exponent:
+# float() alone would also take spaces around it, underscores between
+# digits and the digits of any script.
+_NUMBER = re.compile(r"[-+]?(?:[0-9]+(?:\.[0-9]*)?|\.[0-9]+)(?:[eE][-+]?[0-9]+)?")
 
 _TRUE = ("true", "1")
 _FALSE = ("false", "0")
@@ -83,10 +89,7 @@ class Parameters:
         value = self._params.get(name)
         if value is None:
             return None
-        try:
-            number = float(value)
-        except ValueError:
-            number = math.nan
+        number = float(value) if _NUMBER.fullmatch(value) else math.nan
         if not 0.0 <= number <= 1.0:
             raise BadRequest(f"parameter {name!r} must be a number from 0 to 1, got {value!r}")
         return number
