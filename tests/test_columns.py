@@ -332,7 +332,7 @@ def test_a_term_that_is_not_utf8_is_refused():
         ({"term": ["a"], "video": [1]}, "the table has no column 'count' (its columns: 'term', 'video')"),
         (
             {"term": [1], "video": [1], "count": [1]},
-            "column 'term' has type int64; terms must be strings (string, large_string or string_view)",
+            "column 'term' has type int64, not strings (string, large_string or string_view)",
         ),
         ({"term": ["a"], "video": [1], "count": [1.5]}, "column 'count' has type float64; counts must be integers"),
         (

@@ -8,8 +8,12 @@ lone call gets, while the index is pickled, queried long or let go meanwhile.
 from __future__ import annotations
 
 import importlib.resources
+import os
 import pickle
 import random
+import subprocess
+import sys
+import textwrap
 import threading
 from concurrent.futures import ThreadPoolExecutor
 
@@ -87,3 +91,43 @@ def test_pickling_and_letting_go_while_threads_query(index):
         shared.clear()  # the threads' calls now hold the only references
         assert [future.result() for future in futures] == [alone] * THREADS
     assert all(copy.to_bytes() == image for copy in copies)
+
+
+# Daemon threads that query (alone and in batches) while the main thread
+# returns: the ending interpreter stops them where they take the lock back.
+ENDING_WHILE_QUERYING = textwrap.dedent("""
+    import threading
+
+    import kelnor
+
+    index = kelnor.build([(f"w{k}x{k % 7}", k % 50, 1 + k % 9) for k in range(20_000)])
+    texts = [f"w{k}y" for k in range(0, 20_000, 7)]
+    calls = [
+        lambda: index.fuzzy_match("w12345", 3),
+        lambda: index.suggest_many(texts, workers=2),
+        lambda: index.fuzzy_match_video_many(texts, 2),
+    ]
+    answered = [threading.Event() for _ in calls]
+
+    def keep_querying(call, once):
+        while True:
+            call()
+            once.set()
+
+    for call, once in zip(calls, answered):
+        threading.Thread(target=keep_querying, args=(call, once), daemon=True).start()
+    for once in answered:
+        once.wait()
+    print("ends")
+""")
+
+
+def test_the_program_ends_cleanly_while_daemon_threads_query():
+    completed = subprocess.run(
+        [sys.executable, "-c", ENDING_WHILE_QUERYING],
+        capture_output=True,
+        text=True,
+        timeout=120,
+        env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)},
+    )
+    assert (completed.returncode, completed.stdout, completed.stderr) == (0, "ends\n", "")

@@ -179,7 +179,7 @@ Result<TextColumn, ColumnError> dictionary_column(const ArrowSchema& schema,
     const std::string_view word_format = format_of(*schema.dictionary);
     if (!is_int(key_format) || !is_text(word_format)) {
         return wrong_type(what + " has type " + type_name(schema) +
-                          "; terms must be strings (string, large_string or string_view)");
+                          ", not strings (string, large_string or string_view)");
     }
     if (array.dictionary == nullptr) return malformed(what + " has no dictionary of its words");
     if (auto refusal = layout_refusal(key_format, array, schema, what)) return *std::move(refusal);
@@ -245,7 +245,7 @@ Result<TextColumn, ColumnError> terms_of(const ArrowSchema& schema, const ArrowA
     const std::string_view format = format_of(schema);
     if (!is_text(format)) {
         return wrong_type(what + " has type " + type_name(schema) +
-                          "; terms must be strings (string, large_string or string_view)");
+                          ", not strings (string, large_string or string_view)");
     }
     return checked_text_column(format, array, schema, what);
 }

@@ -112,6 +112,9 @@ void bring_into_collection([[maybe_unused]] PyObject* results) {
         PyObject* result = PyList_GET_ITEM(results, k);
         if (!PyObject_GC_IsTracked(result)) PyObject_GC_Track(result);
     }
+    // The list of results itself, off the lists while its slots were still
+    // null (see batch_query()), joins them last.
+    PyObject_GC_Track(results);
 #endif
 }
 
@@ -164,6 +167,11 @@ PyObject* batch_query(MethodParameters& parameters, PyObject* self, PyObject* co
         // a repeated text's stays empty.
         std::vector<std::optional<Answer>> answers(texts.size());
         PyRef list = expect(PyList_New(std::ssize(answers)));
+        // Its slots stay null until their answers are converted, while other
+        // threads run Python: on the collector's lists, gc.get_objects() in
+        // any of them would hand it out half made, and reading a null slot
+        // crashes the process. It joins them once it is whole.
+        leave_out_of_collection(list.get());
         // Puts the result of place p of the order at its text's position: a
         // repeat's is a list of its own, of the same (immutable) tuples as the
         // result of the place it was asked at, put there already.

@@ -1,6 +1,7 @@
 #include "python/lock_release.hpp"
 
 #include <pthread.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <mutex>
@@ -34,7 +35,36 @@ unsigned long main_thread() {
     return known;
 }
 
+// Waits for good when the thread is ended while it waits for the lock.
+class WaitIfEnded {
+  public:
+    WaitIfEnded() = default;
+    WaitIfEnded(const WaitIfEnded&) = delete;
+    WaitIfEnded& operator=(const WaitIfEnded&) = delete;
+    ~WaitIfEnded() {
+        if (taken_) return;
+        for (;;) pause();
+    }
+    void taken() noexcept { taken_ = true; }
+
+  private:
+    bool taken_ = false;
+};
+
 }  // namespace
+
+// Once the interpreter is ending (the main thread has returned, say, while a
+// daemon thread still queries), taking the lock back ends the calling thread
+// with pthread_exit(), which unwinds its stack; through this module's frames
+// (noexcept ones, the call guard's catch-all) that unwinding aborts the
+// process. The first frame it unwinds is this one, whose cleanup waits for
+// good instead, as every such thread waits from Python 3.14 on: the process
+// ends around it, with the exit status the program gave.
+void take_lock_back(PyThreadState* state) {
+    WaitIfEnded wait_if_ended;
+    PyEval_RestoreThread(state);
+    wait_if_ended.taken();
+}
 
 LockRelease::LockRelease()
     // The ident is unsigned long in CPython and long in PyPy.
@@ -43,13 +73,13 @@ LockRelease::LockRelease()
       thread_state_(PyEval_SaveThread()) {}
 
 LockRelease::~LockRelease() {
-    PyEval_RestoreThread(thread_state_);
+    take_lock_back(thread_state_);
 }
 
 bool LockRelease::signal_handler_raised(void* release) {
     auto& self = *static_cast<LockRelease*>(release);
     if (!self.runs_signal_handlers_) return false;
-    PyEval_RestoreThread(self.thread_state_);
+    take_lock_back(self.thread_state_);
     const bool raised = PyErr_CheckSignals() != 0;
     self.thread_state_ = PyEval_SaveThread();
     return raised;

@@ -25,6 +25,10 @@
 
 namespace kelnor::py {
 
+// PyEval_RestoreThread(state); a thread that the ending interpreter ends
+// there waits for the process to end instead (see lock_release.cpp).
+void take_lock_back(PyThreadState* state);
+
 // The interpreter lock given up for a scope by the calling thread.
 class LockRelease {
   public:
@@ -40,7 +44,7 @@ class LockRelease {
     // on the thread that released it; `held` must not throw.
     template <class Held>
     auto holding_lock(Held&& held) noexcept {
-        PyEval_RestoreThread(thread_state_);
+        take_lock_back(thread_state_);
         const auto result = held();
         thread_state_ = PyEval_SaveThread();
         return result;
