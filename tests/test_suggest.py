@@ -142,6 +142,20 @@ def test_bad_arguments(harry, call, error, message):
     assert str(raised.value) == message
 
 
+@pytest.mark.parametrize("text", ["ab\x00", "a\x00b", "\x00ab", "ph\x00"])
+@pytest.mark.parametrize("mode", MODES, ids=MODE_IDS)
+def test_a_typed_nul_is_a_sound_of_the_key(text, mode):
+    """No term holds a NUL, but a text may: the phonetic key keeps it as it
+    keeps every character that is no ASCII letter, so "ab" and "abc" are
+    equally likely slips of "ab\\x00" and go by count."""
+    records = [("ab", 1, 1), ("abc", 2, 5), ("abd", 3, 3), ("ph", 4, 1), ("phx", 5, 2)]
+    args = kelnor.internal_data_v2(records)
+    index = PrefixSearch.from_internal_data_v2(*args)
+    expected = model_suggest.suggest(model_build.build(*args), text, 1, None, **mode)
+    assert expected
+    assert index.suggest(text, 1, None, **mode) == expected
+
+
 @pytest.mark.parametrize("mode", MODES, ids=MODE_IDS)
 def test_a_repeated_child_is_suggested_once_per_path(mode):
     # The root lists node 2 twice (and itself, unlabelled).

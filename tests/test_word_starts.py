@@ -96,6 +96,8 @@ def test_suggest_completes_from_any_word(phrases, text, options, expected):
         lambda index: index.fuzzy_match_video("harry", 0, include_prefix_nodes=True),
         lambda index: index.suggest("potter gob", complete=False),
         lambda index: index.suggest("harr", 1),
+        lambda index: index.search("potter gob"),
+        lambda index: index.search("gob", complete=True),
     ],
 )
 def test_everything_else_answers_as_the_plain_index(plain, phrases, query):

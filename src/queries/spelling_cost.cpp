@@ -35,8 +35,12 @@ bool is_silent_after_first(char32_t c) {
     }
 }
 
+// No sound: what no character is, so that a NUL typed is a sound of its own
+// like any other character.
+constexpr char32_t NO_SOUND = 0xFFFFFFFF;
+
 // The sounds of `word` from `at` on, read as the key reads them: how many
-// characters they take and up to two sounds (0 for none).
+// characters they take and up to two sounds (NO_SOUND for none).
 struct Sounds {
     std::size_t length;
     char32_t first;
@@ -48,33 +52,33 @@ Sounds sounds_at(std::span<const char32_t> word, std::size_t at) {
     const char32_t next = at + 1 < word.size() ? folded(word[at + 1]) : 0;
     switch (c) {
         case U'p':
-            if (next == U'h') return {2, U'f', 0};
+            if (next == U'h') return {2, U'f', NO_SOUND};
             break;
         case U'c':
-            if (next == U'k') return {2, U'k', 0};
-            return {1, next == U'e' || next == U'i' || next == U'y' ? U's' : U'k', 0};
+            if (next == U'k') return {2, U'k', NO_SOUND};
+            return {1, next == U'e' || next == U'i' || next == U'y' ? U's' : U'k', NO_SOUND};
         case U'g':
-            if (next == U'h') return {2, 0, 0};
+            if (next == U'h') return {2, NO_SOUND, NO_SOUND};
             break;
         case U'k':
-            if (next == U'n') return {2, U'n', 0};
+            if (next == U'n') return {2, U'n', NO_SOUND};
             break;
         case U'w':
-            if (next == U'r') return {2, U'r', 0};
+            if (next == U'r') return {2, U'r', NO_SOUND};
             break;
         case U'd':
-            if (next == U'g') return {2, U'j', 0};
+            if (next == U'g') return {2, U'j', NO_SOUND};
             break;
         case U'q':
-            return {1, U'k', 0};
+            return {1, U'k', NO_SOUND};
         case U'x':
             return {1, U'k', U's'};
         case U'z':
-            return {1, U's', 0};
+            return {1, U's', NO_SOUND};
         default:
             break;
     }
-    return {1, c, 0};
+    return {1, c, NO_SOUND};
 }
 
 }  // namespace
@@ -82,7 +86,7 @@ Sounds sounds_at(std::span<const char32_t> word, std::size_t at) {
 void phonetic_key(std::span<const char32_t> word, std::vector<char32_t>& key) {
     key.clear();
     const auto add = [&key](char32_t sound) {
-        if (sound == 0) return;
+        if (sound == NO_SOUND) return;
         if (!key.empty() && (is_silent_after_first(sound) || key.back() == sound)) return;
         key.push_back(sound);
     };

@@ -148,15 +148,17 @@ std::vector<std::uint32_t> phrases_near_all(std::span<const TypedWord> typed,
 
 // For every k, the closest way to match the typed words before the last, in
 // order, to whole words among the phrase's first k (UNMATCHED: none), in
-// `best`, which it replaces.
+// `best`, which it replaces. Asks `poll` once per word matched: a phrase of
+// thousands of words against as many typed words is millions of matches.
 void match_earlier_words(std::span<TypedWord> typed, std::span<const char32_t> text,
                          std::span<const WordSpan> words, std::vector<Closeness>& best,
-                         std::vector<Closeness>& row) {
+                         std::vector<Closeness>& row, InterruptPoll& poll) {
     // row[k]: the first i typed words matched among the first k words.
     row.assign(words.size() + 1, Closeness{});
     for (TypedWord& word : typed) {
         best.assign(words.size() + 1, UNMATCHED);
         for (std::size_t k = 1; k <= words.size(); ++k) {
+            poll();
             best[k] = best[k - 1];
             if (row[k - 1].distance >= FAR) continue;
             const Closeness match = word.against(
@@ -253,7 +255,7 @@ std::vector<Suggestion> best_phrases(const WordStarts& starts, Typed& typed,
         if (!typed.earlier.empty()) {
             phrase = decode_utf8(starts.phrase_text(p));
             split_words(phrase, words);
-            match_earlier_words(typed.earlier, phrase, words, best, row);
+            match_earlier_words(typed.earlier, phrase, words, best, row, poll);
         }
         Closeness nearest = UNMATCHED;
         for (std::size_t k = first; k < after; ++k) {
