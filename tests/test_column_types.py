@@ -174,14 +174,27 @@ def test_numpy_integers_of_either_byte_order_build_the_same_index():
         assert built.to_bytes() == record_image(rows)
 
 
-@pytest.mark.parametrize("column, message", [(0, "the term is null"), (2, "the count is null")])
-def test_a_masked_numpy_entry_is_a_null_row(column, message):
+@pytest.mark.parametrize("order", "<>")
+@pytest.mark.parametrize(
+    "column, message",
+    [(0, "the term is null"), (1, "the video id is null"), (2, "the count is null")],
+)
+def test_a_masked_numpy_entry_is_a_null_row(column, message, order):
     np = pytest.importorskip("numpy")
     pyarrow_module()
-    values = [np.array(["a", "b", "c"]), np.array([1, 2, 3]), np.array([1, 1, 1])]
-    values[column] = np.ma.masked_array(values[column], mask=[False, True, False])
+    values = [
+        np.array(["a", "b", "c"], f"{order}U1"),
+        np.array([1, 2, 3], f"{order}u4"),
+        np.array([1, 1, 1], f"{order}i8"),
+    ]
+    masked = list(values)
+    masked[column] = np.ma.masked_array(values[column], mask=[False, False, False])
+    assert kelnor.build_columns(*masked).to_bytes() == record_image(
+        [("a", 1, 1), ("b", 2, 1), ("c", 3, 1)]
+    )
+    masked[column] = np.ma.masked_array(values[column], mask=[False, True, False])
     with pytest.raises(ValueError, match=f"^row 1: {message}$"):
-        kelnor.build_columns(*values)
+        kelnor.build_columns(*masked)
 
 
 def test_a_large_numpy_str_column_builds_the_record_paths_image():

@@ -118,6 +118,9 @@ def _native(column: object, kinds: str) -> object | None:
     if isinstance(column, numpy.ndarray) and column.ndim == 1:
         if kind in "iu" and not isinstance(column, numpy.ma.MaskedArray):
             return _numpy_integers(column, numpy)
+        if kind in "iu" and not column.dtype.isnative:
+            # pyarrow reads no byte-swapped array; astype keeps the mask.
+            column = column.astype(column.dtype.newbyteorder("="))
         if kind == "S":
             return _numpy_video_bytes(column, numpy)
         if kind == "U" and _holds_nul_or_surrogate(column, numpy):

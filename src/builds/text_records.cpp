@@ -160,7 +160,8 @@ constexpr std::uint8_t UUID_KIND = 2;
 
 }  // namespace
 
-RecordLines::RecordLines(Separator separator) : separator_(static_cast<char>(separator)) {}
+RecordLines::RecordLines(Separator separator, bool check_terms)
+    : separator_(static_cast<char>(separator)), check_terms_(check_terms) {}
 
 RowRefusal RecordLines::refuse_long_line() {
     RowRefusal refusal(Refusal::LineTooLong, ++number_);
@@ -199,7 +200,7 @@ Result<std::optional<LineRecord>, RowRefusal> RecordLines::read(std::string_view
         return refuse(Refusal::VideoNegative, video);
     }
     if (!is_ascii_digits(count)) return refuse(Refusal::CountNotWholeNumber, count);
-    if (auto refusal = term_refusal(record.term)) {
+    if (auto refusal = check_terms_ ? term_refusal(record.term) : std::nullopt) {
         refusal->where = number_;
         return *std::move(refusal);
     }
@@ -252,10 +253,11 @@ ColumnChunk TextRecords::chunk() const {
 
 Result<TextRecords, RowRefusal> parse_text_records(std::span<const std::uint8_t> bytes,
                                                    Separator separator, bool with_lines,
+                                                   bool check_terms,
                                                    const InterruptCheck& interrupt) {
     std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     TextRecords records;
-    RecordLines lines(separator);
+    RecordLines lines(separator, check_terms);
     InterruptPoll poll(interrupt);
     while (!text.empty()) {
         poll();

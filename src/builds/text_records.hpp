@@ -50,7 +50,9 @@ struct LineRecord {
 // kind of video id that the earlier lines chose.
 class RecordLines {
   public:
-    explicit RecordLines(Separator separator);
+    // With `check_terms` false a term is taken as it stands, for a host that
+    // changes the terms (folds them) and checks them after that.
+    explicit RecordLines(Separator separator, bool check_terms = true);
 
     // The record of the next line (from its start to its "\n", if it has
     // one), nothing for a line that holds none, or its refusal.
@@ -65,6 +67,7 @@ class RecordLines {
 
   private:
     char separator_;
+    bool check_terms_;
     std::string unquoted_;
     std::vector<std::string_view> fields_;
     std::uint8_t kind_ = 0;  // 0: no id yet, 1: integers, 2: UUIDs
@@ -84,8 +87,10 @@ struct TextRecords {
 };
 
 // Throws Interrupted when `interrupt`, asked every few thousand lines, says stop.
+// With `check_terms` false the terms are not checked (RecordLines).
 Result<TextRecords, RowRefusal> parse_text_records(std::span<const std::uint8_t> bytes,
                                                    Separator separator, bool with_lines = false,
+                                                   bool check_terms = true,
                                                    const InterruptCheck& interrupt = {});
 
 }  // namespace kelnor::columns

@@ -195,7 +195,8 @@ PyObject* build_from_text_records(PyObject*, PyObject* const* args, Py_ssize_t n
 
 // The records of a records file as four lists: line numbers, terms, video
 // ids (ints, or the 16 bytes of UUIDs) and counts, for a host that changes
-// the terms before it builds (folding them, say).
+// the terms before it builds (folding them, say): the terms are left
+// unchecked, for the host to check once it has changed them.
 PyObject* parse_text_records(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                              PyObject* keyword_names) {
     return call_guarded([&]() -> PyRef {
@@ -205,7 +206,8 @@ PyObject* parse_text_records(PyObject*, PyObject* const* args, Py_ssize_t nargs,
         HeldBuffer data;
         const std::span<const std::uint8_t> bytes = data.bytes_of(slots[0]);
         auto parsed = without_interpreter_lock([&](const InterruptCheck& interrupt) {
-            return columns::parse_text_records(bytes, separator, true, interrupt);
+            return columns::parse_text_records(bytes, separator, /*with_lines=*/true,
+                                               /*check_terms=*/false, interrupt);
         });
         if (!parsed.ok()) raise_refusal(parsed.error(), "", separator);
         const columns::TextRecords& records = parsed.value();
