@@ -174,6 +174,23 @@ def test_numpy_integers_of_either_byte_order_build_the_same_index():
         assert built.to_bytes() == record_image(rows)
 
 
+@pytest.mark.parametrize(
+    "column, shape, message",
+    [
+        (0, (1, 1), "the terms column must have one dimension, not 2"),
+        (1, (), "the video ids column must have one dimension, not 0"),
+        (2, (1, 1, 1), "the counts column must have one dimension, not 3"),
+    ],
+)
+def test_a_numpy_column_of_other_dimensions_is_refused_by_name(column, shape, message):
+    np = pytest.importorskip("numpy")
+    values = [np.array(["a"]), np.array([1]), np.array([1])]
+    values[column] = values[column].reshape(shape)
+    with pytest.raises(TypeError) as raised:
+        kelnor.build_columns(*values)
+    assert str(raised.value) == message
+
+
 @pytest.mark.parametrize("order", "<>")
 @pytest.mark.parametrize(
     "column, message",

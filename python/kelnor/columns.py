@@ -53,12 +53,10 @@ class NumpyArray(Protocol):
 Column = Union[ArrowArrayExportable, ArrowStreamExportable, NumpyArray, Sequence[object]]
 
 _NAMES = ("terms", "video ids", "counts")
-# The numpy kinds of values that each column reads natively: str terms;
+# The numpy kinds of values that each column (of _NAMES) reads natively: str terms;
 # integer, UUID-string or 16-byte video ids; integer counts. Others (objects,
 # floats) take the record path, which names their rows' faults.
-_TERM_KINDS = "U"
-_VIDEO_KINDS = "iuUS"
-_COUNT_KINDS = "iu"
+_KINDS = ("U", "iuUS", "iu")
 # The rows of a numpy str column checked at a time (_holds_nul_or_surrogate).
 _ROWS_CHECKED_AT_ONCE = 1 << 14
 
@@ -101,7 +99,7 @@ def _numpy_integers(column: object, numpy: ModuleType) -> object:
     return array
 
 
-def _native(column: object, kinds: str) -> object | None:
+def _native(column: object, kinds: str, name: str) -> object | None:
     """What the extension reads of `column`, or None when it takes the record
     path: an Arrow column as it is; a numpy array (or pandas series) of one of
     the numpy `kinds` the build reads, integers in place and the rest through
@@ -114,8 +112,11 @@ def _native(column: object, kinds: str) -> object | None:
     kind = getattr(getattr(column, "dtype", None), "kind", None)
     if not isinstance(kind, str) or kind not in kinds:
         return None
+    dimensions = getattr(column, "ndim", 1)
+    if dimensions != 1:
+        raise TypeError(f"the {name} column must have one dimension, not {dimensions}")
     numpy = importlib.import_module("numpy")
-    if isinstance(column, numpy.ndarray) and column.ndim == 1:
+    if isinstance(column, numpy.ndarray):
         if kind in "iu" and not isinstance(column, numpy.ma.MaskedArray):
             return _numpy_integers(column, numpy)
         if kind in "iu" and not column.dtype.isnative:
@@ -210,9 +211,10 @@ def build_columns(
 def _build_columns(
     terms: Column, videos: Column, counts: Column, video_top_n: int
 ) -> PrefixSearch:
-    native_terms = _native(terms, _TERM_KINDS)
-    native_videos = _native(videos, _VIDEO_KINDS)
-    native_counts = _native(counts, _COUNT_KINDS)
+    native_terms, native_videos, native_counts = [
+        _native(column, kinds, name)
+        for column, kinds, name in zip((terms, videos, counts), _KINDS, _NAMES)
+    ]
     if native_terms is not None and native_videos is not None and native_counts is not None:
         return _built_natively(
             lambda top_n: _build_from_columns(native_terms, native_videos, native_counts, top_n),
