@@ -349,6 +349,23 @@ def test_a_table_of_the_wrong_shape_is_refused(table, message):
     assert str(refused.value) == message
 
 
+@pytest.mark.parametrize(
+    "type_of, name",
+    [
+        (lambda pa: pa.binary(8), "fixed_size_binary(8)"),
+        (lambda pa: pa.decimal128(5, 2), "decimal(5,2)"),
+        (lambda pa: pa.timestamp("ms"), "timestamp"),
+        (lambda pa: pa.list_(pa.int64()), "list"),
+    ],
+)
+def test_a_counts_column_of_another_type_is_named_by_its_type(type_of, name):
+    pa = pyarrow_module()
+    counts = pa.array([None], type_of(pa))
+    with pytest.raises(TypeError) as refused:
+        kelnor.build_columns(pa.array(["a"]), pa.array([1]), counts)
+    assert str(refused.value) == f"the counts column has type {name}; counts must be integers"
+
+
 def test_columns_of_different_lengths_are_refused():
     pa = pyarrow_module()
     with pytest.raises(ValueError, match="^the columns differ in length: 2 terms, 1 video ids, 2 counts$"):

@@ -32,7 +32,28 @@ std::string type_name(const ArrowSchema& schema, int depth = 0) {
     for (const auto& [code, shown] : NAMES) {
         if (code == format) name = shown;
     }
-    if (format == "w:16") name = "fixed_size_binary(16)";
+    // The parametrised types are named by their family, with the parameters
+    // of a fixed width or a decimal; the format string names the rest.
+    static constexpr std::pair<std::string_view, std::string_view> FAMILIES[] = {
+        {"w:", "fixed_size_binary"},
+        {"d:", "decimal"},
+        {"+w:", "fixed_size_list"},
+        {"tt", "time"},
+        {"td", "date"},
+        {"ts", "timestamp"},
+        {"tD", "duration"},
+        {"ti", "interval"},
+        {"+m", "map"},
+        {"+u", "union"},
+        {"+r", "run_end_encoded"},
+        {"+v", "list_view"},
+    };
+    for (const auto& [prefix, family] : FAMILIES) {
+        if (!format.starts_with(prefix)) continue;
+        name = family;
+        if (prefix == "w:" || prefix == "d:") name += "(" + std::string(format.substr(2)) + ")";
+        break;
+    }
     if (schema.dictionary != nullptr) {
         if (depth == MOST_NESTED_DICTIONARIES) return "dictionary of ...";
         return "dictionary of " + type_name(*schema.dictionary, depth + 1);
