@@ -195,6 +195,30 @@ def test_build_reports_missing_records(capsys, tmp_path):
     assert (status, err) == (1, f"kelnor: cannot read {missing}: No such file or directory\n")
 
 
+class FailingReads(io.BufferedReader):
+    """A file whose every read fails, as one on a failing disk does."""
+
+    def __init__(self) -> None:
+        super().__init__(io.BytesIO(b"cat\t1\t1\n"))
+
+    def read(self, size=-1):
+        raise OSError(5, "Input/output error")
+
+    peek = read1 = read
+
+
+@pytest.mark.parametrize("stdin", [False, True], ids=["file", "stdin"])
+def test_build_reports_a_records_file_whose_first_read_fails(
+    capsys, monkeypatch, tmp_path, records_file, stdin
+):
+    monkeypatch.setattr("kelnor.cli.records_file.open_regular", lambda path: FailingReads())
+    monkeypatch.setattr(sys, "stdin", io.TextIOWrapper(FailingReads()))
+    records = "-" if stdin else records_file
+    status, out, err = run(capsys, "build", records, "-o", tmp_path / "index.bin")
+    name = "<stdin>" if stdin else records_file
+    assert (status, out, err) == (1, "", f"kelnor: cannot read {name}: Input/output error\n")
+
+
 def test_build_reports_an_unwritable_output(capsys, tmp_path, records_file):
     output = tmp_path / "no" / "index.bin"
     status, _, err = run(capsys, "build", records_file, "-o", output)
@@ -256,6 +280,30 @@ def test_build_replaces_the_file_a_link_points_to_keeping_its_permissions(capsys
     assert link.is_symlink()
     assert target.read_bytes() == saved(kelnor.build(RECORDS))
     assert stat.S_IMODE(target.stat().st_mode) == 0o640
+
+
+@pytest.mark.parametrize(
+    "name, shown", [(b"w\xc3\xb6rds.bin", "wörds.bin"), (b"w\xf6rds.bin", "w\\xf6rds.bin")], ids=["utf-8", "latin-1"]
+)
+def test_build_to_a_name_that_is_not_utf8_succeeds_on_a_strict_output(tmp_path, records_file, name, shown):
+    output = os.path.join(os.fsencode(tmp_path), name)
+    completed = run_child("build", records_file, "-o", os.fsdecode(output), env={"PYTHONIOENCODING": "utf-8"})
+    assert (completed.returncode, completed.stderr) == (0, "")
+    assert completed.stdout == f"{os.fsdecode(tmp_path)}/{shown}: 4 terms, 4 videos, 13 nodes, {os.path.getsize(output)} bytes\n"
+
+
+@pytest.mark.skipif(not hasattr(os, "geteuid") or os.geteuid() != 0, reason="needs root to give a file away")
+@pytest.mark.parametrize("mode", [0o600, 0o640])
+def test_build_as_root_keeps_the_owner_of_the_index_it_replaces(capsys, tmp_path, records_file, mode):
+    # A server running as the file's owner must still read the new index.
+    target = tmp_path / "index.bin"
+    target.write_bytes(b"old")
+    os.chown(target, 65534, 65534)
+    target.chmod(mode)
+    assert run(capsys, "build", records_file, "-o", target)[0] == 0
+    status = target.stat()
+    assert (status.st_uid, status.st_gid, stat.S_IMODE(status.st_mode)) == (65534, 65534, mode)
+    assert target.read_bytes() == saved(kelnor.build(RECORDS))
 
 
 def test_build_gives_a_new_index_the_usual_permissions(capsys, tmp_path, records_file):

@@ -4,6 +4,10 @@ from __future__ import annotations
 
 import io
 import os
+import re
+import signal
+import subprocess
+import sys
 import threading
 import time
 import zlib
@@ -75,11 +79,58 @@ def test_a_folded_index_saves_its_flag_and_spellings(tmp_path):
     assert kelnor.load(path).suggest("") == [("Été", 0, 4), ("École", 0, 3)]
 
 
-def test_save_into_a_missing_folder_names_the_file_asked_for(tmp_path):
-    path = tmp_path / "missing" / "index.kelnor"
-    with pytest.raises(FileNotFoundError) as raised:
+def refuse_the_rename(source, target):
+    # As Linux refuses to rename over a bind-mounted or an immutable file.
+    raise OSError(16, "Device or resource busy", source, target)
+
+
+@pytest.mark.parametrize("folder, refused", [("missing", False), ("", True)], ids=["missing folder", "rename refused"])
+def test_a_failed_save_names_the_file_asked_for(tmp_path, monkeypatch, folder, refused):
+    path = tmp_path / folder / "index.kelnor"
+    if refused:
+        path.write_bytes(b"old")
+        monkeypatch.setattr(os, "replace", refuse_the_rename)
+    with pytest.raises(OSError) as raised:
         kelnor.save(kelnor.build(RECORDS), path)
-    assert raised.value.filename == str(path)
+    assert (raised.value.filename, raised.value.filename2) == (str(path), None)
+    assert os.listdir(tmp_path) == (["index.kelnor"] if refused else [])
+
+
+# A save killed outright in a child, just before its rename or just after it.
+KILLED_SAVE = """
+import os, signal, sys
+import kelnor
+path, when = sys.argv[1:]
+real = getattr(os, when)
+def then_killed(*args):
+    if when == "replace":
+        real(*args)
+    os.kill(os.getpid(), signal.SIGKILL)
+setattr(os, when, then_killed)
+kelnor.save(kelnor.build([("cat", 1, 1)]), path)
+"""
+
+
+@pytest.mark.parametrize("when", ["fsync", "replace"], ids=["before the rename", "after the rename"])
+def test_a_killed_save_leaves_a_whole_file_and_at_most_its_named_temporary(tmp_path, when):
+    path = written(tmp_path, FILE)
+    new = tmp_path / "new" / "index.kelnor"
+    new.parent.mkdir()
+    kelnor.save(kelnor.build([("cat", 1, 1)]), new)
+    child = subprocess.run(
+        [sys.executable, "-c", KILLED_SAVE, str(path), when],
+        env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)},
+        capture_output=True,
+        timeout=300,
+    )
+    assert child.returncode == -signal.SIGKILL
+    left = sorted(name for name in os.listdir(tmp_path) if name not in ("index.kelnor", "new"))
+    if when == "fsync":
+        assert path.read_bytes() == FILE
+        assert len(left) == 1 and re.fullmatch(r"\.index\.kelnor\.[0-9a-f]{12}\.tmp", left[0])
+        assert (tmp_path / left[0]).read_bytes() == new.read_bytes()
+    else:
+        assert (path.read_bytes(), left) == (new.read_bytes(), [])
 
 
 @settings(max_examples=25, deadline=None)
@@ -324,6 +375,36 @@ class ShortReads(io.FileIO):
 def test_load_reads_an_image_that_one_read_does_not_give_whole(tmp_path, monkeypatch, content):
     monkeypatch.setattr(index_file, "open_regular", lambda name: ShortReads(name))
     assert kelnor.load(written(tmp_path, content)).to_bytes() == IMAGE
+
+
+class WrittenAfterItsSizeIsTaken(io.FileIO):
+    """An empty file that a writer fills with `content` once its size is
+    taken, before its first read (as `cp` or a shell's `>` refills a file)."""
+
+    content = b""
+
+    def read(self, size: int | None = -1) -> bytes:
+        if self.content:
+            with open(self.name, "r+b") as writer:
+                writer.write(self.content)
+            self.content = b""
+        return super().read(size)
+
+
+@pytest.mark.parametrize("read", [kelnor.load, kelnor.file_info])
+@pytest.mark.parametrize("filled", [FILE, SAVED, FILE[:40]], ids=["version 1", "version 2", "truncated"])
+def test_a_file_written_after_it_is_opened_is_refused_as_changed(tmp_path, monkeypatch, read, filled):
+    path = written(tmp_path, b"")
+
+    def opened(name):
+        file = WrittenAfterItsSizeIsTaken(name)
+        file.content = filled
+        return file
+
+    monkeypatch.setattr(index_file, "open_regular", opened)
+    with pytest.raises(IndexFileError) as refused:
+        read(path)
+    assert str(refused.value) == f"{path} changed while it was read: read it again"
 
 
 # What load_stream reads of a stream is bounded: a bare image by its own

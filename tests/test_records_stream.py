@@ -17,6 +17,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import kelnor
+from kelnor.cli import records_file
 from kelnor.cli.main import main as kelnor_main
 from kelnor.builder import MAX_TERM_BYTES
 
@@ -85,6 +86,47 @@ def test_a_line_longer_than_the_limit_is_refused_before_it_ends():
         _kelnor._build_from_text_records(endless(), "\t", 3)
     assert str(refused.value) == f"2: the line is longer than {MAX_LINE_BYTES} bytes"
     assert len(read) == MAX_LINE_BYTES // 65536 + 1
+
+
+@pytest.mark.parametrize("fold", [False, True], ids=["streamed", "folded"])
+def test_every_records_file_build_refuses_a_long_line_before_it_ends(monkeypatch, fold):
+    # A folded build parses its file whole: it too stops reading at the limit,
+    # long before the end of a line of 4 MiB (standing for one that never ends).
+    read = []
+
+    def a_long_line(path, progress):
+        yield b"cat\t1\t1\n"
+        for _ in range(64):
+            read.append(1)
+            yield b"a" * 65536
+
+    monkeypatch.setattr(records_file, "_read_pieces", a_long_line)
+    with pytest.raises(records_file.CommandError) as refused:
+        records_file.build_records_file("records.tsv", "tsv", 3, fold)
+    assert str(refused.value) == f"records.tsv:2: the line is longer than {MAX_LINE_BYTES} bytes"
+    assert len(read) == MAX_LINE_BYTES // 65536 + 1
+
+
+def folded_outcome(data: bytes) -> tuple[str, object]:
+    try:
+        return "ok", _kelnor._parse_text_records(data, "\t")
+    except ValueError as error:
+        return "refused", str(error)
+
+
+@settings(max_examples=60, deadline=None)
+@given(
+    st.lists(st.sampled_from([b"cat\t1\t1\n", b"\n", b"dog\tx\t1\n"]), max_size=4),
+    st.integers(MAX_LINE_BYTES - 2, MAX_LINE_BYTES + 2),
+    st.booleans(),
+    st.lists(st.sampled_from([b"cat\t1\t1\n", b"a" * (MAX_LINE_BYTES + 5)]), max_size=2),
+    st.lists(st.integers(0, 2 * MAX_LINE_BYTES + 40), max_size=4),
+)
+def test_a_folded_build_cut_at_a_long_line_parses_as_the_whole_file(before, length, ends, after, cuts):
+    long_line = b"x\t1\t" + b"1" * (length - 6 - ends) + b"\n" * ends
+    data = b"".join(before) + long_line + b"".join(after)
+    cut = b"".join(records_file._cut_at_a_long_line(pieces_of(data, cuts)))
+    assert folded_outcome(cut) == folded_outcome(data)
 
 
 @pytest.mark.parametrize("length", [MAX_LINE_BYTES, MAX_LINE_BYTES + 1])

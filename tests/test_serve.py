@@ -521,6 +521,18 @@ def test_health_reports_an_index_files_sizes_and_checksum(tmp_path):
     assert file_index_info(str(bare), INDEX).checksum == f"{zlib.crc32(INDEX.to_bytes()):08x}"
 
 
+@pytest.mark.parametrize(
+    "name, shown",
+    [(b"words.bin", "words.bin"), ("wörds.bin".encode(), "wörds.bin"), (b"w\xf6rds.bin", "w\\xf6rds.bin")],
+    ids=["ascii", "utf-8", "latin-1"],
+)
+def test_health_names_an_index_file_whose_name_is_not_utf8(tmp_path, name, shown):
+    path = os.fsdecode(os.path.join(os.fsencode(tmp_path), name))
+    kelnor.save(INDEX, path)
+    status, body = get("/health", TestClient(create_app(INDEX, file_index_info(path, INDEX))))
+    assert (status, body["index"]) == (200, shown)
+
+
 def test_the_demo_index_is_the_shipped_sample_folded():
     index, info = demo_index()
     # The sample's 37,372 words fold to fewer terms ("Polish" and "polish").

@@ -3,7 +3,9 @@
 The bytes go to a temporary file in the same directory, reach the disk, and
 the temporary file is then renamed over the target, which on one file system
 is atomic: a failed write (a full disk, a file size limit) or an interrupt
-leaves the old file as it was and no temporary file behind.
+leaves the old file as it was and no temporary file behind. A process killed
+outright (SIGKILL) leaves the old file or the new one whole, and may leave
+its temporary file, which nothing removes (docs/files.md).
 """
 
 from __future__ import annotations
@@ -19,10 +21,10 @@ _NEW_FILE_MODE = 0o666
 # only, until it has them.
 _PRIVATE_MODE = 0o600
 
-def _mode_of(path: str) -> int | None:
-    """The st_mode of the file at `path` (through links), None if there is none."""
+def _status_of(path: str) -> os.stat_result | None:
+    """The status of the file at `path` (through links), None if there is none."""
     try:
-        return os.stat(path).st_mode
+        return os.stat(path)
     except FileNotFoundError:
         return None
 
@@ -44,12 +46,15 @@ def write_atomically(path: str, *parts: bytes) -> None:
     """Replaces the file at `path` (through a symbolic link) by one holding `parts`,
     one after the other (so that a large part is not copied to join them).
 
-    The new file keeps the old one's permissions; a file that is new gets
+    The new file keeps the old one's permissions and, where this process may
+    give them (as root, or its own owner and a group it is in), its owner
+    and group, so that those who could read it still can; a file that is new gets
     those that the umask leaves of 0o666, as `open` gives them. A device or pipe cannot be replaced, and renaming over one
     (/dev/null, as root) would put a regular file in its place, so those are
     written to as they are. Raises OSError when the write fails.
     """
-    mode = _mode_of(path)
+    old = _status_of(path)
+    mode = None if old is None else old.st_mode
     if mode is not None and not stat.S_ISREG(mode):
         with open(path, "wb") as special:
             special.writelines(parts)
@@ -66,12 +71,20 @@ def write_atomically(path: str, *parts: bytes) -> None:
         raise type(error)(error.errno, error.strerror, path) from None
     try:
         with open(descriptor, "wb") as file:
-            if mode is not None:
-                os.fchmod(descriptor, stat.S_IMODE(mode))
+            if old is not None:
+                # Before the mode: a change of owner clears the set-id bits.
+                with contextlib.suppress(PermissionError):
+                    os.fchown(descriptor, old.st_uid, old.st_gid)
+                os.fchmod(descriptor, stat.S_IMODE(old.st_mode))
             file.writelines(parts)
             file.flush()
             os.fsync(descriptor)
-        os.replace(temporary, target)
+        try:
+            os.replace(temporary, target)
+        except OSError as error:
+            # A file that cannot be replaced (one bind-mounted, an immutable
+            # one): name it, not the temporary file, which is removed below.
+            raise type(error)(error.errno, error.strerror, path) from None
     except BaseException:
         # An interrupt may land after the rename, with nothing left to remove.
         with contextlib.suppress(FileNotFoundError):

@@ -163,7 +163,7 @@ def load(path: PathArgument) -> PrefixSearch:
             _check_unchanged(name, file, before)
             return _decode_bare(name, start, image)
         info = _header_info(name, start)
-        _check_length(name, info, before.st_size - HEADER_SIZE)  # before a long read
+        _check_size(name, file, info, before)  # before a long read
         # The image alone, read as one object, and the sections after it. One
         # read gives at most about 2 GiB (Linux's bound on a read): the rest
         # of a larger image is read after it, at the cost of one copy.
@@ -310,7 +310,7 @@ def file_info(path: PathArgument) -> IndexFileInfo:
             _check_unchanged(name, file, before)
             return IndexFileInfo(0, 0, length, _checksum_text(checksum))
         info = _header_info(name, start)
-        _check_length(name, info, before.st_size - HEADER_SIZE)
+        _check_size(name, file, info, before)
     return info
 
 
@@ -331,7 +331,26 @@ def _check_unchanged(name: str, file: BinaryIO, before: os.stat_result) -> None:
         before.st_mtime_ns,
         before.st_ctime_ns,
     ):
-        raise IndexFileError(f"{name} changed while it was read: read it again")
+        raise _changed(name)
+
+
+def _changed(name: str) -> IndexFileError:
+    return IndexFileError(f"{name} changed while it was read: read it again")
+
+
+def _check_size(name: str, file: BinaryIO, info: IndexFileInfo, before: os.stat_result) -> None:
+    """Refuses a file whose size when it was opened (`before`) cannot hold
+    what its header, read since, gives; as changed if it has changed since:
+    its header may be of the content that a writer has put in it meanwhile
+    (a file that held less than the header read from it has changed, even
+    where its times did not move: they change in steps of a clock tick)."""
+    try:
+        _check_length(name, info, before.st_size - HEADER_SIZE)
+    except IndexFileError:
+        if before.st_size < HEADER_SIZE:
+            raise _changed(name) from None
+        _check_unchanged(name, file, before)
+        raise
 
 
 def _read_up_to(file: BinaryIO, size: int) -> bytes:

@@ -23,7 +23,7 @@ from _kelnor import PrefixSearch, _index_sizes
 
 from kelnor.builder import DEFAULT_VIDEO_TOP_N
 from kelnor.cli.demo import run_demo
-from kelnor.cli.user_input import CommandError
+from kelnor.cli.user_input import CommandError, shown_path
 from kelnor.folding import typed_for
 from kelnor.index_failure import DamagedIndexError, answer
 from kelnor.index_file import IndexFileError, load, load_stream, save
@@ -124,9 +124,10 @@ def _build(args: argparse.Namespace) -> None:
     except OSError as error:
         raise CommandError(f"cannot write {args.output}: {error.strerror}") from None
     terms, videos, nodes = _index_sizes(index)
-    print(
-        f"{args.output}: {terms:,} terms, {videos:,} videos, {nodes:,} nodes, {size:,} bytes"
-    )
+    # The index is saved: a name's bytes that are not UTF-8 (kept by Python as
+    # lone surrogates, which no strict output encodes) must not fail the build now.
+    shown = shown_path(args.output)
+    print(f"{shown}: {terms:,} terms, {videos:,} videos, {nodes:,} nodes, {size:,} bytes")
 
 
 def _load(path: str) -> PrefixSearch:

@@ -43,6 +43,8 @@ _SUFFIXES = {".tsv": "tsv", ".csv": "csv", ".parquet": "parquet", ".arrow": "arr
              ".arrows": "arrow", ".feather": "arrow", ".ipc": "arrow"}
 _GZIP_MAGIC = b"\x1f\x8b"
 _READ_SIZE = 1 << 20
+# The longest line of a records file, its line end included (text_records.hpp).
+MAX_LINE_BYTES = 1 << 20
 
 
 def format_of(path: str) -> str:
@@ -70,9 +72,10 @@ def _starts_with_gzip(file: BinaryIO) -> bool:
 
 def _pieces(file: BinaryIO, name: str, progress: Progress | None) -> Iterator[bytes]:
     """The content of `file` a piece at a time, decompressed when it is gzip data."""
-    source = gzip.GzipFile(fileobj=file, mode="rb") if _starts_with_gzip(file) else file
     done = 0
     try:
+        # Looking for gzip's magic is the file's first read, which may fail too.
+        source = gzip.GzipFile(fileobj=file, mode="rb") if _starts_with_gzip(file) else file
         while piece := source.read(_READ_SIZE):
             if progress:
                 position = file.tell()
@@ -103,6 +106,30 @@ def _read_pieces(path: str, progress: Progress | None) -> Iterator[bytes]:
         raise CommandError(f"cannot read {name}: {error.strerror}") from None
     with file:
         yield from _pieces(file, name, progress)
+
+
+def _cut_at_a_long_line(pieces: Iterable[bytes]) -> Iterator[bytes]:
+    """`pieces`, ending with the first MAX_LINE_BYTES + 1 bytes of the first
+    line longer than MAX_LINE_BYTES (its line end included), whose parse
+    then refuses it (or a line before it) as the streamed build does: a
+    build that parses its file whole would otherwise hold all of an input
+    that never ends a line (`kelnor build --fold - < /dev/zero`)."""
+    held = 0  # the bytes of the line being read, so far
+    for piece in pieces:
+        start = 0
+        while True:
+            end = piece.find(b"\n", start)
+            stop = len(piece) if end < 0 else end + 1
+            if held + stop - start > MAX_LINE_BYTES:
+                yield piece[: start + MAX_LINE_BYTES + 1 - held]
+                return
+            if end < 0:
+                held += stop - start
+                break
+            held = 0
+            # No line after this one that ends in the piece is longer than it.
+            start = stop if len(piece) > MAX_LINE_BYTES else piece.rfind(b"\n") + 1
+        yield piece
 
 
 def _table(data: bytes, file_format: str, name: str) -> Any:
@@ -182,10 +209,10 @@ def build_records_file(
     try:
         if file_format in SEPARATORS and not fold:
             return _build_from_text_records(pieces, SEPARATORS[file_format], video_top_n)
-        data = b"".join(pieces)
         if file_format in SEPARATORS:
+            data = b"".join(_cut_at_a_long_line(pieces))
             return _folded_text_records(data, SEPARATORS[file_format], video_top_n, name)
-        table = _table(data, file_format, name)
+        table = _table(b"".join(pieces), file_format, name)
         if fold:
             return _folded_table(table, video_top_n, name)
         return _build_from_arrow_stream(

@@ -1,7 +1,10 @@
-"""What a user typed, read or refused: whole numbers within bounds, and the
-error that tells the user in one line why a command failed."""
+"""What a user typed, read or refused: whole numbers within bounds, the
+error that tells the user in one line why a command failed, and paths as an
+output can show them."""
 
 from __future__ import annotations
+
+import os
 
 
 def whole_number_in(text: str, low: int, high: int) -> int | None:
@@ -22,3 +25,10 @@ def whole_number_in(text: str, low: int, high: int) -> int | None:
 class CommandError(Exception):
     """The failure of a command-line command, shown as "kelnor: {message}";
     the command exits with status 1."""
+
+
+def shown_path(path: str) -> str:
+    """`path` as any output can show it: the bytes of a name that are not
+    UTF-8 (which Python keeps as lone surrogates, and no strict encoder
+    takes) as \\xNN escapes."""
+    return os.fsencode(path).decode("utf-8", "backslashreplace")

@@ -11,6 +11,7 @@ from typing import Any, Callable, NamedTuple
 from _kelnor import PrefixSearch, _index_sizes
 
 from kelnor.cli.demo import build_demo_index
+from kelnor.cli.user_input import shown_path
 from kelnor.folding import fold, is_folded
 from kelnor.index_file import file_info
 from kelnor.server.catalogue import Catalogue, Row
@@ -82,7 +83,7 @@ def served(index: PrefixSearch, info: IndexInfo, catalogue: Catalogue | None) ->
         _unjoined if catalogue is None else catalogue.joined,
         {
             "status": "ok",
-            "index": os.path.basename(info.source),
+            "index": shown_path(os.path.basename(info.source)),
             "nodes": info.nodes,
             "terms": info.terms,
             "videos": info.videos,
