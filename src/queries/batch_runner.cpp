@@ -163,6 +163,10 @@ class Batch {
     // chunks no worker has taken yet until `chunk` is answered, or waits for
     // it once all are taken.
     bool answer_until_answered(std::size_t chunk, const InterruptCheck& check) {
+        // Asked between chunks too: when the workers are ahead of the
+        // conversion, every chunk is answered before this thread reaches it,
+        // and nothing else here would ask the host until the last one.
+        if (ask_host(this)) return false;
         while (!answered_[chunk].load(std::memory_order_acquire)) {
             const std::size_t taken = answer_next_free_chunk(check);
             if (taken >= chunks_) return wait_until_answered(chunk);
