@@ -10,6 +10,7 @@ raises first. pyarrow has no wheels for PyPy, so its cases skip there.
 from __future__ import annotations
 
 import gc
+import os
 import random
 
 import pytest
@@ -124,6 +125,20 @@ def test_batch_answers_are_distinct_lists_tracked_as_single_answers_are(
         ]
 
 
+def at_each_collection(look, batch):
+    """The result of `batch()`, run with `look()` called at the start of each
+    collection, one after (nearly) every allocation: in the conversion of
+    the answers, on the calling thread, while the batch's workers run."""
+    threshold = gc.get_threshold()
+    gc.callbacks.append(lambda phase, _info: look() if phase == "start" else None)
+    gc.set_threshold(1)
+    try:
+        return batch()
+    finally:
+        gc.set_threshold(*threshold)
+        gc.callbacks.pop()
+
+
 @pypy_differs("its collector tracks no objects")
 @pytest.mark.parametrize("single, many, _, option_sets", METHOD_PARAMS)
 def test_a_batch_result_is_off_the_collectors_lists_until_it_is_whole(
@@ -131,31 +146,46 @@ def test_a_batch_result_is_off_the_collectors_lists_until_it_is_whole(
 ):
     # While a batch runs, other threads run Python: gc.get_objects() in any of
     # them must not hand out the result list while some of its slots are
-    # still empty (reading one crashes the process). A collection during the
-    # conversion of the answers runs gc.callbacks in this thread, where the
-    # list is as visible as in any other.
-    index = INDEXES[0]
+    # still empty (reading one crashes the process). gc.callbacks in this
+    # thread see the lists as any other thread would.
     texts = [f"{word}{k}" for k, word in enumerate(hostile_texts(0)[:40] * 5)]
     partial = []
 
-    def look(phase: str, _info: dict) -> None:
-        if phase == "start":
-            partial.extend(
-                id(found)
-                for found in gc.get_objects()
-                if type(found) is list and len(found) == len(texts) and found is not texts
-            )
+    def look() -> None:
+        partial.extend(
+            id(found)
+            for found in gc.get_objects()
+            if type(found) is list and len(found) == len(texts) and found is not texts
+        )
 
-    threshold = gc.get_threshold()
-    gc.callbacks.append(look)
-    gc.set_threshold(1)
-    try:
-        answers = getattr(index, many)(texts, workers=2)
-    finally:
-        gc.set_threshold(*threshold)
-        gc.callbacks.remove(look)
+    answers = at_each_collection(look, lambda: getattr(INDEXES[0], many)(texts, workers=2))
     assert gc.is_tracked(answers)
     assert id(answers) not in partial
+
+
+@pypy_differs("it has no gc.callbacks")
+@pytest.mark.skipif(
+    not hasattr(os, "sched_setaffinity") or len(os.sched_getaffinity(0)) < 2,
+    reason="needs two cores to run on, and a way to take one away",
+)
+@pytest.mark.parametrize("cores", [1, 2])
+def test_every_core_is_every_core_the_process_may_run_on(cores):
+    # A container or taskset may give a process fewer cores than the
+    # machine has: workers=-1 starts a thread beside the calling one for each
+    # other core it may use, and no more.
+    allowed = os.sched_getaffinity(0)
+    texts = [f"{word}{k}" for k, word in enumerate(hostile_texts(0)[:40] * 100)]
+    alone = len(os.listdir("/proc/self/task"))
+    seen = []
+    os.sched_setaffinity(0, sorted(allowed)[:cores])
+    try:
+        at_each_collection(
+            lambda: seen.append(len(os.listdir("/proc/self/task"))),
+            lambda: INDEXES[0].fuzzy_match_many(texts, workers=-1),
+        )
+    finally:
+        os.sched_setaffinity(0, allowed)
+    assert max(seen) == alone + cores - 1
 
 
 class iter_sequence:

@@ -1,5 +1,9 @@
 #include "queries/batch_runner.hpp"
 
+#if defined(__linux__)
+#include <sched.h>
+#endif
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -296,10 +300,22 @@ class Batch {
     std::exception_ptr failure_;
 };
 
+// The cores this process may run on: those of its affinity mask (a container
+// or `taskset` may give it fewer than the machine has), else the machine's.
+std::size_t usable_cores() noexcept {
+#if defined(__linux__)
+    cpu_set_t cores;
+    if (sched_getaffinity(0, sizeof cores, &cores) == 0) {
+        return static_cast<std::size_t>(std::max(1, CPU_COUNT(&cores)));
+    }
+#endif
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
 }  // namespace
 
 std::size_t batch_threads(std::size_t workers, std::size_t inputs) noexcept {
-    if (workers == 0) workers = std::max(1u, std::thread::hardware_concurrency());
+    if (workers == 0) workers = usable_cores();
     return std::max<std::size_t>(1, std::min({workers, inputs, MOST_BATCH_WORKERS}));
 }
 
