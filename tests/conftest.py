@@ -1,4 +1,6 @@
+import os
 import platform
+import sys
 import unicodedata
 
 import pytest
@@ -16,6 +18,11 @@ same_unicode_as_the_word_table = pytest.mark.skipif(
     reason=f"this interpreter's Unicode {unicodedata.unidata_version} is not the word table's "
     f"{WORD_TABLE_UNICODE}",
 )
+
+
+def child_environment() -> dict[str, str]:
+    """The environment of a child process that imports what this one does."""
+    return {**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)}
 
 
 def pypy_differs(reason: str):

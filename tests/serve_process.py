@@ -15,6 +15,8 @@ import time
 import urllib.request
 from collections.abc import Iterator
 
+from conftest import child_environment
+
 START_SECONDS = 60
 KELNOR_SERVE = ("-m", "kelnor", "serve")
 
@@ -28,11 +30,6 @@ def free_port() -> int:
 def get_json(url: str) -> dict:
     with urllib.request.urlopen(url, timeout=10) as response:
         return json.load(response)
-
-
-def child_environment() -> dict[str, str]:
-    """The environment of a child process that imports what this one does."""
-    return {**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)}
 
 
 @contextlib.contextmanager

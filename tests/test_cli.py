@@ -21,6 +21,7 @@ import pytest
 import kelnor
 from kelnor.cli.main import main
 from kelnor import __version__
+from conftest import child_environment
 from model_index_file import file_of
 
 
@@ -52,7 +53,7 @@ def run_child(*argv, **options) -> subprocess.CompletedProcess:
     (which reads the command line from sys.argv) instead of -m kelnor."""
     script = options.pop("script", None)
     command = ["-c", script] if script else ["-m", "kelnor"]
-    env = {**os.environ, "PYTHONPATH": os.pathsep.join(sys.path), **options.pop("env", {})}
+    env = {**child_environment(), **options.pop("env", {})}
     return subprocess.run(
         [sys.executable, *command, *map(str, argv)],
         capture_output=True,

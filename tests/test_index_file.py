@@ -28,6 +28,7 @@ from model_index_file import (
     section,
     spellings_section,
 )
+from conftest import child_environment
 from test_resource_bounds import run_child
 
 RECORDS = [("harry", 7, 3), ("harold", 9, 1), ("hare", 8, 6), ("été", 12, 5)]
@@ -119,7 +120,7 @@ def test_a_killed_save_leaves_a_whole_file_and_at_most_its_named_temporary(tmp_p
     kelnor.save(kelnor.build([("cat", 1, 1)]), new)
     child = subprocess.run(
         [sys.executable, "-c", KILLED_SAVE, str(path), when],
-        env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)},
+        env=child_environment(),
         capture_output=True,
         timeout=300,
     )

@@ -2,7 +2,6 @@
 
 import importlib
 import inspect
-import os
 import subprocess
 import sys
 import textwrap
@@ -11,7 +10,7 @@ import pytest
 
 import _kelnor
 from _kelnor import PrefixSearch
-from conftest import pypy_differs
+from conftest import child_environment, pypy_differs
 
 EMPTY_IMAGE = bytes(8)
 
@@ -290,7 +289,7 @@ def test_a_sub_interpreter_cannot_import_the_module(order):
         capture_output=True,
         text=True,
         timeout=60,
-        env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)},
+        env=child_environment(),
     )
     assert completed.returncode == 0, completed.stderr
     assert completed.stdout.splitlines() == [

@@ -12,14 +12,13 @@ index, and a process of its own signals it.
 from __future__ import annotations
 
 import ast
-import os
 import subprocess
 import sys
 import textwrap
 
 import pytest
 
-from conftest import ON_PYPY, pypy_differs
+from conftest import ON_PYPY, child_environment, pypy_differs
 
 pytestmark = pytest.mark.skipif(sys.platform == "win32", reason="needs POSIX signals")
 
@@ -150,7 +149,7 @@ def interrupted():
                 capture_output=True,
                 text=True,
                 timeout=120,
-                env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)},
+                env=child_environment(),
             )
             assert completed.returncode == 0, completed.stderr
             lines = map(ast.literal_eval, completed.stdout.splitlines())

@@ -8,7 +8,6 @@ lone call gets, while the index is pickled, queried long or let go meanwhile.
 from __future__ import annotations
 
 import importlib.resources
-import os
 import pickle
 import random
 import subprocess
@@ -20,6 +19,7 @@ from concurrent.futures import ThreadPoolExecutor
 import pytest
 
 import kelnor
+from conftest import child_environment
 
 THREADS = 4
 WORDS = importlib.resources.files("kelnor").joinpath("words/sample.txt").read_text("utf-8").split()
@@ -128,6 +128,6 @@ def test_the_program_ends_cleanly_while_daemon_threads_query():
         capture_output=True,
         text=True,
         timeout=120,
-        env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)},
+        env=child_environment(),
     )
     assert (completed.returncode, completed.stdout, completed.stderr) == (0, "ends\n", "")

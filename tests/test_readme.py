@@ -5,7 +5,6 @@ the documents leads somewhere, and the scripts in examples/ run."""
 from __future__ import annotations
 
 import importlib.util
-import os
 import re
 import subprocess
 import sys
@@ -15,6 +14,8 @@ from pathlib import Path
 from typing import Dict, List, Tuple
 
 import pytest
+
+from conftest import child_environment
 
 ROOT = Path(__file__).resolve().parent.parent
 README = (ROOT / "README.md").read_text(encoding="utf-8")
@@ -156,7 +157,7 @@ def test_example_scripts_run(script):
         [sys.executable, str(script)],
         capture_output=True,
         text=True,
-        env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)},
+        env=child_environment(),
     )
     assert completed.returncode == 0, completed.stderr
     assert completed.stdout

@@ -16,7 +16,6 @@ deep as the bound allows; with max_dist up to 2 that stays quick.
 from __future__ import annotations
 
 import ast
-import os
 import subprocess
 import sys
 import textwrap
@@ -28,7 +27,7 @@ import model_build
 import model_image
 import model_match
 from _kelnor import PrefixSearch
-from conftest import pypy_differs
+from conftest import child_environment, pypy_differs
 from host_data import InternalData, int_video_index, internal_data
 from memory_figures import RESIDENT_SIZE_IS_MEANINGFUL, under_address_sanitizer
 from model_trie import ModelTrie
@@ -87,7 +86,7 @@ def run_child(
         capture_output=True,
         text=True,
         timeout=timeout,
-        env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path), **(environment or {})},
+        env={**child_environment(), **(environment or {})},
     )
     assert completed.returncode == 0, completed.stderr
     return [ast.literal_eval(line) for line in completed.stdout.splitlines()]

@@ -3,14 +3,13 @@
 from __future__ import annotations
 
 import importlib.util
-import os
 import subprocess
 import sys
 from pathlib import Path
 
 import pytest
 
-from conftest import pypy_differs
+from conftest import child_environment, pypy_differs
 
 ROOT = Path(__file__).resolve().parent.parent
 STUBS = ROOT / "python"
@@ -24,7 +23,7 @@ def mypy(*args: str, cwd: Path = ROOT) -> subprocess.CompletedProcess:
     return subprocess.run(
         [sys.executable, "-m", *args],
         cwd=cwd,
-        env={**os.environ, "MYPYPATH": str(STUBS), "PYTHONPATH": os.pathsep.join(sys.path)},
+        env={**child_environment(), "MYPYPATH": str(STUBS)},
         capture_output=True,
         text=True,
     )
