@@ -24,6 +24,9 @@ import sys
 import tempfile
 import time
 
+# The package beside these scripts, not an installed copy, here and in the children.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
+
 WORDS = "/usr/share/dict/american-english"
 VIDEOS = 500_000
 PHRASES = 200_000
@@ -116,6 +119,7 @@ def run_cli(tsv_path: str, directory: str) -> tuple[float, int]:
     command = subprocess.Popen(
         [sys.executable, "-m", "kelnor", "build", tsv_path, "-o", os.path.join(directory, "i.bin")],
         stdout=subprocess.DEVNULL,
+        env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)},
     )
     _, status, usage = os.wait4(command.pid, 0)
     seconds = time.perf_counter() - start

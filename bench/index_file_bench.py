@@ -22,6 +22,7 @@ import zlib
 from typing import Callable, Dict
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
 
 import kelnor  # noqa: E402
 from word_data import read_words  # noqa: E402  (puts tests/ on the path too)

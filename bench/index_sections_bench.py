@@ -21,9 +21,11 @@ import time
 from typing import Callable
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
 
 import kelnor  # noqa: E402
 from _kelnor import _index_sizes  # noqa: E402
+from allocator import bytes_allocated_by  # noqa: E402
 from word_data import read_words, zipf_entries  # noqa: E402
 
 
@@ -63,8 +65,8 @@ def main() -> None:
     print(f"{len(records):,} records, {terms:,} terms, {nodes:,} nodes; "
           f"build {built:.2f} s, folded {built_folded:.2f} s "
           f"({len(folded._spellings() or {}):,} spellings)")
-    print("| file | bytes | save | load |")
-    print("|---|---|---|---|")
+    print("| file | bytes | save | load | loaded, bytes a node |")
+    print("|---|---|---|---|---|")
     with tempfile.TemporaryDirectory() as folder:
         for name, which in [("version 1 (image)", bare), ("version 2 (+ own counts)", index),
                             ("version 2 folded (+ own counts, spellings)", folded)]:
@@ -72,7 +74,9 @@ def main() -> None:
             save = best_of(args.rounds, lambda: kelnor.save(which, path))
             load = best_of(args.rounds, lambda: kelnor.load(path))
             size = os.path.getsize(path)
-            print(f"| {name} | {size:,} | {save * 1000:.1f} ms | {load * 1000:.1f} ms |")
+            memory = bytes_allocated_by(lambda: kelnor.load(path)) / nodes
+            print(f"| {name} | {size:,} | {save * 1000:.1f} ms | {load * 1000:.1f} ms "
+                  f"| {memory:.1f} |")
 
 
 if __name__ == "__main__":

@@ -14,7 +14,7 @@ Rows, for the plain index and the word-starts index of the same records:
 - suggest time per query (this process's CPU time, median of --rounds rounds
   in which the rows take turns) and how often the title the query was made
   from is among the ten suggestions, for two kinds of queries drawn with a
-  seed from titles of at least two words: "inner", one word after the first,
+  seed from titles of at least three words: "inner", one word after the first,
   with a slip if it has four letters or more, cut to its first 60% (at least
   3 letters); "words", two or three words in title order from the second on,
   each with a slip, the last cut likewise, as they are while being typed.
@@ -37,6 +37,7 @@ import time
 from typing import Callable, Dict, List, Sequence, Tuple
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
 
 import kelnor  # noqa: E402
 from ab_bench import per_query  # noqa: E402

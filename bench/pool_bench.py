@@ -16,13 +16,17 @@ import multiprocessing
 import os
 import random
 import string
+import sys
 import tempfile
 import time
 from concurrent.futures import ProcessPoolExecutor
 from operator import methodcaller
 from typing import Any, Callable, Dict, Iterable, List, Optional, Tuple
 
-import kelnor
+# The package beside these scripts, not an installed copy.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
+
+import kelnor  # noqa: E402
 
 WORKERS = 2
 TASKS = 40

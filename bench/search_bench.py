@@ -8,8 +8,9 @@ each, drawn with Zipf popularity (exponent 1.0) from the letters-only words of
 a title is a row (word, title, views), built natively from Arrow columns.
 It prints the build time, the process's peak memory and the image size.
 
-Each query is three words of one title, one of them misspelt
-(bench/word_data.py), the last one typed in full or in part. Rows, per query:
+Each query is three words of one title, one of them given 0 to 2 random edits
+(bench/word_data.py: about a third of the texts keep every word as it is),
+the last one typed in full or in part. Rows, per query:
 - search of the text (transpositions on, as by default, and off);
 - fuzzy_match_video of its longest word alone, with the bound and the prefix
   behaviour that search gives that word;
@@ -36,6 +37,7 @@ import numpy as np
 import pyarrow as pa
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
 
 import word_data  # noqa: E402
 from ab_bench import per_query  # noqa: E402

@@ -334,7 +334,7 @@ def main() -> None:
         contenders = Contenders(words, baseline)
         queries = word_data.queries(words, options.queries, seed=3)
         warmup = word_data.queries(words, options.warmup, seed=4)
-        check_same_answers(contenders, queries[:50])
+        check_same_answers(contenders, queries)
         title = f"{name} ({word_data.WORD_LISTS[name]}, {len(words):,} terms)"
         print_query_table(title, query_table(contenders, queries, warmup, options.rounds,
                                              options.rapidfuzz_queries))

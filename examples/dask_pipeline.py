@@ -50,7 +50,9 @@ def clicks(part: int) -> pd.DataFrame:
 
 
 def misspelt(part: int, count: int) -> pd.DataFrame:
-    """`count` query terms: words with one letter replaced at a random place."""
+    """`count` query terms: words with the letter at one of their first eight
+    places replaced by a common letter (now and then by itself), or, where
+    the place is past the end of a shorter word, a letter added at its end."""
     rng = np.random.default_rng([2, part])
     words = sample_words()
     chosen = words[rng.integers(0, len(words), size=count)]

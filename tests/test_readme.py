@@ -143,6 +143,24 @@ def test_every_decision_is_listed_in_the_readme():
     assert [a for a in decisions if f"docs/decisions.md#{a}" not in listed] == []
 
 
+BENCH_MENTIONED = re.compile(r"bench/(\w+\.py)")
+
+
+def test_results_name_every_benchmark_and_only_those():
+    """Each script of bench/ that runs as a program has its command and
+    figures in RESULTS.md, and every script RESULTS.md names is there."""
+    results = (ROOT / "bench" / "RESULTS.md").read_text(encoding="utf-8")
+    named = set(BENCH_MENTIONED.findall(results))
+    programs = {
+        path.name
+        for path in (ROOT / "bench").glob("*.py")
+        if 'if __name__ == "__main__":' in path.read_text(encoding="utf-8")
+    }
+    assert programs  # the glob found the scripts
+    assert sorted(programs - named) == []
+    assert sorted(name for name in named if not (ROOT / "bench" / name).exists()) == []
+
+
 # Run by a test of their own, with less work than they do from the command line.
 TESTED_APART = {"dask_pipeline.py"}
 
