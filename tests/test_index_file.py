@@ -6,6 +6,7 @@ import io
 import os
 import re
 import signal
+import socket
 import subprocess
 import sys
 import threading
@@ -298,6 +299,12 @@ def test_file_info_gives_the_header_checksum_without_reading_the_image(tmp_path)
     assert kelnor.file_info(path).checksum == "00000abc"
 
 
+def bound_socket(path) -> None:
+    """Leaves a Unix socket at `path` (which no open() can open)."""
+    with socket.socket(socket.AF_UNIX) as listener:
+        listener.bind(str(path))
+
+
 @pytest.mark.parametrize("read", [kelnor.load, kelnor.file_info])
 @pytest.mark.parametrize(
     "make, kind",
@@ -305,8 +312,9 @@ def test_file_info_gives_the_header_checksum_without_reading_the_image(tmp_path)
         (lambda path: os.mkfifo(path), "a FIFO"),
         (lambda path: os.mkdir(path), "a directory"),
         (lambda path: os.symlink("/dev/zero", path), "a character device"),
+        (bound_socket, "a socket"),
     ],
-    ids=["fifo", "directory", "device"],
+    ids=["fifo", "directory", "device", "socket"],
 )
 def test_a_path_that_is_no_regular_file_is_refused_at_once(tmp_path, read, make, kind):
     # A FIFO without a writer would wait for ever; /dev/zero never ends.

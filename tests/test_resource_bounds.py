@@ -335,6 +335,50 @@ def test_the_completion_search_ends_within_its_budget(image_of, calls):
     assert results == [calls[call] for call in order] + [True]
 
 
+def doubled_chain_image(depth: int) -> bytes:
+    """The terms "a", "aa", ... up to `depth` letters, each node listing its one
+    child twice: 2^k paths reach depth k, each a hit as long as the term."""
+    shifts, transitions = [], []
+    for node in range(depth + 1):
+        shifts.append(len(transitions))
+        if node < depth:
+            transitions += [node + 1, node + 1]
+    labels = [""] + ["a"] * depth
+    payloads = [None] + [(1, [0], [1])] * depth
+    arrays = (shifts, labels, payloads, transitions, int_video_index([5]), 3)
+    return PrefixSearch.from_internal_data_v2(*arrays).to_bytes()
+
+
+def spelling_budget_spent(labels: int) -> tuple:
+    return (
+        "panic",
+        f"the walk used up its budget of {labels} labels spelled: the child lists reach "
+        "some node by more than one path",
+    )
+
+
+@pytest.mark.parametrize(
+    "depth, call",
+    [
+        (100, "fuzzy_match('a' * 100, 8)"),
+        (100, "suggest('a' * 100, 8, 10, complete=False)"),
+        (100, "suggest('a' * 100, 8, 10, complete=True)"),
+        (62, "fuzzy_match('a' * 60, 3)"),
+        (62, "suggest('a' * 60, 3, 10, complete=False)"),
+        (62, "suggest('a' * 60, 3, 10, complete=True)"),
+    ],
+)
+def test_the_texts_of_hits_reached_by_many_paths_are_spelled_within_a_budget(depth, call):
+    # Every hit's text is spelled (and costed) as long as the term: the labels
+    # spelled, not only the visits, stay within a multiple of the index, past
+    # (term length + bound + 1) per entry of the child lists plus 1,000,000.
+    term_length, bound = (100, 8) if depth == 100 else (60, 3)
+    entries = (depth + 1) + 2 * depth
+    labels = entries * (term_length + bound + 1) + 1_000_000
+    results = run_child(OUTCOMES_CHILD, (doubled_chain_image(depth), [call]), timeout=120)
+    assert results == [spelling_budget_spent(labels), True]
+
+
 # Run in the child: decodes the image given, with the processor time left to
 # it capped at the seconds given.
 DECODE_CHILD = textwrap.dedent("""

@@ -9,6 +9,7 @@ what it turns out to be, so no other file can take its place in between.
 
 from __future__ import annotations
 
+import errno
 import os
 import stat
 from typing import BinaryIO
@@ -36,7 +37,20 @@ def open_regular(name: str) -> BinaryIO:
     that a reader of its whole content gets it as one object, not a copy).
     Raises NotRegularFileError for any other kind of file, OSError when it
     cannot be opened."""
-    descriptor = os.open(name, os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC)
+    try:
+        descriptor = os.open(name, os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC)
+    except OSError as error:
+        # A socket cannot be opened at all (ENXIO, "No such device or
+        # address"): say what the path names instead.
+        if error.errno != errno.ENXIO:
+            raise
+        try:
+            mode = os.stat(name).st_mode
+        except OSError:
+            raise error from None
+        if stat.S_ISREG(mode):
+            raise
+        raise NotRegularFileError(f"{name} is {_kind_of(mode)}, not a regular file") from None
     try:
         mode = os.fstat(descriptor).st_mode
         if not stat.S_ISREG(mode):

@@ -350,9 +350,13 @@ std::vector<Suggestion> completions(const Trie& trie, std::span<const char32_t> 
     PathLinks paths;
     SpellingCost spelling(query, bound);
     SeedCollector collector(paths, spelling, query.size(), bound);
+    // An offer steps up the path and costs its spelling.
+    WalkBudget spelled(spelled_label_entries(trie, query.size(), bound), interrupt,
+                       VISITS_BETWEEN_CHECKS, SPELLING_SCALE);
     walk_within_distance(trie, query, bound, metric, std::nullopt, interrupt,
                          [&](std::uint32_t node, std::uint32_t distance,
                              std::span<const char32_t> path, char32_t label) {
+                             spelled.spend(path.size() + 1);
                              collector.offer(node, distance, path, label);
                              return true;
                          });

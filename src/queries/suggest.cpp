@@ -8,6 +8,7 @@
 #include "queries/completion_search.hpp"
 #include "queries/spelling_cost.hpp"
 #include "queries/walk/trie_walk.hpp"
+#include "queries/walk/walk_budget.hpp"
 #include "queries/walk/walk_query.hpp"
 #include "queries/word_start_completions.hpp"
 
@@ -24,10 +25,14 @@ std::vector<Suggestion> nearest_terms(const Trie& trie, std::span<const char32_t
     if (limit == 0u) return found;
     const TermCounts& counts = trie.term_counts;
     SpellingCost spelling(query, max_dist);
+    WalkBudget spelled(
+        spelled_label_entries(trie, query.size(), std::min(max_dist, MAX_DISTANCE_BOUND)),
+        interrupt, VISITS_BETWEEN_CHECKS, SPELLING_SCALE);
     walk_within_distance(trie, query, max_dist, metric, std::nullopt, interrupt,
                          [&](std::uint32_t node, std::uint32_t distance,
                              std::span<const char32_t> path, char32_t label) {
                              if (!checked_at(trie.is_terminal, node)) return false;
+                             spelled.spend(path.size() + 1);
                              found.push_back({hit_text(path, label), distance,
                                               counts.own(trie, node), spelling.of(path, label)});
                              return true;

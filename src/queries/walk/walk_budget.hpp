@@ -57,6 +57,24 @@ inline std::uint64_t child_list_entries(const Trie& trie) {
     return std::uint64_t{trie.node_shifts.size()} + trie.child_transitions.size();
 }
 
+// What a reporter that spells or costs each hit's text spends: the labels of
+// the texts, past (query length + bound + 1) for each entry of the child
+// lists plus VISITS_BEYOND. A reported node lies at most the query's length
+// plus the bound deep, and on a tree it is reported once, so a tree never
+// reaches this budget; child lists that reach a node by many paths would
+// have every path's text spelled, each as long as the query.
+inline constexpr BudgetScale SPELLING_SCALE{
+    1, VISITS_BEYOND, "the walk", "labels spelled",
+    "the child lists reach some node by more than one path"};
+
+inline std::uint64_t spelled_label_entries(const Trie& trie, std::size_t query_length,
+                                           std::uint32_t bound) {
+    const std::uint64_t per_entry = std::uint64_t{query_length} + bound + 1;
+    const std::uint64_t entries = child_list_entries(trie);
+    constexpr std::uint64_t MOST = std::uint64_t{1} << 62;
+    return entries > MOST / per_entry ? MOST : entries * per_entry;
+}
+
 class WalkBudget {
   public:
     // Asks `interrupt` after every `units_between_checks` units (at least 1).
