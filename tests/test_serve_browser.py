@@ -178,6 +178,19 @@ def test_esc_closes_the_suggestions_and_keeps_the_text_and_its_videos(browser, d
     assert box.get_attribute("value") == shorter
 
 
+def typed_into_the_page(browser, server: str, typed: str, suggestions: list):
+    """The search box of a fresh page, once `typed` into it shows `suggestions`."""
+    browser.get(server + "/")
+    box = browser.find_element(By.ID, "q")
+    box.send_keys(typed)
+    wait_for(
+        browser,
+        lambda: texts(browser, "#suggestions .term") == suggestions,
+        f"the suggestions for {typed!r}",
+    )
+    return box
+
+
 def picked(keys: str, count: int) -> int:
     """The suggestion (0 the first of `count`) that the arrow keys `keys` ("d"
     down, "u" up) pick from none picked: down picks the first, up the last,
@@ -194,14 +207,7 @@ def picked(keys: str, count: int) -> int:
 def test_the_arrow_keys_go_round_the_suggestions(browser, demo_server, keys):
     index, _ = demo_index()
     suggestions = [term for term, _, _ in index.suggest(MISSPELT)]
-    browser.get(demo_server + "/")
-    box = browser.find_element(By.ID, "q")
-    box.send_keys(MISSPELT)
-    wait_for(
-        browser,
-        lambda: texts(browser, "#suggestions .term") == suggestions,
-        f"the suggestions for {MISSPELT!r}",
-    )
+    box = typed_into_the_page(browser, demo_server, MISSPELT, suggestions)
     box.send_keys(*[Keys.ARROW_DOWN if key == "d" else Keys.ARROW_UP for key in keys])
     selected = browser.find_elements(By.CSS_SELECTOR, '#suggestions [aria-selected="true"]')
     expected = suggestions[picked(keys, len(suggestions))]
@@ -305,14 +311,7 @@ def test_the_demo_page_is_case_and_accent_insensitive(browser, demo_server, type
     index, _ = demo_index()
     suggestions = [term for term, _, _ in index.suggest(kelnor.fold(typed))]
     assert suggestions[0] == "Zürich"
-    browser.get(demo_server + "/")
-    box = browser.find_element(By.ID, "q")
-    box.send_keys(typed)
-    wait_for(
-        browser,
-        lambda: texts(browser, "#suggestions .term") == suggestions,
-        f"the suggestions for {typed!r}",
-    )
+    typed_into_the_page(browser, demo_server, typed, suggestions)
     assert texts(browser, "#suggestions .typed")[0] == "Zürich"[: len(typed)]
 
 
