@@ -64,7 +64,8 @@ using BatchConsumer = std::function<bool(std::size_t begin, std::size_t end)>;
 using BatchRelease = std::function<void(std::size_t begin, std::size_t end)>;
 
 // How many threads a batch of `inputs` runs on for a request of `workers`
-// (0: every core this process may run on): at least one, at most one per input and MOST_BATCH_WORKERS.
+// (0: every core this process may run on): at least one, at most one per
+// input and MOST_BATCH_WORKERS.
 std::size_t batch_threads(std::size_t workers, std::size_t inputs) noexcept;
 
 // Runs `answer` for inputs 0 to count - 1 on `threads` threads, the calling
