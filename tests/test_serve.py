@@ -8,6 +8,7 @@ import datetime
 import contextlib
 import importlib.resources
 import json
+import multiprocessing
 import os
 import re
 import signal
@@ -29,7 +30,7 @@ pytest.importorskip("httpx", reason="Starlette's test client needs httpx")
 
 import httpx  # noqa: E402
 import uvicorn  # noqa: E402
-from serve_process import free_port, get_json, running_server  # noqa: E402
+from serve_process import START_SECONDS, free_port, get_json, running_server  # noqa: E402
 from slow_clients import (  # noqa: E402
     SLOW_STARTS,
     health_latencies_ms,
@@ -846,6 +847,28 @@ def test_a_server_with_a_stuck_request_stops_within_the_deadline(
         assert returncode == 0
         exit_seconds = DEADLINES.exit_seconds
         assert f"still running {exit_seconds} s after the signal to stop; exiting" in output
+
+
+def wait_for_sighup(ready) -> None:
+    """A worker's stand-in: ended by the first SIGHUP once `ready` is set."""
+    signal.signal(signal.SIGHUP, signal.SIG_DFL)  # whatever this process had
+    ready.set()
+    while True:
+        signal.pause()
+
+
+def test_a_signal_passed_on_to_workers_passes_over_one_that_has_exited():
+    fork = multiprocessing.get_context("fork")
+    exited = fork.Process(target=int)
+    exited.start()
+    exited.join()  # reaped, as the supervisor reaps a worker it replaces
+    ready = fork.Event()
+    waiting = fork.Process(target=wait_for_sighup, args=(ready,))
+    waiting.start()
+    assert ready.wait(START_SECONDS)
+    workers._pass_on([exited, waiting], signal.SIGHUP)
+    waiting.join(START_SECONDS)
+    assert (exited.exitcode, waiting.exitcode) == (0, -signal.SIGHUP)
 
 
 def worker_pids(supervisor: int) -> list[int]:

@@ -136,6 +136,34 @@ def test_a_server_that_cannot_start_says_why_in_one_line(failed_starts, failure)
     assert (status, err, out) == (1, f"kelnor: {reason}\n", "")
 
 
+# `kelnor serve FILE`, which asks for a reload (SIGHUP) while it loads FILE,
+# and then serves: a stand-in for the server that says so.
+HANGUP_WHILE_LOADING = """
+import os, signal, sys
+import kelnor.cli.main as main
+from kelnor import server
+
+def hung_up_load(path):
+    os.kill(os.getpid(), signal.SIGHUP)
+    return loaded(path)
+
+loaded, main._load = main._load, hung_up_load
+server.serve = lambda *args: print("serving")
+sys.exit(main.main(["serve", sys.argv[1]]))
+"""
+
+
+def test_a_sighup_while_the_server_loads_its_files_does_not_end_it(files):
+    finished = subprocess.run(
+        [sys.executable, "-c", HANGUP_WHILE_LOADING, str(files / "words.bin")],
+        env=child_environment(),
+        capture_output=True,
+        text=True,
+        timeout=START_SECONDS,
+    )
+    assert (finished.returncode, finished.stdout, finished.stderr) == (0, "serving\n", "")
+
+
 STUCK_SERVER = (str(Path(__file__).with_name("stuck_server.py")),)
 
 

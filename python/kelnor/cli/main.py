@@ -15,6 +15,7 @@ import argparse
 import contextlib
 import importlib.metadata
 import os
+import signal
 import sys
 from collections.abc import Sequence
 from typing import TYPE_CHECKING, Callable, TypeVar
@@ -216,6 +217,10 @@ def _serve(args: argparse.Namespace) -> None:
             f"kelnor serve needs the serve extra ({error}): pip install 'kelnor[serve]'"
         ) from None
     deadlines = server.Deadlines(args.head_timeout, args.shutdown_grace)
+    if hasattr(signal, "SIGHUP"):
+        # A reload asked while the files load would end the server: the first
+        # look at them, once it serves, reloads what was replaced meanwhile.
+        signal.signal(signal.SIGHUP, signal.SIG_IGN)
     with contextlib.ExitStack() as resources:
         operations, worker_exited = operations_of(args, resources)
         app = _served_app(args, operations)

@@ -16,6 +16,7 @@ to, whatever its requests do, and bounds its connections and their requests' hea
 
 from __future__ import annotations
 
+import contextlib
 import gc
 import logging
 import multiprocessing
@@ -159,6 +160,16 @@ def _listener(host: str, port: int) -> socket.socket:
     return listener
 
 
+def _pass_on(processes: list[BaseProcess], number: int) -> None:
+    """Sends signal `number` to each of `processes` still running. One that
+    has exited (and was reaped, while it is replaced or at a stop) is passed
+    over: its process id may be no process's, or another's."""
+    for process in processes:
+        if process.pid is not None and process.exitcode is None:
+            with contextlib.suppress(ProcessLookupError):  # reaped as this ran
+                os.kill(process.pid, number)
+
+
 def _supervise(
     config: uvicorn.Config,
     exit_seconds: int,
@@ -180,9 +191,7 @@ def _supervise(
         stop.set()
 
     def on_hangup(number: int, _: object) -> None:
-        for process in processes:
-            if process.pid is not None:
-                os.kill(process.pid, number)
+        _pass_on(processes, number)
 
     previous = {
         number: signal.signal(number, on_signal) for number in (signal.SIGINT, signal.SIGTERM)
