@@ -54,8 +54,7 @@ def write_atomically(path: str, *parts: bytes) -> None:
     written to as they are. Raises OSError when the write fails.
     """
     old = _status_of(path)
-    mode = None if old is None else old.st_mode
-    if mode is not None and not stat.S_ISREG(mode):
+    if old is not None and not stat.S_ISREG(old.st_mode):
         with open(path, "wb") as special:
             special.writelines(parts)
         return
@@ -63,7 +62,7 @@ def write_atomically(path: str, *parts: bytes) -> None:
     directory, name = os.path.split(target)
     try:
         descriptor, temporary = _create_temporary(
-            directory, name, _NEW_FILE_MODE if mode is None else _PRIVATE_MODE
+            directory, name, _NEW_FILE_MODE if old is None else _PRIVATE_MODE
         )
     except OSError as error:
         # The temporary file's name is ours, not the caller's: name the file

@@ -351,8 +351,7 @@ std::vector<Suggestion> completions(const Trie& trie, std::span<const char32_t> 
     SpellingCost spelling(query, bound);
     SeedCollector collector(paths, spelling, query.size(), bound);
     // An offer steps up the path and costs its spelling.
-    WalkBudget spelled(spelled_label_entries(trie, query.size(), bound), interrupt,
-                       VISITS_BETWEEN_CHECKS, SPELLING_SCALE);
+    WalkBudget spelled = spelling_budget(trie, query.size(), bound, interrupt);
     walk_within_distance(trie, query, bound, metric, std::nullopt, interrupt,
                          [&](std::uint32_t node, std::uint32_t distance,
                              std::span<const char32_t> path, char32_t label) {

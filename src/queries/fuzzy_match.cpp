@@ -1,7 +1,5 @@
 #include "queries/fuzzy_match.hpp"
 
-#include <algorithm>
-
 #include "base/internal_failure.hpp"
 #include "index/text/label_text.hpp"
 #include "queries/walk/trie_walk.hpp"
@@ -16,9 +14,7 @@ std::vector<MatchResult> fuzzy_match(const Trie& trie, std::string_view term_utf
     const std::optional<std::vector<char32_t>> query = walk_query(trie, term_utf8, max_dist);
     if (!query) return {};
     std::vector<MatchResult> results;
-    WalkBudget spelled(
-        spelled_label_entries(trie, query->size(), std::min(max_dist, MAX_DISTANCE_BOUND)),
-        interrupt, VISITS_BETWEEN_CHECKS, SPELLING_SCALE);
+    WalkBudget spelled = spelling_budget(trie, query->size(), max_dist, interrupt);
     walk_within_distance(trie, *query, max_dist, EditMetric::levenshtein, limit, interrupt,
                          [&](std::uint32_t node, std::uint32_t distance,
                              std::span<const char32_t> path, char32_t label) {

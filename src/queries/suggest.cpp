@@ -25,9 +25,7 @@ std::vector<Suggestion> nearest_terms(const Trie& trie, std::span<const char32_t
     if (limit == 0u) return found;
     const TermCounts& counts = trie.term_counts;
     SpellingCost spelling(query, max_dist);
-    WalkBudget spelled(
-        spelled_label_entries(trie, query.size(), std::min(max_dist, MAX_DISTANCE_BOUND)),
-        interrupt, VISITS_BETWEEN_CHECKS, SPELLING_SCALE);
+    WalkBudget spelled = spelling_budget(trie, query.size(), max_dist, interrupt);
     walk_within_distance(trie, query, max_dist, metric, std::nullopt, interrupt,
                          [&](std::uint32_t node, std::uint32_t distance,
                              std::span<const char32_t> path, char32_t label) {

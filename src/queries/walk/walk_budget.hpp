@@ -21,6 +21,7 @@
 #include "base/internal_failure.hpp"
 #include "base/interrupt_check.hpp"
 #include "index/trie/trie.hpp"
+#include "queries/walk/trie_walk.hpp"
 #include "queries/walk/walk_codegen.hpp"
 
 namespace kelnor {
@@ -66,14 +67,6 @@ inline std::uint64_t child_list_entries(const Trie& trie) {
 inline constexpr BudgetScale SPELLING_SCALE{
     1, VISITS_BEYOND, "the walk", "labels spelled",
     "the child lists reach some node by more than one path"};
-
-inline std::uint64_t spelled_label_entries(const Trie& trie, std::size_t query_length,
-                                           std::uint32_t bound) {
-    const std::uint64_t per_entry = std::uint64_t{query_length} + bound + 1;
-    const std::uint64_t entries = child_list_entries(trie);
-    constexpr std::uint64_t MOST = std::uint64_t{1} << 62;
-    return entries > MOST / per_entry ? MOST : entries * per_entry;
-}
 
 class WalkBudget {
   public:
@@ -128,5 +121,17 @@ class WalkBudget {
     std::uint32_t countdown_;
     const BudgetScale& scale_;
 };
+
+// The SPELLING_SCALE budget of a query of `query_length` characters within
+// `max_dist` (capped as the walk caps it).
+inline WalkBudget spelling_budget(const Trie& trie, std::size_t query_length,
+                                  std::uint32_t max_dist, const InterruptCheck& interrupt) {
+    const std::uint64_t per_entry =
+        std::uint64_t{query_length} + std::min(max_dist, MAX_DISTANCE_BOUND) + 1;
+    const std::uint64_t entries = child_list_entries(trie);
+    constexpr std::uint64_t MOST = std::uint64_t{1} << 62;
+    return WalkBudget(entries > MOST / per_entry ? MOST : entries * per_entry, interrupt,
+                      VISITS_BETWEEN_CHECKS, SPELLING_SCALE);
+}
 
 }  // namespace kelnor
