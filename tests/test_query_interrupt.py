@@ -169,7 +169,9 @@ def interrupted():
         "search",
         "completions",
         "word_starts",
-        "short_many",
+        # Its case is the main thread's, which PyPy cannot run; in the other,
+        # PyPy's lock stays seconds with the thread converting answers.
+        pytest.param("short_many", marks=pypy_differs("no case of the main thread")),
         "fuzzy_match_many",
         "search_many",
     ],
