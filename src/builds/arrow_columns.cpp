@@ -51,7 +51,7 @@ std::string type_name(const ArrowSchema& schema, int depth = 0) {
     for (const auto& [prefix, family] : FAMILIES) {
         if (!format.starts_with(prefix)) continue;
         name = family;
-        if (prefix == "w:" || prefix == "d:") name += "(" + std::string(format.substr(2)) + ")";
+        if (prefix == "w:" || prefix == "d:") name.append("(").append(format.substr(2)).append(")");
         break;
     }
     if (schema.dictionary != nullptr) {
