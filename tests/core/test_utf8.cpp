@@ -49,10 +49,9 @@ std::string shown(const Utf8Sequence& sequence) {
 
 std::string encoded(char32_t code_point) {
     std::string text;
-    encode_utf8(code_point,
-                [&text](const auto& bytes) {
-                    text.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-                });
+    encode_utf8(code_point, [&text](const auto& bytes) {
+        text.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    });
     return text;
 }
 
