@@ -5,12 +5,14 @@ from __future__ import annotations
 
 import asyncio
 import datetime
+import errno
 import contextlib
 import importlib.resources
 import json
 import multiprocessing
 import os
 import re
+import select
 import signal
 import socket
 import subprocess
@@ -733,6 +735,29 @@ def test_the_head_limit_counts_afresh_for_each_request_of_a_connection(demo_serv
     kept = head_of(MAX_HEAD_BYTES, b"keep-alive")
     answer = exchange(base, kept + kept + head_of(MAX_HEAD_BYTES), 1 << 20)
     assert answer.count(b"HTTP/1.1 200 OK\r\n") == 3
+
+
+def test_a_client_that_reads_no_answer_is_let_go(demo_server):
+    """Requests sent ahead whose answers are never read: once the answers
+    cannot be written for the head's deadline, the server resets the
+    connection rather than hold it and its answers for good."""
+    request = b"GET /suggest?q=a&limit=100&complete=true HTTP/1.1\r\nHost: k\r\n\r\n"
+    with socket.socket() as connection:
+        connection.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+        connection.connect(("127.0.0.1", port_of(demo_server)))
+        connection.settimeout(DEADLINES.head_seconds + 20)
+
+        def send_ahead() -> None:
+            with contextlib.suppress(OSError):  # the reset ends it
+                connection.sendall(request * 20000)
+
+        sender = threading.Thread(target=send_ahead, daemon=True)
+        sender.start()
+        poll = select.poll()
+        poll.register(connection, select.POLLERR | select.POLLHUP)
+        assert poll.poll((DEADLINES.head_seconds + 20) * 1000), "the connection is still held"
+        assert connection.getsockopt(socket.SOL_SOCKET, socket.SO_ERROR) == errno.ECONNRESET
+        sender.join(10)
 
 
 @pytest.mark.parametrize("parameter", ["limit", "max_dist"])

@@ -228,6 +228,19 @@ def test_an_index_replaced_while_the_server_starts_is_reloaded_at_the_first_look
     assert started[0].state.reloader.changed()
 
 
+def test_a_worker_forked_after_a_reload_serves_the_new_file_from_its_first_request(
+    tmp_path, monkeypatch
+):
+    path = tmp_path / "words.bin"
+    replace(path, OLD)
+    client, reloader = served_app(path)
+    new_checksum = replace(path, NEW)  # as a worker forked with the first index finds it
+    load = reloader._load
+    monkeypatch.setattr(reloader, "_load", lambda: (time.sleep(0.5), load())[1])
+    with client:
+        assert client.get("/health").json()["checksum"] == new_checksum
+
+
 def wait_for_checksum(health: Callable[[], dict], checksum: str) -> None:
     """Returns once `health()`, an answer of /health, reports `checksum`;
     fails after START_SECONDS."""

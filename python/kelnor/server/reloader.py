@@ -2,15 +2,17 @@
 
 Each worker process watches the files it serves (the index and the
 catalogue) by their (modification time, size, inode), each taken before the
-file is read: every `interval` seconds, at its start (a worker started after
-a reload is forked with the first index), and at once on SIGHUP. A changed
+file is read: every `interval` seconds, at its start before it answers a
+request (a worker started after a reload, in place of one that exited, is
+forked with the first index), and at once on SIGHUP. A changed
 file is loaded on a thread, checked as `kelnor.load` checks it (header,
 checksum), and swapped in for the requests that start afterwards; once the
 last request that began with the old index ends, its memory is given back to
 the system (`freed_memory`).
 A new file that cannot be loaded, whatever the failure, is refused with one
 line on standard error and the old index keeps serving; it is not tried
-again until it changes again.
+again until it changes again. (So a worker started while the file is one it
+cannot load serves the first index, as its /health tells.)
 """
 
 from __future__ import annotations
@@ -134,7 +136,8 @@ class Reloader:
 
 @asynccontextmanager
 async def reloading(reloader: Reloader) -> AsyncIterator[None]:
-    """Runs `reloader` for the life of the application. SIGHUP asks for a
+    """Runs `reloader` for the life of the application, from a first look
+    that ends before the application answers. SIGHUP asks for a
     reload where the application runs on the process's main thread (as under
     uvicorn; a test client runs it on another)."""
     asked = asyncio.Event()
@@ -143,6 +146,8 @@ async def reloading(reloader: Reloader) -> AsyncIterator[None]:
     previous: Any = None
     if on_main_thread:
         previous = signal.signal(signal.SIGHUP, lambda *_: loop.call_soon_threadsafe(asked.set))
+    if reloader.changed():
+        await asyncio.to_thread(reloader.reload)
     task = asyncio.create_task(reloader.watch(asked))
     try:
         yield

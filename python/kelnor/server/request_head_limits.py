@@ -16,6 +16,12 @@ on a connection that waits for a request:
   Bytes sent ahead, while a request is answered, count for the next request
   only from the end of that answer; past the limit, reading them waits for it.
 
+A client that sends requests and reads none of the answers would hold its
+connection, and every answer written to it, for good: an answer waits for
+room to write, and closing a connection waits for what it has yet to send.
+So answers that cannot be written for `head_seconds`, or a closed
+connection's last bytes unsent after as long, end the connection at once.
+
 Its refusals, and the two that uvicorn would make in plain text (a 400 for
 what is no HTTP request, a 503 past the limit of connections and requests at
 once, `limit_concurrency`), are JSON like the application's own, and no
@@ -90,6 +96,8 @@ class HeadLimits(asyncio.Protocol):
     # while one is answered, since its headers ended.
     _bytes = 0
     _head_timer: Optional[asyncio.TimerHandle] = None
+    # Runs while answers cannot be written, or a closed connection's cannot.
+    _write_timer: Optional[asyncio.TimerHandle] = None
 
     def __init__(self, *args: Any, **kwargs: Any) -> None:
         super().__init__(*args, **kwargs)
@@ -120,7 +128,17 @@ class HeadLimits(asyncio.Protocol):
 
     def connection_lost(self, exc: Optional[Exception]) -> None:
         self._stop_timer()
+        self._stop_write_timer()
         super().connection_lost(exc)
+
+    def pause_writing(self) -> None:
+        super().pause_writing()
+        self._stop_write_timer()
+        self._write_timer = self.loop.call_later(self.head_seconds, self.transport.abort)
+
+    def resume_writing(self) -> None:
+        self._stop_write_timer()
+        super().resume_writing()
 
     def data_received(self, data: bytes) -> None:
         if not self._waiting():
@@ -166,16 +184,28 @@ class HeadLimits(asyncio.Protocol):
             self._head_timer.cancel()
             self._head_timer = None
 
+    def _stop_write_timer(self) -> None:
+        if self._write_timer is not None:
+            self._write_timer.cancel()
+            self._write_timer = None
+
     def _head_timed_out(self) -> None:
         self._head_timer = None
         if self._bytes:
             self._refuse(timed_out(self.head_seconds))
         else:
-            self.transport.close()
+            self._close()
 
     def _refuse(self, response: bytes) -> None:
         self.transport.write(response)
+        self._close()
+
+    def _close(self) -> None:
+        """Closes the connection once what it has to send is sent, or within
+        `head_seconds` if the client will not read it."""
         self.transport.close()
+        if self.transport.get_write_buffer_size() and self._write_timer is None:
+            self._write_timer = self.loop.call_later(self.head_seconds, self.transport.abort)
 
 
 def guarded_protocol(
