@@ -284,11 +284,41 @@ def test_cors_answers_a_preflight_for_get_and_only_from_the_origin_given():
     assert other.headers["cache-control"] == "no-store"
 
 
-@pytest.mark.parametrize("origin", ["https://example.org/", "example.org", "https://a b"])
-def test_serve_refuses_a_malformed_cors_origin(capsys, origin):
+@pytest.mark.parametrize(
+    "origin, reason",
+    [
+        *(
+            (origin, "expected * or an origin such as https://example.org (no path)")
+            for origin in ["https://example.org/", "example.org", "https://a b"]
+        ),
+        (
+            "https://bücher.example",
+            "expected the host in ASCII, as browsers send it (xn-- for a name in another script)",
+        ),
+    ],
+)
+def test_serve_refuses_a_malformed_cors_origin(capsys, origin, reason):
     status, _, err = run(capsys, "serve", "--demo", "--cors-origin", origin)
     assert status == 2
-    assert f"expected * or an origin such as https://example.org (no path), got {origin!r}" in err
+    assert f"{reason}, got {origin!r}" in err
+
+
+@pytest.mark.parametrize(
+    "given, sent",
+    [
+        ("HTTPS://Example.ORG", "https://example.org"),
+        ("https://example.org:443", "https://example.org"),
+        ("http://example.org:80", "http://example.org"),
+        ("http://example.org:443", "http://example.org:443"),
+        ("https://example.org:8443", "https://example.org:8443"),
+    ],
+)
+def test_a_cors_origin_matches_as_a_browser_sends_it(capsys, monkeypatch, given, sent):
+    started = []
+    monkeypatch.setattr("kelnor.server.serve", lambda app, *_: started.append(app))
+    assert run(capsys, "serve", "--demo", "--cors-origin", given)[0] == 0
+    answer = TestClient(started[0]).get("/suggest?q=hary", headers={"Origin": sent})
+    assert answer.headers["access-control-allow-origin"] == sent
 
 
 # ---------------------------------------------------------------- caching and the favicon

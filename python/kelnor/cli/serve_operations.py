@@ -17,14 +17,27 @@ if TYPE_CHECKING:  # the server, and so its extra, is imported only to serve
 STDERR = "-"
 # What a browser sends as Origin: a scheme and a host, maybe a port, no path.
 _ORIGIN = re.compile(r"[a-z][a-z0-9+.-]*://[^/\s?#]+", re.IGNORECASE)
+# The ports that a browser leaves out of the Origin it sends.
+_DEFAULT_PORTS = {"http": ":80", "https": ":443"}
 
 
 def _origin(text: str) -> str:
-    if text != "*" and _ORIGIN.fullmatch(text) is None:
+    """`text` as a browser sends the origin (compared exactly): in lower case
+    and without its scheme's default port."""
+    if text == "*":
+        return text
+    if _ORIGIN.fullmatch(text) is None:
         raise argparse.ArgumentTypeError(
             f"expected * or an origin such as https://example.org (no path), got {text!r}"
         )
-    return text
+    if not text.isascii():
+        raise argparse.ArgumentTypeError(
+            f"expected the host in ASCII, as browsers send it (xn-- for a name "
+            f"in another script), got {text!r}"
+        )
+    origin = text.lower()
+    default_port = _DEFAULT_PORTS.get(origin.partition("://")[0])
+    return origin.removesuffix(default_port) if default_port else origin
 
 
 def add_operations_arguments(serve: argparse.ArgumentParser) -> None:
