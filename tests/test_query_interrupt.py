@@ -95,6 +95,9 @@ CHILD = textwrap.dedent("""
         # The signal comes from another process, as Ctrl-C does.
         number = signal.SIGALRM if signal_kind == "alarm" else signal.SIGINT
         signal.signal(signal.SIGALRM, on_alarm)
+        # Ctrl-C raises as at a terminal, also where the run was started in
+        # the background, which ignores SIGINT.
+        signal.signal(signal.SIGINT, signal.default_int_handler)
         parent = os.getpid()
         sent = time.monotonic() + 0.2
         if os.fork() == 0:

@@ -19,6 +19,7 @@ import subprocess
 import sys
 import threading
 import time
+import urllib.request
 import zlib
 from collections.abc import Iterator
 from pathlib import Path
@@ -623,8 +624,9 @@ def h11_server(most_at_once: int | None = None) -> Iterator[str]:
     holding at most `most_at_once` connections when given."""
     index, info = demo_index()
     port = free_port()
-    config = workers._config(create_app(index, info), "127.0.0.1", port, DEADLINES)
-    config.http = guarded_protocol(DEADLINES.head_seconds, H11Protocol)
+    app = create_app(index, info)
+    config = workers._config(app, "127.0.0.1", port, DEADLINES)
+    config.http = guarded_protocol(DEADLINES.head_seconds, H11Protocol, app.state.metrics.refused)
     if most_at_once is not None:
         config.limit_concurrency = most_at_once
     server = uvicorn.Server(config)
@@ -720,6 +722,35 @@ def test_a_request_head_past_the_limit_is_refused(demo_server, request_, answere
 )
 def test_what_is_no_http_request_is_refused_in_json(demo_server, request_):
     assert exchange(demo_server, request_, 1 << 20) == NOT_HTTP
+
+
+@contextlib.contextmanager
+def fresh_server(name: str) -> Iterator[str]:
+    """A server of SERVERS named `name`, serving the demo for one test alone."""
+    if name == "h11":
+        with h11_server() as base:
+            yield base
+    else:
+        with running_server("--demo", *DEADLINE_OPTIONS) as (base, _):
+            yield base
+
+
+@pytest.mark.parametrize("server", SERVERS)
+def test_refusals_below_the_application_are_counted_in_its_metrics(server):
+    with fresh_server(server) as base:
+        exchange(base, b"\x16\x03\x01\x02\x00", 1 << 20)
+        for _ in range(2):
+            exchange(base, head_of(MAX_HEAD_BYTES + 1), 1 << 20)
+        with urllib.request.urlopen(base + "/metrics") as answer:
+            figures = answer.read().decode()
+    counted = re.findall(r'kelnor_http_refusals_total\{reason="(\w+)"\} (\S+)', figures)
+    assert dict(counted) == {
+        "not_http": "1.0",
+        "head_timeout": "0.0",
+        "head_too_large": "2.0",
+        "too_many": "0.0",
+        "unread_answers": "0.0",
+    }
 
 
 def test_a_request_past_the_connections_at_once_is_refused_in_json():

@@ -48,6 +48,8 @@ INDEX_BUCKETS = (0.00001, 0.000025, 0.00005, *REQUEST_BUCKETS)
 # choose how many series the server keeps.
 OTHER_ROUTE = "other"
 QUERY_KINDS = ("suggest", "videos", "search")
+# What the server refuses below the application (`request_head_limits`).
+REFUSALS = ("not_http", "head_timeout", "head_too_large", "too_many", "unread_answers")
 
 
 def _file_bytes(path: str | None) -> int:
@@ -100,6 +102,13 @@ class Metrics:
             registry=registry,
         )
         self.query_seconds = {kind: query_seconds.labels(kind) for kind in QUERY_KINDS}
+        refusals = Counter(
+            "kelnor_http_refusals",
+            "Connections and requests refused before the application saw them, by reason",
+            ["reason"],
+            registry=registry,
+        )
+        self._refusals = {reason: refusals.labels(reason) for reason in REFUSALS}
         reloads = Counter(
             "kelnor_reloads",
             "Reloads of the index by a worker, by outcome",
@@ -135,6 +144,10 @@ class Metrics:
         else:
             self._reloaded.inc()
             self._serving(fresh)
+
+    def refused(self, reason: str) -> None:
+        """Counts a refusal for one of REFUSALS."""
+        self._refusals[reason].inc()
 
     def _series_of(self, route: str, status: int) -> tuple[Any, Any, Optional[Any]]:
         error = None

@@ -25,7 +25,8 @@ connection's last bytes unsent after as long, end the connection at once.
 Its refusals, and the two that uvicorn would make in plain text (a 400 for
 what is no HTTP request, a 503 past the limit of connections and requests at
 once, `limit_concurrency`), are JSON like the application's own, and no
-cache keeps them.
+cache keeps them. Each is told to `on_refusal` by its reason (as
+`metrics.REFUSALS` names them), since the application never sees it.
 """
 
 from __future__ import annotations
@@ -33,7 +34,7 @@ from __future__ import annotations
 import asyncio
 import http
 import json
-from typing import Any, Optional
+from typing import Any, Callable, Optional
 
 from starlette.types import ASGIApp, Receive, Scope, Send
 from uvicorn.protocols.http.auto import AutoHTTPProtocol
@@ -80,6 +81,7 @@ class HeadLimits(asyncio.Protocol):
     `head_seconds` (see `guarded_protocol`)."""
 
     head_seconds: int
+    on_refusal: Callable[[str], None]
     transport: asyncio.Transport
     loop: asyncio.AbstractEventLoop
     flow: Any
@@ -110,6 +112,7 @@ class HeadLimits(asyncio.Protocol):
         most = self._most_at_once
         # As uvicorn counts, but from inside the request's own task.
         if most is not None and (len(self.connections) >= most or len(self.tasks) > most):
+            self.on_refusal("too_many")
             body = _refusal_body(TOO_MANY_REASON)
             await send(
                 {"type": "http.response.start", "status": 503, "headers": _refusal_headers(body)}
@@ -120,7 +123,7 @@ class HeadLimits(asyncio.Protocol):
 
     def send_400_response(self, msg: str) -> None:
         """What uvicorn's parsers call for what is no HTTP request."""
-        self._refuse(NOT_HTTP)
+        self._refuse(NOT_HTTP, "not_http")
 
     def connection_made(self, transport: asyncio.BaseTransport) -> None:
         super().connection_made(transport)
@@ -134,7 +137,7 @@ class HeadLimits(asyncio.Protocol):
     def pause_writing(self) -> None:
         super().pause_writing()
         self._stop_write_timer()
-        self._write_timer = self.loop.call_later(self.head_seconds, self.transport.abort)
+        self._write_timer = self.loop.call_later(self.head_seconds, self._unread)
 
     def resume_writing(self) -> None:
         self._stop_write_timer()
@@ -162,7 +165,7 @@ class HeadLimits(asyncio.Protocol):
             if len(data) > room:
                 self.data_received(data[room:])
         elif self._bytes == MAX_HEAD_BYTES:
-            self._refuse(TOO_LARGE)
+            self._refuse(TOO_LARGE, "head_too_large")
 
     def on_response_complete(self) -> None:
         super().on_response_complete()  # type: ignore[misc]  # uvicorn's protocol has it
@@ -192,11 +195,12 @@ class HeadLimits(asyncio.Protocol):
     def _head_timed_out(self) -> None:
         self._head_timer = None
         if self._bytes:
-            self._refuse(timed_out(self.head_seconds))
+            self._refuse(timed_out(self.head_seconds), "head_timeout")
         else:
             self._close()
 
-    def _refuse(self, response: bytes) -> None:
+    def _refuse(self, response: bytes, reason: str) -> None:
+        self.on_refusal(reason)
         self.transport.write(response)
         self._close()
 
@@ -205,13 +209,27 @@ class HeadLimits(asyncio.Protocol):
         `head_seconds` if the client will not read it."""
         self.transport.close()
         if self.transport.get_write_buffer_size() and self._write_timer is None:
-            self._write_timer = self.loop.call_later(self.head_seconds, self.transport.abort)
+            self._write_timer = self.loop.call_later(self.head_seconds, self._unread)
+
+    def _unread(self) -> None:
+        """Ends a connection whose client has read nothing for `head_seconds`."""
+        self._write_timer = None
+        self.on_refusal("unread_answers")
+        self.transport.abort()
+
+
+def _uncounted(reason: str) -> None:
+    pass
 
 
 def guarded_protocol(
-    head_seconds: int, parser: type[asyncio.Protocol] = AutoHTTPProtocol
+    head_seconds: int,
+    parser: type[asyncio.Protocol] = AutoHTTPProtocol,
+    on_refusal: Optional[Callable[[str], None]] = None,
 ) -> type[asyncio.Protocol]:
     """uvicorn's protocol over `parser` (by default the fast parser where it
     is installed, else h11) with the limits, a request head having
-    `head_seconds` to arrive."""
-    return type("GuardedHTTPProtocol", (HeadLimits, parser), {"head_seconds": head_seconds})
+    `head_seconds` to arrive, each refusal told to `on_refusal` if given."""
+    told = _uncounted if on_refusal is None else on_refusal
+    fields = {"head_seconds": head_seconds, "on_refusal": staticmethod(told)}
+    return type("GuardedHTTPProtocol", (HeadLimits, parser), fields)

@@ -43,6 +43,11 @@ _LOG = logging.getLogger("uvicorn.error")
 
 
 def _config(app: Starlette, host: str, port: int, deadlines: Deadlines) -> uvicorn.Config:
+    # What the server refuses below the application is counted with its figures.
+    metrics = getattr(app.state, "metrics", None)
+    protocol = guarded_protocol(
+        deadlines.head_seconds, on_refusal=None if metrics is None else metrics.refused
+    )
     # No access log: one line per keystroke of every visitor is noise, and a
     # cost on every request.
     return uvicorn.Config(
@@ -51,7 +56,7 @@ def _config(app: Starlette, host: str, port: int, deadlines: Deadlines) -> uvico
         port=port,
         access_log=False,
         lifespan="on",
-        http=guarded_protocol(deadlines.head_seconds),
+        http=protocol,
         ws="none",
         # Where uvicorn parses with h11, h11's own bound lets ours speak first.
         h11_max_incomplete_event_size=MAX_HEAD_BYTES,
