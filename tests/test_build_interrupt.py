@@ -91,6 +91,9 @@ CHILD = textwrap.dedent("""
         started = time.monotonic()
         build()
         whole = time.monotonic() - started
+    # Ctrl-C raises as at a terminal, also where the run was started in the
+    # background, which ignores SIGINT.
+    signal.signal(signal.SIGINT, signal.default_int_handler)
     parent = os.getpid()
     started = time.monotonic()
     if os.fork() == 0:
