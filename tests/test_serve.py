@@ -768,11 +768,20 @@ def test_the_head_limit_counts_afresh_for_each_request_of_a_connection(demo_serv
     assert answer.count(b"HTTP/1.1 200 OK\r\n") == 3
 
 
-def test_a_client_that_reads_no_answer_is_let_go(demo_server):
+PAGE = b"GET / HTTP/1.1\r\nHost: k\r\n\r\n"
+SUGGEST_100 = b"GET /suggest?q=a&limit=100&complete=true HTTP/1.1\r\nHost: k\r\n\r\n"
+
+
+@pytest.mark.parametrize(
+    "request_, count",
+    [(SUGGEST_100, 20000), (PAGE, 300)],
+    ids=["past the bytes read ahead", "all read"],
+)
+def test_a_client_that_reads_no_answer_is_reset(demo_server, request_, count):
     """Requests sent ahead whose answers are never read: once the answers
     cannot be written for the head's deadline, the server resets the
-    connection rather than hold it and its answers for good."""
-    request = b"GET /suggest?q=a&limit=100&complete=true HTTP/1.1\r\nHost: k\r\n\r\n"
+    connection rather than hold it and its answers for good, whether or not
+    it has read every request (a close would leave the answers queued)."""
     with socket.socket() as connection:
         connection.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
         connection.connect(("127.0.0.1", port_of(demo_server)))
@@ -780,7 +789,7 @@ def test_a_client_that_reads_no_answer_is_let_go(demo_server):
 
         def send_ahead() -> None:
             with contextlib.suppress(OSError):  # the reset ends it
-                connection.sendall(request * 20000)
+                connection.sendall(request_ * count)
 
         sender = threading.Thread(target=send_ahead, daemon=True)
         sender.start()
@@ -789,6 +798,55 @@ def test_a_client_that_reads_no_answer_is_let_go(demo_server):
         assert poll.poll((DEADLINES.head_seconds + 20) * 1000), "the connection is still held"
         assert connection.getsockopt(socket.SOL_SOCKET, socket.SO_ERROR) == errno.ECONNRESET
         sender.join(10)
+
+
+class _Unsent:
+    """A connection's transport whose answers the client takes, or not: each
+    look at its buffer gives the next of `sizes`."""
+
+    def __init__(self, *sizes: int) -> None:
+        self.sizes = list(sizes)
+        self.aborted = False
+
+    def get_write_buffer_size(self) -> int:
+        return self.sizes.pop(0) if len(self.sizes) > 1 else self.sizes[0]
+
+    def get_extra_info(self, name: str) -> None:
+        return None
+
+    def abort(self) -> None:
+        self.aborted = True
+
+
+@pytest.mark.parametrize(
+    "sizes, reset", [((70000, 70000, 70000), True), ((70000, 69000, 69000), False)]
+)
+def test_a_slow_reader_is_reset_only_when_it_took_nothing_for_the_deadline(sizes, reset):
+    refusals = []
+    protocol = object.__new__(guarded_protocol(DEADLINES.head_seconds, H11Protocol, refusals.append))
+    protocol.transport = _Unsent(*sizes)
+    protocol.loop = asyncio.new_event_loop()
+    try:
+        protocol._arm_write_timer()
+        protocol._write_timer.cancel()
+        protocol._unread()  # the deadline passed
+        assert (protocol.transport.aborted, refusals) == (
+            (True, ["unread_answers"]) if reset else (False, [])
+        )
+        assert (protocol._write_timer is None) == reset
+    finally:
+        if protocol._write_timer is not None:
+            protocol._write_timer.cancel()
+        protocol.loop.close()
+
+
+def test_a_request_begun_ahead_of_an_answer_has_the_head_deadline(demo_server):
+    """The start of a request sent with the one before it: not an idle
+    connection, so it is refused with a 408 at the head's deadline."""
+    health = b"GET /health HTTP/1.1\r\nHost: k\r\n\r\n"
+    answer = exchange(demo_server, health + b"GET /health HTTP/1.1\r\nHost: k\r\n", 1 << 20)
+    assert answer.count(b"HTTP/1.1 200 OK\r\n") == 1
+    assert answer.endswith(timed_out(DEADLINES.head_seconds))
 
 
 @pytest.mark.parametrize("parameter", ["limit", "max_dist"])

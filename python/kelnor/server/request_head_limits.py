@@ -9,8 +9,9 @@ protocol here wraps uvicorn's own (whichever parser it picked) with two limits
 on a connection that waits for a request:
 
 - its request line and headers must end within `head_seconds` (the
-  server's `Deadlines`) of the moment it began waiting (its opening, or the end of its previous answer); else it is
-  closed, with a 408 if part of a request had come;
+  server's `Deadlines`) of the moment it began waiting (its opening, or the
+  end of its previous answer); else it is closed, with a 408 if part of a
+  request had come (sent ahead, with the previous request, included);
 - at most MAX_HEAD_BYTES may arrive from the moment it began waiting to the
   end of the request's headers; else the connection is refused with a 431.
   Bytes sent ahead, while a request is answered, count for the next request
@@ -19,8 +20,9 @@ on a connection that waits for a request:
 A client that sends requests and reads none of the answers would hold its
 connection, and every answer written to it, for good: an answer waits for
 room to write, and closing a connection waits for what it has yet to send.
-So answers that cannot be written for `head_seconds`, or a closed
-connection's last bytes unsent after as long, end the connection at once.
+So a connection whose client takes none of what it is sent for
+`head_seconds`, while answers wait for room or a closed connection's last
+bytes wait to be sent, is reset; one that takes some has as long again.
 
 Its refusals, and the two that uvicorn would make in plain text (a 400 for
 what is no HTTP request, a 503 past the limit of connections and requests at
@@ -32,12 +34,21 @@ cache keeps them. Each is told to `on_refusal` by its reason (as
 from __future__ import annotations
 
 import asyncio
+import contextlib
 import http
 import json
+import socket
+import struct
+import sys
 from typing import Any, Callable, Optional
 
 from starlette.types import ASGIApp, Receive, Scope, Send
 from uvicorn.protocols.http.auto import AutoHTTPProtocol
+
+# Linux's ioctl for the bytes a socket holds that it has not yet sent
+# (SIOCOUTQNSD): those it sent and awaits the client's word for are left out,
+# since the client's system takes them whether or not the client reads.
+_UNSENT_IN_KERNEL = 0x894B if sys.platform.startswith("linux") else None
 
 MAX_HEAD_BYTES = 65536
 
@@ -100,6 +111,12 @@ class HeadLimits(asyncio.Protocol):
     _head_timer: Optional[asyncio.TimerHandle] = None
     # Runs while answers cannot be written, or a closed connection's cannot.
     _write_timer: Optional[asyncio.TimerHandle] = None
+    # The bytes not yet taken by the client when the write timer was armed.
+    _unsent_when_armed = 0
+    # The fast parser: whether a request began since the last head ended.
+    _message_began = False
+    # Whether part of the awaited request came before the connection began to wait.
+    _began_ahead = False
 
     def __init__(self, *args: Any, **kwargs: Any) -> None:
         super().__init__(*args, **kwargs)
@@ -137,7 +154,17 @@ class HeadLimits(asyncio.Protocol):
     def pause_writing(self) -> None:
         super().pause_writing()
         self._stop_write_timer()
-        self._write_timer = self.loop.call_later(self.head_seconds, self._unread)
+        self._arm_write_timer()
+
+    def on_message_begin(self) -> None:
+        """The fast parser's: the first byte of a request was read."""
+        super().on_message_begin()  # type: ignore[misc]  # the fast parser's protocol has it
+        self._message_began = True
+
+    def on_headers_complete(self) -> None:
+        """The fast parser's: a request's head ended."""
+        self._message_began = False
+        super().on_headers_complete()  # type: ignore[misc]  # the fast parser's protocol has it
 
     def resume_writing(self) -> None:
         self._stop_write_timer()
@@ -162,6 +189,7 @@ class HeadLimits(asyncio.Protocol):
         if not self._waiting():  # the headers ended
             self._stop_timer()
             self._bytes = 0
+            self._began_ahead = False
             if len(data) > room:
                 self.data_received(data[room:])
         elif self._bytes == MAX_HEAD_BYTES:
@@ -173,6 +201,18 @@ class HeadLimits(asyncio.Protocol):
         # A request sent ahead may have started in its place.
         if self._waiting() and not self.transport.is_closing():
             self._start_waiting()
+            if self._next_request_begun():
+                # Part of the next request came with this one: the connection
+                # is not idle, its head has the head's time, not keep-alive's.
+                self._unset_keepalive_if_required()  # type: ignore[attr-defined]  # uvicorn's
+                self._began_ahead = True
+
+    def _next_request_begun(self) -> bool:
+        """Whether the parser holds part of a request that has not ended its head."""
+        conn = getattr(self, "conn", None)  # h11's state of the connection
+        if conn is not None:
+            return bool(conn.trailing_data[0])
+        return self._message_began
 
     def _waiting(self) -> bool:
         """Whether the connection waits for a request (none is being answered)."""
@@ -194,7 +234,7 @@ class HeadLimits(asyncio.Protocol):
 
     def _head_timed_out(self) -> None:
         self._head_timer = None
-        if self._bytes:
+        if self._bytes or self._began_ahead:
             self._refuse(timed_out(self.head_seconds), "head_timeout")
         else:
             self._close()
@@ -209,12 +249,39 @@ class HeadLimits(asyncio.Protocol):
         `head_seconds` if the client will not read it."""
         self.transport.close()
         if self.transport.get_write_buffer_size() and self._write_timer is None:
-            self._write_timer = self.loop.call_later(self.head_seconds, self._unread)
+            self._arm_write_timer()
+
+    def _arm_write_timer(self) -> None:
+        self._unsent_when_armed = self._unsent()
+        self._write_timer = self.loop.call_later(self.head_seconds, self._unread)
+
+    def _unsent(self) -> int:
+        """The bytes written that the client has not taken: the transport's,
+        and, where the system tells, the socket's own."""
+        unsent = self.transport.get_write_buffer_size()
+        sock = self.transport.get_extra_info("socket")
+        if sock is not None and _UNSENT_IN_KERNEL is not None:
+            import fcntl  # Linux only, as the ioctl
+
+            with contextlib.suppress(OSError, ValueError):
+                queued = fcntl.ioctl(sock.fileno(), _UNSENT_IN_KERNEL, b"\0\0\0\0")
+                unsent += struct.unpack("i", queued)[0]
+        return unsent
 
     def _unread(self) -> None:
-        """Ends a connection whose client has read nothing for `head_seconds`."""
+        """Ends a connection whose client has read nothing for `head_seconds`:
+        one that took some of its answers since meanwhile has as long again."""
         self._write_timer = None
+        if self._unsent() < self._unsent_when_armed:
+            self._arm_write_timer()
+            return
         self.on_refusal("unread_answers")
+        # A reset: closed, the socket would go on holding the unsent answers
+        # for as long as the client keeps its end open.
+        sock = self.transport.get_extra_info("socket")
+        if sock is not None:
+            with contextlib.suppress(OSError):
+                sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
         self.transport.abort()
 
 
