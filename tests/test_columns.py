@@ -379,6 +379,32 @@ def test_plain_sequences_name_the_refused_row():
         kelnor.build_columns(["a", "b"], [1, 2], [1, 1.5])
 
 
+class TwoPartError(ValueError):
+    def __init__(self, first: str, second: str) -> None:
+        super().__init__(first, second)
+
+
+def uuid_failing_with(error: Exception) -> uuid.UUID:
+    class FailingUuid(uuid.UUID):
+        @property
+        def bytes(self) -> bytes:
+            raise error
+
+    return FailingUuid(int=5)
+
+
+@pytest.mark.parametrize(
+    "error",
+    [UnicodeDecodeError("utf-8", b"\xff", 0, 1, "bad byte"), TwoPartError("a", "b")],
+    ids=["UnicodeDecodeError", "two-part ValueError"],
+)
+def test_a_host_error_that_takes_no_row_number_passes_as_raised(error):
+    video = uuid_failing_with(error)
+    with pytest.raises(type(error)) as raised:
+        kelnor.build_columns(["a", "b"], [uuid.UUID(int=1), video], [1, 1])
+    assert raised.value is error
+
+
 # The UUID strings that uuid.UUID reads, and some it refuses.
 UUID_TEXTS = [
     "12345678-1234-5678-1234-567812345678",

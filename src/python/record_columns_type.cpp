@@ -60,11 +60,12 @@ PyObject* add(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject*
 }
 
 // A pending TypeError or ValueError of a record as "row {row}: {message}",
-// of the same type.
+// of the same type. Only those two exactly: a subclass raised by the host's
+// code (a UnicodeError, one whose constructor takes other arguments) cannot
+// be made again from a message alone, and passes as it was.
 void name_row(Py_ssize_t row) {
-    if (!PyErr_ExceptionMatches(PyExc_TypeError) && !PyErr_ExceptionMatches(PyExc_ValueError)) {
-        return;
-    }
+    PyObject* const pending = PyErr_Occurred();
+    if (pending != PyExc_TypeError && pending != PyExc_ValueError) return;
     PyObject* type = nullptr;
     PyObject* value = nullptr;
     PyObject* traceback = nullptr;
