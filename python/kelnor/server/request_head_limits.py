@@ -115,8 +115,6 @@ class HeadLimits(asyncio.Protocol):
     _unsent_when_armed = 0
     # The fast parser: whether a request began since the last head ended.
     _message_began = False
-    # Whether part of the awaited request came before the connection began to wait.
-    _began_ahead = False
 
     def __init__(self, *args: Any, **kwargs: Any) -> None:
         super().__init__(*args, **kwargs)
@@ -189,7 +187,6 @@ class HeadLimits(asyncio.Protocol):
         if not self._waiting():  # the headers ended
             self._stop_timer()
             self._bytes = 0
-            self._began_ahead = False
             if len(data) > room:
                 self.data_received(data[room:])
         elif self._bytes == MAX_HEAD_BYTES:
@@ -205,7 +202,6 @@ class HeadLimits(asyncio.Protocol):
                 # Part of the next request came with this one: the connection
                 # is not idle, its head has the head's time, not keep-alive's.
                 self._unset_keepalive_if_required()  # type: ignore[attr-defined]  # uvicorn's
-                self._began_ahead = True
 
     def _next_request_begun(self) -> bool:
         """Whether the parser holds part of a request that has not ended its head."""
@@ -234,7 +230,8 @@ class HeadLimits(asyncio.Protocol):
 
     def _head_timed_out(self) -> None:
         self._head_timer = None
-        if self._bytes or self._began_ahead:
+        # Part of a request came since it began waiting, or before.
+        if self._bytes or self._next_request_begun():
             self._refuse(timed_out(self.head_seconds), "head_timeout")
         else:
             self._close()
