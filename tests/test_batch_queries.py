@@ -328,11 +328,25 @@ def test_arrow_elements_that_are_no_text_name_their_position():
     assert (
         str(raised.value) == "argument 'texts[1]': the Arrow array's text is not UTF-8"
     )
+    key_outside = pa.DictionaryArray.from_arrays(
+        pa.array([0, 5], type=pa.int32()), pa.array(["a", "b"]), safe=False
+    )
+    with pytest.raises(ValueError) as raised:
+        index.fuzzy_match_many(key_outside)
+    assert str(raised.value) == "argument 'terms[1]': the text lies outside the Arrow array's data"
+
+    def failing():
+        yield pa.record_batch([pa.array(["a"])], names=["x"])
+        raise OSError("gone")
+
+    reader = pa.RecordBatchReader.from_batches(pa.schema([("x", pa.string())]), failing())
+    with pytest.raises(ValueError, match="^the stream of argument 'terms' failed to give a batch: .*gone"):
+        index.fuzzy_match_many(reader)
     for many, name in [("fuzzy_match_many", "terms"), ("suggest_many", "texts")]:
         with pytest.raises(TypeError) as raised:
             getattr(index, many)(pa.array([1, 2]))
         assert str(raised.value) == (
-            f"{name} has type int64, not strings (string, large_string or string_view)"
+            f"argument '{name}' has type int64, not strings (string, large_string or string_view)"
         )
 
 

@@ -20,7 +20,7 @@ namespace kelnor::columns {
 struct TextRowRefusal {
     enum class Kind : std::uint8_t {
         Null,     // no value
-        Damaged,  // its offsets or view point outside the producer's buffers
+        Damaged,  // its offsets, view or dictionary key point outside the producer's buffers
         NotUtf8,  // bytes that are not well-formed UTF-8
     } kind;
     std::size_t row;

@@ -38,7 +38,7 @@ void take_arrow_column(PyObject* given, HeldColumn& held, const std::string& wha
     if (PyCapsule_IsValid(given, "arrow_array_stream")) {
         columns::OwnedStream stream(capsule_struct<ArrowArrayStream>(given, "arrow_array_stream"));
         auto chunks = without_interpreter_lock(
-            [&] { return columns::read_chunks(std::move(stream), what + "'s stream"); });
+            [&] { return columns::read_chunks(std::move(stream), "the stream of " + what); });
         if (!chunks.ok()) raise_stream_failure(chunks.error());
         held.arrow.get() = std::move(chunks).value();
         return;

@@ -93,10 +93,11 @@ void BatchTexts::read_arrow(PyObject* given) {
     const char* method = PyObject_HasAttrString(given, "__arrow_c_array__") ? "__arrow_c_array__"
                                                                             : "__arrow_c_stream__";
     const PyRef capsules = check(PyObject_CallMethod(given, method, nullptr));
-    take_arrow_column(capsules.get(), arrow_, name_);
+    const std::string what = std::string("argument '") + name_ + "'";
+    take_arrow_column(capsules.get(), arrow_, what);
     const std::vector<columns::ColumnPiece<columns::TextColumn>> pieces =
         arrow_pieces<columns::TextColumn>(
-            arrow_, name_, [&](const auto& schema, const auto& array, const auto& what) {
+            arrow_, what, [&](const auto& schema, const auto& array, const auto& what) {
                 return columns::terms_of(schema, array, what, arrow_.dictionaries);
             });
     const std::optional<columns::TextRowRefusal> refused =
@@ -115,7 +116,7 @@ void BatchTexts::read_arrow(PyObject* given) {
             break;
         case columns::TextRowRefusal::Kind::Damaged:
             PyErr_Format(PyExc_ValueError,
-                         "argument '%s': the Arrow array's offsets point outside its data",
+                         "argument '%s': the text lies outside the Arrow array's data",
                          name.c_str());
             break;
         case columns::TextRowRefusal::Kind::NotUtf8:
