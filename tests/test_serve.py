@@ -834,6 +834,37 @@ def test_a_request_begun_ahead_of_an_answer_has_the_head_deadline(demo_server):
     assert answer.endswith(timed_out(DEADLINES.head_seconds))
 
 
+POSTED = b"POST /health HTTP/1.1\r\nHost: k\r\n"
+CLOSING_HEALTH = b"GET /health HTTP/1.1\r\nHost: k\r\nConnection: close\r\n\r\n"
+
+
+@pytest.mark.parametrize(
+    "request_, answers",
+    [
+        pytest.param(
+            POSTED + b"Content-Length: 200000\r\n\r\n" + b"x" * 200000 + CLOSING_HEALTH,
+            [b"405", b"200"],
+            id="sized",
+        ),
+        pytest.param(
+            POSTED + b"Transfer-Encoding: chunked\r\n\r\n" + b"1\r\nx\r\n" * 30000
+            + b"0\r\n\r\n" + CLOSING_HEALTH,
+            [b"405", b"200"],
+            id="chunked",
+        ),
+        pytest.param(
+            POSTED + b"Content-Length: 200000\r\n\r\n" + b"x" * 5000, [b"405"], id="unfinished"
+        ),
+    ],
+)
+def test_the_body_of_a_request_answered_before_it_ended_is_no_head(demo_server, request_, answers):
+    """A POST is answered 405 before its body comes: the body is dropped, not
+    counted as the next request's head (a 431 here), and one that does not
+    end closes the connection at the head's deadline without a 408."""
+    answer = exchange(demo_server, request_, 1000)
+    assert re.findall(rb"HTTP/1.1 (\d+) ", answer) == answers
+
+
 @pytest.mark.parametrize("parameter", ["limit", "max_dist"])
 def test_a_number_of_thousands_of_digits_is_refused_by_a_real_server(demo_server, parameter):
     base = demo_server

@@ -17,6 +17,12 @@ on a connection that waits for a request:
   Bytes sent ahead, while a request is answered, count for the next request
   only from the end of that answer; past the limit, reading them waits for it.
 
+A request answered before its body ended (no route reads a body: a POST is
+answered 405 at once) leaves the parser reading that body, which it drops.
+Those bytes are no head and count toward neither limit, but the rest of the
+body and the next head both have to arrive within `head_seconds` of the
+answer's end; a connection still in that body then is closed.
+
 A client that sends requests and reads none of the answers would hold its
 connection, and every answer written to it, for good: an answer waits for
 room to write, and closing a connection waits for what it has yet to send.
@@ -42,6 +48,7 @@ import struct
 import sys
 from typing import Any, Callable, Optional
 
+import h11
 from starlette.types import ASGIApp, Receive, Scope, Send
 from uvicorn.protocols.http.auto import AutoHTTPProtocol
 
@@ -113,8 +120,12 @@ class HeadLimits(asyncio.Protocol):
     _write_timer: Optional[asyncio.TimerHandle] = None
     # The bytes not yet taken by the client when the write timer was armed.
     _unsent_when_armed = 0
-    # The fast parser: whether a request began since the last head ended.
+    # The fast parser: whether a request began since the last head ended,
+    # whether it reads a request's body, and how many of its bytes it read
+    # from the piece last received.
     _message_began = False
+    _in_body = False
+    _body_bytes = 0
 
     def __init__(self, *args: Any, **kwargs: Any) -> None:
         super().__init__(*args, **kwargs)
@@ -162,7 +173,18 @@ class HeadLimits(asyncio.Protocol):
     def on_headers_complete(self) -> None:
         """The fast parser's: a request's head ended."""
         self._message_began = False
+        self._in_body = True
         super().on_headers_complete()  # type: ignore[misc]  # the fast parser's protocol has it
+
+    def on_body(self, body: bytes) -> None:
+        """The fast parser's: part of a request's body was read."""
+        self._body_bytes += len(body)
+        super().on_body(body)  # type: ignore[misc]  # the fast parser's protocol has it
+
+    def on_message_complete(self) -> None:
+        """The fast parser's: a request's body ended."""
+        self._in_body = False
+        super().on_message_complete()  # type: ignore[misc]  # the fast parser's protocol has it
 
     def resume_writing(self) -> None:
         self._stop_write_timer()
@@ -178,18 +200,29 @@ class HeadLimits(asyncio.Protocol):
             if self._bytes >= MAX_HEAD_BYTES and not self._waiting():
                 self.flow.pause_reading()
             return
-        # Fed at most up to the limit, so that the parser never holds more.
-        room = MAX_HEAD_BYTES - self._bytes
-        self._bytes += min(len(data), room)
-        super().data_received(data[:room])
-        if self.transport.is_closing():
-            return
+        if self._reading_answered_body():
+            # Fed whole, since the parser drops the body; the bytes after its
+            # end are the next head's.
+            self._body_bytes = 0
+            super().data_received(data)
+            if self.transport.is_closing() or self._reading_answered_body():
+                return
+            self._bytes += self._head_bytes_after_body(len(data))
+            rest = b""
+        else:
+            # Fed at most up to the limit, so that the parser never holds more.
+            room = MAX_HEAD_BYTES - self._bytes
+            self._bytes += min(len(data), room)
+            super().data_received(data[:room])
+            if self.transport.is_closing():
+                return
+            rest = data[room:]
         if not self._waiting():  # the headers ended
             self._stop_timer()
             self._bytes = 0
-            if len(data) > room:
-                self.data_received(data[room:])
-        elif self._bytes == MAX_HEAD_BYTES:
+            if rest:
+                self.data_received(rest)
+        elif self._bytes >= MAX_HEAD_BYTES:
             self._refuse(TOO_LARGE, "head_too_large")
 
     def on_response_complete(self) -> None:
@@ -209,6 +242,22 @@ class HeadLimits(asyncio.Protocol):
         if conn is not None:
             return bool(conn.trailing_data[0])
         return self._message_began
+
+    def _reading_answered_body(self) -> bool:
+        """Whether the parser reads the body of a request already answered."""
+        conn = getattr(self, "conn", None)
+        if conn is not None:
+            return conn.their_state is h11.SEND_BODY
+        return self._in_body
+
+    def _head_bytes_after_body(self, received: int) -> int:
+        """Of the `received` bytes in whose midst a body ended, those after it:
+        what h11 holds unparsed, or what the fast parser did not read as body
+        (which counts a chunked body's last sizes and line ends in)."""
+        conn = getattr(self, "conn", None)
+        if conn is not None:
+            return len(conn.trailing_data[0])
+        return received - self._body_bytes
 
     def _waiting(self) -> bool:
         """Whether the connection waits for a request (none is being answered)."""
