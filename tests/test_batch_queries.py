@@ -350,6 +350,18 @@ def test_arrow_elements_that_are_no_text_name_their_position():
         )
 
 
+class FailingLookups(list):
+    """A list whose attribute lookups fail, as a broken proxy's may."""
+
+    def __getattr__(self, name: str) -> object:
+        raise RuntimeError(f"no looking up {name}")
+
+
+def test_a_failing_lookup_of_the_arrow_protocol_is_raised_as_hasattr_raises_it():
+    with pytest.raises(RuntimeError, match="^no looking up __arrow_c_array__$"):
+        INDEXES[0].fuzzy_match_many(FailingLookups(["a"]))
+
+
 class TakenArray:
     """An Arrow producer whose array was already taken by someone else."""
 

@@ -35,7 +35,7 @@ class BatchTexts {
 
   private:
     void read_sequence(PyObject* sequence);
-    void read_arrow(PyObject* given);
+    void read_arrow(PyObject* given, const char* method);
     // The name of element `position` in messages: "terms[3]".
     std::string element_name(std::size_t position) const;
     // Keeps the pending exception as the refusal of element `position`.
