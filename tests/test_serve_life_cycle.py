@@ -194,6 +194,6 @@ def test_ctrl_c_stops_a_server_as_it_ends_a_command(workers, status):
     with running_server("--demo", "--workers", str(workers)) as (_, process):
         process.send_signal(signal.SIGINT)
         output = process.communicate(timeout=START_SECONDS)[0]
-    assert process.returncode == status
+    assert process.returncode == status, output
     # A lone server's Ctrl-C is the command's; the supervisor's is its workers' stop.
     assert output.endswith("kelnor: interrupted\n") == (workers == 1)
