@@ -32,6 +32,13 @@ def get_json(url: str) -> dict:
         return json.load(response)
 
 
+def as_at_a_terminal() -> None:
+    """Ctrl-C's default in a child, as at a terminal: a run started in the
+    background (as CI's may be) ignores SIGINT, and so would every server it
+    starts, which then neither stops on Ctrl-C as a command does nor says so."""
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
+
+
 @contextlib.contextmanager
 def running_server(
     *args: str, program: tuple[str, ...] = KELNOR_SERVE
@@ -56,6 +63,7 @@ def _running_server(
     process = subprocess.Popen(
         [sys.executable, *program, *args, "--port", str(port)],
         env={**child_environment(), "TMPDIR": temporary},
+        preexec_fn=as_at_a_terminal,
         stdout=subprocess.PIPE,
         stderr=subprocess.STDOUT,
         text=True,

@@ -13,6 +13,7 @@ import gc
 import os
 import random
 import signal
+import sys
 
 import pytest
 from hypothesis import given, settings
@@ -137,7 +138,13 @@ def looked_at_inside(look, batch) -> int:
     def handler(_number, _frame) -> None:
         if state["running"]:
             state["looks"] += 1
-            look()
+            # No other Python thread runs during a look, to change what it sees.
+            interval = sys.getswitchinterval()
+            sys.setswitchinterval(1000)
+            try:
+                look()
+            finally:
+                sys.setswitchinterval(interval)
             signal.setitimer(signal.ITIMER_REAL, 0.001)
 
     previous = signal.signal(signal.SIGALRM, handler)

@@ -33,6 +33,7 @@ message for None on the record path.
 from __future__ import annotations
 
 import importlib
+import sys
 from collections.abc import Sequence
 from types import ModuleType
 from typing import Protocol, Union
@@ -109,8 +110,8 @@ def _native(column: object, kinds: str, name: str) -> object | None:
         return capsules
     if not type(column).__module__.startswith(("numpy", "pandas")):
         return None
-    kind = getattr(getattr(column, "dtype", None), "kind", None)
-    if not isinstance(kind, str) or kind not in kinds:
+    kind = _kind(column)
+    if kind is None or kind not in kinds:
         return None
     dimensions = getattr(column, "ndim", 1)
     if dimensions != 1:
@@ -127,6 +128,17 @@ def _native(column: object, kinds: str, name: str) -> object | None:
         if kind == "U" and _holds_nul_or_surrogate(column, numpy):
             return None
     return _through_pyarrow(column)
+
+
+def _kind(column: object) -> str | None:
+    """The numpy kind of the values of a numpy or pandas column: texts ("U")
+    for a pandas text dtype too, which pandas gives the kind of objects."""
+    dtype = getattr(column, "dtype", None)
+    pandas = sys.modules.get("pandas")
+    if pandas is not None and isinstance(dtype, pandas.StringDtype):
+        return "U"
+    kind = getattr(dtype, "kind", None)
+    return kind if isinstance(kind, str) else None
 
 
 def _holds_nul_or_surrogate(column: object, numpy: ModuleType) -> bool:

@@ -45,4 +45,6 @@ def trim_once_freed(replaced: Served) -> None:
     """Gives the memory of `replaced` back once it is freed, that is once the
     last request that began with it has ended."""
     once_freed = weakref.finalize(replaced.lifetime, _trim_on_a_thread)
-    once_freed.atexit = False  # a process that exits gives all its memory back
+    # A process that exits gives all its memory back. (The stubs of the last
+    # mypy for Python 3.9 leave the attribute out of the class's slots.)
+    once_freed.atexit = False  # type: ignore[misc,unused-ignore]
