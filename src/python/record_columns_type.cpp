@@ -156,15 +156,15 @@ PyRef packed_list(const PackedList& values) {
 PyRef internal_data_of(const columns::LaidOutRows& rows, std::uint32_t top_n) {
     const InternalData& data = rows.data;
     const auto nodes = static_cast<Py_ssize_t>(data.child_labels.size());
-    PyRef labels = expect(PyList_New(nodes));
-    PyRef payloads = expect(PyList_New(nodes));
+    ListFilling labels(nodes);
+    ListFilling payloads(nodes);
     for (Py_ssize_t node = 0; node < nodes; ++node) {
         const auto at = static_cast<std::size_t>(node);
         // Only the root has no label: a term never holds NUL.
         const char32_t label = data.child_labels[at];
         PyObject* text = label == 0 ? PyUnicode_FromStringAndSize("", 0)
                                     : PyUnicode_FromOrdinal(static_cast<int>(label));
-        PyList_SET_ITEM(labels.get(), node, expect(text).release());
+        labels.set(node, expect(text));
         PyRef payload = PyRef::borrowed(Py_None);
         if (data.payloads.present(at)) {
             const PayloadView view = data.payloads.view(at);
@@ -173,7 +173,7 @@ PyRef internal_data_of(const columns::LaidOutRows& rows, std::uint32_t top_n) {
             const PyRef counts = packed_list(view.video_counts);
             payload = expect(PyTuple_Pack(3, total.get(), ids.get(), counts.get()));
         }
-        PyList_SET_ITEM(payloads.get(), node, payload.release());
+        payloads.set(node, std::move(payload));
     }
     const VideoTable& videos = rows.videos;
     const bool integers = videos.id_mode == IdMode::Int32;
@@ -196,8 +196,10 @@ PyRef internal_data_of(const columns::LaidOutRows& rows, std::uint32_t top_n) {
     const PyRef shifts = u32_list(data.node_shifts);
     const PyRef transitions = u32_list(data.child_transitions);
     const PyRef top = expect(PyLong_FromUnsignedLong(top_n));
-    return expect(PyTuple_Pack(6, shifts.get(), labels.get(), payloads.get(), transitions.get(),
-                               video_index.get(), top.get()));
+    const PyRef label_list = std::move(labels).whole();
+    const PyRef payload_list = std::move(payloads).whole();
+    return expect(PyTuple_Pack(6, shifts.get(), label_list.get(), payload_list.get(),
+                               transitions.get(), video_index.get(), top.get()));
 }
 
 PyObject* internal_data_v2(PyObject* self, PyObject* const* args, Py_ssize_t nargs,

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <span>
 #include <string_view>
+#include <utility>
 
 #include "python/call_guard.hpp"
 #include "python/ref.hpp"
@@ -34,14 +35,45 @@ PyRef tuple_of_atoms(Atoms... atoms) {
     return tuple;
 }
 
+// A list of `size` empty slots for the caller to fill, off the cycle
+// collector's lists until whole(). Making its items may allocate objects that
+// the collector follows (tuples, lists) and so start a collection, which runs
+// Python code (gc.callbacks, finalizers) that could reach the list through
+// gc.get_objects() while slots are still empty: reading one crashes the
+// process. PyPy's collector keeps no such lists.
+class ListFilling {
+  public:
+    explicit ListFilling(Py_ssize_t size) : list_(expect(PyList_New(size))) {
+#ifndef PYPY_VERSION
+        PyObject_GC_UnTrack(list_.get());
+#endif
+    }
+
+    // Takes over `item` (a new reference) as slot `k`.
+    void set(Py_ssize_t k, PyRef item) noexcept {
+        PyList_SET_ITEM(list_.get(), k, item.release());
+    }
+
+    // The list, every slot set, back on the collector's lists.
+    PyRef whole() && {
+#ifndef PYPY_VERSION
+        PyObject_GC_Track(list_.get());
+#endif
+        return std::move(list_);
+    }
+
+  private:
+    PyRef list_;
+};
+
 // A list of exactly records.size() tuples, made by `to_tuple` in order.
 template <class Record, class ToTuple>
 PyRef list_of(std::span<const Record> records, ToTuple&& to_tuple) {
-    PyRef list = expect(PyList_New(static_cast<Py_ssize_t>(records.size())));
+    ListFilling list(static_cast<Py_ssize_t>(records.size()));
     for (std::size_t k = 0; k < records.size(); ++k) {
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(k), to_tuple(records[k]).release());
+        list.set(static_cast<Py_ssize_t>(k), to_tuple(records[k]));
     }
-    return list;
+    return std::move(list).whole();
 }
 
 }  // namespace kelnor::py
