@@ -14,7 +14,6 @@ import os
 import random
 import signal
 import sys
-import time
 
 import pytest
 from hypothesis import given, settings
@@ -128,50 +127,52 @@ def test_batch_answers_are_distinct_lists_tracked_as_single_answers_are(
         ]
 
 
-def looked_at_inside(look, call) -> int:
-    """Runs `call()` with `look()` called from inside it, a millisecond or
-    more after the last look ended: at the start of a collection, which comes
-    after (nearly) every allocation (up to 3.11 the collector runs inside the
-    allocation, from 3.12 at the next bytecode), and from a signal handler (a
-    batch's calling thread runs handlers when it checks for Ctrl-C, every 2 ms,
-    between conversions of answers and while the other threads query). Gives
-    the number of looks made while it ran."""
-    state = {"running": False, "looks": 0, "next": 0.0}
+def looked_at_inside(look, call, at_collections: bool = False) -> int:
+    """Runs `call()` with `look(objects)` called from inside it on objects the
+    collector tracks: on all of them from a signal handler, a millisecond
+    after the last look ended (a batch's calling thread runs handlers when it
+    checks for Ctrl-C, every 2 ms, between conversions of answers and while
+    the other threads query), or, if `at_collections`, on the youngest ones
+    at the start of each collection, which then comes after (nearly) every
+    allocation (up to 3.11 the collector runs inside the allocation, from
+    3.12 at the next bytecode). Gives the number of looks made while it ran."""
+    state = {"running": False, "looks": 0}
 
-    def look_alone() -> None:
-        if state["running"] and time.perf_counter() >= state["next"]:
-            state["looks"] += 1
-            # No other Python thread runs during a look, to change what it sees.
-            interval = sys.getswitchinterval()
-            sys.setswitchinterval(1000)
-            try:
-                look()
-            finally:
-                sys.setswitchinterval(interval)
-                state["next"] = time.perf_counter() + 0.001
+    def look_alone(generation: int | None) -> None:
+        state["looks"] += 1
+        # No other Python thread runs during a look, to change what it sees.
+        interval = sys.getswitchinterval()
+        sys.setswitchinterval(1000)
+        try:
+            look(gc.get_objects() if generation is None else gc.get_objects(generation))
+        finally:
+            sys.setswitchinterval(interval)
 
     def handler(_number, _frame) -> None:
-        look_alone()
         if state["running"]:
+            look_alone(None)
             signal.setitimer(signal.ITIMER_REAL, 0.001)
 
     def at_collection(phase, _info) -> None:
-        if phase == "start":
-            look_alone()
+        if phase == "start" and state["running"]:
+            look_alone(0)
 
     previous = signal.signal(signal.SIGALRM, handler)
     threshold = gc.get_threshold()
-    gc.callbacks.append(at_collection)
+    if at_collections:
+        gc.callbacks.append(at_collection)
+        gc.set_threshold(1)
     try:
         state["running"] = True
-        gc.set_threshold(1)
-        signal.setitimer(signal.ITIMER_REAL, 0.001)
+        if not at_collections:
+            signal.setitimer(signal.ITIMER_REAL, 0.001)
         call()
     finally:
         state["running"] = False
         signal.setitimer(signal.ITIMER_REAL, 0)
-        gc.set_threshold(*threshold)
-        gc.callbacks.remove(at_collection)
+        if at_collections:
+            gc.set_threshold(*threshold)
+            gc.callbacks.remove(at_collection)
         signal.signal(signal.SIGALRM, previous)
     return state["looks"]
 
@@ -189,19 +190,21 @@ def test_no_result_list_is_on_the_collectors_lists_until_it_is_whole(
     texts = [f"{word}{k}" for k, word in enumerate(hostile_texts(0)[:40] * 1000)]
     partial = []
 
-    def look() -> None:
+    def look(objects: list) -> None:
         partial.extend(
             len(found)
-            for found in gc.get_objects()
+            for found in objects
             if type(found) is list and len(gc.get_referents(found)) < len(found)
         )
 
     index = INDEXES[0]
-    calls = [
-        lambda: getattr(index, many)(texts, workers=2),
-        lambda: [getattr(index, single)(text) for text in texts[:40]],
+    looks = [
+        looked_at_inside(
+            look, lambda: [getattr(index, single)(text) for text in texts[:400]], True
+        ),
+        looked_at_inside(look, lambda: getattr(index, many)(texts, workers=2)),
     ]
-    assert [looked_at_inside(look, call) > 0 for call in calls] == [True, True]
+    assert [count > 0 for count in looks] == [True, True]
     assert partial == []
 
 
@@ -223,8 +226,9 @@ def test_every_core_is_every_core_the_process_may_run_on(cores):
     os.sched_setaffinity(0, sorted(allowed)[:cores])
     try:
         looked_at_inside(
-            lambda: started.append(len(set(os.listdir("/proc/self/task")) - before)),
+            lambda _: started.append(len(set(os.listdir("/proc/self/task")) - before)),
             lambda: INDEXES[0].fuzzy_match_many(texts, workers=-1),
+            at_collections=True,
         )
     finally:
         os.sched_setaffinity(0, allowed)
