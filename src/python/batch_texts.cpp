@@ -32,23 +32,15 @@ void add_note(const std::string& note) {
     PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.get())), error.get());
 }
 
-// Whether `object` has the attribute `name`, as hasattr() tells: an error
-// other than AttributeError while looking it up is raised, where
-// PyObject_HasAttrString() would take it for a no (or, from 3.13, print it).
-bool has_attribute(PyObject* object, const char* name) {
-    if (PyRef(PyObject_GetAttrString(object, name))) return true;
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw_python_error();
-    PyErr_Clear();
-    return false;
-}
-
 }  // namespace
 
 BatchTexts::BatchTexts(const char* name, PyObject* given) : name_(name) {
-    if (has_attribute(given, "__arrow_c_array__")) {
-        read_arrow(given, "__arrow_c_array__");
-    } else if (has_attribute(given, "__arrow_c_stream__")) {
-        read_arrow(given, "__arrow_c_stream__");
+    // Looked up as hasattr() does, so that an error other than
+    // AttributeError is raised rather than taken for a plain sequence.
+    if (const PyRef array = optional_attribute(given, "__arrow_c_array__")) {
+        read_arrow(array.get());
+    } else if (const PyRef stream = optional_attribute(given, "__arrow_c_stream__")) {
+        read_arrow(stream.get());
     } else {
         // No refusal of a long sequence before reading, as an index's arrays
         // have: a batch holds no index, and a range, the one long sequence
@@ -100,8 +92,8 @@ void BatchTexts::read_sequence(PyObject* sequence) {
     }
 }
 
-void BatchTexts::read_arrow(PyObject* given, const char* method) {
-    const PyRef capsules = check(PyObject_CallMethod(given, method, nullptr));
+void BatchTexts::read_arrow(PyObject* export_method) {
+    const PyRef capsules = check(PyObject_CallObject(export_method, nullptr));
     const std::string what = std::string("argument '") + name_ + "'";
     take_arrow_column(capsules.get(), arrow_, what);
     const std::vector<columns::ColumnPiece<columns::TextColumn>> pieces =

@@ -35,7 +35,9 @@ class BatchTexts {
 
   private:
     void read_sequence(PyObject* sequence);
-    void read_arrow(PyObject* given, const char* method);
+    // Reads the capsules that `export_method` (__arrow_c_array__ or
+    // __arrow_c_stream__, bound) gives.
+    void read_arrow(PyObject* export_method);
     // The name of element `position` in messages: "terms[3]".
     std::string element_name(std::size_t position) const;
     // Keeps the pending exception as the refusal of element `position`.

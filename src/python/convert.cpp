@@ -36,10 +36,8 @@ bool is_numpy_bool(PyObject* value) {
 
 bool numpy_bool_value(PyObject* value) {
     PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(value));
-    PyRef method(PyObject_GetAttrString(type, "__bool__"));
+    const PyRef method = optional_attribute(type, "__bool__");
     if (!method) {
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw_python_error();
-        PyErr_Clear();
         PyErr_Format(PyExc_TypeError, "object of type '%S' does not define a '__bool__' conversion",
                      type);
         throw_python_error();
@@ -82,6 +80,15 @@ PyRef fetch_exception() {
     Py_XDECREF(traceback);
     return PyRef(value);
 #endif
+}
+
+PyRef optional_attribute(PyObject* object, const char* name) {
+    PyRef value(PyObject_GetAttrString(object, name));
+    if (!value) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw_python_error();
+        PyErr_Clear();
+    }
+    return value;
 }
 
 void raise_cannot_convert(PyObject* value, const char* target) {

@@ -71,6 +71,10 @@ PayloadTable to_payloads(const std::vector<PyRef>& entries);
 // Takes the pending exception, normalised; null when none is pending.
 PyRef fetch_exception();
 
+// The attribute `name` of `object`, or null when it has none, as hasattr()
+// tells: an error other than AttributeError while looking it up is raised.
+PyRef optional_attribute(PyObject* object, const char* name);
+
 // Replaces a pending TypeError (exactly TypeError, not a subclass) by
 // TypeError "argument '{name}': {message}" that keeps the original's cause.
 // Other pending exceptions are left as they are.

@@ -8,6 +8,7 @@
 
 #include "python/call_guard.hpp"
 #include "python/column_functions.hpp"
+#include "python/convert.hpp"
 #include "python/prefix_search_type.hpp"
 #include "python/record_columns_type.hpp"
 
@@ -27,10 +28,8 @@ constexpr const char* SUB_INTERPRETER_REFUSAL =
 
 // The module's __all__ list, created empty when the module has none.
 PyRef all_list(PyObject* module) {
-    PyRef all(PyObject_GetAttrString(module, "__all__"));
+    PyRef all = optional_attribute(module, "__all__");
     if (!all) {
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw_python_error();
-        PyErr_Clear();
         all = check(PyList_New(0));
         if (PyObject_SetAttrString(module, "__all__", all.get()) < 0) throw_python_error();
     }
