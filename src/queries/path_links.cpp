@@ -1,6 +1,7 @@
 #include "queries/path_links.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 #include "index/text/label_text.hpp"
 
@@ -55,12 +56,19 @@ bool PathLinks::same_labels(std::uint32_t a, std::uint32_t b, char32_t b_last) c
 }
 
 std::string PathLinks::text(std::uint32_t path) const {
-    spelling_.clear();
-    for (; path != ROOT; path = links_[path].parent) spelling_.push_back(links_[path].label);
-    std::string text;
-    text.reserve(spelling_.size());
-    for (auto label = spelling_.rbegin(); label != spelling_.rend(); ++label) {
-        append_utf8(text, *label);
+    // Spelled from the last label up into a text of its final size, so that
+    // the labels need no buffer to be put in order first.
+    std::size_t size = 0;
+    for (std::uint32_t at = path; at != ROOT; at = links_[at].parent) {
+        encode_utf8(spelled_as(links_[at].label),
+                    [&size](const auto& bytes) { size += bytes.size(); });
+    }
+    std::string text(size, '\0');
+    for (; path != ROOT; path = links_[path].parent) {
+        encode_utf8(spelled_as(links_[path].label), [&](const auto& bytes) {
+            size -= bytes.size();
+            std::memcpy(text.data() + size, bytes.data(), bytes.size());
+        });
     }
     return text;
 }

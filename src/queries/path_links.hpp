@@ -83,8 +83,6 @@ class PathLinks {
     }
 
     std::vector<Link> links_;
-    // The labels text() spells, kept for the next call.
-    mutable std::vector<char32_t> spelling_;
 };
 
 }  // namespace kelnor

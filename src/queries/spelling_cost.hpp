@@ -61,15 +61,21 @@ class SpellingCost {
     std::uint32_t of(std::span<const char32_t> path, char32_t last);
 
   private:
-    std::uint32_t weighted_distance() const;
+    std::uint32_t weighted_distance();
+    // Whether word_'s phonetic key is the typed text's, told without
+    // spelling it out.
+    bool sounds_like_typed() const;
 
     std::vector<char32_t> typed_;
     std::vector<char32_t> typed_key_;
     std::vector<std::uint32_t> typed_extra_;  // the cost of each typed character too many
     std::uint32_t band_;
     std::vector<char32_t> word_;
-    std::vector<char32_t> word_key_;
-    mutable std::vector<std::uint32_t> rows_;  // three rows of the table, in turn
+    // The table's rows: those of word_'s first rows_valid_ characters (and
+    // the row above them) as the last word left them, then room to go on.
+    static constexpr std::size_t KEPT_CELLS = 1 << 14;
+    std::vector<std::uint32_t> rows_;
+    std::size_t rows_valid_ = 0;
 };
 
 }  // namespace kelnor
