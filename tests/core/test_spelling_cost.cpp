@@ -82,7 +82,7 @@ KELNOR_TEST(the_cost_of_each_word_is_that_of_its_whole_table) {
             std::u32string typed;
             for (std::size_t k = 0; k < length; ++k) typed.push_back(letter());
             SpellingCost spelling(typed, max_edits);
-            const std::size_t band = std::uint64_t{max_edits} * 2;
+            const std::size_t band = std::size_t{max_edits} * 2;
             std::u32string word = typed;
             for (int k = 0; k < 60; ++k) {
                 // The next word keeps a start of the last one, the whole of it
