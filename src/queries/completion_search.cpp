@@ -48,10 +48,10 @@ class SeedCollector {
     SeedCollector(PathLinks& paths, SpellingCost& spelling, std::size_t query_length,
                   std::uint32_t bound)
         : paths_(paths), spelling_(spelling) {
-        // Room for a typical query's seeds, and for a chain as deep as the
-        // longest path within the bound (a longer one grows them).
+        // Room for a typical query's seeds and chain of seeds (as deep as
+        // the paths within the bound); a longer query grows them.
         seeds_.reserve(32);
-        chain_.reserve(query_length + std::min<std::size_t>(bound, 4) + 1);
+        chain_.reserve(32);
         if (query_length <= bound) {
             add(0, static_cast<std::uint32_t>(query_length), spelling_.of({}, NO_LABEL),
                 PathLinks::ROOT);

@@ -71,8 +71,9 @@ class SpellingCost {
     std::vector<std::uint32_t> typed_extra_;  // the cost of each typed character too many
     std::uint32_t band_;
     std::vector<char32_t> word_;
-    // The table's rows: those of word_'s first rows_valid_ characters (and
-    // the row above them) as the last word left them, then room to go on.
+    // The table's rows, the first rows_valid_ of them as word_ left them:
+    // rows below KEPT_CELLS / (typed length + 1) each have a slot of their
+    // own, deeper ones take the three after those in turn.
     static constexpr std::size_t KEPT_CELLS = 1 << 14;
     std::vector<std::uint32_t> rows_;
     std::size_t rows_valid_ = 0;
