@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "kelnor.hpp"
@@ -21,6 +22,7 @@
 #include "python/methods.hpp"
 #include "python/prefix_search_type.hpp"
 #include "python/query_kinds.hpp"
+#include "python/results.hpp"
 
 namespace kelnor::py {
 namespace {
@@ -96,25 +98,23 @@ void leave_out_of_collection([[maybe_unused]] PyObject* result) {
 #endif
 }
 
-void bring_into_collection([[maybe_unused]] PyObject* results) {
+// The results back on the collector's lists, before the list of them joins
+// them too (ListFilling::whole()).
+void bring_into_collection([[maybe_unused]] const ListFilling& results) {
 #ifndef PYPY_VERSION
     // The lists lie where they were made, in the order of their texts'
     // answers, not of their positions: the collector's links of the lists a
     // few positions on (just before each object) are asked for while these
     // are linked, rather than missed one after another.
     constexpr Py_ssize_t AHEAD = 8;
-    const Py_ssize_t size = PyList_GET_SIZE(results);
+    const Py_ssize_t size = results.size();
     for (Py_ssize_t k = 0; k < size; ++k) {
         if (k + AHEAD < size) {
-            __builtin_prefetch(
-                reinterpret_cast<const char*>(PyList_GET_ITEM(results, k + AHEAD)) - 1, 1);
+            __builtin_prefetch(reinterpret_cast<const char*>(results.at(k + AHEAD)) - 1, 1);
         }
-        PyObject* result = PyList_GET_ITEM(results, k);
+        PyObject* result = results.at(k);
         if (!PyObject_GC_IsTracked(result)) PyObject_GC_Track(result);
     }
-    // The list of results itself, off the lists while its slots were still
-    // null (see batch_query()), joins them last.
-    PyObject_GC_Track(results);
 #endif
 }
 
@@ -166,12 +166,9 @@ PyObject* batch_query(MethodParameters& parameters, PyObject* self, PyObject* co
         // until the thread that asked it lets go of it once it is converted;
         // a repeated text's stays empty.
         std::vector<std::optional<Answer>> answers(texts.size());
-        PyRef list = expect(PyList_New(std::ssize(answers)));
         // Its slots stay null until their answers are converted, while other
-        // threads run Python: on the collector's lists, gc.get_objects() in
-        // any of them would hand it out half made, and reading a null slot
-        // crashes the process. It joins them once it is whole.
-        leave_out_of_collection(list.get());
+        // threads run Python.
+        ListFilling list(std::ssize(answers));
         // Puts the result of place p of the order at its text's position: a
         // repeat's is a list of its own, of the same (immutable) tuples as the
         // result of the place it was asked at, put there already.
@@ -182,10 +179,9 @@ PyObject* batch_query(MethodParameters& parameters, PyObject* self, PyObject* co
             const std::size_t asked = order.asked_at[p];
             PyRef result =
                 asked == p ? query.result(index, *answers[p])
-                           : expect(PyList_GetSlice(PyList_GET_ITEM(list.get(), position(asked)), 0,
-                                                    PY_SSIZE_T_MAX));
+                           : expect(PyList_GetSlice(list.at(position(asked)), 0, PY_SSIZE_T_MAX));
             leave_out_of_collection(result.get());
-            PyList_SET_ITEM(list.get(), position(p), result.release());
+            list.set(position(p), std::move(result));
         };
         // What the conversion of the answers threw, which ends the batch.
         std::exception_ptr conversion_failure;
@@ -231,8 +227,8 @@ PyObject* batch_query(MethodParameters& parameters, PyObject* self, PyObject* co
                                 outcome.failure, answers[*outcome.failed_at]);
         }
         batch.raise_refusal();
-        bring_into_collection(list.get());
-        return list;
+        bring_into_collection(list);
+        return std::move(list).whole();
     });
 }
 

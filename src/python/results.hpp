@@ -54,6 +54,15 @@ class ListFilling {
         PyList_SET_ITEM(list_.get(), k, item.release());
     }
 
+    // Slot `k`, set already (a borrowed reference).
+    PyObject* at(Py_ssize_t k) const noexcept {
+        return PyList_GET_ITEM(list_.get(), k);
+    }
+
+    Py_ssize_t size() const noexcept {
+        return PyList_GET_SIZE(list_.get());
+    }
+
     // The list, every slot set, back on the collector's lists.
     PyRef whole() && {
 #ifndef PYPY_VERSION

@@ -120,9 +120,9 @@ SpellingCost::SpellingCost(std::span<const char32_t> typed, std::uint32_t max_ed
       band_(static_cast<std::uint32_t>(std::min<std::uint64_t>(
           std::uint64_t{max_edits} * SUBSTITUTION_COST / DOUBLED_LETTER_COST,
           std::numeric_limits<std::uint32_t>::max() / 2))) {
-    // A character gives at most two sounds ("x"); a costed word is at most
-    // max_edits longer than the typed text, a few more than that are room
-    // enough for most without a bound that large.
+    // A character gives at most two sounds ("x"). A costed word is at most
+    // max_edits longer than the typed text: room for 4 more serves the usual
+    // bounds, and a longer word under a larger bound grows it.
     typed_key_.reserve(2 * typed_.size());
     phonetic_key(typed_, typed_key_);
     typed_extra_.reserve(typed_.size());
@@ -176,9 +176,8 @@ std::uint32_t SpellingCost::weighted_distance() {
         const std::size_t slot = i < kept_rows ? i : kept_rows + (i - kept_rows) % 3;
         return rows_.data() + slot * width;
     };
-    if (rows_.size() < (std::min(m + 1, kept_rows) + 3) * width) {
-        rows_.resize((std::min(m + 1, kept_rows) + 3) * width);
-    }
+    const std::size_t cells = (std::min(m + 1, kept_rows) + 3) * width;
+    if (rows_.size() < cells) rows_.resize(cells);
     const auto low_of = [&](std::size_t i) { return i > band_ ? i - band_ : 0; };
     const auto high_of = [&](std::size_t i) { return std::min<std::size_t>(n, i + band_); };
     if (rows_valid_ == 0) {

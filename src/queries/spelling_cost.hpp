@@ -48,7 +48,9 @@ void phonetic_key(std::span<const char32_t> word, std::vector<char32_t>& key);
 
 // The spelling cost of words against one typed text. Keeps its buffers from
 // one word to the next, so that costing the candidates of a query allocates
-// only while the longest of them grows them.
+// only while the longest of them grows them, and the rows of its table, so
+// that a word which starts as the last one did is costed from the first row
+// that a different character reaches (a walk's words share long starts).
 class SpellingCost {
   public:
     // `max_edits` is the most plain edits a costed word is from `typed` (the
